@@ -1,0 +1,401 @@
+#pragma once
+
+// The program's one mechanism for asynchronous sequences: C++20 coroutines that run on the
+// main thread's event loop. A Task<T> is lazy and starts when awaited; spawn() starts a
+// top-level task and returns a handle that can cancel it. Cancellation is cooperative: it is
+// inherited by everything the task awaits, ends sleeps early and aborts network requests,
+// and code checks it where it matters with `co_await isCancelled()`.
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <coroutine>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace vel {
+
+class Clock;
+class ClockTimer;
+
+// Runs fn on the main thread's event loop, after the code that is running now.
+void postToMainLoop(std::function<void()> fn);
+
+class CancelState {
+public:
+    bool isCancelled() const { return m_cancelled; }
+    void cancel();
+    int addListener(std::function<void()> listener);
+    void removeListener(int id) { m_listeners.erase(id); }
+
+private:
+    bool m_cancelled = false;
+    int m_nextId = 0;
+    std::map<int, std::function<void()>> m_listeners;
+};
+using CancelRef = std::shared_ptr<CancelState>;
+
+namespace detail {
+
+struct PromiseBase {
+    CancelRef cancel;
+    std::coroutine_handle<> continuation;
+    std::exception_ptr error;
+    bool detached = false;
+    std::function<void(std::exception_ptr)> onDetachedDone;
+};
+
+struct FinalAwaiter {
+    bool await_ready() const noexcept { return false; }
+    template <class P>
+    std::coroutine_handle<> await_suspend(std::coroutine_handle<P> h) noexcept
+    {
+        PromiseBase& p = h.promise();
+        if (p.detached) {
+            auto done = std::move(p.onDetachedDone);
+            std::exception_ptr error = p.error;
+            h.destroy();
+            if (done)
+                done(error);
+            return std::noop_coroutine();
+        }
+        if (p.continuation)
+            return p.continuation;
+        return std::noop_coroutine();
+    }
+    void await_resume() const noexcept {}
+};
+
+// Guards a suspended coroutine against being resumed twice, or after its frame is gone.
+struct ResumeGuard {
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    bool resumed = false;
+};
+
+} // namespace detail
+
+template <class T>
+class Task;
+
+template <class T>
+class [[nodiscard]] Task {
+public:
+    struct promise_type : detail::PromiseBase {
+        std::optional<T> value;
+        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
+        std::suspend_always initial_suspend() noexcept { return {}; }
+        detail::FinalAwaiter final_suspend() noexcept { return {}; }
+        template <class U>
+        void return_value(U&& v) { value.emplace(std::forward<U>(v)); }
+        void unhandled_exception() { error = std::current_exception(); }
+    };
+
+    Task(Task&& other) noexcept : m_h(std::exchange(other.m_h, {})) {}
+    Task& operator=(Task&& other) noexcept
+    {
+        if (this != &other) {
+            if (m_h)
+                m_h.destroy();
+            m_h = std::exchange(other.m_h, {});
+        }
+        return *this;
+    }
+    Task(const Task&) = delete;
+    ~Task()
+    {
+        if (m_h)
+            m_h.destroy();
+    }
+
+    struct Awaiter {
+        std::coroutine_handle<promise_type> h;
+        bool await_ready() const noexcept { return false; }
+        template <class P>
+        std::coroutine_handle<> await_suspend(std::coroutine_handle<P> parent) noexcept
+        {
+            h.promise().cancel = parent.promise().cancel;
+            h.promise().continuation = parent;
+            return h;
+        }
+        T await_resume()
+        {
+            if (h.promise().error)
+                std::rethrow_exception(h.promise().error);
+            return std::move(*h.promise().value);
+        }
+    };
+    Awaiter operator co_await() && { return Awaiter{m_h}; }
+
+    std::coroutine_handle<promise_type> release() { return std::exchange(m_h, {}); }
+
+private:
+    explicit Task(std::coroutine_handle<promise_type> h) : m_h(h) {}
+    std::coroutine_handle<promise_type> m_h;
+};
+
+template <>
+class [[nodiscard]] Task<void> {
+public:
+    struct promise_type : detail::PromiseBase {
+        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
+        std::suspend_always initial_suspend() noexcept { return {}; }
+        detail::FinalAwaiter final_suspend() noexcept { return {}; }
+        void return_void() {}
+        void unhandled_exception() { error = std::current_exception(); }
+    };
+
+    Task(Task&& other) noexcept : m_h(std::exchange(other.m_h, {})) {}
+    Task& operator=(Task&& other) noexcept
+    {
+        if (this != &other) {
+            if (m_h)
+                m_h.destroy();
+            m_h = std::exchange(other.m_h, {});
+        }
+        return *this;
+    }
+    Task(const Task&) = delete;
+    ~Task()
+    {
+        if (m_h)
+            m_h.destroy();
+    }
+
+    struct Awaiter {
+        std::coroutine_handle<promise_type> h;
+        bool await_ready() const noexcept { return false; }
+        template <class P>
+        std::coroutine_handle<> await_suspend(std::coroutine_handle<P> parent) noexcept
+        {
+            h.promise().cancel = parent.promise().cancel;
+            h.promise().continuation = parent;
+            return h;
+        }
+        void await_resume()
+        {
+            if (h.promise().error)
+                std::rethrow_exception(h.promise().error);
+        }
+    };
+    Awaiter operator co_await() && { return Awaiter{m_h}; }
+
+    std::coroutine_handle<promise_type> release() { return std::exchange(m_h, {}); }
+
+private:
+    explicit Task(std::coroutine_handle<promise_type> h) : m_h(h) {}
+    std::coroutine_handle<promise_type> m_h;
+};
+
+// A started top-level task. Copies share the task; the task runs to its end whether or not a
+// handle is kept.
+class TaskHandle {
+public:
+    TaskHandle() = default;
+    void cancel() const;
+    bool isCancelled() const;
+    bool isFinished() const;
+    bool isValid() const { return static_cast<bool>(m_state); }
+    // The exception the task ended with, if any.
+    std::exception_ptr error() const;
+
+    // co_await handle.finished(): resumes once the task has ended (at once if it has).
+    struct FinishedAwaiter;
+    FinishedAwaiter finished() const;
+
+    struct State {
+        CancelRef cancel = std::make_shared<CancelState>();
+        bool finished = false;
+        std::exception_ptr error;
+        std::vector<std::function<void()>> waiters;
+    };
+    explicit TaskHandle(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+
+private:
+    std::shared_ptr<State> m_state;
+};
+
+struct TaskHandle::FinishedAwaiter {
+    explicit FinishedAwaiter(std::shared_ptr<State> s) : state(std::move(s)) {}
+    FinishedAwaiter(FinishedAwaiter&&) = default;
+    std::shared_ptr<State> state;
+    std::shared_ptr<detail::ResumeGuard> guard = std::make_shared<detail::ResumeGuard>();
+    bool await_ready() const noexcept { return !state || state->finished; }
+    void await_suspend(std::coroutine_handle<> h)
+    {
+        std::weak_ptr<bool> alive = guard->alive;
+        state->waiters.push_back([h, alive] {
+            if (alive.lock())
+                h.resume();
+        });
+    }
+    void await_resume() const noexcept {}
+    ~FinishedAwaiter()
+    {
+        if (guard)
+            *guard->alive = false;
+    }
+};
+
+// Starts the task on the main loop (after the current code) and returns its handle.
+// A lambda that is a coroutine must not capture: its closure dies before the task runs.
+// Pass what it needs as parameters, which the coroutine frame keeps.
+TaskHandle spawn(Task<void> task);
+
+// co_await isCancelled(): whether the current task has been asked to stop.
+struct IsCancelledAwaiter {
+    bool result = false;
+    bool await_ready() const noexcept { return false; }
+    template <class P>
+    bool await_suspend(std::coroutine_handle<P> h) noexcept
+    {
+        result = h.promise().cancel && h.promise().cancel->isCancelled();
+        return false;
+    }
+    bool await_resume() const noexcept { return result; }
+};
+inline IsCancelledAwaiter isCancelled() { return {}; }
+
+// co_await currentCancel(): the cancel state of the current task (never null inside a task).
+struct CurrentCancelAwaiter {
+    CancelRef result;
+    bool await_ready() const noexcept { return false; }
+    template <class P>
+    bool await_suspend(std::coroutine_handle<P> h) noexcept
+    {
+        result = h.promise().cancel;
+        return false;
+    }
+    CancelRef await_resume() noexcept { return result ? result : std::make_shared<CancelState>(); }
+};
+inline CurrentCancelAwaiter currentCancel() { return {}; }
+
+// co_await sleepFor(clock, seconds): a sleep on the injected clock. A cancellation of the
+// surrounding task ends it early; it is never an error.
+class SleepAwaiter {
+public:
+    SleepAwaiter(Clock& clock, double seconds) : m_clock(&clock), m_seconds(seconds) {}
+    SleepAwaiter(SleepAwaiter&&) = default;
+    ~SleepAwaiter();
+    bool await_ready() const noexcept { return m_seconds <= 0; }
+    template <class P>
+    bool await_suspend(std::coroutine_handle<P> h)
+    {
+        return suspendWith(h, h.promise().cancel);
+    }
+    void await_resume();
+
+private:
+    bool suspendWith(std::coroutine_handle<> h, const CancelRef& cancel);
+    Clock* m_clock;
+    double m_seconds;
+    std::unique_ptr<ClockTimer> m_timer;
+    CancelRef m_cancel;
+    int m_listener = -1;
+    std::shared_ptr<detail::ResumeGuard> m_guard = std::make_shared<detail::ResumeGuard>();
+};
+inline SleepAwaiter sleepFor(Clock& clock, double seconds) { return SleepAwaiter(clock, seconds); }
+
+// A one-shot value produced by callback-style code and awaited by a task. The waiting task is
+// resumed from the main loop, never from inside resolve().
+template <class T>
+class Completion {
+public:
+    struct State {
+        std::optional<T> value;
+        std::exception_ptr error;
+        bool done = false;
+        std::function<void()> waiter;
+        std::function<void()> onCancel;
+    };
+
+    Completion() : m_state(std::make_shared<State>()) {}
+
+    void resolve(T value) const
+    {
+        if (m_state->done)
+            return;
+        m_state->value.emplace(std::move(value));
+        finish();
+    }
+    void reject(std::exception_ptr error) const
+    {
+        if (m_state->done)
+            return;
+        m_state->error = std::move(error);
+        finish();
+    }
+    bool isDone() const { return m_state->done; }
+    // Called once if the awaiting task is cancelled while it waits.
+    void setOnCancel(std::function<void()> fn) const { m_state->onCancel = std::move(fn); }
+
+    struct Awaiter {
+        explicit Awaiter(std::shared_ptr<State> s) : state(std::move(s)) {}
+        Awaiter(Awaiter&&) = default;
+        std::shared_ptr<State> state;
+        std::shared_ptr<detail::ResumeGuard> guard = std::make_shared<detail::ResumeGuard>();
+        CancelRef cancel;
+        int listener = -1;
+        bool await_ready() const noexcept { return state->done; }
+        template <class P>
+        void await_suspend(std::coroutine_handle<P> h)
+        {
+            std::weak_ptr<bool> alive = guard->alive;
+            state->waiter = [h, alive] {
+                if (alive.lock())
+                    h.resume();
+            };
+            cancel = h.promise().cancel;
+            if (cancel && state->onCancel) {
+                std::weak_ptr<State> weakState = state;
+                auto fire = [weakState] {
+                    auto s = weakState.lock();
+                    if (s && !s->done && s->onCancel) {
+                        auto fn = std::move(s->onCancel);
+                        s->onCancel = nullptr;
+                        fn();
+                    }
+                };
+                if (cancel->isCancelled())
+                    postToMainLoop(fire);
+                else
+                    listener = cancel->addListener([fire] { postToMainLoop(fire); });
+            }
+        }
+        T await_resume()
+        {
+            if (state->error)
+                std::rethrow_exception(state->error);
+            return std::move(*state->value);
+        }
+        ~Awaiter()
+        {
+            if (!guard)
+                return;
+            *guard->alive = false;
+            if (cancel && listener >= 0)
+                cancel->removeListener(listener);
+        }
+    };
+    Awaiter operator co_await() const { return Awaiter{m_state}; }
+
+private:
+    void finish() const
+    {
+        m_state->done = true;
+        if (m_state->waiter) {
+            auto waiter = std::move(m_state->waiter);
+            m_state->waiter = nullptr;
+            postToMainLoop(std::move(waiter));
+        }
+    }
+    std::shared_ptr<State> m_state;
+};
+
+struct Unit {};
+
+} // namespace vel

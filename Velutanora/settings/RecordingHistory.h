@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace vel {
+
+class Clock;
+class KeyValueStore;
+
+// One delivered dictation result.
+struct RecordingEntry {
+    QUuid id;
+    QString text;
+    std::optional<QString> originalText;
+    // Seconds since 2001-01-01 00:00:00 UTC: the encoding stored histories use.
+    double date = 0;
+
+    friend bool operator==(const RecordingEntry&, const RecordingEntry&) = default;
+};
+
+// Seconds between the Unix epoch and 2001-01-01 00:00:00 UTC.
+inline constexpr double kReferenceDateOffset = 978307200.0;
+inline double referenceDateFromUnix(double unixSeconds) { return unixSeconds - kReferenceDateOffset; }
+inline double unixFromReferenceDate(double referenceSeconds) { return referenceSeconds + kReferenceDateOffset; }
+
+// The results of the last seven days, newest first, persisted under "recording_history".
+class RecordingHistory final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr double kRetentionSeconds = 604800.0;
+
+    RecordingHistory(KeyValueStore& store, Clock& clock, QObject* parent = nullptr);
+
+    const QList<RecordingEntry>& entries() const { return m_entries; }
+
+    // A new entry with a fresh id, dated now.
+    RecordingEntry makeEntry(const QString& text, const std::optional<QString>& originalText) const;
+
+    void purgeExpired();
+    void add(const RecordingEntry& entry);
+    void deleteAtOffsets(const QSet<int>& offsets);
+    void clear();
+
+    static QByteArray encode(const QList<RecordingEntry>& entries);
+    static std::optional<QList<RecordingEntry>> decode(const QByteArray& json);
+
+signals:
+    void entriesChanged();
+
+private:
+    void load();
+    void save();
+
+    KeyValueStore& m_store;
+    Clock& m_clock;
+    QList<RecordingEntry> m_entries;
+};
+
+} // namespace vel

@@ -1,0 +1,129 @@
+#include "settings/ShortcutKey.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+namespace vel {
+
+namespace {
+
+const std::map<quint16, QString>& keyCodeNames()
+{
+    static const std::map<quint16, QString> names = [] {
+        std::map<quint16, QString> m;
+        auto row = [&m](quint16 first, std::initializer_list<const char*> labels) {
+            quint16 code = first;
+            for (const char* label : labels)
+                m.emplace(code++, QString::fromUtf8(label));
+        };
+        row(0, {"A", "S", "D", "F", "H", "G", "Z", "X", "C", "V"});
+        row(11, {"B", "Q", "W", "E", "R", "Y", "T"});
+        row(18, {"1", "2", "3", "4", "6", "5"});
+        row(24, {"=", "9", "7", "-", "8", "0"});
+        row(30, {"]", "O", "U", "[", "I", "P"});
+        row(36, {"Return"});
+        row(37, {"L", "J", "'", "K", ";", "\\", ",", "/", "N", "M", "."});
+        row(48, {"Tab", "Space", "`", "Delete"});
+        row(53, {"Esc"});
+        for (const auto& [code, name] : ShortcutKey::modifierKeyCodes())
+            m.emplace(code, name);
+        row(76, {"Enter"});
+        row(96, {"F5", "F6", "F7", "F3", "F8", "F9"});
+        row(103, {"F11"});
+        row(109, {"F10"});
+        row(111, {"F12"});
+        row(114, {"Help", "Home", "PageUp", "Forward Delete", "F4", "End", "F2", "PageDown", "F1",
+                  "←", "→", "↓", "↑"});
+        return m;
+    }();
+    return names;
+}
+
+} // namespace
+
+const std::map<quint16, QString>& ShortcutKey::modifierKeyCodes()
+{
+    static const std::map<quint16, QString> table = {
+        {54, QStringLiteral("Right ⌘")}, {55, QStringLiteral("Left ⌘")},
+        {56, QStringLiteral("Left ⇧")},  {60, QStringLiteral("Right ⇧")},
+        {58, QStringLiteral("Left ⌥")},  {61, QStringLiteral("Right ⌥")},
+        {59, QStringLiteral("Left ⌃")},  {62, QStringLiteral("Right ⌃")},
+        {63, QStringLiteral("fn")},
+    };
+    return table;
+}
+
+bool ShortcutKey::isModifierKeyCode(quint16 code) { return modifierKeyCodes().count(code) > 0; }
+
+quint64 ShortcutKey::modifierBitForKeyCode(quint16 code)
+{
+    switch (code) {
+    case 54: case 55: return Command;
+    case 56: case 60: return Shift;
+    case 58: case 61: return Option;
+    case 59: case 62: return Control;
+    default: return 0;
+    }
+}
+
+QString ShortcutKey::keyName() const
+{
+    const auto& names = keyCodeNames();
+    auto it = names.find(keyCode);
+    if (it != names.end())
+        return it->second;
+    return QStringLiteral("Key") + QString::number(keyCode);
+}
+
+QString ShortcutKey::displayString() const
+{
+    if (isLoneModifier())
+        return keyName();
+    QString s;
+    if (modifiers & Control) s += QStringLiteral("⌃");
+    if (modifiers & Option) s += QStringLiteral("⌥");
+    if (modifiers & Shift) s += QStringLiteral("⇧");
+    if (modifiers & Command) s += QStringLiteral("⌘");
+    return s + keyName();
+}
+
+bool ShortcutKey::matches(quint16 eventKeyCode, quint64 eventFlags) const
+{
+    if (isLoneModifier())
+        return eventKeyCode == keyCode;
+    return eventKeyCode == keyCode && (eventFlags & RelevantModifiers) == modifiers;
+}
+
+QByteArray ShortcutKey::toJson() const
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("keyCode"), static_cast<qint64>(keyCode));
+    o.insert(QStringLiteral("modifiers"), static_cast<qint64>(modifiers));
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+std::optional<ShortcutKey> ShortcutKey::fromJson(const QByteArray& json)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(json);
+    if (!doc.isObject())
+        return std::nullopt;
+    const QJsonObject o = doc.object();
+    auto unsignedField = [&o](const char* key, double max) -> std::optional<quint64> {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (!v.isDouble())
+            return std::nullopt;
+        const double d = v.toDouble();
+        if (!std::isfinite(d) || d < 0 || d > max || std::trunc(d) != d)
+            return std::nullopt;
+        return static_cast<quint64>(v.toInteger(static_cast<qint64>(d)));
+    };
+    const auto code = unsignedField("keyCode", 65535.0);
+    const auto mods = unsignedField("modifiers", 9.2e18);
+    if (!code || !mods)
+        return std::nullopt;
+    return ShortcutKey{static_cast<quint16>(*code), *mods};
+}
+
+} // namespace vel

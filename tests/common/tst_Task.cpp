@@ -1,0 +1,156 @@
+#include "common/Clock.h"
+#include "common/Task.h"
+
+#include <QTest>
+
+#include <stdexcept>
+
+using namespace vel;
+
+namespace {
+
+Task<int> addLater(Clock& clock, int a, int b, QStringList& trace)
+{
+    trace << "add:start";
+    co_await sleepFor(clock, 1.0);
+    trace << "add:woke";
+    co_return a + b;
+}
+
+Task<void> outer(Clock& clock, QStringList& trace, int& result, double& finishedAt)
+{
+    trace << "outer:start";
+    result = co_await addLater(clock, 2, 3, trace);
+    co_await sleepFor(clock, 0.25);
+    finishedAt = clock.now();
+    trace << "outer:end";
+}
+
+Task<void> longSleep(Clock& clock, bool& ranAfterSleep, bool& sawCancel)
+{
+    co_await sleepFor(clock, 10.0);
+    ranAfterSleep = true; // a cancelled sleep never aborts the step
+    sawCancel = co_await isCancelled();
+}
+
+Task<void> failing(Clock& clock)
+{
+    co_await sleepFor(clock, 0.5);
+    throw std::runtime_error("boom");
+}
+
+Task<void> catching(Clock& clock, QString& caught)
+{
+    try {
+        co_await failing(clock);
+    } catch (const std::exception& e) {
+        caught = QString::fromUtf8(e.what());
+    }
+}
+
+Task<void> awaitCompletion(Completion<QString> completion, QString& got)
+{
+    got = co_await completion;
+}
+
+Task<void> sleepThenMark(Clock& clock, QStringList& order)
+{
+    co_await sleepFor(clock, 2.0);
+    order << "first";
+}
+
+Task<void> afterOther(TaskHandle other, QStringList& order)
+{
+    co_await other.finished();
+    order << "second";
+}
+
+} // namespace
+
+class TestTask : public QObject {
+    Q_OBJECT
+private slots:
+    void sequenceReadsTopToBottomOnSimulatedTime()
+    {
+        ManualClock clock;
+        QStringList trace;
+        int result = 0;
+        const double t0 = clock.now();
+        double finishedAt = 0;
+        TaskHandle handle = spawn(outer(clock, trace, result, finishedAt));
+        QVERIFY2(trace.isEmpty(), "a spawned task starts from the event loop, not inside spawn()");
+        ManualClock::drainPostedWork();
+        QCOMPARE(trace, (QStringList{"outer:start", "add:start"}));
+        clock.advance(0.9);
+        QVERIFY(!handle.isFinished());
+        clock.advance(0.4);
+        QVERIFY(handle.isFinished());
+        QCOMPARE(result, 5);
+        QCOMPARE(finishedAt - t0, 1.25);
+        QCOMPARE(trace.last(), QStringLiteral("outer:end"));
+    }
+
+    void cancellationShortensSleepsAndIsSeen()
+    {
+        ManualClock clock;
+        bool sawCancel = false;
+        bool ranAfterSleep = false;
+        TaskHandle handle = spawn(longSleep(clock, ranAfterSleep, sawCancel));
+        ManualClock::drainPostedWork();
+        handle.cancel();
+        ManualClock::drainPostedWork();
+        QVERIFY(handle.isFinished());
+        QVERIFY(ranAfterSleep);
+        QVERIFY(sawCancel);
+        QCOMPARE(clock.pendingTimerCount(), 0);
+    }
+
+    void exceptionsReachTheAwaiter()
+    {
+        ManualClock clock;
+        QString caught;
+        TaskHandle handle = spawn(catching(clock, caught));
+        clock.advance(1.0);
+        QVERIFY(handle.isFinished());
+        QCOMPARE(caught, QStringLiteral("boom"));
+    }
+
+    void completionResumesFromTheLoop()
+    {
+        Completion<QString> completion;
+        QString got;
+        TaskHandle handle = spawn(awaitCompletion(completion, got));
+        ManualClock::drainPostedWork();
+        completion.resolve("done");
+        QVERIFY2(got.isEmpty(), "resolve() never resumes the waiter inside itself");
+        ManualClock::drainPostedWork();
+        QCOMPARE(got, QStringLiteral("done"));
+        QVERIFY(handle.isFinished());
+    }
+
+    void awaitingAnotherTasksEnd()
+    {
+        ManualClock clock;
+        QStringList order;
+        TaskHandle first = spawn(sleepThenMark(clock, order));
+        TaskHandle second = spawn(afterOther(first, order));
+        clock.advance(3.0);
+        QCOMPARE(order, (QStringList{"first", "second"}));
+        QVERIFY(second.isFinished());
+    }
+
+    void repeatingTimersFireOnSchedule()
+    {
+        ManualClock clock;
+        int ticks = 0;
+        auto timer = clock.schedule(0.1, true, [&] { ++ticks; });
+        clock.advance(1.0);
+        QCOMPARE(ticks, 10);
+        timer.reset();
+        clock.advance(1.0);
+        QCOMPARE(ticks, 10);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTask)
+#include "tst_Task.moc"

@@ -1,0 +1,233 @@
+#include "settings/AppSettings.h"
+#include "support/MemoryStore.h"
+
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+using namespace vel;
+using vel::test::MemoryStore;
+
+class TestAppSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void emptyStoreGivesDefaults()
+    {
+        MemoryStore store;
+        AppSettings s(store);
+        QCOMPARE(s.geminiApiKey(), QString());
+        QCOMPARE(s.removeFillers(), true);
+        QVERIFY(s.dictionaryEntries().isEmpty());
+        QCOMPARE(s.startShortcut().displayString(), QStringLiteral("⌥Space"));
+        QCOMPARE(s.cancelShortcut().displayString(), QStringLiteral("Esc"));
+        QCOMPARE(s.appearanceMode(), AppearanceMode::Light);
+        QCOMPARE(s.userOccupation(), QString());
+        QCOMPARE(s.correctionMode(), CorrectionMode::Fast);
+        QCOMPARE(s.assumePoorDiction(), false);
+        QCOMPARE(s.continuousMode(), ContinuousMode::Off);
+        QCOMPARE(s.continuousSilenceSeconds(), 3.0);
+        QCOMPARE(s.stealthMode(), false);
+        QVERIFY2(store.writes().isEmpty(), "loading never writes");
+    }
+
+    void continuousModeLoading_data()
+    {
+        QTest::addColumn<QJsonValue>("stored");
+        QTest::addColumn<ContinuousMode>("expected");
+        QTest::newRow("Boolean true of older stores") << QJsonValue(true) << ContinuousMode::Auto;
+        QTest::newRow("Boolean false") << QJsonValue(false) << ContinuousMode::Off;
+        QTest::newRow("paste_only") << QJsonValue(QStringLiteral("paste_only")) << ContinuousMode::PasteOnly;
+        QTest::newRow("auto") << QJsonValue(QStringLiteral("auto")) << ContinuousMode::Auto;
+        QTest::newRow("unknown string") << QJsonValue(QStringLiteral("pasteOnly")) << ContinuousMode::Off;
+        QTest::newRow("number") << QJsonValue(1) << ContinuousMode::Off;
+        QTest::newRow("absent") << QJsonValue(QJsonValue::Undefined) << ContinuousMode::Off;
+    }
+    void continuousModeLoading()
+    {
+        QFETCH(QJsonValue, stored);
+        QFETCH(ContinuousMode, expected);
+        MemoryStore store;
+        if (!stored.isUndefined())
+            store.seed(QStringLiteral("continuous_mode"), stored);
+        AppSettings s(store);
+        QCOMPARE(s.continuousMode(), expected);
+        QVERIFY2(store.writes().isEmpty(), "the old Boolean is not rewritten at load");
+    }
+
+    void rawValuesMatchExactly_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QJsonValue>("stored");
+        QTest::addColumn<QString>("expectedRaw");
+        QTest::newRow("correction paste_only") << "correction_mode" << QJsonValue("paste_only") << "fast";
+        QTest::newRow("correction quality") << "correction_mode" << QJsonValue("quality") << "quality";
+        QTest::newRow("correction instant") << "correction_mode" << QJsonValue("instant") << "instant";
+        QTest::newRow("correction wrong type") << "correction_mode" << QJsonValue(true) << "fast";
+        QTest::newRow("appearance Dark") << "appearance_mode" << QJsonValue("Dark") << "light";
+        QTest::newRow("appearance dark") << "appearance_mode" << QJsonValue("dark") << "dark";
+        QTest::newRow("appearance system") << "appearance_mode" << QJsonValue("system") << "system";
+        QTest::newRow("appearance number") << "appearance_mode" << QJsonValue(2) << "light";
+    }
+    void rawValuesMatchExactly()
+    {
+        QFETCH(QString, key);
+        QFETCH(QJsonValue, stored);
+        QFETCH(QString, expectedRaw);
+        MemoryStore store;
+        store.seed(key, stored);
+        AppSettings s(store);
+        const QString raw = key == QLatin1String("correction_mode") ? rawValue(s.correctionMode())
+                                                                    : rawValue(s.appearanceMode());
+        QCOMPARE(raw, expectedRaw);
+    }
+
+    void wrongTypesLoadTheirDefaultAlone()
+    {
+        MemoryStore store;
+        store.seed("gemini_api_key", 42);
+        store.seed("remove_fillers", "false");
+        store.seed("assume_poor_diction", 1);
+        store.seed("stealth_mode", "yes");
+        store.seed("user_occupation", QJsonValue(false));
+        store.seedData("start_shortcut", "{\"keyCode\":\"49\",\"modifiers\":0}");
+        store.seed("stop_shortcut", QStringLiteral("{\"keyCode\":12,\"modifiers\":0}")); // not a blob
+        store.seed("correction_mode", "quality"); // a good neighbour still loads
+        AppSettings s(store);
+        QCOMPARE(s.geminiApiKey(), QString());
+        QCOMPARE(s.removeFillers(), true);
+        QCOMPARE(s.assumePoorDiction(), false);
+        QCOMPARE(s.stealthMode(), false);
+        QCOMPARE(s.userOccupation(), QString());
+        QCOMPARE(s.startShortcut(), ShortcutKey::defaultStart());
+        QCOMPARE(s.cancelShortcut(), ShortcutKey::defaultCancel());
+        QCOMPARE(s.correctionMode(), CorrectionMode::Quality);
+    }
+
+    void silenceSeconds_data()
+    {
+        QTest::addColumn<QJsonValue>("stored");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("2.5") << QJsonValue(2.5) << 2.5;
+        QTest::newRow("integer 4") << QJsonValue(4) << 4.0;
+        QTest::newRow("zero") << QJsonValue(0) << 3.0;
+        QTest::newRow("negative") << QJsonValue(-1.5) << 3.0;
+        QTest::newRow("string") << QJsonValue("2.0") << 3.0;
+        QTest::newRow("Boolean") << QJsonValue(true) << 3.0;
+    }
+    void silenceSeconds()
+    {
+        QFETCH(QJsonValue, stored);
+        QFETCH(double, expected);
+        MemoryStore store;
+        store.seed("continuous_silence_seconds", stored);
+        AppSettings s(store);
+        QCOMPARE(s.continuousSilenceSeconds(), expected);
+    }
+
+    void dictionaryBlobs_data()
+    {
+        QTest::addColumn<QByteArray>("blob");
+        QTest::addColumn<int>("expectedCount");
+        const QByteArray good = R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","term":"東京","reading":"とうきょう"},)"
+                                R"({"id":"e621e1f8-c36c-495a-93fc-0c247a3e6e50","term":"Acme","reading":"あくめ"}])";
+        QTest::newRow("two entries") << good << 2;
+        QTest::newRow("one lacks reading")
+            << QByteArray(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","term":"東京","reading":"とうきょう"},)"
+                          R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E50","term":"Acme"}])")
+            << 0;
+        QTest::newRow("bad uuid")
+            << QByteArray(R"([{"id":"not-a-uuid","term":"東京","reading":"とうきょう"}])") << 0;
+        QTest::newRow("not JSON") << QByteArray("[{") << 0;
+        QTest::newRow("an object") << QByteArray(R"({"id":"x"})") << 0;
+    }
+    void dictionaryBlobs()
+    {
+        QFETCH(QByteArray, blob);
+        QFETCH(int, expectedCount);
+        MemoryStore store;
+        store.seedData("dictionary_entries", blob);
+        AppSettings s(store);
+        QCOMPARE(s.dictionaryEntries().size(), expectedCount);
+    }
+
+    void undecodableBase64IsUnreadable()
+    {
+        MemoryStore store;
+        store.seed("dictionary_entries", QJsonObject{{"$data", "!!!not base64"}});
+        store.seed("start_shortcut", QJsonObject{{"$data", QString::fromLatin1(QByteArray("{}").toBase64())}});
+        AppSettings s(store);
+        QVERIFY(s.dictionaryEntries().isEmpty());
+        QCOMPARE(s.startShortcut(), ShortcutKey::defaultStart());
+    }
+
+    void writeThroughAndNotification()
+    {
+        MemoryStore store;
+        AppSettings s(store);
+        QSignalSpy spy(&s, &AppSettings::correctionModeChanged);
+
+        s.setCorrectionMode(CorrectionMode::Fast); // equal: stored, not notified
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(store.writes(), QStringList{"correction_mode"});
+        QCOMPARE(store.value("correction_mode").toString(), QStringLiteral("fast"));
+
+        s.setCorrectionMode(CorrectionMode::Quality);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(store.value("correction_mode").toString(), QStringLiteral("quality"));
+
+        QSignalSpy cont(&s, &AppSettings::continuousModeChanged);
+        s.setContinuousMode(ContinuousMode::PasteOnly);
+        QCOMPARE(cont.count(), 1);
+        QCOMPARE(store.value("continuous_mode").toString(), QStringLiteral("paste_only"));
+
+        s.setContinuousSilenceSeconds(2.5);
+        QVERIFY(store.value("continuous_silence_seconds").isDouble());
+        s.setRemoveFillers(false);
+        QCOMPARE(store.value("remove_fillers"), QJsonValue(false));
+
+        QSignalSpy start(&s, &AppSettings::startShortcutChanged);
+        s.setStartShortcut(ShortcutKey{54, 0});
+        s.setStartShortcut(ShortcutKey{54, 0});
+        QCOMPARE(start.count(), 1);
+        const auto blob = store.data("start_shortcut");
+        QVERIFY(blob);
+        QCOMPARE(QJsonDocument::fromJson(*blob).object(), (QJsonObject{{"keyCode", 54}, {"modifiers", 0}}));
+    }
+
+    void valuesSurviveAReload()
+    {
+        MemoryStore store;
+        {
+            AppSettings s(store);
+            s.setGeminiApiKey("AIza-secret");
+            s.setDictionaryEntries({DictionaryEntry::make("東京", "とうきょう")});
+            s.setCancelShortcut(ShortcutKey{12, ShortcutKey::Command | ShortcutKey::Shift});
+            s.setAppearanceMode(AppearanceMode::Dark);
+            s.setStealthMode(true);
+            s.setContinuousMode(ContinuousMode::Auto);
+        }
+        AppSettings again(store);
+        QCOMPARE(again.geminiApiKey(), QStringLiteral("AIza-secret"));
+        QCOMPARE(again.dictionaryEntries().size(), 1);
+        QCOMPARE(again.dictionaryEntries().first().term, QStringLiteral("東京"));
+        QCOMPARE(again.cancelShortcut().displayString(), QStringLiteral("⇧⌘Q"));
+        QCOMPARE(again.appearanceMode(), AppearanceMode::Dark);
+        QCOMPARE(again.stealthMode(), true);
+        QCOMPARE(again.continuousMode(), ContinuousMode::Auto);
+    }
+
+    void geminiBaseUrlIsHiddenSetting()
+    {
+        MemoryStore store;
+        AppSettings s(store);
+        QCOMPARE(s.geminiBaseUrl(), QStringLiteral("https://generativelanguage.googleapis.com"));
+        store.seed("gemini_base_url", "http://127.0.0.1:8080");
+        QCOMPARE(s.geminiBaseUrl(), QStringLiteral("http://127.0.0.1:8080"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppSettings)
+#include "tst_AppSettings.moc"

@@ -1,0 +1,209 @@
+#include "common/Logger.h"
+#include "settings/AppSettings.h"
+#include "settings/JsonFileStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vel;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeRaw(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+unsigned modeOf(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0;
+    return st.st_mode & 0777;
+}
+
+} // namespace
+
+class TestJsonFileStore : public QObject {
+    Q_OBJECT
+private slots:
+    void defaultPathFollowsXdg()
+    {
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", "/tmp/xdg-test");
+        QCOMPARE(JsonFileStore::defaultPath(), QStringLiteral("/tmp/xdg-test/velutanora/defaults.json"));
+        qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(JsonFileStore::defaultPath(), QDir::homePath() + "/.config/velutanora/defaults.json");
+        qputenv("XDG_CONFIG_HOME", saved);
+    }
+
+    void typesRoundTripThroughTheFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/velutanora/defaults.json";
+        NullLogger log;
+        {
+            JsonFileStore store(path, log);
+            store.setString("s", "日本語");
+            store.setBoolean("b", true);
+            store.setInteger("i", 9007199254740993LL);
+            store.setNumber("d", 2.5);
+            store.setData("blob", QByteArray("\x00\xff{}", 4));
+        }
+        QFileInfo info(path);
+        QVERIFY(info.exists());
+        QCOMPARE(info.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther), 0);
+        QCOMPARE(modeOf(info.absolutePath()), 0700u);
+
+        const QJsonObject raw = QJsonDocument::fromJson(readAll(path)).object();
+        QVERIFY(raw.value("b").isBool());
+        QVERIFY(raw.value("blob").isObject());
+        QVERIFY(raw.value("blob").toObject().contains("$data"));
+
+        JsonFileStore again(path, log);
+        QCOMPARE(again.string("s"), std::optional<QString>("日本語"));
+        QCOMPARE(again.boolean("b"), std::optional<bool>(true));
+        QCOMPARE(again.integer("i"), std::optional<qint64>(9007199254740993LL));
+        QCOMPARE(again.number("d"), std::optional<double>(2.5));
+        QCOMPARE(again.data("blob"), std::optional<QByteArray>(QByteArray("\x00\xff{}", 4)));
+        // Wrong type reads as none.
+        QCOMPARE(again.string("b"), std::nullopt);
+        QCOMPARE(again.boolean("s"), std::nullopt);
+        QCOMPARE(again.integer("d"), std::nullopt);
+        QCOMPARE(again.data("s"), std::nullopt);
+    }
+
+    void unknownKeysSurviveARewrite()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/defaults.json";
+        writeRaw(path, R"({"future_feature": {"nested": [1, 2]}, "gemini_api_key": "k"})");
+        NullLogger log;
+        JsonFileStore store(path, log);
+        AppSettings settings(store);
+        settings.setStealthMode(true);
+        const QJsonObject raw = QJsonDocument::fromJson(readAll(path)).object();
+        QCOMPARE(raw.value("future_feature").toObject().value("nested").toArray().size(), 2);
+        QCOMPARE(raw.value("stealth_mode"), QJsonValue(true));
+        QCOMPARE(raw.value("gemini_api_key").toString(), QStringLiteral("k"));
+    }
+
+    void corruptFilesAreMovedAsideNotLost_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("truncated JSON") << QByteArray("{\"gemini_api_key\": \"AIza");
+        QTest::newRow("an array") << QByteArray("[1,2,3]");
+        QTest::newRow("binary") << QByteArray("\x00\x01\x02", 3);
+    }
+    void corruptFilesAreMovedAsideNotLost()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/defaults.json";
+        writeRaw(path, content);
+        RecordingLogger log;
+        JsonFileStore store(path, log);
+        AppSettings settings(store);
+        QCOMPARE(settings.correctionMode(), CorrectionMode::Fast);
+        QVERIFY(!QFile::exists(path));
+        const QStringList kept = QDir(dir.path()).entryList({"defaults.json.corrupt-*"}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(QRegularExpression("^defaults\\.json\\.corrupt-\\d{8}T\\d{6}Z$").match(kept.first()).hasMatch());
+        QCOMPARE(readAll(dir.path() + "/" + kept.first()), content);
+        QCOMPARE(log.lines().size(), 1);
+        QVERIFY(log.lines().first().startsWith(QStringLiteral("⚠️")));
+
+        settings.setStealthMode(true); // a fresh file is written beside the kept one
+        QVERIFY(QFile::exists(path));
+    }
+
+    void interruptedSaveLeavesTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/defaults.json";
+        const QByteArray old = R"({"gemini_api_key": "old"})";
+        writeRaw(path, old);
+
+        // Abandoned before the rename.
+        QVERIFY(!JsonFileStore::writeAtomically(path, "{\"gemini_api_key\": \"new\"}", [] { return false; }).isEmpty());
+        QCOMPARE(readAll(path), old);
+
+        // A process that dies between writing and renaming.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            JsonFileStore::writeAtomically(path, QByteArray(1 << 20, 'x'), [] {
+                ::_exit(0);
+                return true;
+            });
+            ::_exit(1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QCOMPARE(readAll(path), old);
+        NullLogger log;
+        JsonFileStore store(path, log);
+        QCOMPARE(store.string("gemini_api_key"), std::optional<QString>("old"));
+
+        // The completed write replaces the file whole.
+        QVERIFY(JsonFileStore::writeAtomically(path, "{\"gemini_api_key\": \"new\"}").isEmpty());
+        JsonFileStore again(path, log);
+        QCOMPARE(again.string("gemini_api_key"), std::optional<QString>("new"));
+    }
+
+    void failedSaveKeepsTheValueInMemory()
+    {
+        QTemporaryDir dir;
+        // A regular file where the folder should be: no folder can be made (even as root).
+        writeRaw(dir.path() + "/blocker", "x");
+        const QString path = dir.path() + "/blocker/velutanora/defaults.json";
+        RecordingLogger log;
+        JsonFileStore store(path, log);
+        AppSettings settings(store);
+        settings.setGeminiApiKey("kept");
+        QCOMPARE(settings.geminiApiKey(), QStringLiteral("kept"));
+        QCOMPARE(store.string("gemini_api_key"), std::optional<QString>("kept"));
+        QCOMPARE(log.lines().size(), 1);
+        QVERIFY(log.lines().first().contains(QStringLiteral("kept in memory")));
+        QVERIFY2(!log.lines().first().contains(QStringLiteral("kept\"")), "the key itself is never logged");
+    }
+
+    void readOnlyFolderKeepsTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/ro";
+        QDir().mkpath(folder);
+        const QString path = folder + "/defaults.json";
+        writeRaw(path, R"({"a": 1})");
+        if (::getuid() == 0)
+            QSKIP("root ignores folder permissions");
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        RecordingLogger log;
+        JsonFileStore store(path, log);
+        store.setInteger("a", 2);
+        QCOMPARE(store.integer("a"), std::optional<qint64>(2));
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(readAll(path), QByteArray(R"({"a": 1})"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJsonFileStore)
+#include "tst_JsonFileStore.moc"

@@ -1,0 +1,121 @@
+#include "common/Clock.h"
+#include "settings/RecordingHistory.h"
+#include "support/MemoryStore.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace vel;
+using vel::test::MemoryStore;
+
+class TestRecordingHistory : public QObject {
+    Q_OBJECT
+private slots:
+    void purgeBoundary_data()
+    {
+        QTest::addColumn<double>("age");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("7 days and 1 second") << 604801.0 << false;
+        QTest::newRow("exactly 7 days") << 604800.0 << true;
+        QTest::newRow("6 days 23 hours") << 604800.0 - 3600.0 << true;
+        QTest::newRow("just now") << 0.0 << true;
+    }
+    void purgeBoundary()
+    {
+        QFETCH(double, age);
+        QFETCH(bool, kept);
+        ManualClock clock;
+        MemoryStore store;
+        const double now = referenceDateFromUnix(clock.now());
+        store.seedData("recording_history", RecordingHistory::encode({{QUuid::createUuid(), "a", {}, now - age}}));
+        RecordingHistory history(store, clock);
+        QCOMPARE(history.entries().size(), kept ? 1 : 0);
+        // Only a purge that removed something rewrites the blob.
+        QCOMPARE(store.writes().size(), kept ? 0 : 1);
+    }
+
+    void purgeWhileRunningKeepsOrder()
+    {
+        ManualClock clock;
+        MemoryStore store;
+        RecordingHistory history(store, clock);
+        history.add(history.makeEntry("old", {}));
+        clock.advance(3 * 86400);
+        history.add(history.makeEntry("middle", {}));
+        clock.advance(3 * 86400);
+        history.add(history.makeEntry("new", {}));
+        clock.advance(1.5 * 86400);
+        store.clearWrites();
+        history.purgeExpired();
+        QCOMPARE(history.entries().size(), 2);
+        QCOMPARE(history.entries().at(0).text, QStringLiteral("new"));
+        QCOMPARE(history.entries().at(1).text, QStringLiteral("middle"));
+        QCOMPARE(store.writes(), QStringList{"recording_history"});
+    }
+
+    void undecodableBlobs_data()
+    {
+        QTest::addColumn<QByteArray>("blob");
+        QTest::newRow("entry without date") << QByteArray(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","text":"a"}])");
+        QTest::newRow("date as string")
+            << QByteArray(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","text":"a","date":"2024"}])");
+        QTest::newRow("originalText a number")
+            << QByteArray(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","text":"a","date":1,"originalText":3}])");
+        QTest::newRow("not an array") << QByteArray(R"({"id":1})");
+        QTest::newRow("garbage") << QByteArray("\x01\x02");
+    }
+    void undecodableBlobs()
+    {
+        QFETCH(QByteArray, blob);
+        ManualClock clock;
+        MemoryStore store;
+        store.seedData("recording_history", blob);
+        RecordingHistory history(store, clock);
+        QVERIFY(history.entries().isEmpty());
+    }
+
+    void encodingShape()
+    {
+        ManualClock clock(978307200.0 + 1000.5);
+        MemoryStore store;
+        RecordingHistory history(store, clock);
+        history.add(history.makeEntry("一つ目", {}));
+        history.add(history.makeEntry("二つ目", QStringLiteral("にっつめ")));
+        const QJsonArray array = QJsonDocument::fromJson(*store.data("recording_history")).array();
+        QCOMPARE(array.size(), 2);
+        const QJsonObject newest = array.at(0).toObject();
+        const QJsonObject oldest = array.at(1).toObject();
+        QCOMPARE(newest.value("text").toString(), QStringLiteral("二つ目"));
+        QCOMPARE(newest.value("originalText").toString(), QStringLiteral("にっつめ"));
+        QVERIFY2(!oldest.contains("originalText"), "an absent originalText is omitted, never null");
+        QCOMPARE(oldest.value("date").toDouble(), 1000.5);
+        const QString id = oldest.value("id").toString();
+        QCOMPARE(id, id.toUpper());
+        QCOMPARE(id.size(), 36);
+
+        RecordingHistory reloaded(store, clock);
+        QCOMPARE(reloaded.entries(), history.entries());
+        QVERIFY(!reloaded.entries().at(1).originalText.has_value());
+    }
+
+    void deleteAndClear()
+    {
+        ManualClock clock;
+        MemoryStore store;
+        RecordingHistory history(store, clock);
+        for (const char* text : {"a", "b", "c", "d"})
+            history.add(history.makeEntry(QString::fromUtf8(text), {}));
+        history.deleteAtOffsets({0, 2});
+        QCOMPARE(history.entries().size(), 2);
+        QCOMPARE(history.entries().at(0).text, QStringLiteral("c"));
+        QCOMPARE(history.entries().at(1).text, QStringLiteral("a"));
+        history.clear();
+        QVERIFY(history.entries().isEmpty());
+        QCOMPARE(RecordingHistory::decode(*store.data("recording_history"))->size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordingHistory)
+#include "tst_RecordingHistory.moc"

@@ -1,0 +1,86 @@
+#include "settings/UsageTracker.h"
+#include "support/MemoryStore.h"
+
+#include <QTest>
+
+using namespace vel;
+using vel::test::MemoryStore;
+
+class TestUsageTracker : public QObject {
+    Q_OBJECT
+private slots:
+    void recordUsage()
+    {
+        MemoryStore store;
+        UsageTracker tracker(store);
+        UsageMetadata usage;
+        usage.promptTokenCount = 120;
+        tracker.recordUsage(usage);
+        QCOMPARE(tracker.totalRequests(), 1);
+        QCOMPARE(tracker.totalInputTokens(), 120);
+        QCOMPARE(tracker.totalOutputTokens(), 0);
+        QCOMPARE(tracker.totalThinkingTokens(), 0);
+        QCOMPARE(store.writes().size(), 4);
+
+        usage = {10, 20, 999, 30};
+        tracker.recordUsage(usage);
+        QCOMPARE(tracker.totalRequests(), 2);
+        QCOMPARE(tracker.totalInputTokens(), 130);
+        QCOMPARE(tracker.totalOutputTokens(), 20);
+        QCOMPARE(tracker.totalThinkingTokens(), 30);
+        QCOMPARE(store.integer("UsageTracker.totalInputTokens"), std::optional<qint64>(130));
+    }
+
+    void cost_data()
+    {
+        QTest::addColumn<qint64>("input");
+        QTest::addColumn<qint64>("output");
+        QTest::addColumn<qint64>("thinking");
+        QTest::addColumn<double>("cost");
+        QTest::newRow("million input") << qint64(1000000) << qint64(0) << qint64(0) << 0.15;
+        QTest::newRow("million output") << qint64(0) << qint64(1000000) << qint64(0) << 0.6;
+        QTest::newRow("million thinking") << qint64(0) << qint64(0) << qint64(1000000) << 3.5;
+        QTest::newRow("mixed") << qint64(2000) << qint64(1000) << qint64(100) << 0.0003 + 0.0006 + 0.00035;
+    }
+    void cost()
+    {
+        QFETCH(qint64, input);
+        QFETCH(qint64, output);
+        QFETCH(qint64, thinking);
+        QFETCH(double, cost);
+        MemoryStore store;
+        store.seed("UsageTracker.totalRequests", 5);
+        store.seed("UsageTracker.totalInputTokens", input);
+        store.seed("UsageTracker.totalOutputTokens", output);
+        store.seed("UsageTracker.totalThinkingTokens", thinking);
+        UsageTracker tracker(store);
+        QVERIFY(qAbs(tracker.estimatedCost() - cost) < 1e-12);
+    }
+
+    void resetZeroesEverything()
+    {
+        MemoryStore store;
+        store.seed("UsageTracker.totalRequests", 5);
+        store.seed("UsageTracker.totalInputTokens", 700);
+        store.seed("UsageTracker.totalThinkingTokens", "junk");
+        UsageTracker tracker(store);
+        QCOMPARE(tracker.totalThinkingTokens(), 0);
+        tracker.reset();
+        QCOMPARE(tracker.estimatedCost(), 0.0);
+        for (const char* key : {"UsageTracker.totalRequests", "UsageTracker.totalInputTokens",
+                                "UsageTracker.totalOutputTokens", "UsageTracker.totalThinkingTokens"})
+            QCOMPARE(store.integer(QString::fromLatin1(key)), std::optional<qint64>(0));
+    }
+
+    void largeCountersKeepEveryDigit()
+    {
+        MemoryStore store;
+        UsageTracker tracker(store);
+        tracker.setTotalInputTokens(9007199254740993LL); // 2^53 + 1
+        UsageTracker again(store);
+        QCOMPARE(again.totalInputTokens(), 9007199254740993LL);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUsageTracker)
+#include "tst_UsageTracker.moc"

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "settings/KeyValueStore.h"
+
+#include <QJsonObject>
+#include <QStringList>
+
+namespace vel::test {
+
+// The store in memory; remembers which keys were written, in order.
+class MemoryStore final : public KeyValueStore {
+public:
+    QJsonValue value(const QString& key) const override { return m_object.value(key); }
+    void setValue(const QString& key, const QJsonValue& value) override
+    {
+        m_object.insert(key, value);
+        m_writes.append(key);
+    }
+    void remove(const QString& key) override
+    {
+        m_object.remove(key);
+        m_writes.append(key);
+    }
+
+    // Seeds a value without counting it as a write.
+    void seed(const QString& key, const QJsonValue& value) { m_object.insert(key, value); }
+    void seedData(const QString& key, const QByteArray& bytes) { m_object.insert(key, encodeData(bytes)); }
+
+    const QStringList& writes() const { return m_writes; }
+    void clearWrites() { m_writes.clear(); }
+    const QJsonObject& object() const { return m_object; }
+
+private:
+    QJsonObject m_object;
+    QStringList m_writes;
+};
+
+} // namespace vel::test
