@@ -6,6 +6,8 @@
 // inherited by everything the task awaits, ends sleeps early and aborts network requests,
 // and code checks it where it matters with `co_await isCancelled()`.
 
+#include "common/Clock.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -20,8 +22,6 @@
 
 namespace vel {
 
-class Clock;
-class ClockTimer;
 
 // Runs fn on the main thread's event loop, after the code that is running now.
 void postToMainLoop(std::function<void()> fn);
@@ -397,5 +397,41 @@ private:
 };
 
 struct Unit {};
+
+} // namespace vel
+
+#include <QEventLoop>
+
+namespace vel {
+
+namespace detail {
+template <class T>
+Task<void> captureInto(Task<T> task, std::optional<T>& result, std::exception_ptr& error, bool& done)
+{
+    try {
+        result.emplace(co_await std::move(task));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    done = true;
+}
+} // namespace detail
+
+// Runs the event loop until the task has ended; for the command line and tests only (the
+// program itself never blocks the main loop).
+template <class T>
+T runBlocking(Task<T> task)
+{
+    std::optional<T> result;
+    std::exception_ptr error;
+    bool done = false;
+    spawn(detail::captureInto(std::move(task), result, error, done));
+    QEventLoop loop;
+    while (!done)
+        loop.processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*result);
+}
 
 } // namespace vel

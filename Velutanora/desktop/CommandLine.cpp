@@ -1,6 +1,10 @@
 #include "desktop/CommandLine.h"
 
 #include "common/Clock.h"
+#include "common/Task.h"
+#include "correction/GeminiService.h"
+#include "correction/TextFormatter.h"
+#include "correction/TextProcessor.h"
 #include "common/Logger.h"
 #include "settings/AppSettings.h"
 #include "settings/JsonFileStore.h"
@@ -8,6 +12,8 @@
 #include "settings/UsageTracker.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QStringDecoder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -45,7 +51,8 @@ QString isoUtc(double referenceSeconds)
 
 QString CommandLine::usageLine()
 {
-    return QStringLiteral("usage: velutanora [--version | --help | --print-settings]");
+    return QStringLiteral("usage: velutanora [--version | --help | --print-settings | "
+                          "process [--mode instant|fast|quality] (--text TEXT | --file PATH)]");
 }
 
 QString CommandLine::helpText()
@@ -57,7 +64,9 @@ QString CommandLine::helpText()
         "\n"
         "  --version          print the version and exit\n"
         "  --help             print this help and exit\n"
-        "  --print-settings   print the stored settings, history and usage as JSON\n")
+        "  --print-settings   print the stored settings, history and usage as JSON\n"
+        "  process            clean up (and, with an API key, correct) Japanese text; the result\n"
+        "                     goes to standard output, status and log lines to standard error\n")
         .arg(usageLine());
 }
 
@@ -92,10 +101,82 @@ int CommandLine::run(const QStringList& arguments)
     }
     if (args.size() == 1 && command == QLatin1String("--print-settings"))
         return printSettings();
+    if (command == QLatin1String("process"))
+        return process(args.mid(1));
     if (command == QLatin1String("--version") || command == QLatin1String("--help")
         || command == QLatin1String("--print-settings"))
         return usageError(QStringLiteral("%1 takes no arguments").arg(command));
     return usageError(QStringLiteral("unknown argument: %1").arg(command));
+}
+
+int CommandLine::process(const QStringList& args)
+{
+    std::optional<CorrectionMode> mode;
+    std::optional<QString> text;
+    std::optional<QString> file;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        const bool hasValue = i + 1 < args.size();
+        if (arg == QLatin1String("--mode") && hasValue && !mode) {
+            mode = correctionModeFromRaw(args.at(++i));
+            if (!mode)
+                return usageError(QStringLiteral("unknown mode: %1").arg(args.at(i)));
+        } else if (arg == QLatin1String("--text") && hasValue && !text && !file) {
+            text = args.at(++i);
+        } else if (arg == QLatin1String("--file") && hasValue && !text && !file) {
+            file = args.at(++i);
+        } else {
+            return usageError(QStringLiteral("bad argument to process: %1").arg(arg));
+        }
+    }
+    if (!text && !file)
+        return usageError(QStringLiteral("process needs --text TEXT or --file PATH"));
+    if (file) {
+        QFile f(*file);
+        if (!f.open(QIODevice::ReadOnly)) {
+            write(m_err, QStringLiteral("velutanora: cannot read %1: %2\n").arg(*file, f.errorString()));
+            return 2;
+        }
+        const QByteArray bytes = f.readAll();
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        text = decoder.decode(bytes);
+        if (decoder.hasError()) {
+            write(m_err, QStringLiteral("velutanora: %1 is not valid UTF-8\n").arg(*file));
+            return 2;
+        }
+    }
+
+    StreamLogger log(m_err);
+    SystemClock clock;
+    JsonFileStore store(JsonFileStore::defaultPath(), log);
+    AppSettings settings(store);
+    UsageTracker usage(store);
+    GeminiService gemini(log, clock, [&settings] { return settings.geminiBaseUrl(); });
+    const CorrectionMode effectiveMode = mode.value_or(settings.correctionMode());
+    const QList<DictionaryEntry> entries = settings.dictionaryEntries();
+
+    const QString local = TextProcessor::localText(*text, settings.removeFillers(), entries);
+    QString final = TextFormatter::format(local);
+    if (!settings.geminiApiKey().isEmpty() && effectiveMode != CorrectionMode::Instant) {
+        log.line(QStringLiteral("✍️ 認識中..."));
+        try {
+            const GeminiResult result = runBlocking(gemini.rewrite(local, settings.geminiApiKey(),
+                                                                   settings.userOccupation(),
+                                                                   settings.assumePoorDiction(), effectiveMode));
+            const QString corrected = TextFormatter::format(TextProcessor::postProcessGeminiText(result.text, entries));
+            if (result.usage)
+                usage.recordUsage(*result.usage);
+            if (!corrected.isEmpty())
+                final = TextFormatter::format(corrected);
+            log.line(QStringLiteral("✅ 完了"));
+        } catch (...) {
+            log.line(QStringLiteral("⚠️ 失敗: ") + describeError(std::current_exception()));
+            log.line(QStringLiteral("📋 [process] Gemini failed; the locally cleaned text is used"));
+        }
+    }
+    if (!final.isEmpty())
+        write(m_out, final + QLatin1Char('\n'));
+    return 0;
 }
 
 int CommandLine::printSettings()

@@ -19,6 +19,7 @@ public:
 
 private:
     int printSettings();
+    int process(const QStringList& args);
     int usageError(const QString& message);
     void write(std::FILE* stream, const QString& text);
 

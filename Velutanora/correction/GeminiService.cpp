@@ -1,0 +1,271 @@
+#include "correction/GeminiService.h"
+
+#include "common/Clock.h"
+#include "common/Logger.h"
+#include "correction/CorrectionPrompts.h"
+#include "correction/TextFormatter.h"
+#include "correction/TextProcessor.h"
+
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QStringDecoder>
+
+namespace vel {
+
+namespace {
+
+QString geminiDescription(GeminiError::Kind kind, const QString& message)
+{
+    switch (kind) {
+    case GeminiError::Kind::NetworkError: return QStringLiteral("ネットワークエラー: ") + message;
+    case GeminiError::Kind::ApiError: return QStringLiteral("APIエラー: ") + message;
+    case GeminiError::Kind::MissingApiKey: return QStringLiteral("Gemini APIキーが設定されていません。");
+    case GeminiError::Kind::InvalidUrl: return QStringLiteral("無効なURLです。");
+    case GeminiError::Kind::RateLimited:
+        return QStringLiteral("APIレート制限に達しました。しばらく待ってから再試行してください。");
+    case GeminiError::Kind::EmptyResponse: return QStringLiteral("APIからの応答が空です。");
+    }
+    return {};
+}
+
+QString transportDescription(TransportError::Kind kind)
+{
+    switch (kind) {
+    case TransportError::Kind::Timeout: return QStringLiteral("要求がタイムアウトになりました。");
+    case TransportError::Kind::Cancelled: return QStringLiteral("キャンセルしました");
+    case TransportError::Kind::CannotConnect: return QStringLiteral("サーバに接続できませんでした。");
+    case TransportError::Kind::ConnectionLost: return QStringLiteral("ネットワーク接続が切れました。");
+    case TransportError::Kind::HostNotFound: return QStringLiteral("指定されたホスト名のサーバが見つかりませんでした。");
+    case TransportError::Kind::Tls:
+        return QStringLiteral("SSLエラーが起きたため、サーバへのセキュリティ保護された接続を確立できません。");
+    case TransportError::Kind::Offline: return QStringLiteral("インターネット接続がオフラインのようです。");
+    case TransportError::Kind::Other: return QStringLiteral("ネットワークエラーが発生しました。");
+    }
+    return {};
+}
+
+// The first n user-perceived characters.
+QString prefixCharacters(const QString& text, int n)
+{
+    const QStringList g = TextProcessor::graphemes(text);
+    if (g.size() <= n)
+        return text;
+    return g.mid(0, n).join(QString());
+}
+
+QString bodyText(const QByteArray& body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(body);
+    if (decoder.hasError())
+        return QStringLiteral("(読み取り不可)");
+    return text;
+}
+
+} // namespace
+
+GeminiError::GeminiError(Kind kind, const QString& message) : Error(geminiDescription(kind, message)), m_kind(kind) {}
+
+TransportError::TransportError(Kind kind) : Error(transportDescription(kind)), m_kind(kind) {}
+
+TransportError::Kind TransportError::kindFor(QNetworkReply::NetworkError code)
+{
+    switch (code) {
+    case QNetworkReply::ConnectionRefusedError: return Kind::CannotConnect;
+    case QNetworkReply::RemoteHostClosedError: return Kind::ConnectionLost;
+    case QNetworkReply::HostNotFoundError: return Kind::HostNotFound;
+    case QNetworkReply::TimeoutError: return Kind::Timeout;
+    case QNetworkReply::OperationCanceledError: return Kind::Cancelled;
+    case QNetworkReply::SslHandshakeFailedError: return Kind::Tls;
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError: return Kind::Offline;
+    default: return Kind::Other;
+    }
+}
+
+GeminiService::GeminiService(Logger& log, Clock& clock, std::function<QString()> baseUrl, QObject* parent)
+    : QObject(parent), m_log(log), m_clock(clock), m_baseUrl(std::move(baseUrl))
+{
+}
+
+QUrl GeminiService::buildUrl(const QString& apiKey, bool withMethod) const
+{
+    QString base = m_baseUrl ? m_baseUrl() : QString();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    QUrl url(base + QStringLiteral("/v1beta/models/gemini-2.5-flash")
+             + (withMethod ? QStringLiteral(":generateContent") : QString()),
+             QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()
+        || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
+        throw GeminiError(GeminiError::Kind::InvalidUrl);
+    url.setQuery(QStringLiteral("key=") + QString::fromLatin1(QUrl::toPercentEncoding(apiKey)), QUrl::StrictMode);
+    if (!url.isValid())
+        throw GeminiError(GeminiError::Kind::InvalidUrl);
+    return url;
+}
+
+void GeminiService::warmConnection(const QString& apiKey)
+{
+    if (apiKey.isEmpty())
+        return;
+    QUrl url;
+    try {
+        url = buildUrl(apiKey, false);
+    } catch (const GeminiError&) {
+        return;
+    }
+    QNetworkRequest request(url);
+    request.setTransferTimeout(kWarmUpTimeoutMs);
+    QNetworkReply* reply = m_network.get(request);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        m_log.line(QStringLiteral("🌐 [GeminiService] connection warm-up complete"));
+        reply->deleteLater();
+    });
+}
+
+Task<void> GeminiService::acquireSlot()
+{
+    if (m_inFlight < kMaxConnections) {
+        ++m_inFlight;
+        co_return;
+    }
+    Completion<Unit> turn;
+    m_waiting.push_back(turn);
+    turn.setOnCancel([turn] { turn.reject(std::make_exception_ptr(TransportError(TransportError::Kind::Cancelled))); });
+    co_await turn; // the releasing request hands its slot over
+}
+
+void GeminiService::releaseSlot()
+{
+    while (!m_waiting.empty()) {
+        Completion<Unit> next = m_waiting.front();
+        m_waiting.pop_front();
+        if (!next.isDone()) {
+            next.resolve(Unit{});
+            return;
+        }
+    }
+    --m_inFlight;
+}
+
+Task<GeminiService::HttpAnswer> GeminiService::post(QUrl url, QByteArray body, int idleTimeoutMs)
+{
+    co_await acquireSlot();
+    struct SlotRelease {
+        GeminiService* service;
+        ~SlotRelease() { service->releaseSlot(); }
+    } release{this};
+
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setTransferTimeout(idleTimeoutMs);
+    QPointer<QNetworkReply> reply = m_network.post(request, body);
+
+    Completion<Unit> done;
+    connect(reply, &QNetworkReply::finished, this, [done] { done.resolve(Unit{}); });
+    auto cancelled = std::make_shared<bool>(false);
+    auto wholeTransferTimedOut = std::make_shared<bool>(false);
+    done.setOnCancel([reply, cancelled] {
+        *cancelled = true;
+        if (reply)
+            reply->abort();
+    });
+    auto wholeTransfer = m_clock.schedule(kWholeTransferSeconds, false, [reply, wholeTransferTimedOut] {
+        *wholeTransferTimedOut = true;
+        if (reply)
+            reply->abort();
+    });
+    co_await done;
+    wholeTransfer.reset();
+
+    const QNetworkReply::NetworkError error = reply->error();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    HttpAnswer answer;
+    answer.body = reply->readAll();
+    reply->deleteLater();
+
+    if (*cancelled)
+        throw TransportError(TransportError::Kind::Cancelled);
+    if (*wholeTransferTimedOut)
+        throw TransportError(TransportError::Kind::Timeout);
+    // Errors below 200 are the network's (connection, time-out, TLS, proxy); above, the server
+    // answered with a status that the response handling maps itself.
+    if (error != QNetworkReply::NoError && error < 200) {
+        // Our own abort is not in play here, so an operation-cancelled error is the idle time-out.
+        if (error == QNetworkReply::OperationCanceledError)
+            throw TransportError(TransportError::Kind::Timeout);
+        throw TransportError(TransportError::kindFor(error));
+    }
+    if (!status.isValid())
+        throw GeminiError(GeminiError::Kind::NetworkError, QStringLiteral("不正なレスポンス"));
+    answer.status = status.toInt();
+    co_return answer;
+}
+
+GeminiResult GeminiService::handleAnswer(const HttpAnswer& answer, const QString& logPrefix)
+{
+    if (answer.status != 200) {
+        const QString body = bodyText(answer.body);
+        m_log.line(QStringLiteral("[GeminiService] HTTP %1: %2").arg(answer.status).arg(body));
+        const QString code = QString::number(answer.status);
+        if (answer.status == 400)
+            throw GeminiError(GeminiError::Kind::ApiError,
+                              QStringLiteral("リクエストが不正です (400): ") + prefixCharacters(body, 200));
+        if (answer.status == 401 || answer.status == 403)
+            throw GeminiError(GeminiError::Kind::ApiError, QStringLiteral("APIキーが無効です (") + code + QStringLiteral(")"));
+        if (answer.status == 429)
+            throw GeminiError(GeminiError::Kind::RateLimited);
+        if (answer.status >= 500 && answer.status <= 599)
+            throw GeminiError(GeminiError::Kind::ApiError, QStringLiteral("サーバーエラー (") + code + QStringLiteral(")"));
+        throw GeminiError(GeminiError::Kind::ApiError,
+                          QStringLiteral("エラー (") + code + QStringLiteral("): ") + prefixCharacters(body, 200));
+    }
+    const GeminiResponse response = GeminiResponse::fromJson(answer.body);
+    const std::optional<QString> text = response.answerText();
+    if (!text)
+        throw GeminiError(GeminiError::Kind::EmptyResponse);
+    m_log.line(logPrefix + *text);
+    if (const auto& usage = response.usageMetadata) {
+        m_log.line(QStringLiteral("📊 [GeminiService] tokens — prompt: %1, candidates: %2, thoughts: %3")
+                       .arg(usage->promptTokenCount.value_or(0))
+                       .arg(usage->candidatesTokenCount.value_or(0))
+                       .arg(usage->thoughtsTokenCount.value_or(0)));
+    }
+    return GeminiResult{TextFormatter::trimWhitespaceAndNewlines(*text), response.usageMetadata};
+}
+
+Task<GeminiResult> GeminiService::rewrite(QString text, QString apiKey, QString occupation, bool assumePoorDiction,
+                                          CorrectionMode mode)
+{
+    if (apiKey.isEmpty())
+        throw GeminiError(GeminiError::Kind::MissingApiKey);
+    if (text.isEmpty())
+        co_return GeminiResult{};
+    const QUrl url = buildUrl(apiKey);
+    const QString prompt = CorrectionPrompts::buildTextPrompt(text, occupation, assumePoorDiction, mode);
+    m_log.line(QStringLiteral("📤 [GeminiService] === PROMPT START ==="));
+    m_log.line(prompt);
+    m_log.line(QStringLiteral("📤 [GeminiService] === PROMPT END ==="));
+    const QByteArray body = buildTextRequestBody(prompt, thinkingBudget(mode));
+    const HttpAnswer answer = co_await post(url, body, kTextRequestTimeoutMs);
+    co_return handleAnswer(answer, QStringLiteral("📥 [GeminiService] response: "));
+}
+
+Task<GeminiResult> GeminiService::transcribeAudio(QByteArray wavData, QString apiKey, QString occupation,
+                                                  bool assumePoorDiction, CorrectionMode mode)
+{
+    if (apiKey.isEmpty())
+        throw GeminiError(GeminiError::Kind::MissingApiKey);
+    const QUrl url = buildUrl(apiKey);
+    const QString prompt = CorrectionPrompts::buildAudioPrompt(occupation, assumePoorDiction, mode);
+    m_log.line(QStringLiteral("📤 [GeminiService] === AUDIO PROMPT START ==="));
+    m_log.line(prompt);
+    m_log.line(QStringLiteral("📤 [GeminiService] audio data size: %1 bytes").arg(wavData.size()));
+    m_log.line(QStringLiteral("📤 [GeminiService] === AUDIO PROMPT END ==="));
+    const QByteArray body = buildAudioRequestBody(wavData, prompt, thinkingBudget(mode));
+    const HttpAnswer answer = co_await post(url, body, kAudioRequestTimeoutMs);
+    co_return handleAnswer(answer, QStringLiteral("📥 [GeminiService] audio response: "));
+}
+
+} // namespace vel

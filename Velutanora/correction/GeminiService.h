@@ -1,0 +1,88 @@
+#pragma once
+
+#include "common/Error.h"
+#include "common/Task.h"
+#include "correction/GeminiWire.h"
+#include "settings/AppSettings.h"
+
+#include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QObject>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+
+namespace vel {
+
+class Clock;
+class Logger;
+
+class GeminiError : public Error {
+public:
+    enum class Kind { NetworkError, ApiError, MissingApiKey, InvalidUrl, RateLimited, EmptyResponse };
+    GeminiError(Kind kind, const QString& message = {});
+    Kind kind() const { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+// A request that never got an HTTP answer: no connection, a time-out, a reset, a cancellation.
+// The description never contains the address (it would carry the API key).
+class TransportError : public Error {
+public:
+    enum class Kind { Timeout, Cancelled, CannotConnect, ConnectionLost, HostNotFound, Tls, Offline, Other };
+    explicit TransportError(Kind kind);
+    Kind kind() const { return m_kind; }
+    static Kind kindFor(QNetworkReply::NetworkError code);
+
+private:
+    Kind m_kind;
+};
+
+// The client of the Gemini generateContent API (model gemini-2.5-flash).
+class GeminiService final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxConnections = 2;
+    static constexpr int kTextRequestTimeoutMs = 60000;
+    static constexpr int kAudioRequestTimeoutMs = 30000;
+    static constexpr double kWholeTransferSeconds = 30.0;
+    static constexpr int kWarmUpTimeoutMs = 5000;
+
+    // baseUrl is read on every call: the hidden setting "gemini_base_url".
+    GeminiService(Logger& log, Clock& clock, std::function<QString()> baseUrl, QObject* parent = nullptr);
+
+    // Opens the connection to the API host early; returns at once.
+    void warmConnection(const QString& apiKey);
+    Task<GeminiResult> rewrite(QString text, QString apiKey, QString occupation, bool assumePoorDiction,
+                               CorrectionMode mode);
+    Task<GeminiResult> transcribeAudio(QByteArray wavData, QString apiKey, QString occupation,
+                                       bool assumePoorDiction, CorrectionMode mode);
+
+    // The endpoint with the key as the "key" query parameter; throws GeminiError::InvalidUrl.
+    QUrl buildUrl(const QString& apiKey, bool withMethod = true) const;
+
+    static qint64 thinkingBudget(CorrectionMode mode) { return mode == CorrectionMode::Quality ? -1 : 0; }
+
+private:
+    struct HttpAnswer {
+        int status = 0;
+        QByteArray body;
+    };
+    Task<HttpAnswer> post(QUrl url, QByteArray body, int idleTimeoutMs);
+    Task<void> acquireSlot();
+    void releaseSlot();
+    GeminiResult handleAnswer(const HttpAnswer& answer, const QString& logPrefix);
+
+    Logger& m_log;
+    Clock& m_clock;
+    std::function<QString()> m_baseUrl;
+    QNetworkAccessManager m_network;
+    int m_inFlight = 0;
+    std::deque<Completion<Unit>> m_waiting;
+};
+
+} // namespace vel

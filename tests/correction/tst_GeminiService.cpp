@@ -1,0 +1,311 @@
+#include "common/Clock.h"
+#include "common/Logger.h"
+#include "common/Task.h"
+#include "correction/GeminiService.h"
+#include "support/FakeGeminiServer.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSslConfiguration>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+const QString kKey = QStringLiteral("AIza/Secret+Key=1");
+
+// What a finished call produced: a result or an error.
+struct Outcome {
+    std::optional<GeminiResult> result;
+    std::exception_ptr error;
+    bool done = false;
+    QString description() const { return describeError(error); }
+};
+
+Task<void> capture(Task<GeminiResult> task, Outcome& outcome)
+{
+    try {
+        outcome.result = co_await std::move(task);
+    } catch (...) {
+        outcome.error = std::current_exception();
+    }
+    outcome.done = true;
+}
+
+template <class E>
+bool errorIs(const Outcome& o)
+{
+    try {
+        if (o.error)
+            std::rethrow_exception(o.error);
+    } catch (const E&) {
+        return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+} // namespace
+
+class TestGeminiService : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<FakeGeminiServer> server;
+    RecordingLogger log;
+    SystemClock clock;
+    std::unique_ptr<GeminiService> service;
+    QString baseUrl;
+
+    Outcome run(Task<GeminiResult> task)
+    {
+        Outcome outcome;
+        spawn(capture(std::move(task), outcome));
+        for (int i = 0; i < 3000 && !outcome.done; ++i)
+            QTest::qWait(5);
+        return outcome;
+    }
+
+    void verifyKeyNeverLogged(const Outcome& o)
+    {
+        for (const QString& line : log.lines()) {
+            QVERIFY2(!line.contains(QStringLiteral("Secret")), qPrintable(line));
+        }
+        QVERIFY(!o.description().contains(QStringLiteral("Secret")));
+    }
+
+private slots:
+    void init()
+    {
+        server = std::make_unique<FakeGeminiServer>();
+        QVERIFY(server->listen());
+        baseUrl = server->baseUrl();
+        log.clear();
+        service = std::make_unique<GeminiService>(log, clock, [this] { return baseUrl; });
+    }
+
+    void textRequestOnTheWire()
+    {
+        server->enqueue(FakeReply::answer("  直した文。\n",
+                                          R"({"promptTokenCount":12,"candidatesTokenCount":3,"totalTokenCount":15})"));
+        const Outcome o = run(service->rewrite("認識テキスト", kKey, "医師", true, CorrectionMode::Quality));
+        QVERIFY(o.result);
+        QCOMPARE(o.result->text, QStringLiteral("直した文。"));
+        QCOMPARE(o.result->usage->promptTokenCount, std::optional<qint64>(12));
+
+        QCOMPARE(server->requests().size(), 1);
+        const RecordedRequest& r = server->requests().first();
+        QCOMPARE(r.method, QByteArray("POST"));
+        QCOMPARE(r.path, QStringLiteral("/v1beta/models/gemini-2.5-flash:generateContent"));
+        QCOMPARE(r.query.queryItemValue("key", QUrl::FullyDecoded), kKey);
+        QCOMPARE(r.headers.value("content-type"), QByteArray("application/json"));
+        QVERIFY(!r.headers.contains("authorization"));
+        const QJsonObject body = r.json();
+        const QJsonArray parts = body["contents"].toArray().at(0).toObject()["parts"].toArray();
+        QCOMPARE(parts.size(), 1);
+        QVERIFY(parts.at(0).toObject()["text"].toString().endsWith("\n\n認識テキスト"));
+        QVERIFY(parts.at(0).toObject()["text"].toString().startsWith("以下は音声認識の出力テキストです。話し言葉をそのまま認識したものです。話者は医師です。"));
+        QCOMPARE(body["generationConfig"].toObject()["temperature"].toDouble(), 0.0);
+        QCOMPARE(body["generationConfig"].toObject()["thinkingConfig"].toObject()["thinkingBudget"].toInt(), -1);
+
+        QVERIFY(log.contains("📤 [GeminiService] === PROMPT START ==="));
+        QVERIFY(log.contains("📤 [GeminiService] === PROMPT END ==="));
+        QVERIFY(log.contains("📥 [GeminiService] response:   直した文。\n"));
+        QVERIFY(log.contains("📊 [GeminiService] tokens — prompt: 12, candidates: 3, thoughts: 0"));
+        verifyKeyNeverLogged(o);
+    }
+
+    void audioRequestOnTheWire()
+    {
+        const QByteArray wav = QByteArray("RIFF") + QByteArray(1000, '\x7f');
+        server->enqueue(FakeReply::answer("音声の結果"));
+        const Outcome o = run(service->transcribeAudio(wav, kKey, "", false, CorrectionMode::Fast));
+        QVERIFY(o.result);
+        QCOMPARE(o.result->text, QStringLiteral("音声の結果"));
+        QVERIFY(!o.result->usage);
+        const QJsonObject body = server->requests().first().json();
+        const QJsonArray parts = body["contents"].toArray().at(0).toObject()["parts"].toArray();
+        QCOMPARE(parts.size(), 2);
+        QCOMPARE(parts.at(0).toObject()["inlineData"].toObject()["mimeType"].toString(), QStringLiteral("audio/wav"));
+        QCOMPARE(QByteArray::fromBase64(parts.at(0).toObject()["inlineData"].toObject()["data"].toString().toLatin1()), wav);
+        QVERIFY(parts.at(1).toObject()["text"].toString().startsWith("以下は音声の録音です。\n"));
+        QCOMPARE(body["generationConfig"].toObject()["thinkingConfig"].toObject()["thinkingBudget"].toInt(), 0);
+        QVERIFY(log.contains("📤 [GeminiService] audio data size: 1004 bytes"));
+        QVERIFY(log.contains("📥 [GeminiService] audio response: 音声の結果"));
+    }
+
+    void missingKeyAndEmptyText()
+    {
+        const Outcome text = run(service->rewrite("テキスト", "", "", false, CorrectionMode::Fast));
+        QCOMPARE(text.description(), QStringLiteral("Gemini APIキーが設定されていません。"));
+        const Outcome audio = run(service->transcribeAudio("RIFF", "", "", false, CorrectionMode::Fast));
+        QCOMPARE(audio.description(), QStringLiteral("Gemini APIキーが設定されていません。"));
+        const Outcome empty = run(service->rewrite("", kKey, "", false, CorrectionMode::Fast));
+        QVERIFY(empty.result);
+        QCOMPARE(empty.result->text, QString());
+        service->warmConnection("");
+        QTest::qWait(50);
+        QCOMPARE(server->requests().size(), 0);
+    }
+
+    void statusMapping_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("description");
+        const QByteArray longBody = QByteArray("あ").repeated(250);
+        QTest::newRow("400 keeps 200 characters") << 400 << longBody
+                                                  << "APIエラー: リクエストが不正です (400): " + QString("あ").repeated(200);
+        QTest::newRow("401") << 401 << QByteArray("denied") << "APIエラー: APIキーが無効です (401)";
+        QTest::newRow("403") << 403 << QByteArray("denied") << "APIエラー: APIキーが無効です (403)";
+        QTest::newRow("429") << 429 << QByteArray("{\"error\":1}")
+                             << "APIレート制限に達しました。しばらく待ってから再試行してください。";
+        QTest::newRow("500") << 500 << QByteArray() << "APIエラー: サーバーエラー (500)";
+        QTest::newRow("503") << 503 << QByteArray("busy") << "APIエラー: サーバーエラー (503)";
+        QTest::newRow("404") << 404 << QByteArray("Not Found") << "APIエラー: エラー (404): Not Found";
+        QTest::newRow("409") << 409 << QByteArray("conflict") << "APIエラー: エラー (409): conflict";
+        QTest::newRow("invalid UTF-8") << 418 << QByteArray("\xff\xfe") << "APIエラー: エラー (418): (読み取り不可)";
+    }
+    void statusMapping()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, description);
+        server->enqueue(FakeReply::withStatus(status, body));
+        const Outcome o = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QVERIFY(errorIs<GeminiError>(o));
+        QCOMPARE(o.description(), description);
+        if (status == 400) // the log carries the whole body
+            QVERIFY(log.contains("[GeminiService] HTTP 400: " + QString::fromUtf8(body)));
+        verifyKeyNeverLogged(o);
+    }
+
+    void emptyAndMalformedAnswers()
+    {
+        server->enqueue(FakeReply::raw(R"({"candidates":[{"content":{"parts":[{"inlineData":{"mimeType":"a","data":"b"}}]}}]})"));
+        const Outcome empty = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QCOMPARE(empty.description(), QStringLiteral("APIからの応答が空です。"));
+
+        server->enqueue(FakeReply::raw("{not json"));
+        const Outcome malformed = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QVERIFY(errorIs<DecodingError>(malformed));
+
+        server->enqueue(FakeReply::raw(R"({"candidates":[{}]})"));
+        const Outcome missing = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QVERIFY2(errorIs<DecodingError>(missing), "a candidate without content is a decoding error, not an empty one");
+    }
+
+    void transportFailures()
+    {
+        // Qt resends a request once on a fresh connection when one is reset: reset both.
+        server->setDefaultReply(FakeReply::reset());
+        const Outcome reset = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QVERIFY2(errorIs<TransportError>(reset), qPrintable(reset.description()));
+        QCOMPARE(reset.description(), QStringLiteral("ネットワーク接続が切れました。"));
+        verifyKeyNeverLogged(reset);
+
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        baseUrl = QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort());
+        closed.close();
+        const Outcome refused = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QVERIFY(errorIs<TransportError>(refused));
+        QCOMPARE(refused.description(), QStringLiteral("サーバに接続できませんでした。"));
+
+        baseUrl = QStringLiteral("not a url");
+        const Outcome invalid = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QCOMPARE(invalid.description(), QStringLiteral("無効なURLです。"));
+    }
+
+    void wholeTransferTimeout_data()
+    {
+        QTest::addColumn<bool>("bodyStarts");
+        QTest::newRow("no answer") << false;
+        QTest::newRow("body never ends") << true;
+    }
+    void wholeTransferTimeout()
+    {
+        QFETCH(bool, bodyStarts);
+        ManualClock manual;
+        GeminiService timed(log, manual, [this] { return baseUrl; });
+        server->enqueue(bodyStarts ? FakeReply::bodyNeverEnds() : FakeReply::neverAnswer());
+        Outcome o;
+        spawn(capture(timed.rewrite("テキスト", kKey, "", false, CorrectionMode::Fast), o));
+        QTRY_COMPARE(server->requests().size(), 1);
+        manual.advance(29.9);
+        QTest::qWait(20);
+        QVERIFY(!o.done);
+        manual.advance(0.2);
+        QTRY_VERIFY(o.done);
+        QCOMPARE(o.description(), QStringLiteral("要求がタイムアウトになりました。"));
+    }
+
+    void cancellationAbortsTheRequest()
+    {
+        server->enqueue(FakeReply::neverAnswer());
+        Outcome o;
+        TaskHandle handle = spawn(capture(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast), o));
+        QTRY_COMPARE(server->requests().size(), 1);
+        handle.cancel();
+        QTRY_VERIFY(o.done);
+        QCOMPARE(o.description(), QStringLiteral("キャンセルしました"));
+    }
+
+    void atMostTwoConnections()
+    {
+        server->setDefaultReply(FakeReply::answer("ok").delayed(150));
+        Outcome outcomes[5];
+        for (Outcome& o : outcomes)
+            spawn(capture(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast), o));
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(std::begin(outcomes), std::end(outcomes), [](const Outcome& o) { return o.done; }), 10000);
+        for (const Outcome& o : outcomes)
+            QVERIFY(o.result);
+        QCOMPARE(server->generateRequests().size(), 5);
+        QVERIFY2(server->maxConcurrentConnections() <= 2, qPrintable(QString::number(server->maxConcurrentConnections())));
+    }
+
+    void warmUp()
+    {
+        service->warmConnection(kKey);
+        QTRY_VERIFY(log.contains("🌐 [GeminiService] connection warm-up complete"));
+        QCOMPARE(server->requests().size(), 1);
+        const RecordedRequest& r = server->requests().first();
+        QCOMPARE(r.method, QByteArray("GET"));
+        QCOMPARE(r.path, QStringLiteral("/v1beta/models/gemini-2.5-flash"));
+        QCOMPARE(r.query.queryItemValue("key", QUrl::FullyDecoded), kKey);
+    }
+
+    void overTls()
+    {
+        QTemporaryDir dir;
+        QSslCertificate certificate;
+        QSslKey key;
+        if (!FakeGeminiServer::makeCertificate(dir.path(), certificate, key))
+            QSKIP("openssl could not make a certificate");
+        FakeGeminiServer tls(certificate, key);
+        QVERIFY(tls.listen());
+        baseUrl = tls.baseUrl();
+        QVERIFY(baseUrl.startsWith("https://"));
+
+        // Not trusted yet: a TLS failure, reported without the address.
+        const Outcome untrusted = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QVERIFY(errorIs<TransportError>(untrusted));
+        verifyKeyNeverLogged(untrusted);
+
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.addCaCertificate(certificate);
+        QSslConfiguration::setDefaultConfiguration(config);
+        GeminiService trusting(log, clock, [this] { return baseUrl; });
+        tls.enqueue(FakeReply::answer("暗号化された答え"));
+        const Outcome o = run(trusting.rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QVERIFY2(o.result, qPrintable(o.description()));
+        QCOMPARE(o.result->text, QStringLiteral("暗号化された答え"));
+        QCOMPARE(tls.generateRequests().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGeminiService)
+#include "tst_GeminiService.moc"

@@ -1,0 +1,125 @@
+#include "correction/GeminiWire.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace vel;
+
+class TestGeminiWire : public QObject {
+    Q_OBJECT
+private slots:
+    void textBody()
+    {
+        const QJsonObject body = QJsonDocument::fromJson(buildTextRequestBody("プロンプト", 0)).object();
+        const QJsonObject expected{
+            {"contents", QJsonArray{QJsonObject{{"parts", QJsonArray{QJsonObject{{"text", "プロンプト"}}}}}}},
+            {"generationConfig", QJsonObject{{"temperature", 0.0}, {"thinkingConfig", QJsonObject{{"thinkingBudget", 0}}}}},
+        };
+        QCOMPARE(body, expected);
+    }
+
+    void audioBody()
+    {
+        const QByteArray wav("RIFF\x00\x01\x02\xff", 8);
+        const QByteArray raw = buildAudioRequestBody(wav, "言って\"\\\n", -1);
+        QJsonParseError error{};
+        const QJsonObject body = QJsonDocument::fromJson(raw, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QJsonObject expected{
+            {"contents", QJsonArray{QJsonObject{{"parts",
+                                                 QJsonArray{QJsonObject{{"inlineData", QJsonObject{{"mimeType", "audio/wav"},
+                                                                                                   {"data", QString::fromLatin1(wav.toBase64())}}}},
+                                                            QJsonObject{{"text", "言って\"\\\n"}}}}}}},
+            {"generationConfig", QJsonObject{{"temperature", 0.0}, {"thinkingConfig", QJsonObject{{"thinkingBudget", -1}}}}},
+        };
+        QCOMPARE(body, expected);
+        QVERIFY2(!raw.contains("null"), "absent optionals are omitted, never null");
+        QVERIFY(!raw.contains('\n'));
+    }
+
+    void requestOmitsAbsentOptionals()
+    {
+        GeminiRequest request;
+        request.contents = {GeminiContent{{GeminiPart{}}}};
+        QCOMPARE(request.toJson(), QByteArray(R"({"contents":[{"parts":[{}]}]})"));
+        request.generationConfig = GenerationConfig{};
+        QCOMPARE(request.toJson(), QByteArray(R"({"contents":[{"parts":[{}]}],"generationConfig":{}})"));
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("hasAnswer");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("empty candidates") << QByteArray(R"({"candidates":[]})") << false << "";
+        QTest::newRow("no candidates key") << QByteArray(R"({"usageMetadata":{}})") << false << "";
+        QTest::newRow("inline data then text")
+            << QByteArray(R"({"candidates":[{"content":{"parts":[{"inlineData":{"mimeType":"a","data":"b"}},{"text":" 結果\n"}]}}]})")
+            << true << " 結果\n";
+        QTest::newRow("only first candidate counts")
+            << QByteArray(R"({"candidates":[{"content":{"parts":[]}},{"content":{"parts":[{"text":"x"}]}}]})") << false << "";
+        QTest::newRow("null text is absent")
+            << QByteArray(R"({"candidates":[{"content":{"parts":[{"text":null},{"text":"y"}]}}]})") << true << "y";
+        QTest::newRow("unknown keys ignored")
+            << QByteArray(R"({"modelVersion":"v","candidates":[{"finishReason":"STOP","content":{"role":"model","parts":[{"text":"z"}]}}]})")
+            << true << "z";
+    }
+    void answers()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, hasAnswer);
+        QFETCH(QString, answer);
+        const auto text = GeminiResponse::fromJson(json).answerText();
+        QCOMPARE(text.has_value(), hasAnswer);
+        if (hasAnswer)
+            QCOMPARE(*text, answer);
+    }
+
+    void decodingFailures_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<int>("kind");
+        const int missing = int(DecodingError::Kind::Missing);
+        const int malformed = int(DecodingError::Kind::Malformed);
+        QTest::newRow("candidate without content") << QByteArray(R"({"candidates":[{}]})") << missing;
+        QTest::newRow("content without parts") << QByteArray(R"({"candidates":[{"content":{}}]})") << missing;
+        QTest::newRow("inline data without mime type")
+            << QByteArray(R"({"candidates":[{"content":{"parts":[{"inlineData":{"data":"x"}}]}}]})") << missing;
+        QTest::newRow("not JSON") << QByteArray("<html>") << malformed;
+        QTest::newRow("an array") << QByteArray("[]") << malformed;
+        QTest::newRow("candidates a string") << QByteArray(R"({"candidates":"x"})") << malformed;
+        QTest::newRow("text a number") << QByteArray(R"({"candidates":[{"content":{"parts":[{"text":1}]}}]})") << malformed;
+        QTest::newRow("fractional token count") << QByteArray(R"({"usageMetadata":{"promptTokenCount":1.5}})") << malformed;
+        QTest::newRow("truncated") << QByteArray(R"({"candidates":[)") << malformed;
+    }
+    void decodingFailures()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(int, kind);
+        try {
+            (void)GeminiResponse::fromJson(json);
+            QFAIL("decoding should fail");
+        } catch (const DecodingError& e) {
+            QCOMPARE(int(e.kind()), kind);
+            QVERIFY(!e.description().isEmpty());
+        }
+    }
+
+    void usage()
+    {
+        const auto none = GeminiResponse::fromJson(R"({"candidates":[]})");
+        QVERIFY(!none.usageMetadata.has_value());
+        const auto partial = GeminiResponse::fromJson(
+            R"({"usageMetadata":{"promptTokenCount":10,"candidatesTokenCount":5,"totalTokenCount":15}})");
+        QVERIFY(partial.usageMetadata.has_value());
+        QCOMPARE(partial.usageMetadata->promptTokenCount, std::optional<qint64>(10));
+        QCOMPARE(partial.usageMetadata->candidatesTokenCount, std::optional<qint64>(5));
+        QCOMPARE(partial.usageMetadata->totalTokenCount, std::optional<qint64>(15));
+        QVERIFY2(!partial.usageMetadata->thoughtsTokenCount.has_value(), "a missing count is absent, not 0");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGeminiWire)
+#include "tst_GeminiWire.moc"

@@ -1,0 +1,174 @@
+#include "support/FakeGeminiServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vel::test;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the program while this process's event loop keeps serving the fake server.
+Result runProgram(const QStringList& args, const QString& configHome)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", configHome);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VELUTANORA_BINARY), args);
+    p.waitForStarted();
+    for (int i = 0; i < 6000 && p.state() != QProcess::NotRunning; ++i)
+        QTest::qWait(5);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+void seed(const QString& configHome, const QJsonObject& object)
+{
+    QDir().mkpath(configHome + "/velutanora");
+    QFile f(configHome + "/velutanora/defaults.json");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QJsonDocument(object).toJson());
+}
+
+QJsonObject stored(const QString& configHome)
+{
+    QFile f(configHome + "/velutanora/defaults.json");
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(f.readAll()).object();
+}
+
+} // namespace
+
+class TestProcessCommand : public QObject {
+    Q_OBJECT
+private slots:
+    void localExamples_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("filler") << "えーっと、今日は晴れです" << "今日は晴れです。";
+        QTest::newRow("self-correction") << "明日、いや、明後日に行きます" << "明後日に行きます。";
+        QTest::newRow("bounded correction") << "今日は、東京じゃなくて大阪に行きます。" << "今日は大阪に行きます。";
+        QTest::newRow("conjunctive stop") << "雨が降ったので。 傘を持つ。" << "雨が降ったので傘を持つ。";
+        QTest::newRow("duplicates and lines") << "了解です。了解です。次へ" << "了解です。\n次へ。";
+        QTest::newRow("question") << "行くのかな。それとも帰る。" << "行くのかな？\nそれとも帰る。";
+        QTest::newRow("only fillers") << "えーっと" << "";
+    }
+    void localExamples()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const Result r = runProgram({"process", "--text", input}, dir.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, expected.isEmpty() ? QString() : expected + "\n");
+    }
+
+    void geminiCorrectsWithTheLocalTextAndRecordsUsage()
+    {
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::answer("とうきょうに行きますか",
+                                         R"({"promptTokenCount":100,"candidatesTokenCount":10,"thoughtsTokenCount":5})"));
+        QTemporaryDir dir;
+        const QByteArray dictionary = R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","term":"東京","reading":"とうきょう"}])";
+        seed(dir.path(), {{"gemini_api_key", "K-123"},
+                          {"gemini_base_url", server.baseUrl()},
+                          {"correction_mode", "instant"},
+                          {"dictionary_entries", QJsonObject{{"$data", QString::fromLatin1(dictionary.toBase64())}}}});
+        const Result r = runProgram({"process", "--mode", "fast", "--text", "えーと、とうきょう に いきますか"}, dir.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("東京に行きますか。\n"));
+        QVERIFY(r.err.contains("✅ 完了"));
+        QCOMPARE(server.generateRequests().size(), 1);
+        const QString prompt = server.generateRequests().first().json()["contents"].toArray().at(0).toObject()["parts"]
+                                   .toArray().at(0).toObject()["text"].toString();
+        QVERIFY2(prompt.endsWith("\n\n東京にいきますか"), qPrintable(prompt));
+        const QJsonObject after = stored(dir.path());
+        QCOMPARE(after["UsageTracker.totalRequests"].toInt(), 1);
+        QCOMPARE(after["UsageTracker.totalInputTokens"].toInt(), 100);
+        QCOMPARE(after["UsageTracker.totalThinkingTokens"].toInt(), 5);
+    }
+
+    void geminiFailureFallsBackToTheLocalText()
+    {
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::withStatus(503, "overloaded"));
+        QTemporaryDir dir;
+        seed(dir.path(), {{"gemini_api_key", "K-123"}, {"gemini_base_url", server.baseUrl()}});
+        const Result r = runProgram({"process", "--text", "今日は晴れです"}, dir.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("今日は晴れです。\n"));
+        QVERIFY(r.err.contains("⚠️ 失敗: APIエラー: サーバーエラー (503)"));
+        QVERIFY(!r.err.contains("K-123"));
+        QCOMPARE(stored(dir.path())["UsageTracker.totalRequests"].toInt(), 0);
+    }
+
+    void instantModeMakesNoRequest()
+    {
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        QTemporaryDir dir;
+        seed(dir.path(), {{"gemini_api_key", "K"}, {"gemini_base_url", server.baseUrl()}, {"correction_mode", "quality"}});
+        const Result r = runProgram({"process", "--mode", "instant", "--text", "かな"}, dir.path());
+        QCOMPARE(r.out, QStringLiteral("かな？\n"));
+        QCOMPARE(server.requests().size(), 0);
+    }
+
+    void fileInput()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.path() + "/in.txt");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("一行目です\n二行目です\n");
+        f.close();
+        const Result r = runProgram({"process", "--file", f.fileName()}, dir.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("一行目です二行目です。\n"));
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("fileContent");
+        QTest::newRow("missing file") << QStringList{"process", "--file", "/nonexistent/x.txt"} << QByteArray();
+        QTest::newRow("invalid UTF-8") << QStringList{"process", "--file", "@FILE@"} << QByteArray("\xff\xfe\x00", 3);
+        QTest::newRow("unknown mode") << QStringList{"process", "--mode", "turbo", "--text", "x"} << QByteArray();
+        QTest::newRow("no input") << QStringList{"process", "--mode", "fast"} << QByteArray();
+        QTest::newRow("text and file") << QStringList{"process", "--text", "x", "--file", "y"} << QByteArray();
+        QTest::newRow("dangling option") << QStringList{"process", "--text"} << QByteArray();
+    }
+    void badInput()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, fileContent);
+        QTemporaryDir dir;
+        const QString file = dir.path() + "/in.txt";
+        if (!fileContent.isEmpty()) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(fileContent);
+        }
+        args.replaceInStrings("@FILE@", file);
+        const Result r = runProgram(args, dir.path());
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.err.startsWith("velutanora: "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProcessCommand)
+#include "tst_ProcessCommand.moc"

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QString>
+#include <QUrlQuery>
+
+#include <deque>
+#include <memory>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace vel::test {
+
+// One request as the fake server received it.
+struct RecordedRequest {
+    QByteArray method;
+    QString path;
+    QUrlQuery query;
+    QMap<QByteArray, QByteArray> headers; // names in lower case
+    QByteArray body;
+    QJsonObject json() const;
+};
+
+// How the fake server answers one request.
+struct FakeReply {
+    enum class Kind { Respond, BodyNeverEnds, ResetConnection, NeverAnswer };
+    Kind kind = Kind::Respond;
+    int status = 200;
+    QByteArray body;
+    int delayMs = 0; // real-time delay before a Respond answer
+
+    // A generateContent answer whose first candidate holds `text`; usage is a JSON object text.
+    static FakeReply answer(const QString& text, const QByteArray& usageJson = {});
+    static FakeReply withStatus(int status, const QByteArray& body);
+    static FakeReply raw(const QByteArray& body) { return FakeReply{Kind::Respond, 200, body, 0}; }
+    static FakeReply bodyNeverEnds() { return FakeReply{Kind::BodyNeverEnds, 200, {}, 0}; }
+    static FakeReply reset() { return FakeReply{Kind::ResetConnection, 0, {}, 0}; }
+    static FakeReply neverAnswer() { return FakeReply{Kind::NeverAnswer, 0, {}, 0}; }
+    FakeReply delayed(int ms) const
+    {
+        FakeReply r = *this;
+        r.delayMs = ms;
+        return r;
+    }
+};
+
+// A Gemini API stand-in on 127.0.0.1 with a free port, over HTTP or TLS. It records every
+// request and answers from a script (the queue first, then the default reply).
+class FakeGeminiServer : public QObject {
+    Q_OBJECT
+public:
+    // With a certificate and key it speaks TLS.
+    FakeGeminiServer() : FakeGeminiServer(QSslCertificate(), QSslKey()) {}
+    FakeGeminiServer(QSslCertificate certificate, QSslKey key, QObject* parent = nullptr);
+    ~FakeGeminiServer() override;
+
+    bool listen();
+    QString baseUrl() const;
+    quint16 port() const;
+
+    void enqueue(const FakeReply& reply) { m_queue.push_back(reply); }
+    void setDefaultReply(const FakeReply& reply) { m_default = reply; }
+
+    const QList<RecordedRequest>& requests() const { return m_requests; }
+    // Requests to generateContent only (not the warm-up).
+    QList<RecordedRequest> generateRequests() const;
+    int connectionCount() const { return m_connections; }
+    int maxConcurrentConnections() const { return m_maxConcurrent; }
+
+    // Writes a self-signed certificate for 127.0.0.1 into dir with openssl; false on failure.
+    static bool makeCertificate(const QString& dir, QSslCertificate& certificate, QSslKey& key);
+
+signals:
+    void requestReceived();
+
+private:
+    void onNewConnection();
+    void onReadyRead(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const FakeReply& reply);
+
+    std::unique_ptr<QTcpServer> m_server;
+    bool m_tls = false;
+    std::deque<FakeReply> m_queue;
+    FakeReply m_default = FakeReply::answer(QStringLiteral("OK"));
+    QList<RecordedRequest> m_requests;
+    QMap<QTcpSocket*, QByteArray> m_buffers;
+    int m_connections = 0;
+    int m_open = 0;
+    int m_maxConcurrent = 0;
+};
+
+} // namespace vel::test
