@@ -4,7 +4,7 @@
 // main thread's event loop. A Task<T> is lazy and starts when awaited; spawn() starts a
 // top-level task and returns a handle that can cancel it. Cancellation is cooperative: it is
 // inherited by everything the task awaits, ends sleeps early and aborts network requests,
-// and code checks it where it matters with `co_await isCancelled()`.
+// and code checks it where it matters with `co_await taskCancelled()`.
 
 #include "common/Clock.h"
 
@@ -246,7 +246,7 @@ struct TaskHandle::FinishedAwaiter {
 // Pass what it needs as parameters, which the coroutine frame keeps.
 TaskHandle spawn(Task<void> task);
 
-// co_await isCancelled(): whether the current task has been asked to stop.
+// co_await taskCancelled(): whether the current task has been asked to stop.
 struct IsCancelledAwaiter {
     bool result = false;
     bool await_ready() const noexcept { return false; }
@@ -258,7 +258,7 @@ struct IsCancelledAwaiter {
     }
     bool await_resume() const noexcept { return result; }
 };
-inline IsCancelledAwaiter isCancelled() { return {}; }
+inline IsCancelledAwaiter taskCancelled() { return {}; }
 
 // co_await currentCancel(): the cancel state of the current task (never null inside a task).
 struct CurrentCancelAwaiter {

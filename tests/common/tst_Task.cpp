@@ -30,7 +30,7 @@ Task<void> longSleep(Clock& clock, bool& ranAfterSleep, bool& sawCancel)
 {
     co_await sleepFor(clock, 10.0);
     ranAfterSleep = true; // a cancelled sleep never aborts the step
-    sawCancel = co_await isCancelled();
+    sawCancel = co_await taskCancelled();
 }
 
 Task<void> failing(Clock& clock)

@@ -1,0 +1,452 @@
+#include "recording/SpeechManager.h"
+
+#include "common/Clock.h"
+#include "common/Logger.h"
+#include "recording/AudioAccumulator.h"
+#include "recording/AudioFanOut.h"
+#include "recording/DebugLog.h"
+
+#include <QPointer>
+
+namespace vel {
+
+namespace {
+
+QString speechErrorDescription(SpeechError::Kind kind)
+{
+    switch (kind) {
+    case SpeechError::Kind::PermissionDenied:
+        return QStringLiteral("音声認識の権限が必要です。システム環境設定で許可してください。");
+    case SpeechError::Kind::LocaleNotSupported:
+        return QStringLiteral("日本語の音声認識がこのデバイスでサポートされていません。");
+    case SpeechError::Kind::AudioFormatError: return QStringLiteral("オーディオフォーマットの取得に失敗しました。");
+    case SpeechError::Kind::RecognizerUnavailable:
+        return QStringLiteral("日本語の音声認識モデルがまだ使えません。モデルの準備ができるまで待つか、Gemini APIキーを設定してください。");
+    }
+    return {};
+}
+
+// The recogniser of a stopped dictation finishes in the background; its outcome is not needed.
+Task<void> finalizeQuietly(std::shared_ptr<RecognizerSession> session)
+{
+    try {
+        co_await session->finalizeAndFinishThroughEndOfInput();
+    } catch (...) {
+    }
+}
+
+Task<void> finalizeAfterCancel(Logger& log, std::shared_ptr<RecognizerSession> session)
+{
+    log.line(QStringLiteral("🎤 [CANCEL] finalizing analyzer..."));
+    if (session) {
+        std::exception_ptr error;
+        try {
+            co_await session->finalizeAndFinishThroughEndOfInput();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (error)
+            log.line(QStringLiteral("🎤 [CANCEL] analyzer finalize error: ") + describeError(error));
+    }
+    log.line(QStringLiteral("🎤 [CANCEL] done"));
+}
+
+} // namespace
+
+SpeechError::SpeechError(Kind kind) : Error(speechErrorDescription(kind)), m_kind(kind) {}
+
+SpeechManager::SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput,
+                             Workspace& workspace, DebugLog& debugLog, ConverterFactory converters, QObject* parent)
+    : QObject(parent), m_log(log), m_clock(clock), m_recognizer(recognizer), m_audioInput(audioInput),
+      m_debugLog(debugLog), m_converters(std::move(converters)), m_workspaceMonitor(workspace),
+      m_lastTextChangeTime(clock.now())
+{
+}
+
+SpeechManager::~SpeechManager()
+{
+    // The tap holds this object; it must be gone before we are.
+    stopAudio();
+    m_recognizerTask.cancel();
+}
+
+// --- published state: assigning an equal value notifies nobody
+
+#define VEL_ASSIGN(member, value, signal) \
+    do {                                  \
+        if (member == (value))            \
+            return;                       \
+        member = (value);                 \
+        emit signal();                    \
+    } while (false)
+
+void SpeechManager::setTranscribedText(const QString& v) { VEL_ASSIGN(m_transcribedText, v, transcribedTextChanged); }
+void SpeechManager::setRewrittenText(const QString& v) { VEL_ASSIGN(m_rewrittenText, v, rewrittenTextChanged); }
+void SpeechManager::setIsRecording(bool v) { VEL_ASSIGN(m_isRecording, v, isRecordingChanged); }
+void SpeechManager::setIsRewriting(bool v) { VEL_ASSIGN(m_isRewriting, v, isRewritingChanged); }
+void SpeechManager::setStatusMessage(const QString& v) { VEL_ASSIGN(m_statusMessage, v, statusMessageChanged); }
+void SpeechManager::setProcessingTime(double v) { VEL_ASSIGN(m_processingTime, v, processingTimeChanged); }
+void SpeechManager::setAudioLevel(float v) { VEL_ASSIGN(m_audioLevel, v, audioLevelChanged); }
+void SpeechManager::setElapsedTime(double v) { VEL_ASSIGN(m_elapsedTime, v, elapsedTimeChanged); }
+void SpeechManager::setIsProcessingComplete(bool v) { VEL_ASSIGN(m_isProcessingComplete, v, isProcessingCompleteChanged); }
+void SpeechManager::setIsCancelled(bool v) { VEL_ASSIGN(m_isCancelled, v, isCancelledChanged); }
+void SpeechManager::setIsContinuousMode(bool v) { VEL_ASSIGN(m_isContinuousMode, v, isContinuousModeChanged); }
+void SpeechManager::setContinuousAutoEnter(bool v) { VEL_ASSIGN(m_continuousAutoEnter, v, continuousAutoEnterChanged); }
+void SpeechManager::setContinuousSilenceSeconds(double v)
+{
+    VEL_ASSIGN(m_continuousSilenceSeconds, v, continuousSilenceSecondsChanged);
+}
+void SpeechManager::setSilenceCountdown(std::optional<int> v) { VEL_ASSIGN(m_silenceCountdown, v, silenceCountdownChanged); }
+void SpeechManager::setIsProcessingPipeline(bool v) { VEL_ASSIGN(m_isProcessingPipeline, v, isProcessingPipelineChanged); }
+void SpeechManager::setStealthCompletionVisible(bool v)
+{
+    VEL_ASSIGN(m_stealthCompletionVisible, v, stealthCompletionVisibleChanged);
+}
+
+#undef VEL_ASSIGN
+
+bool SpeechManager::hasAnyRecognizedText() const
+{
+    auto hasText = [](const QString& s) { return !s.trimmed().isEmpty(); };
+    return hasText(m_transcribedText) || hasText(m_latestRecognizedText);
+}
+
+double SpeechManager::secondsSinceStart() const
+{
+    const double now = m_clock.now();
+    return now - m_startTime.value_or(now);
+}
+
+// --- start
+
+Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList contextualStrings)
+{
+    QPointer<SpeechManager> self(this);
+    m_log.line(QStringLiteral("🎤 [START] enter: isRecording=") + boolText(m_isRecording));
+    if (m_isRecording) {
+        m_log.line(QStringLiteral("🎤 [START] guard failed — already recording"));
+        co_return;
+    }
+
+    if (m_recognizer.authorizationStatus() != AuthorizationStatus::Authorized) {
+        const bool granted = co_await requestPermission();
+        if (!self)
+            co_return;
+        if (!granted) {
+            setStatusMessage(QStringLiteral("⚠️ 音声認識の権限がありません"));
+            throw SpeechError(SpeechError::Kind::PermissionDenied);
+        }
+        // Another start may have gone ahead while we waited for the answer.
+        if (m_isRecording) {
+            m_log.line(QStringLiteral("🎤 [START] guard failed — already recording"));
+            co_return;
+        }
+    }
+
+    setTranscribedText(QString());
+    setRewrittenText(QString());
+    m_accumulatedText.clear();
+    m_latestRecognizedText.clear();
+    setProcessingTime(0);
+    setIsProcessingComplete(false);
+    setIsCancelled(false);
+    if (m_stealthCompletionTimer)
+        m_stealthCompletionTimer->stop();
+    setStealthCompletionVisible(false);
+
+    setIsRecording(true);
+    m_log.line(QStringLiteral("🎤 [START] isRecording=true set (early)"));
+    const quint64 generation = ++m_generation;
+
+    std::exception_ptr failure;
+    try {
+        const bool recognizerAvailable = m_recognizer.isAvailable();
+        // Without a local recogniser only a dictation whose audio goes to Gemini can run.
+        if (!recognizerAvailable && !needsGeminiAudio)
+            throw SpeechError(SpeechError::Kind::RecognizerUnavailable);
+
+        if (recognizerAvailable) {
+            if (!m_cachedAudioFormat) {
+                m_cachedAudioFormat = co_await m_recognizer.bestAudioFormat(kLocale);
+                if (!self)
+                    co_return;
+            }
+            m_analyzerFormat = m_cachedAudioFormat;
+            if (!contextualStrings.isEmpty())
+                m_log.line(QStringLiteral("🔤 [SpeechManager] contextualStrings set: %1 terms").arg(contextualStrings.size()));
+            if (m_analyzerFormat) {
+                m_session = m_recognizer.makeSession(kLocale, contextualStrings, *m_analyzerFormat);
+                m_inputOpen = static_cast<bool>(m_session);
+            }
+        } else {
+            m_analyzerFormat.reset();
+        }
+        m_startTime = m_clock.now();
+        if (m_session)
+            m_recognizerTask = spawn(consumeResults(m_session));
+        if (needsGeminiAudio)
+            m_accumulator = std::make_shared<AudioAccumulator>();
+        if (recognizerAvailable && (!m_analyzerFormat || !m_session))
+            throw SpeechError(SpeechError::Kind::AudioFormatError);
+
+        std::shared_ptr<AudioAccumulator> accumulator = m_accumulator;
+        AudioFanOut::GeminiAudioHandler geminiAudio;
+        if (accumulator)
+            geminiAudio = [accumulator](const QByteArray& pcm, float level) { accumulator->append(pcm, level); };
+        auto levelHandler = [this, generation](float level) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, level] {
+                    if (m_isRecording && m_generation == generation)
+                        setAudioLevel(level);
+                },
+                Qt::QueuedConnection);
+        };
+        auto fanOut = std::make_shared<AudioFanOut>(m_audioInput.inputFormat(), m_analyzerFormat, m_session,
+                                                    std::move(geminiAudio), std::move(levelHandler), m_converters);
+        m_audioInput.onDeviceLost = [this, generation] {
+            if (m_isRecording && m_generation == generation)
+                emit audioDeviceLost();
+        };
+        m_audioInput.start([fanOut](const AudioBuffer& buffer) { fanOut->process(buffer); });
+        m_audioRunning = true;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        rollBack();
+        m_log.line(QStringLiteral("🎤 [START] failed, rolled back: ") + describeError(failure));
+        std::rethrow_exception(failure);
+    }
+
+    setElapsedTime(0);
+    m_elapsedTimer = m_clock.schedule(1.0, true, [this] {
+        if (m_isRecording)
+            setElapsedTime(secondsSinceStart());
+    });
+    setStatusMessage(QStringLiteral("🎙️ 録音中..."));
+    if (m_isContinuousMode) {
+        m_log.line(QStringLiteral("🔄 [continuous] silence detection started"));
+        startSilenceDetection(m_continuousSilenceSeconds);
+    }
+}
+
+void SpeechManager::stopAudio()
+{
+    if (m_audioRunning) {
+        m_audioInput.stop();
+        m_audioInput.removeTap();
+        m_audioRunning = false;
+    }
+    m_audioInput.onDeviceLost = nullptr;
+}
+
+void SpeechManager::rollBack()
+{
+    setIsRecording(false);
+    stopAudio();
+    m_accumulator.reset();
+    if (m_session && m_inputOpen)
+        m_session->finishInput();
+    m_inputOpen = false;
+    m_recognizerTask.cancel();
+    m_recognizerTask = TaskHandle();
+    m_session.reset();
+}
+
+// --- results
+
+Task<void> SpeechManager::consumeResults(std::shared_ptr<RecognizerSession> session)
+{
+    QPointer<SpeechManager> self(this);
+    try {
+        for (;;) {
+            const std::optional<RecognitionResult> result = co_await session->nextResult();
+            if (!self || co_await taskCancelled())
+                co_return;
+            if (!result)
+                break;
+            applyResult(*result);
+        }
+    } catch (...) {
+        // The sequence ended with an error: end quietly; the closing step still runs.
+    }
+    if (!self || co_await taskCancelled())
+        co_return;
+    closeResults();
+}
+
+void SpeechManager::applyResult(const RecognitionResult& result)
+{
+    if (result.text != m_latestRecognizedText)
+        m_latestRecognizedText = result.text;
+    if (!result.isFinal)
+        return;
+    if (!m_accumulatedText.isEmpty())
+        m_accumulatedText += QLatin1Char('\n');
+    m_accumulatedText += result.text;
+    setTranscribedText(m_accumulatedText);
+    setProcessingTime(secondsSinceStart());
+}
+
+void SpeechManager::closeResults()
+{
+    if (m_latestRecognizedText.isEmpty())
+        return;
+    if (!m_accumulatedText.endsWith(m_latestRecognizedText)) {
+        if (!m_accumulatedText.isEmpty())
+            m_accumulatedText += QLatin1Char('\n');
+        m_accumulatedText += m_latestRecognizedText;
+    }
+    setTranscribedText(m_accumulatedText);
+    setProcessingTime(secondsSinceStart());
+}
+
+// --- stop and cancel
+
+Task<void> SpeechManager::stopRecording(bool waitForSpeech)
+{
+    if (!m_isRecording)
+        co_return;
+    QPointer<SpeechManager> self(this);
+    const double t0 = m_clock.now();
+    setAudioLevel(0);
+    m_elapsedTimer.reset();
+    stopSilenceDetection();
+    setIsRecording(false);
+    stopAudio();
+    std::shared_ptr<RecognizerSession> session = m_session;
+    if (session && m_inputOpen)
+        session->finishInput();
+    m_inputOpen = false;
+
+    if (waitForSpeech) {
+        if (session) {
+            try {
+                co_await session->finalizeAndFinishThroughEndOfInput();
+            } catch (...) {
+            }
+            if (!self)
+                co_return;
+        }
+        if (m_recognizerTask.isValid()) {
+            const TaskHandle task = m_recognizerTask;
+            co_await task.finished();
+            if (!self)
+                co_return;
+        }
+    } else {
+        m_recognizerTask.cancel();
+        m_recognizerTask = TaskHandle();
+        m_session.reset();
+        if (session)
+            spawn(finalizeQuietly(session));
+        m_log.line(QStringLiteral("⚡ [perf] speech finalization SKIPPED (Gemini Audio mode)"));
+    }
+
+    if (m_processingTime == 0)
+        setProcessingTime(secondsSinceStart());
+    m_log.line(QStringLiteral("⚡ [perf] stopRecording: %1ms (waitForSpeech=%2)")
+                   .arg(QString::number((m_clock.now() - t0) * 1000.0, 'f', 0), boolText(waitForSpeech)));
+    setStatusMessage(QStringLiteral("⏹️ 録音停止 （処理時間: ") + QString::number(m_processingTime, 'f', 2)
+                     + QStringLiteral("秒）"));
+}
+
+void SpeechManager::cancelRecording()
+{
+    m_log.line(QStringLiteral("🎤 [CANCEL] enter: isRecording=") + boolText(m_isRecording));
+    if (!m_isRecording) {
+        m_log.line(QStringLiteral("🎤 [CANCEL] guard failed — already not recording, returning early"));
+        return;
+    }
+    setAudioLevel(0);
+    m_elapsedTimer.reset();
+    stopSilenceDetection();
+    setIsContinuousMode(false);
+    setContinuousAutoEnter(false);
+    onSilenceDetected = nullptr;
+    setTranscribedText(QString());
+    setRewrittenText(QString());
+    m_workspaceMonitor.setTargetApp(nullptr);
+    setStatusMessage(QStringLiteral("🚫 キャンセルしました"));
+    setIsCancelled(true);
+    setIsRecording(false);
+    m_log.line(QStringLiteral("🎤 [CANCEL] state updated: isRecording=%1 isCancelled=%2")
+                   .arg(boolText(m_isRecording), boolText(m_isCancelled)));
+
+    stopAudio();
+    m_accumulator.reset();
+    if (m_session && m_inputOpen)
+        m_session->finishInput();
+    m_inputOpen = false;
+    m_recognizerTask.cancel();
+    m_recognizerTask = TaskHandle();
+    std::shared_ptr<RecognizerSession> old = std::move(m_session);
+    m_session.reset();
+    spawn(finalizeAfterCancel(m_log, old));
+}
+
+// --- permission and model
+
+Task<bool> SpeechManager::requestPermission()
+{
+    const AuthorizationStatus status = m_recognizer.authorizationStatus();
+    if (status == AuthorizationStatus::Denied || status == AuthorizationStatus::Restricted
+        || status == AuthorizationStatus::Authorized)
+        co_return status == AuthorizationStatus::Authorized;
+    const AuthorizationStatus answer = co_await m_recognizer.requestAuthorization();
+    co_return answer == AuthorizationStatus::Authorized;
+}
+
+Task<void> SpeechManager::ensureJapaneseModel()
+{
+    QPointer<SpeechManager> self(this);
+    const QStringList locales = co_await m_recognizer.supportedLocales();
+    if (!self)
+        co_return;
+    const bool japanese = std::any_of(locales.begin(), locales.end(),
+                                      [](const QString& l) { return l.startsWith(QLatin1String("ja")); });
+    if (!japanese) {
+        setStatusMessage(QStringLiteral("⚠️ 日本語はサポートされていません"));
+        throw SpeechError(SpeechError::Kind::LocaleNotSupported);
+    }
+    const ModelStatus status = co_await m_recognizer.modelStatus(kLocale);
+    if (!self)
+        co_return;
+    bool download = false;
+    switch (status) {
+    case ModelStatus::Unsupported:
+        setStatusMessage(QStringLiteral("⚠️ 日本語モデルはサポートされていません"));
+        throw SpeechError(SpeechError::Kind::LocaleNotSupported);
+    case ModelStatus::Supported:
+        setStatusMessage(QStringLiteral("📥 日本語モデルをダウンロード中..."));
+        download = true;
+        break;
+    case ModelStatus::Downloading:
+        setStatusMessage(QStringLiteral("📥 日本語モデル ダウンロード中（進行中）..."));
+        download = true;
+        break;
+    case ModelStatus::Installed:
+        setStatusMessage(QStringLiteral("✅ 日本語モデル インストール済み"));
+        break;
+    case ModelStatus::Unknown:
+        setStatusMessage(QStringLiteral("⚠️ モデル状態不明"));
+        break;
+    }
+    if (download) {
+        const std::shared_ptr<ModelInstallation> installation = co_await m_recognizer.installationRequest(kLocale);
+        if (!self || !installation)
+            co_return;
+        co_await installation->downloadAndInstall();
+        if (!self)
+            co_return;
+        setStatusMessage(QStringLiteral("✅ 日本語モデル ダウンロード完了"));
+    }
+    if (!m_cachedAudioFormat) {
+        const std::optional<AudioFormat> format = co_await m_recognizer.bestAudioFormat(kLocale);
+        if (self)
+            m_cachedAudioFormat = format;
+    }
+}
+
+} // namespace vel

@@ -1,0 +1,203 @@
+#pragma once
+
+#include "common/Error.h"
+#include "common/Task.h"
+#include "desktop/WorkspaceMonitor.h"
+#include "recording/AudioConverter.h"
+#include "recording/AudioInput.h"
+#include "recording/SpeechRecognizer.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace vel {
+
+class AppSettings;
+class AudioAccumulator;
+class Clock;
+class ClockTimer;
+class DebugLog;
+class GeminiService;
+class Logger;
+class PasteService;
+class RecordingHistory;
+class UsageTracker;
+
+class SpeechError : public Error {
+public:
+    enum class Kind { PermissionDenied, LocaleNotSupported, AudioFormatError, RecognizerUnavailable };
+    explicit SpeechError(Kind kind);
+    Kind kind() const { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+// The one controller of dictation: start, stop and cancel, the published state the user
+// interface reads, the assembly of recogniser results into text, the audio kept for Gemini,
+// and the silence detector of continuous mode. Main thread only; the audio thread reaches it
+// only through queued level updates.
+class SpeechManager final : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString kLocale = QStringLiteral("ja_JP");
+
+    SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput,
+                  Workspace& workspace, DebugLog& debugLog, ConverterFactory converters = LinearConverter::factory(),
+                  QObject* parent = nullptr);
+    ~SpeechManager() override;
+
+    // --- published state
+    QString transcribedText() const { return m_transcribedText; }
+    QString rewrittenText() const { return m_rewrittenText; }
+    bool isRecording() const { return m_isRecording; }
+    bool isRewriting() const { return m_isRewriting; }
+    QString statusMessage() const { return m_statusMessage; }
+    double processingTime() const { return m_processingTime; }
+    float audioLevel() const { return m_audioLevel; }
+    double elapsedTime() const { return m_elapsedTime; }
+    bool isProcessingComplete() const { return m_isProcessingComplete; }
+    bool isCancelled() const { return m_isCancelled; }
+    bool isContinuousMode() const { return m_isContinuousMode; }
+    bool continuousAutoEnter() const { return m_continuousAutoEnter; }
+    double continuousSilenceSeconds() const { return m_continuousSilenceSeconds; }
+    std::optional<int> silenceCountdown() const { return m_silenceCountdown; }
+    bool isProcessingPipeline() const { return m_isProcessingPipeline; }
+    bool stealthCompletionVisible() const { return m_stealthCompletionVisible; }
+
+    void setTranscribedText(const QString& v);
+    void setRewrittenText(const QString& v);
+    void setIsRewriting(bool v);
+    void setStatusMessage(const QString& v);
+    void setIsProcessingComplete(bool v);
+    void setIsCancelled(bool v);
+    void setIsContinuousMode(bool v);
+    void setContinuousAutoEnter(bool v);
+    void setContinuousSilenceSeconds(double v);
+    void setIsProcessingPipeline(bool v);
+    void setStealthCompletionVisible(bool v);
+
+    // Installed by dictation control; called by the silence detector.
+    std::function<void()> onSilenceDetected;
+
+    WorkspaceMonitor& workspaceMonitor() { return m_workspaceMonitor; }
+
+    // --- operations
+    Task<void> startRecording(bool needsGeminiAudio, QStringList contextualStrings);
+    Task<void> stopRecording(bool waitForSpeech);
+    void cancelRecording();
+    bool hasAnyRecognizedText() const;
+    Task<bool> requestPermission();
+    Task<void> ensureJapaneseModel();
+
+    void startSilenceDetection(double silenceSeconds);
+    void stopSilenceDetection();
+
+    // The audio kept for Gemini in this dictation, if any.
+    std::shared_ptr<AudioAccumulator> geminiAudioAccumulator() const { return m_accumulator; }
+    void clearGeminiAudioAccumulator() { m_accumulator.reset(); }
+
+    // Resource checks (what a stop, a cancel or a failed start must release).
+    bool isAudioRunning() const { return m_audioRunning; }
+    bool hasRecognizerSession() const { return static_cast<bool>(m_session); }
+    bool hasRecognizerTask() const { return m_recognizerTask.isValid(); }
+    bool isRecognizerInputOpen() const { return m_inputOpen; }
+    bool hasSilenceTimer() const { return static_cast<bool>(m_silenceTimer); }
+    std::optional<AudioFormat> cachedAudioFormat() const { return m_cachedAudioFormat; }
+    QString latestRecognizedText() const { return m_latestRecognizedText; }
+    QString accumulatedText() const { return m_accumulatedText; }
+
+signals:
+    void transcribedTextChanged();
+    void rewrittenTextChanged();
+    void isRecordingChanged();
+    void isRewritingChanged();
+    void statusMessageChanged();
+    void processingTimeChanged();
+    void audioLevelChanged();
+    void elapsedTimeChanged();
+    void isProcessingCompleteChanged();
+    void isCancelledChanged();
+    void isContinuousModeChanged();
+    void continuousAutoEnterChanged();
+    void continuousSilenceSecondsChanged();
+    void silenceCountdownChanged();
+    void isProcessingPipelineChanged();
+    void stealthCompletionVisibleChanged();
+    // The microphone went away while recording; dictation control stops as a second press would.
+    void audioDeviceLost();
+
+private:
+    void setIsRecording(bool v);
+    void setProcessingTime(double v);
+    void setAudioLevel(float v);
+    void setElapsedTime(double v);
+    void setSilenceCountdown(std::optional<int> v);
+
+    Task<void> consumeResults(std::shared_ptr<RecognizerSession> session);
+    void applyResult(const RecognitionResult& result);
+    void closeResults();
+    double secondsSinceStart() const;
+    void stopAudio();
+    void rollBack();
+    void silenceTick(double s, double t);
+
+    Logger& m_log;
+    Clock& m_clock;
+    SpeechRecognizer& m_recognizer;
+    AudioInput& m_audioInput;
+    DebugLog& m_debugLog;
+    ConverterFactory m_converters;
+    WorkspaceMonitor m_workspaceMonitor;
+
+    QString m_transcribedText;
+    QString m_rewrittenText;
+    bool m_isRecording = false;
+    bool m_isRewriting = false;
+    QString m_statusMessage = QStringLiteral("準備完了");
+    double m_processingTime = 0;
+    float m_audioLevel = 0;
+    double m_elapsedTime = 0;
+    bool m_isProcessingComplete = false;
+    bool m_isCancelled = false;
+    bool m_isContinuousMode = false;
+    bool m_continuousAutoEnter = false;
+    double m_continuousSilenceSeconds = 3.0;
+    std::optional<int> m_silenceCountdown;
+    bool m_isProcessingPipeline = false;
+    bool m_stealthCompletionVisible = false;
+
+    std::unique_ptr<ClockTimer> m_stealthCompletionTimer;
+    std::unique_ptr<ClockTimer> m_elapsedTimer;
+    std::shared_ptr<RecognizerSession> m_session;
+    bool m_inputOpen = false;
+    TaskHandle m_recognizerTask;
+    bool m_audioRunning = false;
+    std::optional<AudioFormat> m_analyzerFormat;
+    std::optional<AudioFormat> m_cachedAudioFormat;
+    std::shared_ptr<AudioAccumulator> m_accumulator;
+    std::optional<double> m_startTime;
+    QString m_accumulatedText;
+    QString m_latestRecognizedText;
+    // Level updates posted by the audio thread carry the dictation they belong to.
+    std::atomic<quint64> m_generation{0};
+
+    // Silence detector state.
+    std::unique_ptr<ClockTimer> m_silenceTimer;
+    QString m_lastTextSnapshot;
+    double m_lastTextChangeTime = 0;
+    bool m_hasSpeechInput = false;
+    int m_audioSilentFrames = 0;
+    float m_peakAudioLevel = 0;
+    float m_smoothedAudioLevel = 0;
+    int m_consecutiveSpeechFrames = 0;
+    int m_warmupTicks = 0;
+};
+
+} // namespace vel

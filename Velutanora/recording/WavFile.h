@@ -1,0 +1,32 @@
+#pragma once
+
+#include "common/Error.h"
+#include "recording/AudioFormat.h"
+
+#include <QString>
+
+namespace vel {
+
+// A PCM WAV file: 16-bit integer or 32-bit float, any rate and channel count.
+struct WavFile {
+    AudioFormat format;
+    QByteArray samples;
+
+    double durationSeconds() const
+    {
+        return static_cast<double>(samples.size() / format.bytesPerFrame()) / format.sampleRate;
+    }
+
+    // Throws WavError.
+    static WavFile parse(const QByteArray& bytes);
+    static WavFile read(const QString& path);
+    // A 16-bit or float WAV image of the given samples.
+    static QByteArray encode(const AudioFormat& format, const QByteArray& samples);
+};
+
+class WavError : public Error {
+public:
+    using Error::Error;
+};
+
+} // namespace vel
