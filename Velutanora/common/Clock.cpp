@@ -53,6 +53,9 @@ struct ManualClock::State {
         double interval;
         bool repeating;
         std::function<void()> action;
+        // Repeating timers count from their start, so that many small steps never drift.
+        double start = 0;
+        long long fired = 0;
     };
     double now = 0;
     unsigned long long nextId = 1;
@@ -108,7 +111,8 @@ std::unique_ptr<ClockTimer> ManualClock::schedule(double seconds, bool repeating
 {
     const unsigned long long id = m_state->nextId++;
     const double interval = std::max(0.0, seconds);
-    m_state->entries.emplace(id, State::Entry{m_state->now + interval, interval, repeating, std::move(action)});
+    m_state->entries.emplace(id, State::Entry{m_state->now + interval, interval, repeating, std::move(action),
+                                              m_state->now, 0});
     return std::make_unique<ManualClockTimer>(m_state, id);
 }
 
@@ -138,7 +142,8 @@ bool ManualClock::advanceToNextTimer()
         m_state->now = it->second.due;
     std::function<void()> action = it->second.action;
     if (it->second.repeating && it->second.interval > 0) {
-        it->second.due += it->second.interval;
+        ++it->second.fired;
+        it->second.due = it->second.start + static_cast<double>(it->second.fired + 1) * it->second.interval;
     } else {
         m_state->entries.erase(it);
     }

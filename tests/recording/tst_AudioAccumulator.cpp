@@ -1,0 +1,205 @@
+#include "recording/AudioAccumulator.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <QtEndian>
+
+#include <thread>
+
+using namespace vel;
+
+namespace {
+
+QByteArray filled(qsizetype n, char c) { return QByteArray(n, c); }
+constexpr float kQuiet = 0.001f;
+constexpr float kLoud = 0.5f;
+
+// The rules restated as plainly as possible, for comparison on random input.
+struct Reference {
+    QByteArray pcm;
+    QByteArray ring;
+    qint64 silent = 0;
+    bool speech = false;
+    qint64 trimmed = 0;
+    void trim()
+    {
+        while (ring.size() > 6400) {
+            ring.remove(0, 1);
+            ++trimmed;
+        }
+    }
+    void append(const QByteArray& d, float rms)
+    {
+        if (rms < 0.012f) {
+            if (!speech) {
+                ring += d;
+                trim();
+            } else {
+                silent += d.size();
+                if (silent <= 9600) {
+                    pcm += d;
+                } else {
+                    ring += d;
+                    trim();
+                }
+            }
+            return;
+        }
+        if (!speech) {
+            speech = true;
+            pcm += ring;
+            ring.clear();
+        } else if (silent > 9600) {
+            const qint64 m = std::min<qint64>(1600, silent);
+            pcm += QByteArray(m, '\0');
+            pcm += ring;
+            ring.clear();
+            trimmed += silent - m;
+        }
+        pcm += d;
+        silent = 0;
+    }
+};
+
+QByteArray dataOf(const AudioAccumulator& a)
+{
+    const auto wav = a.buildWAV();
+    return wav ? wav->mid(44) : QByteArray();
+}
+
+} // namespace
+
+class TestAudioAccumulator : public QObject {
+    Q_OBJECT
+private slots:
+    void onlySilence()
+    {
+        AudioAccumulator a;
+        for (int i = 0; i < 40; ++i) // 2 s in 1600-byte buffers
+            a.append(filled(1600, 1), kQuiet);
+        QVERIFY(!a.buildWAV());
+        QCOMPARE(a.trimmedBytes(), 64000 - 6400);
+        QVERIFY(!a.hasSpeech());
+    }
+
+    void preRollIsTheLastOfTheSilence()
+    {
+        AudioAccumulator a;
+        for (int i = 0; i < 20; ++i)
+            a.append(filled(1600, static_cast<char>('a' + i)), kQuiet);
+        const QByteArray speech = filled(1600, 'S');
+        a.append(speech, kLoud);
+        QByteArray expected;
+        for (int i = 16; i < 20; ++i)
+            expected += filled(1600, static_cast<char>('a' + i));
+        expected += speech;
+        QCOMPARE(dataOf(a), expected);
+    }
+
+    void pauses_data()
+    {
+        QTest::addColumn<int>("pauseBytes");
+        QTest::addColumn<QByteArray>("expectedPause");
+        QTest::addColumn<qint64>("trimmedGrowth");
+        QTest::newRow("exactly 9600 kept whole") << 9600 << filled(9600, 'p') << qint64(0);
+        QTest::newRow("one second cut") << 32000 << filled(9600, 'p') + filled(1600, '\0') + filled(6400, 'p')
+                                        << qint64(16000 + 32000 - 1600);
+        QTest::newRow("11200 just over") << 11200 << filled(9600, 'p') + filled(1600, '\0') + filled(1600, 'p')
+                                         << qint64(11200 - 1600);
+    }
+    void pauses()
+    {
+        QFETCH(int, pauseBytes);
+        QFETCH(QByteArray, expectedPause);
+        QFETCH(qint64, trimmedGrowth);
+        AudioAccumulator a;
+        a.append(filled(1600, 'A'), kLoud);
+        const qint64 before = a.trimmedBytes();
+        for (int done = 0; done < pauseBytes; done += 1600)
+            a.append(filled(1600, 'p'), kQuiet);
+        a.append(filled(1600, 'B'), kLoud);
+        QCOMPARE(dataOf(a), filled(1600, 'A') + expectedPause + filled(1600, 'B'));
+        QCOMPARE(a.trimmedBytes() - before, trimmedGrowth);
+    }
+
+    void trailingSilenceKeepsOnlyPostMargin()
+    {
+        AudioAccumulator a;
+        a.append(filled(1600, 'A'), kLoud);
+        for (int i = 0; i < 30; ++i)
+            a.append(filled(1600, 't'), kQuiet);
+        QCOMPARE(dataOf(a), filled(1600, 'A') + filled(9600, 't'));
+    }
+
+    void thresholdIsInclusive()
+    {
+        AudioAccumulator a;
+        a.append(filled(10, 'x'), 0.012f);
+        QVERIFY(a.hasSpeech());
+    }
+
+    void header()
+    {
+        AudioAccumulator a;
+        a.append(filled(10, 'x'), kLoud);
+        const QByteArray wav = *a.buildWAV();
+        QCOMPARE(wav.size(), 54);
+        QCOMPARE(wav.left(4), QByteArray("RIFF"));
+        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 4), 46u);
+        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
+        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 16), 16u);
+        QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 20), quint16(1));
+        QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 22), quint16(1));
+        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 24), 16000u);
+        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 28), 32000u);
+        QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 32), quint16(2));
+        QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 34), quint16(16));
+        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
+        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 40), 10u);
+        QCOMPARE(wav.mid(44), filled(10, 'x'));
+        QCOMPARE(*a.buildWAV(), wav); // building changes nothing
+    }
+
+    void randomBuffersMatchTheReference()
+    {
+        QRandomGenerator rng(1234);
+        for (int round = 0; round < 200; ++round) {
+            AudioAccumulator a;
+            Reference r;
+            const int buffers = rng.bounded(1, 120);
+            for (int i = 0; i < buffers; ++i) {
+                const qsizetype size = rng.bounded(0, 4000) & ~1;
+                QByteArray d(size, Qt::Uninitialized);
+                for (char& c : d)
+                    c = static_cast<char>(rng.bounded(256));
+                const float rms = rng.bounded(3) == 0 ? 0.2f : static_cast<float>(rng.bounded(0.0125));
+                a.append(d, rms);
+                r.append(d, rms);
+            }
+            QCOMPARE(dataOf(a), r.pcm);
+            QCOMPARE(a.trimmedBytes(), r.trimmed);
+        }
+    }
+
+    void oneWriterOneReader()
+    {
+        AudioAccumulator a;
+        std::thread writer([&a] {
+            for (int i = 0; i < 20000; ++i)
+                a.append(QByteArray(64, 'w'), (i / 100) % 2 ? 0.5f : 0.0f);
+        });
+        qsizetype last = 0;
+        for (int i = 0; i < 2000; ++i) {
+            const auto wav = a.buildWAV();
+            const qsizetype size = wav ? wav->size() : 0;
+            QVERIFY(size >= last);
+            last = size;
+            (void)a.trimmedBytes();
+        }
+        writer.join();
+        QVERIFY(a.buildWAV()->size() > last - 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioAccumulator)
+#include "tst_AudioAccumulator.moc"

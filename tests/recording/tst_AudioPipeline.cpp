@@ -1,0 +1,176 @@
+#include "common/Clock.h"
+#include "recording/AudioFanOut.h"
+#include "recording/WavFile.h"
+#include "recording/WavFileAudioInput.h"
+#include "support/ScriptedRecognizer.h"
+
+#include <QTest>
+#include <QtEndian>
+
+#include <cmath>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+AudioBuffer sine(const AudioFormat& format, qsizetype frames, double amplitude, double hz = 440, qsizetype offset = 0)
+{
+    std::vector<float> mono(static_cast<size_t>(frames));
+    for (qsizetype i = 0; i < frames; ++i)
+        mono[static_cast<size_t>(i)] = static_cast<float>(amplitude * std::sin(2 * M_PI * hz * double(i + offset) / format.sampleRate));
+    return AudioBuffer{format, encodeSamples(mono.data(), frames, format)};
+}
+
+} // namespace
+
+class TestAudioPipeline : public QObject {
+    Q_OBJECT
+private slots:
+    void capacities()
+    {
+        QCOMPARE(AudioFanOut::int16Capacity(1024, 48000), 342);
+        QCOMPARE(AudioFanOut::analyzerCapacity(1024, 48000, 16000), 341);
+        QCOMPARE(AudioFanOut::int16Capacity(1024, 16000), 1025);
+    }
+
+    void levelIsRmsOfTheFirstChannel_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("channels");
+        QTest::newRow("float mono") << int(SampleType::Float32) << 1;
+        QTest::newRow("int16 mono") << int(SampleType::Int16) << 1;
+        QTest::newRow("float stereo") << int(SampleType::Float32) << 2;
+    }
+    void levelIsRmsOfTheFirstChannel()
+    {
+        QFETCH(int, type);
+        QFETCH(int, channels);
+        const AudioFormat f{48000, channels, SampleType(type)};
+        const AudioBuffer b = sine(f, 4800, 0.5); // 440 Hz over 0.1 s: whole periods
+        QVERIFY(std::abs(firstChannelRms(b) - 0.5f / std::sqrt(2.0f)) < 0.002f);
+        QCOMPARE(firstChannelRms(AudioBuffer{f, QByteArray()}), 0.0f);
+    }
+
+    void fanOutToAllThree()
+    {
+        const AudioFormat input{48000, 2, SampleType::Float32};
+        auto session = std::make_shared<ScriptedSession>();
+        QByteArray int16;
+        QList<float> gemLevels;
+        QList<float> levels;
+        AudioFanOut fan(
+            input, AudioFormat::int16Mono16k(), session,
+            [&](const QByteArray& pcm, float level) {
+                int16 += pcm;
+                gemLevels.append(level);
+            },
+            [&](float level) { levels.append(level); }, LinearConverter::factory());
+        for (int i = 0; i < 47; ++i) // about 1 s
+            fan.process(sine(input, 1024, 0.5, 440, i * 1024));
+        fan.process(AudioBuffer{input, QByteArray(1024 * 8, '\0')});
+        QCOMPARE(levels.size(), 48);
+        QCOMPARE(levels.last(), 0.0f); // a silent buffer still reports its level
+        QCOMPARE(gemLevels, levels);
+        // 48 × 1024 frames at 48 kHz ≈ 16384 frames at 16 kHz.
+        QVERIFY(std::abs(int16.size() / 2 - 48 * 1024 / 3) <= 2);
+        QVERIFY(std::abs(session->frames() - 48 * 1024 / 3) <= 2);
+        QCOMPARE(session->buffers(), 48);
+        // The converted tone keeps its level.
+        const AudioBuffer converted{AudioFormat::int16Mono16k(), int16.left(2 * 16000 / 2)};
+        QVERIFY(std::abs(firstChannelRms(converted) - 0.3536f) < 0.01f);
+    }
+
+    void withoutGeminiNoInt16Conversion()
+    {
+        const AudioFormat input{16000, 1, SampleType::Int16};
+        auto session = std::make_shared<ScriptedSession>();
+        int converterCalls = 0;
+        ConverterFactory counting = [&](const AudioFormat& a, const AudioFormat& b) {
+            ++converterCalls;
+            return LinearConverter::factory()(a, b);
+        };
+        AudioFanOut fan(input, AudioFormat::int16Mono16k(), session, nullptr, [](float) {}, counting);
+        const AudioBuffer b = sine(input, 1024, 0.2);
+        fan.process(b);
+        QCOMPARE(converterCalls, 0);
+        QCOMPARE(session->audio(), b.data); // same format: the buffer goes through unchanged
+    }
+
+    void refusedConverterPassesBuffersUnconverted()
+    {
+        const AudioFormat input{44100, 1, SampleType::Float32};
+        auto session = std::make_shared<ScriptedSession>();
+        ConverterFactory refusing = [](const AudioFormat&, const AudioFormat&) { return std::unique_ptr<SampleConverter>(); };
+        AudioFanOut fan(input, AudioFormat::int16Mono16k(), session, nullptr, [](float) {}, refusing);
+        const AudioBuffer b = sine(input, 1024, 0.2);
+        fan.process(b);
+        QCOMPARE(session->audio(), b.data);
+    }
+
+    void wavFiles_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("valid");
+        const QByteArray pcm16 = WavFile::encode(AudioFormat{22050, 2, SampleType::Int16}, QByteArray(400, 'x'));
+        const QByteArray f32 = WavFile::encode(AudioFormat{48000, 1, SampleType::Float32}, QByteArray(400, 'x'));
+        QByteArray eightBit = pcm16;
+        qToLittleEndian<quint16>(8, eightBit.data() + 34);
+        QByteArray alaw = pcm16;
+        qToLittleEndian<quint16>(6, alaw.data() + 20);
+        QTest::newRow("16-bit stereo") << pcm16 << true;
+        QTest::newRow("float mono") << f32 << true;
+        QTest::newRow("8-bit") << eightBit << false;
+        QTest::newRow("a-law") << alaw << false;
+        QTest::newRow("not RIFF") << QByteArray("ID3\x03 some mp3") << false;
+        QTest::newRow("no data chunk") << pcm16.left(36) << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+    void wavFiles()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, valid);
+        try {
+            const WavFile w = WavFile::parse(bytes);
+            QVERIFY(valid);
+            QCOMPARE(w.samples.size(), 400);
+        } catch (const WavError& e) {
+            QVERIFY2(!valid, qPrintable(e.description()));
+        }
+    }
+
+    void fileInputPlaysOnlyWhileStarted()
+    {
+        ManualClock clock;
+        const AudioFormat f = AudioFormat::int16Mono16k();
+        QByteArray samples(16000 * 2, '\0');
+        for (qsizetype i = 0; i < samples.size(); i += 2)
+            qToLittleEndian<qint16>(static_cast<qint16>(i / 2), samples.data() + i);
+        WavFileAudioInput input(clock, WavFile{f, samples});
+        QByteArray heard;
+        int buffers = 0;
+        bool ended = false;
+        input.onEndOfFile = [&] { ended = true; };
+        input.start([&](const AudioBuffer& b) {
+            QCOMPARE(b.frameCount(), 1024);
+            heard += b.data;
+            ++buffers;
+        });
+        clock.advance(0.5); // 0.5 s / 64 ms = 7 buffers
+        QCOMPARE(buffers, 7);
+        input.stop();
+        clock.advance(10);
+        QCOMPARE(buffers, 7);
+        input.start([&](const AudioBuffer& b) {
+            heard += b.data;
+            ++buffers;
+        });
+        clock.advance(1.0);
+        QVERIFY(ended);
+        QCOMPARE(heard.left(samples.size()), samples); // nothing lost across the pause
+        QVERIFY(heard.mid(samples.size()).count('\0') == heard.size() - samples.size());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioPipeline)
+#include "tst_AudioPipeline.moc"

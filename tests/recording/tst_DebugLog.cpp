@@ -1,0 +1,72 @@
+#include "recording/DebugLog.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vel;
+
+namespace {
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestDebugLog : public QObject {
+    Q_OBJECT
+private slots:
+    void createsPrivatelyAndAppends()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/debug.log";
+        DebugLog log(path);
+        log.appendIfExists("ignored\n");
+        QVERIFY(!QFile::exists(path));
+        log.append("一行目\n");
+        log.appendIfExists("二行目\n");
+        QCOMPARE(contents(path), QByteArray("一行目\n二行目\n"));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+    }
+
+    void neverFollowsASymbolicLink()
+    {
+        QTemporaryDir dir;
+        const QString victim = dir.path() + "/victim";
+        QFile f(victim);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("precious\n");
+        f.close();
+        const QString path = dir.path() + "/debug.log";
+        QVERIFY(QFile::link(victim, path));
+        DebugLog(path).append("overwrite?\n");
+        DebugLog(path).appendIfExists("overwrite?\n");
+        QCOMPARE(contents(victim), QByteArray("precious\n"));
+    }
+
+    void leavesAnotherUsersFileAlone()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to give a file to another user");
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/debug.log";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("theirs\n");
+        f.close();
+        QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        DebugLog(path).append("mine\n");
+        QCOMPARE(contents(path), QByteArray("theirs\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDebugLog)
+#include "tst_DebugLog.moc"

@@ -1,0 +1,226 @@
+#include "support/SpeechRig.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+// Drives the published level directly: one value per 0.1 s tick.
+struct LevelScript {
+    SpeechRig& rig;
+    QList<std::optional<int>> countdowns; // every published change
+    int firings = 0;
+
+    explicit LevelScript(SpeechRig& r) : rig(r)
+    {
+        QObject::connect(&rig.speech, &SpeechManager::silenceCountdownChanged, [this] {
+            countdowns.append(rig.speech.silenceCountdown());
+        });
+        rig.speech.onSilenceDetected = [this] { ++firings; };
+    }
+};
+
+QByteArray tone(double seconds, double amplitude)
+{
+    const int n = static_cast<int>(seconds * 16000);
+    QByteArray pcm(n * 2, '\0');
+    for (int i = 0; i < n; ++i) {
+        const auto v = static_cast<qint16>(amplitude * 32767 * std::sin(i * 2 * M_PI * 440 / 16000));
+        pcm[2 * i] = static_cast<char>(v & 0xff);
+        pcm[2 * i + 1] = static_cast<char>((v >> 8) & 0xff);
+    }
+    return pcm;
+}
+
+QString writeWav(const QString& dir, const QString& name, const QByteArray& pcm)
+{
+    const QString path = dir + "/" + name;
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(WavFile::encode(AudioFormat::int16Mono16k(), pcm));
+    return path;
+}
+
+} // namespace
+
+class TestSilenceDetection : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void countdownAfterSpeech_data()
+    {
+        QTest::addColumn<double>("silenceSeconds");
+        QTest::addColumn<double>("fireAfter");
+        QTest::newRow("default 3 s") << 3.0 << 3.0;
+        QTest::newRow("1.5 s") << 1.5 << 1.5;
+        QTest::newRow("5 s") << 5.0 << 5.0;
+    }
+    void countdownAfterSpeech()
+    {
+        QFETCH(double, silenceSeconds);
+        QFETCH(double, fireAfter);
+        // 2 s of speech-level tone, then silence.
+        const QString path = writeWav(dir.path(), "tone.wav", tone(2.0, 0.3) + QByteArray(16000 * 2 * 20, '\0'));
+        SpeechRig rig(path);
+        LevelScript script(rig);
+        rig.speech.setIsContinuousMode(true);
+        rig.speech.setContinuousSilenceSeconds(silenceSeconds);
+        rig.start();
+        QVERIFY(rig.log.contains("🔄 [continuous] silence detection started"));
+        rig.clock.advance(2.0);
+        QVERIFY(script.countdowns.isEmpty());
+        rig.clock.advance(fireAfter + 1.0);
+        QCOMPARE(script.firings, 1);
+        QCOMPARE(script.countdowns, (QList<std::optional<int>>{3, 2, 1, 0}));
+        rig.clock.advance(5.0);
+        QCOMPARE(script.firings, 1); // stays at 0 until stopped
+        rig.stop();
+        QCOMPARE(rig.speech.silenceCountdown(), std::nullopt);
+        QVERIFY(!rig.speech.hasSilenceTimer());
+    }
+
+    void exactTicksOfTheDefaultCountdown()
+    {
+        // Tone until exactly 1.0 s, silence afterwards: the silence begins on the first quiet tick.
+        const QString path = writeWav(dir.path(), "tone1.wav", tone(1.0, 0.3) + QByteArray(16000 * 2 * 10, '\0'));
+        SpeechRig rig(path);
+        LevelScript script(rig);
+        QList<double> changeTimes;
+        const double t0 = rig.clock.now();
+        QObject::connect(&rig.speech, &SpeechManager::silenceCountdownChanged,
+                         [&] { changeTimes.append(rig.clock.now() - t0); });
+        rig.speech.setIsContinuousMode(true);
+        rig.start();
+        rig.clock.advance(6.0);
+        QCOMPARE(script.countdowns, (QList<std::optional<int>>{3, 2, 1, 0}));
+        // 3 from 0.3 s of silence, 2 from 1.0 s, 1 from 2.0 s, 0 at 3.0 s. Levels lag the audio by
+        // up to one 64 ms buffer and the smoothing by a tick, so the times fall in a window.
+        QCOMPARE(changeTimes.size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            const double expected = 1.0 + QList<double>{0.3, 1.0, 2.0, 3.0}.at(i);
+            QVERIFY2(changeTimes.at(i) >= expected - 0.05 && changeTimes.at(i) <= expected + 0.35,
+                     qPrintable(QString::number(changeTimes.at(i))));
+        }
+        QVERIFY(qAbs(changeTimes.at(3) - changeTimes.at(0) - 2.7) < 1e-3);
+    }
+
+    void loudTicksDuringSilence_data()
+    {
+        QTest::addColumn<int>("loudTicks");
+        QTest::addColumn<bool>("resets");
+        QTest::newRow("one loud tick") << 1 << false;
+        QTest::newRow("two loud ticks") << 2 << false;
+        QTest::newRow("three loud ticks") << 3 << true;
+    }
+    void loudTicksDuringSilence()
+    {
+        QFETCH(int, loudTicks);
+        QFETCH(bool, resets);
+        // Speech 2 s, silence 1.5 s (countdown at 2), a burst of loud ticks, then silence.
+        const QByteArray pcm = tone(2.0, 0.3) + QByteArray(static_cast<int>(1.5 * 32000), '\0')
+                               + tone(loudTicks * 0.1, 0.6) + QByteArray(32000 * 10, '\0');
+        SpeechRig rig(writeWav(dir.path(), "burst.wav", pcm));
+        LevelScript script(rig);
+        rig.speech.setIsContinuousMode(true);
+        rig.start();
+        rig.clock.advance(3.5 + loudTicks * 0.1 + 0.2);
+        if (resets) {
+            QCOMPARE(rig.speech.silenceCountdown(), std::nullopt);
+            QVERIFY(script.countdowns.contains(std::nullopt));
+        } else {
+            QVERIFY(!script.countdowns.contains(std::nullopt));
+            QVERIFY(rig.speech.silenceCountdown().has_value());
+        }
+        rig.clock.advance(8.0);
+        QCOMPARE(script.firings, 1);
+    }
+
+    void withoutLevelSilenceCountsFromTheLastText()
+    {
+        SpeechRig rig; // digital silence: the peak never reaches 0.01
+        LevelScript script(rig);
+        rig.speech.setIsContinuousMode(true);
+        rig.start();
+        rig.clock.advance(1.0);
+        QVERIFY(script.countdowns.isEmpty());
+        rig.recognizer.lastSession()->deliver("こんにちは", false);
+        const double textAt = rig.clock.now();
+        rig.clock.advance(0.05);
+        QList<double> times;
+        QObject::connect(&rig.speech, &SpeechManager::silenceCountdownChanged, [&] { times.append(rig.clock.now() - textAt); });
+        rig.clock.advance(4.0);
+        QCOMPARE(script.firings, 1);
+        QCOMPARE(script.countdowns, (QList<std::optional<int>>{3, 2, 1, 0}));
+        QVERIFY2(times.last() >= 3.0 && times.last() <= 3.25, qPrintable(QString::number(times.last())));
+    }
+
+    void nothingSaidNeverCountsDown()
+    {
+        SpeechRig rig;
+        LevelScript script(rig);
+        rig.speech.setIsContinuousMode(true);
+        rig.start();
+        rig.clock.advance(20.0);
+        QVERIFY(script.countdowns.isEmpty());
+        QCOMPARE(script.firings, 0);
+    }
+
+    void warmUpNeverCountsSilence()
+    {
+        // Speech right from the start then silence at 0.3 s: the first 5 ticks only smooth.
+        const QString path = writeWav(dir.path(), "short.wav", tone(0.3, 0.3) + QByteArray(32000 * 10, '\0'));
+        SpeechRig rig(path);
+        LevelScript script(rig);
+        rig.speech.setIsContinuousMode(true);
+        rig.start();
+        rig.clock.advance(0.5);
+        QVERIFY(script.countdowns.isEmpty());
+    }
+
+    void traceLinesInTheDebugLog()
+    {
+        const QString path = writeWav(dir.path(), "trace.wav", tone(1.0, 0.3) + QByteArray(32000 * 10, '\0'));
+        SpeechRig rig(path);
+        LevelScript script(rig);
+        rig.speech.setIsContinuousMode(true);
+        rig.speech.setContinuousSilenceSeconds(2.5);
+        rig.start();
+        rig.clock.advance(5.0);
+        QFile f(rig.debugLog.path());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        QVERIFY(text.startsWith("\n--- silence detection started (silenceSeconds=2.5) ---\n"));
+        QVERIFY(text.contains(">>> COUNTDOWN 3 (elapsed=0.3s)\n"));
+        QVERIFY(text.contains(">>> COUNTDOWN 2 (elapsed=0.9s)\n"));
+        QVERIFY(text.contains(">>> FIRING!\n"));
+        static const QRegularExpression line(
+            "^peak=\\d\\.\\d{4} smooth=\\d\\.\\d{4} raw=\\d\\.\\d{4} silTh=\\d\\.\\d{4} silent=\\d+ spkF=\\d+ "
+            "hasSpeech=(true|false) aElap=\\d+\\.\\d tElap=\\d+\\.\\d txt=.*$",
+            QRegularExpression::MultilineOption);
+        QVERIFY(line.match(text).hasMatch());
+        QVERIFY(text.contains("silent=5 "));
+        QVERIFY(text.contains("silent=10 "));
+    }
+
+    void stoppingContinuousModeStopsTheTicks()
+    {
+        const QString path = writeWav(dir.path(), "stop.wav", tone(1.0, 0.3) + QByteArray(32000 * 10, '\0'));
+        SpeechRig rig(path);
+        LevelScript script(rig);
+        rig.speech.setIsContinuousMode(true);
+        rig.start();
+        rig.clock.advance(1.2);
+        rig.speech.setIsContinuousMode(false);
+        rig.clock.advance(5.0);
+        QCOMPARE(script.firings, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSilenceDetection)
+#include "tst_SilenceDetection.moc"

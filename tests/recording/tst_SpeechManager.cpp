@@ -1,0 +1,320 @@
+#include "recording/AudioAccumulator.h"
+#include "support/SpeechRig.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+class TestSpeechManager : public QObject {
+    Q_OBJECT
+private slots:
+    void secondStartIsRefusedQuietly()
+    {
+        SpeechRig rig;
+        QVERIFY(!rig.start().error);
+        QVERIFY(rig.speech.isRecording());
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("🎙️ 録音中..."));
+        QSignalSpy spy(&rig.speech, &SpeechManager::isRecordingChanged);
+        const Outcome again = rig.start();
+        QVERIFY(!again.error);
+        QCOMPARE(rig.log.count("🎤 [START] guard failed — already recording"), 1);
+        QCOMPARE(rig.log.count("🎤 [START] enter: isRecording=true"), 1);
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(rig.recognizer.sessions.size(), 1);
+    }
+
+    void stopAndCancelWhenIdle()
+    {
+        SpeechRig rig;
+        QVERIFY(!rig.stop().error);
+        QVERIFY(rig.log.lines().isEmpty());
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("準備完了"));
+        rig.speech.cancelRecording();
+        QCOMPARE(rig.log.lines(), (QStringList{"🎤 [CANCEL] enter: isRecording=false",
+                                               "🎤 [CANCEL] guard failed — already not recording, returning early"}));
+        QVERIFY(!rig.speech.isCancelled());
+    }
+
+    void failedEngineStartReleasesEverything()
+    {
+        SpeechRig rig;
+        rig.input.failNextStart(QStringLiteral("入力デバイスがありません"));
+        const Outcome o = rig.start(true);
+        QCOMPARE(o.description(), QStringLiteral("入力デバイスがありません"));
+        QVERIFY(!rig.speech.isRecording());
+        QVERIFY(!rig.speech.isAudioRunning());
+        QVERIFY(!rig.speech.isRecognizerInputOpen());
+        QVERIFY(!rig.speech.hasRecognizerTask());
+        QVERIFY(!rig.speech.hasRecognizerSession());
+        QVERIFY(!rig.speech.geminiAudioAccumulator());
+        QVERIFY(rig.recognizer.lastSession()->inputFinished());
+        QVERIFY(rig.log.contains("🎤 [START] failed, rolled back: 入力デバイスがありません"));
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("準備完了")); // the rollback leaves the status
+        // The next start works.
+        QVERIFY(!rig.start(true).error);
+        QVERIFY(rig.speech.isRecording());
+    }
+
+    void permission_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<bool>("records");
+        const int authorized = int(AuthorizationStatus::Authorized);
+        const int denied = int(AuthorizationStatus::Denied);
+        const int undetermined = int(AuthorizationStatus::NotDetermined);
+        QTest::newRow("already granted: never asks") << authorized << denied << 0 << true;
+        QTest::newRow("asks and is granted") << undetermined << authorized << 1 << true;
+        QTest::newRow("asks and is refused") << undetermined << denied << 1 << false;
+        QTest::newRow("denied before: does not ask") << denied << authorized << 0 << false;
+        QTest::newRow("restricted") << int(AuthorizationStatus::Restricted) << authorized << 0 << false;
+    }
+    void permission()
+    {
+        QFETCH(int, status);
+        QFETCH(int, answer);
+        QFETCH(int, requests);
+        QFETCH(bool, records);
+        SpeechRig rig;
+        rig.recognizer.status = AuthorizationStatus(status);
+        rig.recognizer.answerToRequest = AuthorizationStatus(answer);
+        const Outcome o = rig.start();
+        QCOMPARE(rig.recognizer.authorizationRequests, requests);
+        QCOMPARE(rig.speech.isRecording(), records);
+        if (!records) {
+            QCOMPARE(o.description(), QStringLiteral("音声認識の権限が必要です。システム環境設定で許可してください。"));
+            QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ 音声認識の権限がありません"));
+            QVERIFY(rig.recognizer.sessions.isEmpty());
+            QVERIFY(!rig.log.contains("🎤 [START] isRecording=true set (early)"));
+        }
+    }
+
+    void threeFinalsJoinWithLineFeeds()
+    {
+        SpeechRig rig;
+        rig.start();
+        auto session = rig.recognizer.lastSession();
+        session->deliver("A", false);
+        session->deliver("A", true);
+        session->deliver("B", true);
+        session->deliver("C の途中", false);
+        rig.clock.advance(0.1);
+        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("A\nB"));
+        session->deliver("C", true);
+        QVERIFY(!rig.stop(true).error);
+        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("A\nB\nC"));
+        QVERIFY(session->inputFinished());
+        QCOMPARE(session->finalizeCalls(), 1);
+    }
+
+    void lastUtteranceWithOnlyVolatileResults()
+    {
+        SpeechRig rig;
+        rig.start();
+        auto session = rig.recognizer.lastSession();
+        session->deliver("最初の文", true);
+        session->deliver("最後は", false);
+        session->deliverAtFinalize("最後は途中まで", false);
+        rig.clock.advance(0.5);
+        QVERIFY(!rig.stop(true).error);
+        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("最初の文\n最後は途中まで"));
+        QVERIFY(rig.speech.hasAnyRecognizedText());
+    }
+
+    void stopWithNothingRecognised()
+    {
+        SpeechRig rig;
+        rig.start();
+        rig.clock.advance(4.5);
+        rig.stop(true);
+        QCOMPARE(rig.speech.processingTime(), 4.5);
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⏹️ 録音停止 （処理時間: 4.50秒）"));
+        QVERIFY(rig.log.contains("⚡ [perf] stopRecording: 0ms (waitForSpeech=true)"));
+        QVERIFY(!rig.speech.hasAnyRecognizedText());
+    }
+
+    void stopWithoutWaitingDropsTheRecogniser()
+    {
+        SpeechRig rig;
+        rig.start(true);
+        auto session = rig.recognizer.lastSession();
+        session->deliver("途中", true);
+        rig.clock.advance(1.0);
+        rig.stop(false);
+        QVERIFY(rig.log.contains("⚡ [perf] speech finalization SKIPPED (Gemini Audio mode)"));
+        QVERIFY(!rig.speech.hasRecognizerSession());
+        QVERIFY(!rig.speech.hasRecognizerTask());
+        QVERIFY(rig.speech.geminiAudioAccumulator()); // the pipeline reads it after the stop
+        ManualClock::drainPostedWork();
+        QCOMPARE(session->finalizeCalls(), 1);
+        // A result that arrives later changes nothing.
+        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("途中"));
+    }
+
+    void cancelClearsAndFinalizes()
+    {
+        SpeechRig rig;
+        auto target = FakeWorkspace::app(100);
+        rig.speech.workspaceMonitor().setTargetApp(target);
+        rig.speech.setIsContinuousMode(true);
+        rig.speech.setContinuousAutoEnter(true);
+        bool called = false;
+        rig.speech.onSilenceDetected = [&called] { called = true; };
+        rig.start(true);
+        auto session = rig.recognizer.lastSession();
+        session->deliver("消える", true);
+        session->failFinalize(Error(QStringLiteral("終了できません")));
+        rig.clock.advance(0.3);
+        rig.speech.cancelRecording();
+        QVERIFY(rig.speech.isCancelled());
+        QVERIFY(!rig.speech.isRecording());
+        QCOMPARE(rig.speech.transcribedText(), QString());
+        QVERIFY(!rig.speech.isContinuousMode());
+        QVERIFY(!rig.speech.continuousAutoEnter());
+        QVERIFY(!rig.speech.onSilenceDetected);
+        QVERIFY(!rig.speech.workspaceMonitor().targetApp());
+        QVERIFY(!rig.speech.geminiAudioAccumulator());
+        QVERIFY(!rig.speech.hasSilenceTimer());
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("🚫 キャンセルしました"));
+        QVERIFY(rig.log.contains("🎤 [CANCEL] state updated: isRecording=false isCancelled=true"));
+        QVERIFY2(!rig.log.contains("🎤 [CANCEL] done"), "cancel returns before its finalisation task runs");
+        ManualClock::drainPostedWork();
+        const QStringList tail = rig.log.lines().mid(rig.log.lines().size() - 3);
+        QCOMPARE(tail, (QStringList{"🎤 [CANCEL] finalizing analyzer...", "🎤 [CANCEL] analyzer finalize error: 終了できません",
+                                    "🎤 [CANCEL] done"}));
+        QVERIFY(!called);
+        rig.start();
+        QVERIFY2(!rig.speech.isCancelled(), "the next start clears the flag");
+    }
+
+    void hasAnyRecognizedText_data()
+    {
+        QTest::addColumn<QString>("final");
+        QTest::addColumn<QString>("volatileText");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("nothing") << "" << "" << false;
+        QTest::newRow("spaces and line feeds") << "" << " \n\t " << false;
+        QTest::newRow("volatile only") << "" << "はい" << true;
+        QTest::newRow("final") << "はい" << "" << true;
+        QTest::newRow("ideographic space") << "" << "　" << false;
+    }
+    void hasAnyRecognizedText()
+    {
+        QFETCH(QString, final);
+        QFETCH(QString, volatileText);
+        QFETCH(bool, expected);
+        SpeechRig rig;
+        rig.start();
+        if (!final.isEmpty())
+            rig.recognizer.lastSession()->deliver(final, true);
+        if (!volatileText.isEmpty())
+            rig.recognizer.lastSession()->deliver(volatileText, false);
+        rig.clock.advance(0.1);
+        QCOMPARE(rig.speech.hasAnyRecognizedText(), expected);
+    }
+
+    void withoutRecogniser_data()
+    {
+        QTest::addColumn<bool>("needsGeminiAudio");
+        QTest::newRow("audio for Gemini: records without local text") << true;
+        QTest::newRow("local text needed: refuses to start") << false;
+    }
+    void withoutRecogniser()
+    {
+        QFETCH(bool, needsGeminiAudio);
+        SpeechRig rig;
+        rig.recognizer.available = false;
+        const Outcome o = rig.start(needsGeminiAudio);
+        QVERIFY(rig.recognizer.sessions.isEmpty());
+        QCOMPARE(rig.recognizer.formatQueries, 0);
+        if (needsGeminiAudio) {
+            QVERIFY(!o.error);
+            QVERIFY(rig.speech.isRecording());
+            QVERIFY(rig.speech.isAudioRunning());
+            rig.clock.advance(1);
+            rig.stop(false);
+            QVERIFY(!rig.speech.hasAnyRecognizedText());
+        } else {
+            QVERIFY(errorIs<SpeechError>(o.error));
+            QVERIFY(o.description().contains(QStringLiteral("Gemini APIキー")));
+            QVERIFY(!rig.speech.isRecording());
+            QVERIFY(!rig.speech.isAudioRunning());
+        }
+    }
+
+    void noBestFormatFailsAndTheFormatIsAskedOnce()
+    {
+        SpeechRig rig;
+        rig.recognizer.bestFormat.reset();
+        const Outcome o = rig.start(true);
+        QCOMPARE(o.description(), QStringLiteral("オーディオフォーマットの取得に失敗しました。"));
+        QVERIFY(!rig.speech.isRecording());
+        QVERIFY(!rig.speech.geminiAudioAccumulator());
+        QCOMPARE(rig.recognizer.formatQueries, 1);
+
+        rig.recognizer.bestFormat = AudioFormat::int16Mono16k();
+        QVERIFY(!rig.start().error);
+        rig.stop();
+        QVERIFY(!rig.start().error);
+        rig.stop();
+        QCOMPARE(rig.recognizer.formatQueries, 2); // none is not cached; a format is, once
+    }
+
+    void contextualStringsReachTheSession()
+    {
+        SpeechRig rig;
+        rig.start(false, {"東京", "Velutanora"});
+        QCOMPARE(rig.recognizer.lastSession()->contextualStrings, (QStringList{"東京", "Velutanora"}));
+        QVERIFY(rig.log.contains("🔤 [SpeechManager] contextualStrings set: 2 terms"));
+        rig.stop();
+        rig.log.clear();
+        rig.start(false, {});
+        QVERIFY(!rig.log.lines().join("\n").contains("contextualStrings"));
+    }
+
+    void elapsedTimeTicksEverySecond()
+    {
+        SpeechRig rig;
+        rig.start();
+        rig.clock.advance(3.5);
+        QCOMPARE(rig.speech.elapsedTime(), 3.0);
+        rig.stop();
+        rig.clock.advance(2.0);
+        QCOMPARE(rig.speech.elapsedTime(), 3.0);
+    }
+
+    void wholeDictationOfAFixture()
+    {
+        SpeechRig rig(testdata("speech-ja/ja_1.wav"));
+        const WavFile fixture = WavFile::read(testdata("speech-ja/ja_1.wav"));
+        QSignalSpy levels(&rig.speech, &SpeechManager::audioLevelChanged);
+        rig.start(true);
+        auto session = rig.recognizer.lastSession();
+        session->deliverAtFinalize("今日は晴れです", true);
+        rig.clock.advance(fixture.durationSeconds() + 1.0);
+        QVERIFY(rig.input.isAtEnd());
+        QVERIFY(levels.count() > 10);
+        rig.stop(true);
+        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("今日は晴れです"));
+
+        // Every buffer was 1024 frames and the recogniser heard all of them.
+        QCOMPARE(session->frames(), qsizetype(rig.input.buffersDelivered()) * 1024);
+        QCOMPARE(session->audio().left(fixture.samples.size()), fixture.samples);
+
+        // The kept audio is the fixture without its lead-in beyond 0.2 s and with at most 0.3 s after it.
+        const auto wav = rig.speech.geminiAudioAccumulator()->buildWAV();
+        QVERIFY(wav);
+        const QByteArray kept = wav->mid(44);
+        const qsizetype at = fixture.samples.indexOf(kept.left(32000));
+        QVERIFY2(at >= 0, "the kept audio is a stretch of the fixture");
+        QVERIFY(at > 0); // some lead-in was cut
+        QVERIFY(kept.size() < fixture.samples.size() + 9600);
+        QVERIFY(kept.size() > fixture.samples.size() - at - 32000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSpeechManager)
+#include "tst_SpeechManager.moc"
