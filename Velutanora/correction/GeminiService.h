@@ -67,6 +67,10 @@ public:
 
     static qint64 thinkingBudget(CorrectionMode mode) { return mode == CorrectionMode::Quality ? -1 : 0; }
 
+    // Whether a correction request is on its way (for simulated time, which must not run on
+    // while a real answer is awaited).
+    bool hasRequestsInFlight() const { return m_inFlight > 0 || !m_waiting.empty(); }
+
 private:
     struct HttpAnswer {
         int status = 0;

@@ -5,9 +5,17 @@
 #include "correction/GeminiService.h"
 #include "correction/TextFormatter.h"
 #include "correction/TextProcessor.h"
+#include "desktop/HeadlessDesktop.h"
+#include "desktop/HotkeyManager.h"
+#include "desktop/PasteService.h"
+#include "recording/AudioAccumulator.h"
+#include "recording/DebugLog.h"
+#include "recording/SpeechManager.h"
+#include "recording/WavFileAudioInput.h"
 #include "common/Logger.h"
 #include "settings/AppSettings.h"
 #include "settings/JsonFileStore.h"
+#include "settings/OverlayStore.h"
 #include "settings/RecordingHistory.h"
 #include "settings/UsageTracker.h"
 
@@ -18,7 +26,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <QEventLoop>
+
 #include <cmath>
+#include <unistd.h>
 
 namespace vel {
 
@@ -52,7 +63,8 @@ QString isoUtc(double referenceSeconds)
 QString CommandLine::usageLine()
 {
     return QStringLiteral("usage: velutanora [--version | --help | --print-settings | "
-                          "process [--mode instant|fast|quality] (--text TEXT | --file PATH)]");
+                          "process [--mode instant|fast|quality] (--text TEXT | --file PATH) | "
+                          "transcribe [--mode M] [--continuous] [--save-wav PATH] [--no-history] FILE.wav]");
 }
 
 QString CommandLine::helpText()
@@ -66,7 +78,11 @@ QString CommandLine::helpText()
         "  --help             print this help and exit\n"
         "  --print-settings   print the stored settings, history and usage as JSON\n"
         "  process            clean up (and, with an API key, correct) Japanese text; the result\n"
-        "                     goes to standard output, status and log lines to standard error\n")
+        "                     goes to standard output, status and log lines to standard error\n"
+        "  transcribe         dictate a WAV file as if it were the microphone (on simulated time)\n"
+        "                     and print each result; --continuous ends utterances at silences,\n"
+        "                     --save-wav PATH keeps the audio sent to Gemini, --no-history\n"
+        "                     records neither history nor usage\n")
         .arg(usageLine());
 }
 
@@ -103,6 +119,8 @@ int CommandLine::run(const QStringList& arguments)
         return printSettings();
     if (command == QLatin1String("process"))
         return process(args.mid(1));
+    if (command == QLatin1String("transcribe"))
+        return transcribe(args.mid(1));
     if (command == QLatin1String("--version") || command == QLatin1String("--help")
         || command == QLatin1String("--print-settings"))
         return usageError(QStringLiteral("%1 takes no arguments").arg(command));
@@ -176,6 +194,128 @@ int CommandLine::process(const QStringList& args)
     }
     if (!final.isEmpty())
         write(m_out, final + QLatin1Char('\n'));
+    return 0;
+}
+
+int CommandLine::transcribe(const QStringList& args)
+{
+    std::optional<CorrectionMode> mode;
+    bool continuous = false;
+    bool noHistory = false;
+    std::optional<QString> saveWav;
+    std::optional<QString> file;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        const bool hasValue = i + 1 < args.size();
+        if (arg == QLatin1String("--mode") && hasValue && !mode) {
+            mode = correctionModeFromRaw(args.at(++i));
+            if (!mode)
+                return usageError(QStringLiteral("unknown mode: %1").arg(args.at(i)));
+        } else if (arg == QLatin1String("--continuous") && !continuous) {
+            continuous = true;
+        } else if (arg == QLatin1String("--no-history") && !noHistory) {
+            noHistory = true;
+        } else if (arg == QLatin1String("--save-wav") && hasValue && !saveWav) {
+            saveWav = args.at(++i);
+        } else if (!arg.startsWith(QLatin1Char('-')) && !file) {
+            file = arg;
+        } else {
+            return usageError(QStringLiteral("bad argument to transcribe: %1").arg(arg));
+        }
+    }
+    if (!file)
+        return usageError(QStringLiteral("transcribe needs a WAV file"));
+    WavFile wav;
+    try {
+        wav = WavFile::read(*file);
+    } catch (const WavError& e) {
+        write(m_err, QStringLiteral("velutanora: %1: %2\n").arg(*file, e.description()));
+        return 2;
+    }
+
+    StreamLogger log(m_err);
+    ManualClock clock(SystemClock().now());
+    JsonFileStore store(JsonFileStore::defaultPath(), log);
+    AppSettings settings(store);
+    RecordingHistory history(store, clock);
+    UsageTracker usage(store);
+    // The run's own choices; the stored settings stay as they are.
+    MemoryOverlayStore overlay(store);
+    AppSettings runSettings(overlay);
+    if (mode)
+        runSettings.setCorrectionMode(*mode);
+    if (continuous && runSettings.continuousMode() == ContinuousMode::Off)
+        runSettings.setContinuousMode(ContinuousMode::PasteOnly);
+    if (!continuous)
+        runSettings.setContinuousMode(ContinuousMode::Off);
+
+    GeminiService gemini(log, clock, [&settings] { return settings.geminiBaseUrl(); });
+    StreamPasteboard pasteboard(m_out);
+    NoSyntheticInput input;
+    PasteService paste(log, clock, pasteboard, input);
+    EmptyWorkspace workspace;
+    NoKeyboard keyboard;
+    NoPanel panel;
+    DebugLog debugLog;
+    NoSpeechRecognizer recognizer;
+    WavFileAudioInput microphone(clock, wav);
+    SpeechManager speech(log, clock, recognizer, microphone, workspace, debugLog, PipelineServices{&gemini, &paste});
+    HotkeyManager hotkeys({log, clock, speech, runSettings, noHistory ? nullptr : &usage, noHistory ? nullptr : &history,
+                           panel, &gemini, keyboard, input});
+    QObject::connect(&speech, &SpeechManager::statusMessageChanged, [&] { log.line(speech.statusMessage()); });
+    int savedCount = 0;
+    QObject::connect(&speech, &SpeechManager::wavBuilt, [&](const QByteArray& bytes) {
+        if (!saveWav)
+            return;
+        ++savedCount;
+        QString path = *saveWav;
+        if (savedCount > 1) {
+            const QString stem = path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive) ? path.chopped(4) : path;
+            path = stem + QStringLiteral("-%1.wav").arg(savedCount);
+        }
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+            log.line(QStringLiteral("⚠️ [transcribe] cannot write %1: %2").arg(path, out.errorString()));
+    });
+
+    // Simulated time runs as fast as the work allows; it stands still while a real answer
+    // (Gemini) is awaited, so that time-outs keep their meaning.
+    const double limit = clock.now() + wav.durationSeconds() + 600.0;
+    auto step = [&]() -> bool {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (gemini.hasRequestsInFlight()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+            return true;
+        }
+        return clock.now() < limit && clock.advanceToNextTimer();
+    };
+    auto idle = [&] {
+        return !speech.isRecording() && !hotkeys.isProcessing()
+               && (!hotkeys.processingTask().isValid() || hotkeys.processingTask().isFinished());
+    };
+
+    hotkeys.startMonitoring();
+    hotkeys.handleStartStopToggle(nullptr);
+    while (!speech.isRecording() && !speech.statusMessage().startsWith(QStringLiteral("⚠️")) && step()) {
+    }
+    if (!speech.isRecording()) {
+        write(m_err, QStringLiteral("velutanora: could not start: %1\n").arg(speech.statusMessage()));
+        return 1;
+    }
+    // Play the whole file; in continuous mode also the silence that ends its last utterance.
+    const double tail = continuous ? runSettings.continuousSilenceSeconds() + 1.5 : 0.0;
+    while (!microphone.isAtEnd() && step()) {
+    }
+    const double end = clock.now() + tail;
+    while (clock.now() < end && step()) {
+    }
+    // Stop as a second press would, once no utterance is between stop and restart.
+    while (!(speech.isRecording() && !hotkeys.isProcessing()) && !idle() && step()) {
+    }
+    if (speech.isRecording())
+        hotkeys.handleStartStopToggle(nullptr);
+    while (!idle() && step()) {
+    }
     return 0;
 }
 

@@ -20,6 +20,7 @@ public:
 private:
     int printSettings();
     int process(const QStringList& args);
+    int transcribe(const QStringList& args);
     int usageError(const QString& message);
     void write(std::FILE* stream, const QString& text);
 

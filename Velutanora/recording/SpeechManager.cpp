@@ -56,9 +56,10 @@ Task<void> finalizeAfterCancel(Logger& log, std::shared_ptr<RecognizerSession> s
 SpeechError::SpeechError(Kind kind) : Error(speechErrorDescription(kind)), m_kind(kind) {}
 
 SpeechManager::SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput,
-                             Workspace& workspace, DebugLog& debugLog, ConverterFactory converters, QObject* parent)
+                             Workspace& workspace, DebugLog& debugLog, Services services, ConverterFactory converters,
+                             QObject* parent)
     : QObject(parent), m_log(log), m_clock(clock), m_recognizer(recognizer), m_audioInput(audioInput),
-      m_debugLog(debugLog), m_converters(std::move(converters)), m_workspaceMonitor(workspace),
+      m_debugLog(debugLog), m_converters(std::move(converters)), m_workspaceMonitor(workspace), m_services(services),
       m_lastTextChangeTime(clock.now())
 {
 }
@@ -104,6 +105,8 @@ void SpeechManager::setStealthCompletionVisible(bool v)
 }
 
 #undef VEL_ASSIGN
+
+bool SpeechManager::heardSpeech() const { return m_accumulator && m_accumulator->hasSpeech(); }
 
 bool SpeechManager::hasAnyRecognizedText() const
 {

@@ -39,6 +39,12 @@ private:
     Kind m_kind;
 };
 
+// What the processing pipeline talks to; either may be absent (no correction, no paste).
+struct PipelineServices {
+    GeminiService* gemini = nullptr;
+    PasteService* paste = nullptr;
+};
+
 // The one controller of dictation: start, stop and cancel, the published state the user
 // interface reads, the assembly of recogniser results into text, the audio kept for Gemini,
 // and the silence detector of continuous mode. Main thread only; the audio thread reaches it
@@ -48,9 +54,11 @@ class SpeechManager final : public QObject {
 public:
     static inline const QString kLocale = QStringLiteral("ja_JP");
 
+    using Services = PipelineServices;
+
     SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput,
-                  Workspace& workspace, DebugLog& debugLog, ConverterFactory converters = LinearConverter::factory(),
-                  QObject* parent = nullptr);
+                  Workspace& workspace, DebugLog& debugLog, Services services = {},
+                  ConverterFactory converters = LinearConverter::factory(), QObject* parent = nullptr);
     ~SpeechManager() override;
 
     // --- published state
@@ -99,6 +107,13 @@ public:
     void startSilenceDetection(double silenceSeconds);
     void stopSilenceDetection();
 
+    // Turns the finished recording into pasted text: local clean-up, Gemini when the mode and
+    // the key call for it (with the local text as the fallback), history, usage, the paste.
+    Task<void> processAndPaste(AppSettings& settings, UsageTracker* usageTracker, RecordingHistory* history);
+
+    // Whether the audio kept for Gemini in this dictation holds any speech.
+    bool heardSpeech() const;
+
     // The audio kept for Gemini in this dictation, if any.
     std::shared_ptr<AudioAccumulator> geminiAudioAccumulator() const { return m_accumulator; }
     void clearGeminiAudioAccumulator() { m_accumulator.reset(); }
@@ -132,6 +147,8 @@ signals:
     void stealthCompletionVisibleChanged();
     // The microphone went away while recording; dictation control stops as a second press would.
     void audioDeviceLost();
+    // The pipeline built the WAV of this dictation (before sending it anywhere).
+    void wavBuilt(const QByteArray& wav);
 
 private:
     void setIsRecording(bool v);
@@ -155,6 +172,7 @@ private:
     DebugLog& m_debugLog;
     ConverterFactory m_converters;
     WorkspaceMonitor m_workspaceMonitor;
+    Services m_services;
 
     QString m_transcribedText;
     QString m_rewrittenText;

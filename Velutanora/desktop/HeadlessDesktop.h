@@ -1,0 +1,56 @@
+#pragma once
+
+#include "desktop/DesktopSeams.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <functional>
+
+namespace vel {
+
+// The desktop of the command-line modes: results go to a stream instead of the clipboard,
+// and there is no window, no keyboard and no panel.
+class StreamPasteboard final : public Pasteboard {
+public:
+    explicit StreamPasteboard(std::FILE* stream) : m_stream(stream) {}
+    void setText(const QString& text) override
+    {
+        const QByteArray bytes = text.toUtf8() + '\n';
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), m_stream);
+        std::fflush(m_stream);
+    }
+
+private:
+    std::FILE* m_stream;
+};
+
+// Strokes are allowed and go nowhere: the "paste" already happened on the stream.
+class NoSyntheticInput final : public SyntheticInput {
+public:
+    bool isAllowed() const override { return true; }
+    void postKeyStroke(const KeyChord&, const ApplicationRef&) override {}
+};
+
+class EmptyWorkspace final : public Workspace {
+public:
+    ApplicationRef frontmostApplication() const override { return nullptr; }
+    qint64 ownProcessId() const override { return QCoreApplication::applicationPid(); }
+    void addActivationObserver(std::function<void(ApplicationRef)>) override {}
+};
+
+class NoKeyboard final : public KeyboardMonitor {
+public:
+    bool installTap() override { return true; }
+    void startMonitors() override {}
+    bool isKeyDown(quint16) const override { return false; }
+    QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>&) override { return {}; }
+};
+
+class NoPanel final : public RecordingPanelControl {
+public:
+    void show() override {}
+    void hideImmediately() override {}
+};
+
+} // namespace vel

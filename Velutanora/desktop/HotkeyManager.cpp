@@ -1,0 +1,270 @@
+// Shortcut detection (the control half is in DictationControl.cpp).
+#include "desktop/HotkeyManager.h"
+
+#include "common/Clock.h"
+#include "common/Logger.h"
+#include "recording/SpeechManager.h"
+#include "settings/AppSettings.h"
+
+#include <QPointer>
+
+namespace vel {
+
+HotkeyManager::HotkeyManager(Dependencies d, QObject* parent)
+    : QObject(parent), m_log(d.log), m_clock(d.clock), m_speech(d.speech), m_settings(d.settings),
+      m_usageTracker(d.usageTracker), m_history(d.history), m_panel(d.panel), m_gemini(d.gemini),
+      m_keyboard(d.keyboard), m_input(d.input)
+{
+    connect(&m_speech, &SpeechManager::isRecordingChanged, this, &HotkeyManager::updateSwallowedShortcuts);
+    connect(&m_settings, &AppSettings::startShortcutChanged, this, &HotkeyManager::updateSwallowedShortcuts);
+    connect(&m_settings, &AppSettings::cancelShortcutChanged, this, &HotkeyManager::updateSwallowedShortcuts);
+    // A microphone that goes away ends the dictation as a second press would: nothing is lost.
+    connect(&m_speech, &SpeechManager::audioDeviceLost, this, [this] {
+        if (m_speech.isRecording())
+            handleStartStopToggle(nullptr);
+    });
+}
+
+HotkeyManager::~HotkeyManager()
+{
+    m_keyboard.onTapKeyDown = nullptr;
+    m_keyboard.onKeyDown = nullptr;
+    m_keyboard.onFlagsChanged = nullptr;
+}
+
+void HotkeyManager::startMonitoring()
+{
+    installEventTap();
+    if (m_monitorsStarted)
+        return;
+    m_monitorsStarted = true;
+    QPointer<HotkeyManager> self(this);
+    // The monitors only observe; their work runs after the code that delivered the event.
+    m_keyboard.onKeyDown = [self](const KeyEvent& event) {
+        postToMainLoop([self, event] {
+            if (self)
+                self->handleKeyEvent(event);
+        });
+    };
+    m_keyboard.onFlagsChanged = [self](const KeyEvent& event) {
+        postToMainLoop([self, event] {
+            if (self)
+                self->handleFlagsChanged(event);
+        });
+    };
+    m_keyboard.startMonitors();
+}
+
+void HotkeyManager::installEventTap()
+{
+    if (m_tapInstalled)
+        return;
+    m_keyboard.onTapKeyDown = [this](const KeyEvent& event) { return handleTapKeyDown(event); };
+    if (!m_keyboard.installTap()) {
+        m_keyboard.onTapKeyDown = nullptr;
+        m_log.line(QStringLiteral("🔑 [HotkeyManager] CGEventTap creation failed (accessibility not granted?), will retry..."));
+        scheduleEventTapRetry();
+        return;
+    }
+    m_eventTapRetryTimer.reset();
+    m_log.line(QStringLiteral("🔑 [HotkeyManager] CGEventTap installed successfully"));
+    m_tapInstalled = true;
+    m_swallowed.clear();
+    updateSwallowedShortcuts();
+}
+
+void HotkeyManager::scheduleEventTapRetry()
+{
+    QPointer<HotkeyManager> self(this);
+    m_eventTapRetryTimer = m_clock.schedule(2.0, true, [self] {
+        if (!self || !self->m_input.isAllowed())
+            return;
+        self->m_eventTapRetryTimer.reset();
+        self->m_log.line(QStringLiteral("🔑 [HotkeyManager] Accessibility granted, retrying CGEventTap install..."));
+        self->installEventTap();
+    });
+}
+
+QList<ShortcutKey> HotkeyManager::swallowedShortcutsNow() const
+{
+    QList<ShortcutKey> out;
+    const ShortcutKey start = m_settings.startShortcut();
+    const ShortcutKey cancel = m_settings.cancelShortcut();
+    if (!start.isLoneModifier())
+        out.append(start);
+    const bool busy = m_speech.isRecording() || m_isProcessing || m_processingTask.isValid();
+    if (busy && !cancel.isLoneModifier() && !out.contains(cancel))
+        out.append(cancel);
+    return out;
+}
+
+void HotkeyManager::updateSwallowedShortcuts()
+{
+    if (!m_tapInstalled)
+        return;
+    const QList<ShortcutKey> wanted = swallowedShortcutsNow();
+    if (wanted == m_swallowed)
+        return;
+    m_swallowed = wanted;
+    QList<ShortcutKey> failed = m_keyboard.setSwallowedShortcuts(wanted);
+    QList<ShortcutKey> fresh;
+    for (const ShortcutKey& key : failed) {
+        if (!m_conflicts.contains(key))
+            fresh.append(key);
+    }
+    m_conflicts = failed;
+    if (fresh.isEmpty())
+        return;
+    QStringList names;
+    for (const ShortcutKey& key : fresh)
+        names.append(key.displayString());
+    m_log.line(QStringLiteral("🔑 [HotkeyManager] could not take %1 for this program (another program owns it); "
+                              "it still works, but the application in front receives it too")
+                   .arg(names.join(QStringLiteral(", "))));
+    m_speech.setStatusMessage(QStringLiteral("⚠️ ショートカット %1 は他のアプリが使用中です").arg(names.join(QStringLiteral("、"))));
+    emit swallowConflict(fresh);
+}
+
+bool HotkeyManager::handleTapKeyDown(const KeyEvent& event)
+{
+    if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
+        clearStartModifierPhantomBlock(QStringLiteral("key down"));
+    const quint64 flags = event.flags & ShortcutKey::RelevantModifiers;
+    const ShortcutKey start = m_settings.startShortcut();
+    if (!start.isLoneModifier() && start.keyCode == event.keyCode && flags == start.modifiers) {
+        handleStartStopToggle(event.frontmost);
+        return true;
+    }
+    if (m_speech.isRecording() || m_isProcessing || m_processingTask.isValid()) {
+        const ShortcutKey cancel = m_settings.cancelShortcut();
+        if (!cancel.isLoneModifier() && cancel.keyCode == event.keyCode && flags == cancel.modifiers) {
+            performCancel();
+            return true;
+        }
+    }
+    return false;
+}
+
+void HotkeyManager::handleKeyEvent(const KeyEvent& event)
+{
+    if (event.timestamp == m_lastKeyTimestamp)
+        return;
+    m_lastKeyTimestamp = event.timestamp;
+    if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
+        clearStartModifierPhantomBlock(QStringLiteral("key down"));
+    if (m_settings.startShortcut().matches(event.keyCode, event.flags))
+        handleStartStopToggle(event.frontmost);
+    else if (m_settings.cancelShortcut().matches(event.keyCode, event.flags))
+        performCancel();
+}
+
+void HotkeyManager::clearStartModifierPhantomBlock(const QString& reason)
+{
+    Q_UNUSED(reason);
+    const ShortcutKey start = m_settings.startShortcut();
+    if (!start.isLoneModifier() || !m_startModifierBlockedByPhantom)
+        return;
+    m_startModifierBlockedByPhantom = false;
+    m_pendingModifierTapTime.erase(start.keyCode);
+}
+
+void HotkeyManager::resetStartModifierState()
+{
+    const ShortcutKey start = m_settings.startShortcut();
+    if (!start.isLoneModifier())
+        return;
+    m_activeModifierKeys.erase(start.keyCode);
+    m_pendingModifierTapTime.erase(start.keyCode);
+    m_startModifierBlockedByPhantom = true;
+}
+
+void HotkeyManager::handleFlagsChanged(const KeyEvent& event)
+{
+    const ShortcutKey start = m_settings.startShortcut();
+    const ShortcutKey cancel = m_settings.cancelShortcut();
+    if (!start.isLoneModifier() && !cancel.isLoneModifier())
+        return;
+    const quint16 k = event.keyCode;
+    if (!ShortcutKey::isModifierKeyCode(k) || event.timestamp == m_lastFlagsTimestamp)
+        return;
+    m_lastFlagsTimestamp = event.timestamp;
+
+    for (auto it = m_pendingModifierTapTime.begin(); it != m_pendingModifierTapTime.end();) {
+        if (event.timestamp - it->second <= kModifierTapConfirmWindow)
+            ++it;
+        else
+            it = m_pendingModifierTapTime.erase(it);
+    }
+
+    const bool isStart = start.isLoneModifier() && start.keyCode == k;
+    const bool isCancel = cancel.isLoneModifier() && cancel.keyCode == k;
+    const quint64 bit = ShortcutKey::modifierBitForKeyCode(k);
+    const bool held = m_keyboard.isKeyDown(k);
+    const bool isDown = bit != 0 ? (held || (event.flags & bit) != 0) : held;
+    const bool wasActive = m_activeModifierKeys.count(k) > 0;
+
+    if (isDown && wasActive)
+        return;
+    if (isDown) {
+        m_activeModifierKeys.insert(k);
+        m_pendingModifierTapTime.erase(k);
+        if (!isStart && m_startModifierBlockedByPhantom)
+            clearStartModifierPhantomBlock(QStringLiteral("other modifier pressed"));
+        handleModifierShortcutPress(event);
+        return;
+    }
+    if (wasActive) {
+        m_activeModifierKeys.erase(k);
+        m_pendingModifierTapTime.erase(k);
+        return;
+    }
+    // A release that found no press: a phantom, or a press the detector never saw.
+    auto confirmed = [this, k, &event] {
+        auto it = m_pendingModifierTapTime.find(k);
+        return it != m_pendingModifierTapTime.end() && event.timestamp - it->second <= kModifierTapConfirmWindow;
+    };
+    if (isStart) {
+        bool act = false;
+        if (m_speech.isRecording()) {
+            act = true;
+        } else if (m_isProcessing) {
+            m_startModifierBlockedByPhantom = true;
+            return;
+        } else if (m_startModifierBlockedByPhantom) {
+            if (confirmed()) {
+                m_pendingModifierTapTime.erase(k);
+                m_startModifierBlockedByPhantom = false;
+                act = true;
+            } else {
+                m_pendingModifierTapTime[k] = event.timestamp;
+                return;
+            }
+        } else {
+            m_pendingModifierTapTime.erase(k);
+            act = true;
+        }
+        if (act) {
+            handleModifierShortcutPress(event);
+            m_startModifierBlockedByPhantom = true;
+        }
+    } else if (isCancel) {
+        if (confirmed()) {
+            m_pendingModifierTapTime.erase(k);
+            handleModifierShortcutPress(event);
+        } else {
+            m_pendingModifierTapTime[k] = event.timestamp;
+        }
+    }
+}
+
+void HotkeyManager::handleModifierShortcutPress(const KeyEvent& event)
+{
+    const ShortcutKey start = m_settings.startShortcut();
+    const ShortcutKey cancel = m_settings.cancelShortcut();
+    if (start.isLoneModifier() && start.matches(event.keyCode, event.flags))
+        handleStartStopToggle(event.frontmost);
+    else if (cancel.isLoneModifier() && cancel.matches(event.keyCode, event.flags))
+        performCancel();
+}
+
+} // namespace vel

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "common/Task.h"
+#include "desktop/DesktopSeams.h"
+#include "settings/ShortcutKey.h"
+
+#include <QList>
+#include <QObject>
+
+#include <map>
+#include <memory>
+#include <set>
+
+namespace vel {
+
+class AppSettings;
+class Clock;
+class ClockTimer;
+class GeminiService;
+class Logger;
+class RecordingHistory;
+class SpeechManager;
+class UsageTracker;
+
+// The global shortcuts and what they do. Detection: the start and cancel shortcuts, as keys
+// with modifiers or as lone modifier keys told apart by side, from platform-neutral key
+// events. Control: start, stop, cancel and the continuous loop, with one processing task at
+// a time (replaced, never queued; cancellation cooperative).
+class HotkeyManager final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr double kModifierTapConfirmWindow = 0.65;
+
+    struct Dependencies {
+        Logger& log;
+        Clock& clock;
+        SpeechManager& speech;
+        AppSettings& settings;
+        UsageTracker* usageTracker;
+        RecordingHistory* history;
+        RecordingPanelControl& panel;
+        GeminiService* gemini;
+        KeyboardMonitor& keyboard;
+        SyntheticInput& input;
+    };
+
+    explicit HotkeyManager(Dependencies dependencies, QObject* parent = nullptr);
+    ~HotkeyManager() override;
+
+    // --- detection
+    void startMonitoring();
+    bool handleTapKeyDown(const KeyEvent& event);
+    void handleKeyEvent(const KeyEvent& event);
+    void handleFlagsChanged(const KeyEvent& event);
+    void clearStartModifierPhantomBlock(const QString& reason);
+    void resetStartModifierState();
+
+    // --- control
+    void handleStartStopToggle(ApplicationRef frontmostApp);
+    void performCancel();
+    void cancelProcessing();
+    void setupContinuousLoop(ApplicationRef targetApp);
+    Task<void> startNextContinuousRecording(ApplicationRef savedTarget);
+
+    // True when the API key is set and the mode is not instant: the audio goes to Gemini.
+    bool geminiFlag() const;
+    // The key shortcuts that must be swallowed now.
+    QList<ShortcutKey> swallowedShortcutsNow() const;
+
+    bool isProcessing() const { return m_isProcessing; }
+    const TaskHandle& processingTask() const { return m_processingTask; }
+    bool isTapInstalled() const { return m_tapInstalled; }
+    bool startModifierBlockedByPhantom() const { return m_startModifierBlockedByPhantom; }
+    const std::set<quint16>& activeModifierKeys() const { return m_activeModifierKeys; }
+    const std::map<quint16, double>& pendingModifierTapTime() const { return m_pendingModifierTapTime; }
+
+signals:
+    // Shortcuts that could not be swallowed (another program owns them).
+    void swallowConflict(const QList<ShortcutKey>& shortcuts);
+
+private:
+    void installEventTap();
+    void scheduleEventTapRetry();
+    void handleModifierShortcutPress(const KeyEvent& event);
+    void updateSwallowedShortcuts();
+    void setIsProcessing(bool value);
+    void setProcessingTask(TaskHandle task);
+    void sendReturn(const ApplicationRef& target);
+
+    Task<void> startTask(bool needsGeminiAudio, QStringList contextualStrings);
+    Task<void> manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target);
+    Task<void> utteranceStep(bool gemini, bool autoEnter, ApplicationRef savedTarget);
+
+    Logger& m_log;
+    Clock& m_clock;
+    SpeechManager& m_speech;
+    AppSettings& m_settings;
+    UsageTracker* m_usageTracker;
+    RecordingHistory* m_history;
+    RecordingPanelControl& m_panel;
+    GeminiService* m_gemini;
+    KeyboardMonitor& m_keyboard;
+    SyntheticInput& m_input;
+
+    bool m_tapInstalled = false;
+    bool m_monitorsStarted = false;
+    std::unique_ptr<ClockTimer> m_eventTapRetryTimer;
+    std::set<quint16> m_activeModifierKeys;
+    std::map<quint16, double> m_pendingModifierTapTime;
+    bool m_startModifierBlockedByPhantom = false;
+    double m_lastKeyTimestamp = 0;
+    double m_lastFlagsTimestamp = 0;
+    bool m_isProcessing = false;
+    TaskHandle m_processingTask;
+    QList<ShortcutKey> m_swallowed;
+    QList<ShortcutKey> m_conflicts;
+};
+
+} // namespace vel

@@ -1,0 +1,226 @@
+#include "recording/AudioAccumulator.h"
+#include "support/DictationRig.h"
+
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+// Records a dictation: the recogniser's final text (if any) over the given WAV, then a stop.
+void record(DictationRig& rig, const QString& recognised, bool keepAudio, double seconds = 2.5)
+{
+    QVERIFY(!rig.run(rig.speech.startRecording(keepAudio, {})).error);
+    if (!recognised.isEmpty())
+        rig.recognizer.lastSession()->deliver(recognised, true);
+    rig.advance(seconds);
+    QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
+}
+
+
+} // namespace
+
+class TestProcessAndPaste : public QObject {
+    Q_OBJECT
+private slots:
+    void routing_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("keepAudio");
+        QTest::addColumn<QString>("expectedRequest"); // "", "text" or "audio"
+        QTest::newRow("no key, fast") << "" << int(CorrectionMode::Fast) << true << "";
+        QTest::newRow("key, instant, with WAV") << "k" << int(CorrectionMode::Instant) << true << "";
+        QTest::newRow("key, fast, no WAV") << "k" << int(CorrectionMode::Fast) << false << "text";
+        QTest::newRow("key, quality, no WAV") << "k" << int(CorrectionMode::Quality) << false << "text";
+        QTest::newRow("key, fast, WAV") << "k" << int(CorrectionMode::Fast) << true << "audio";
+        QTest::newRow("key, quality, WAV") << "k" << int(CorrectionMode::Quality) << true << "audio";
+    }
+    void routing()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, mode);
+        QFETCH(bool, keepAudio);
+        QFETCH(QString, expectedRequest);
+        DictationRig rig(testdata("speech-ja/ja_1.wav"));
+        rig.settings.setGeminiApiKey(key);
+        rig.settings.setCorrectionMode(CorrectionMode(mode));
+        rig.server.enqueue(FakeReply::answer("今日は晴れです", R"({"promptTokenCount":50,"candidatesTokenCount":5})"));
+        auto target = FakeWorkspace::app(100);
+        rig.speech.workspaceMonitor().setTargetApp(target);
+        QByteArray builtWav;
+        QObject::connect(&rig.speech, &SpeechManager::wavBuilt, [&](const QByteArray& w) { builtWav = w; });
+        record(rig, "えーっと、きょうは晴れです", keepAudio);
+        QVERIFY(!rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history)).error);
+
+        const auto requests = rig.server.generateRequests();
+        QCOMPARE(requests.size(), expectedRequest.isEmpty() ? 0 : 1);
+        QCOMPARE(rig.history.entries().size(), 1);
+        const RecordingEntry& entry = rig.history.entries().first();
+        if (expectedRequest.isEmpty()) {
+            QCOMPARE(entry.text, QStringLiteral("きょうは晴れです。"));
+            QVERIFY(!entry.originalText);
+            QCOMPARE(rig.usage.totalRequests(), 0);
+        } else {
+            QCOMPARE(entry.text, QStringLiteral("今日は晴れです。"));
+            QCOMPARE(entry.originalText, std::optional<QString>(QStringLiteral("きょうは晴れです")));
+            QCOMPARE(rig.usage.totalRequests(), 1);
+            QCOMPARE(rig.usage.totalInputTokens(), 50);
+            const QJsonArray parts = requests.first().json()["contents"].toArray().at(0).toObject()["parts"].toArray();
+            if (expectedRequest == "text") {
+                QCOMPARE(parts.size(), 1);
+                QVERIFY(parts.at(0).toObject()["text"].toString().endsWith("\n\nきょうは晴れです"));
+            } else {
+                QCOMPARE(parts.size(), 2);
+                const QByteArray sent = QByteArray::fromBase64(
+                    parts.at(0).toObject()["inlineData"].toObject()["data"].toString().toLatin1());
+                QCOMPARE(sent, builtWav);
+                QVERIFY(rig.log.contains(QStringLiteral("📤 [SpeechManager] sending audio to Gemini: %1 bytes").arg(sent.size())));
+            }
+            QCOMPARE(rig.speech.rewrittenText(), QStringLiteral("今日は晴れです。"));
+        }
+        QCOMPARE(rig.pasteboard.texts, QStringList{entry.text});
+        QCOMPARE(rig.synthetic.count(kKeyCodeV), 1);
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
+        QVERIFY(rig.speech.isProcessingComplete());
+        QVERIFY(!rig.speech.isProcessingPipeline());
+        QVERIFY(!rig.speech.isRewriting());
+        QVERIFY(!rig.speech.geminiAudioAccumulator());
+        QVERIFY2(!rig.speech.workspaceMonitor().targetApp(), "outside continuous mode the target is cleared");
+        QCOMPARE(target->activations, 1);
+        if (keepAudio)
+            QVERIFY(rig.log.lines().join("\n").contains(QRegularExpression("⚡ \\[perf\\] WAV build: \\d+\\.\\ds audio, trimmed \\d+\\.\\ds silence \\(\\d+ bytes\\)")));
+    }
+
+    void geminiFailureFallsBackToTheLocalText()
+    {
+        DictationRig rig;
+        rig.useGemini();
+        rig.server.enqueue(FakeReply::withStatus(500, "boom"));
+        QStringList seen;
+        QObject::connect(&rig.speech, &SpeechManager::statusMessageChanged, [&] { seen.append(rig.speech.statusMessage()); });
+        record(rig, "今日は晴れです", false);
+        seen.clear();
+        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        QCOMPARE(seen, (QStringList{"✍️ 認識中...", "⚠️ 失敗: APIエラー: サーバーエラー (500)", "📋 ペーストしました"}));
+        QCOMPARE(rig.pasteboard.texts, QStringList{"今日は晴れです。"});
+        QVERIFY(!rig.history.entries().first().originalText);
+        QCOMPARE(rig.usage.totalRequests(), 0);
+        QVERIFY(!rig.log.lines().join("\n").contains("Gemini API call"));
+    }
+
+    void emptyAnswerFallsBackWithoutError()
+    {
+        DictationRig rig;
+        rig.useGemini();
+        rig.server.enqueue(FakeReply::answer("  \n "));
+        record(rig, "今日は晴れです", false);
+        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        QCOMPARE(rig.pasteboard.texts, QStringList{"今日は晴れです。"});
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
+        QVERIFY(!rig.history.entries().first().originalText);
+    }
+
+    void audioWithoutTextAndGeminiFailing()
+    {
+        DictationRig rig(testdata("speech-ja/ja_1.wav"));
+        rig.useGemini();
+        rig.server.enqueue(FakeReply::withStatus(429, ""));
+        record(rig, "", true);
+        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        QCOMPARE(rig.server.generateRequests().size(), 1);
+        QVERIFY(rig.pasteboard.texts.isEmpty());
+        QVERIFY(rig.history.entries().isEmpty());
+        QVERIFY2(rig.speech.isProcessingComplete(), "the completion step still runs");
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ 失敗: APIレート制限に達しました。しばらく待ってから再試行してください。"));
+    }
+
+    void nothingRecognised()
+    {
+        DictationRig rig;
+        record(rig, "", false);
+        rig.speech.setIsProcessingComplete(false);
+        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("🚫 音声が検出されませんでした"));
+        QVERIFY(rig.speech.isCancelled());
+        QVERIFY(!rig.speech.isProcessingPipeline());
+        QVERIFY(!rig.speech.isProcessingComplete());
+        QVERIFY(!rig.speech.stealthCompletionVisible());
+        QVERIFY(rig.pasteboard.texts.isEmpty());
+    }
+
+    void onlyFillers()
+    {
+        DictationRig rig;
+        record(rig, "えーっと、あのー", false);
+        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        QVERIFY(rig.pasteboard.texts.isEmpty());
+        QVERIFY(rig.history.entries().isEmpty());
+        QVERIFY(rig.speech.isProcessingComplete());
+    }
+
+    void continuousModeKeepsTheTarget()
+    {
+        DictationRig rig;
+        auto target = FakeWorkspace::app(100);
+        rig.speech.workspaceMonitor().setTargetApp(target);
+        record(rig, "はい", false);
+        rig.speech.setIsContinuousMode(true);
+        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        QCOMPARE(rig.speech.workspaceMonitor().targetApp(), ApplicationRef(target));
+    }
+
+    void withoutTrackerOrHistoryNothingIsRecorded()
+    {
+        DictationRig rig;
+        rig.useGemini();
+        rig.server.enqueue(FakeReply::answer("はい", R"({"promptTokenCount":5})"));
+        record(rig, "はい", false);
+        rig.run(rig.speech.processAndPaste(rig.settings, nullptr, nullptr));
+        QCOMPARE(rig.usage.totalRequests(), 0);
+        QVERIFY(rig.history.entries().isEmpty());
+        QCOMPARE(rig.pasteboard.texts, QStringList{"はい。"});
+    }
+
+    void completionMarkLastsTwoSeconds()
+    {
+        DictationRig rig;
+        record(rig, "一回目", false);
+        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        QVERIFY(rig.speech.stealthCompletionVisible());
+        rig.advance(1.5);
+        // A second run 1.5 s later: the first run's timer must not hide the second mark early.
+        record(rig, "二回目", false);
+        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        QVERIFY(rig.speech.stealthCompletionVisible());
+        rig.advance(1.9);
+        QVERIFY(rig.speech.stealthCompletionVisible());
+        rig.advance(0.2);
+        QVERIFY(!rig.speech.stealthCompletionVisible());
+        QCOMPARE(rig.history.entries().first().text, QStringLiteral("二回目。"));
+    }
+
+    void abandonedResultIsNotPasted()
+    {
+        DictationRig rig;
+        rig.useGemini();
+        rig.server.enqueue(FakeReply::neverAnswer());
+        record(rig, "取り消す文", false);
+        Outcome o;
+        TaskHandle task = spawn(captureOutcome(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history), o));
+        QTRY_COMPARE(rig.server.generateRequests().size(), 1);
+        task.cancel();
+        QTRY_VERIFY(o.done);
+        rig.settle();
+        QVERIFY(rig.pasteboard.texts.isEmpty());
+        QVERIFY(rig.history.entries().isEmpty());
+        QVERIFY(!rig.speech.isProcessingPipeline());
+        QVERIFY(!rig.speech.isRewriting());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProcessAndPaste)
+#include "tst_ProcessAndPaste.moc"

@@ -1,0 +1,382 @@
+#include "support/DictationRig.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+constexpr quint16 kSpace = 49;
+constexpr quint16 kEsc = 53;
+constexpr quint16 kRightCtrl = 62;
+constexpr quint16 kLeftCtrl = 59;
+constexpr quint64 kAlt = ShortcutKey::Option;
+constexpr quint64 kCtrl = ShortcutKey::Control;
+
+QString tone(const QString& dir)
+{
+    // 1.5 s of a tone (speech for the level meter and the accumulator), then 10 s of silence.
+    const int n = 24000;
+    QByteArray pcm(n * 2, '\0');
+    for (int i = 0; i < n; ++i) {
+        const auto v = static_cast<qint16>(0.3 * 32767 * std::sin(i * 2 * M_PI * 300 / 16000));
+        pcm[2 * i] = static_cast<char>(v & 0xff);
+        pcm[2 * i + 1] = static_cast<char>((v >> 8) & 0xff);
+    }
+    pcm += QByteArray(16000 * 2 * 10, '\0');
+    const QString path = dir + "/tone.wav";
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(WavFile::encode(AudioFormat::int16Mono16k(), pcm));
+    return path;
+}
+
+} // namespace
+
+class TestHotkeyManager : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void keyShortcutStartsAndStops()
+    {
+        DictationRig rig;
+        rig.hotkeys.startMonitoring();
+        QVERIFY(rig.log.contains("🔑 [HotkeyManager] CGEventTap installed successfully"));
+        QCOMPARE(rig.keyboard.swallowedNow(), (QList<ShortcutKey>{ShortcutKey::defaultStart()}));
+        auto editor = FakeWorkspace::app(100);
+        QVERIFY2(rig.keyboard.press(kSpace, kAlt, editor), "the start shortcut is swallowed");
+        rig.advance(0.1);
+        QVERIFY(rig.speech.isRecording());
+        QCOMPARE(rig.panel.calls, QStringList{"show"});
+        QCOMPARE(rig.speech.workspaceMonitor().targetApp(), ApplicationRef(editor));
+        QVERIFY2(rig.keyboard.swallowedNow().contains(ShortcutKey::defaultCancel()), "Esc is taken while recording");
+        rig.recognizer.lastSession()->deliver("こんにちは", true);
+        rig.advance(1.0);
+        QVERIFY(rig.keyboard.press(kSpace, kAlt, FakeWorkspace::app(200)));
+        rig.advance(2.0);
+        QVERIFY(!rig.speech.isRecording());
+        QCOMPARE(rig.pasteboard.texts, QStringList{"こんにちは。"});
+        QCOMPARE(rig.synthetic.strokes.first().target, ApplicationRef(editor));
+        QVERIFY(rig.hotkeys.processingTask().isFinished());
+        QVERIFY(!rig.hotkeys.isProcessing());
+    }
+
+    void extraModifiersDoNotMatch()
+    {
+        DictationRig rig;
+        rig.hotkeys.startMonitoring();
+        QVERIFY(!rig.keyboard.press(kSpace, kAlt | ShortcutKey::Shift));
+        QVERIFY(rig.keyboard.press(kSpace, kAlt | 0x10000)); // Caps Lock is ignored
+        rig.advance(0.1);
+        QVERIFY(rig.speech.isRecording());
+    }
+
+    void escapeWhileIdleReachesTheApplication()
+    {
+        DictationRig rig;
+        rig.hotkeys.startMonitoring();
+        QVERIFY(!rig.keyboard.press(kEsc, 0));
+        rig.advance(0.05);
+        QVERIFY2(rig.speech.isCancelled(), "the monitor path still cancels");
+        QVERIFY(!rig.keyboard.swallowedNow().contains(ShortcutKey::defaultCancel()));
+    }
+
+    void escapeIsSwallowedOnceAfterAFinishedTask()
+    {
+        DictationRig rig;
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(0.5);
+        rig.recognizer.lastSession()->deliver("はい", true);
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(2.0);
+        QVERIFY(rig.hotkeys.processingTask().isFinished());
+        QVERIFY2(rig.keyboard.swallowedNow().contains(ShortcutKey::defaultCancel()), "a finished task's handle keeps Esc");
+        QVERIFY(rig.keyboard.press(kEsc, 0));
+        rig.advance(0.05);
+        QVERIFY(!rig.hotkeys.processingTask().isValid());
+        QVERIFY(!rig.keyboard.swallowedNow().contains(ShortcutKey::defaultCancel()));
+        QVERIFY(!rig.keyboard.press(kEsc, 0));
+    }
+
+    void cancelWhileRecording()
+    {
+        DictationRig rig;
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(0.5);
+        QVERIFY(rig.keyboard.press(kEsc, 0));
+        QVERIFY(!rig.speech.isRecording());
+        QVERIFY(rig.speech.isCancelled());
+        rig.advance(1.0);
+        QVERIFY(rig.pasteboard.texts.isEmpty());
+    }
+
+    void loneRightControlTogglesOnce()
+    {
+        DictationRig rig;
+        rig.settings.setStartShortcut(ShortcutKey{kRightCtrl, 0});
+        rig.hotkeys.startMonitoring();
+        QVERIFY(rig.keyboard.swallowedNow().isEmpty());
+        rig.keyboard.modifier(kLeftCtrl, true, kCtrl);
+        rig.keyboard.modifier(kLeftCtrl, false, 0);
+        rig.advance(0.1);
+        QVERIFY2(!rig.speech.isRecording(), "the other Control key does nothing");
+
+        rig.keyboard.modifier(kRightCtrl, true, kCtrl);
+        rig.advance(0.1);
+        QVERIFY(rig.speech.isRecording());
+        rig.keyboard.modifier(kRightCtrl, false, 0);
+        rig.advance(0.1);
+        QVERIFY2(rig.speech.isRecording(), "the release does not toggle again");
+
+        rig.recognizer.lastSession()->deliver("右コントロール", true);
+        rig.keyboard.modifier(kRightCtrl, true, kCtrl);
+        rig.advance(0.1);
+        QVERIFY(!rig.speech.isRecording());
+        rig.keyboard.modifier(kRightCtrl, false, 0);
+        rig.advance(2.0);
+        QVERIFY2(!rig.speech.isRecording(), "the release after a stop starts nothing");
+        QCOMPARE(rig.pasteboard.texts, QStringList{"右コントロール。"});
+    }
+
+    void phantomReleases_data()
+    {
+        QTest::addColumn<double>("gap");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("two within 0.65 s") << 0.5 << true;
+        QTest::newRow("two 0.7 s apart") << 0.7 << false;
+    }
+    void phantomReleases()
+    {
+        QFETCH(double, gap);
+        QFETCH(bool, starts);
+        DictationRig rig;
+        rig.settings.setStartShortcut(ShortcutKey{kRightCtrl, 0});
+        rig.hotkeys.startMonitoring();
+        // A stop by the key leaves the block set.
+        rig.keyboard.modifier(kRightCtrl, true, kCtrl);
+        rig.advance(0.1);
+        rig.keyboard.modifier(kRightCtrl, false, 0);
+        rig.advance(0.1);
+        rig.keyboard.modifier(kRightCtrl, true, kCtrl);
+        rig.advance(0.1);
+        rig.keyboard.modifier(kRightCtrl, false, 0);
+        rig.advance(2.0);
+        QVERIFY(!rig.speech.isRecording());
+        QVERIFY(rig.hotkeys.startModifierBlockedByPhantom());
+        rig.keyboard.phantomRelease(kRightCtrl, 1.0);
+        rig.advance(0.05);
+        QVERIFY(!rig.speech.isRecording());
+        rig.keyboard.phantomRelease(kRightCtrl, gap);
+        rig.advance(0.1);
+        QCOMPARE(rig.speech.isRecording(), starts);
+    }
+
+    void anyOtherKeyLiftsTheBlock()
+    {
+        DictationRig rig;
+        rig.settings.setStartShortcut(ShortcutKey{kRightCtrl, 0});
+        rig.hotkeys.startMonitoring();
+        rig.hotkeys.resetStartModifierState();
+        QVERIFY(rig.hotkeys.startModifierBlockedByPhantom());
+        rig.keyboard.press(0, 0); // "A"
+        rig.advance(0.05);
+        QVERIFY(!rig.hotkeys.startModifierBlockedByPhantom());
+        rig.keyboard.phantomRelease(kRightCtrl);
+        rig.advance(0.1);
+        QVERIFY2(rig.speech.isRecording(), "a single release-without-press acts when not blocked");
+    }
+
+    void loneModifierCancelNeedsConfirmation()
+    {
+        DictationRig rig;
+        rig.settings.setCancelShortcut(ShortcutKey{kRightCtrl, 0});
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(0.5);
+        rig.keyboard.phantomRelease(kRightCtrl);
+        rig.advance(0.05);
+        QVERIFY(rig.speech.isRecording());
+        rig.keyboard.phantomRelease(kRightCtrl, 0.3);
+        rig.advance(0.05);
+        QVERIFY(!rig.speech.isRecording());
+        QVERIFY(rig.speech.isCancelled());
+    }
+
+    void duplicateTimestampsAreIgnored()
+    {
+        DictationRig rig;
+        rig.keyboard.tapInstallable = false; // only the monitor path sees keys
+        rig.hotkeys.startMonitoring();
+        const KeyEvent e{kSpace, kAlt, 42.0, nullptr};
+        rig.keyboard.onKeyDown(e);
+        rig.keyboard.onKeyDown(e);
+        rig.advance(0.5);
+        QVERIFY(rig.speech.isRecording());
+        QCOMPARE(rig.recognizer.sessions.size(), 1);
+    }
+
+    void tapRetriesUntilAllowed()
+    {
+        DictationRig rig;
+        rig.keyboard.tapInstallable = false;
+        rig.synthetic.allowed = false;
+        rig.hotkeys.startMonitoring();
+        QVERIFY(rig.log.contains("🔑 [HotkeyManager] CGEventTap creation failed (accessibility not granted?), will retry..."));
+        rig.advance(5.0);
+        QCOMPARE(rig.keyboard.tapInstalls, 1);
+        rig.synthetic.allowed = true;
+        rig.keyboard.tapInstallable = true;
+        rig.advance(2.0);
+        QVERIFY(rig.log.contains("🔑 [HotkeyManager] Accessibility granted, retrying CGEventTap install..."));
+        QVERIFY(rig.hotkeys.isTapInstalled());
+        QVERIFY(rig.keyboard.monitorsStarted);
+    }
+
+    void grabConflictIsReported()
+    {
+        DictationRig rig;
+        rig.keyboard.conflicting = {ShortcutKey::defaultStart()};
+        QSignalSpy spy(&rig.hotkeys, &HotkeyManager::swallowConflict);
+        rig.hotkeys.startMonitoring();
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ ショートカット ⌥Space は他のアプリが使用中です"));
+        QVERIFY(rig.log.lines().join("\n").contains("could not take ⌥Space"));
+        // Still works through the monitor.
+        rig.keyboard.onKeyDown(KeyEvent{kSpace, kAlt, 7.0, nullptr});
+        rig.advance(0.2);
+        QVERIFY(rig.speech.isRecording());
+    }
+
+    void secondStartDuringProcessingAbandonsIt()
+    {
+        DictationRig rig;
+        rig.useGemini();
+        rig.server.enqueue(FakeReply::neverAnswer());
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(0.5);
+        rig.recognizer.lastSession()->deliver("最初", true);
+        rig.keyboard.press(kSpace, kAlt); // stop: Gemini never answers
+        QTRY_COMPARE(rig.server.generateRequests().size(), 1);
+        QVERIFY(rig.speech.isRewriting());
+        rig.keyboard.press(kSpace, kAlt); // start again
+        rig.advance(0.5);
+        QVERIFY(rig.speech.isRecording());
+        QVERIFY(rig.pasteboard.texts.isEmpty());
+        QVERIFY(!rig.speech.isRewriting());
+    }
+
+    void continuousAutoSendsReturnAndListensAgain()
+    {
+        DictationRig rig(tone(dir.path()));
+        rig.settings.setContinuousMode(ContinuousMode::Auto);
+        rig.hotkeys.startMonitoring();
+        auto chat = FakeWorkspace::app(300);
+        rig.keyboard.press(kSpace, kAlt, chat);
+        rig.advance(0.2);
+        QVERIFY(rig.speech.isContinuousMode());
+        QVERIFY(rig.speech.continuousAutoEnter());
+        rig.recognizer.lastSession()->deliver("送ります", true);
+        rig.advance(1.5 + 3.0 + 0.5); // speech, the 3 s silence, processing
+        QCOMPARE(rig.pasteboard.texts, QStringList{"送ります。"});
+        rig.advance(0.3);
+        QCOMPARE(rig.synthetic.count(kKeyCodeReturn), 1);
+        QCOMPARE(rig.synthetic.strokes.last().target, ApplicationRef(chat));
+        QVERIFY(rig.log.contains("⏎ [continuous] Enter sent"));
+        rig.advance(0.6);
+        QVERIFY(rig.log.contains("🔄 [continuous] recording restarted"));
+        QVERIFY(rig.speech.isRecording());
+        QCOMPARE(rig.speech.workspaceMonitor().targetApp(), ApplicationRef(chat));
+        QCOMPARE(rig.panel.calls, QStringList{"show"}); // not shown again on restart
+    }
+
+    void continuousUtteranceWithoutAnythingRestartsAtOnce()
+    {
+        DictationRig rig; // digital silence: no speech, no text
+        rig.settings.setContinuousMode(ContinuousMode::PasteOnly);
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(0.2);
+        // Only a volatile text that is later withdrawn would end an utterance here; simulate
+        // the silence callback directly.
+        rig.speech.onSilenceDetected();
+        rig.advance(0.05);
+        QVERIFY(rig.log.contains("🔄 [continuous] no text after finalize, skipping paste"));
+        QVERIFY(rig.speech.isRecording());
+        QVERIFY(rig.pasteboard.texts.isEmpty());
+    }
+
+    void continuousUtteranceWithSpeechButNoLocalTextIsProcessed()
+    {
+        DictationRig rig(tone(dir.path()));
+        rig.recognizer.available = false;
+        rig.useGemini();
+        rig.server.enqueue(FakeReply::answer("音声だけで届いた"));
+        rig.settings.setContinuousMode(ContinuousMode::PasteOnly);
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(1.5 + 3.5);
+        QCOMPARE(rig.server.generateRequests().size(), 1);
+        QCOMPARE(rig.pasteboard.texts, QStringList{"音声だけで届いた。"});
+        QVERIFY(rig.log.contains("📋 [continuous] paste only (no Enter)"));
+        QVERIFY(!rig.log.contains("🔄 [continuous] no text after finalize, skipping paste"));
+    }
+
+    void manualStopInContinuousAutoPressesReturnOnce()
+    {
+        DictationRig rig;
+        rig.settings.setContinuousMode(ContinuousMode::Auto);
+        rig.hotkeys.startMonitoring();
+        auto chat = FakeWorkspace::app(300);
+        rig.keyboard.press(kSpace, kAlt, chat);
+        rig.advance(0.3);
+        rig.recognizer.lastSession()->deliver("手で止める", true);
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(2.0);
+        QCOMPARE(rig.pasteboard.texts, QStringList{"手で止める。"});
+        QCOMPARE(rig.synthetic.count(kKeyCodeReturn), 1);
+        QVERIFY(rig.log.contains("⏎ [continuous] Enter sent (manual stop)"));
+        QVERIFY(!rig.speech.isRecording());
+        QVERIFY(!rig.speech.isContinuousMode());
+    }
+
+    void startFailureHidesThePanel()
+    {
+        DictationRig rig;
+        rig.settings.setContinuousMode(ContinuousMode::Auto);
+        rig.input.failNextStart(QStringLiteral("マイクがありません"));
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(0.2);
+        QCOMPARE(rig.panel.calls, (QStringList{"show", "hideImmediately"}));
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ マイクがありません"));
+        QVERIFY(!rig.speech.isContinuousMode());
+        QVERIFY(!rig.speech.onSilenceDetected);
+    }
+
+    void qualityWithoutKeyWarmsButWaitsForSpeech()
+    {
+        DictationRig rig;
+        rig.settings.setCorrectionMode(CorrectionMode::Quality);
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(0.2);
+        QVERIFY(!rig.speech.geminiAudioAccumulator()); // needsGeminiAudio false
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(0.5);
+        QVERIFY(rig.log.contains("⚡ [perf] stopRecording: 0ms (waitForSpeech=true)"));
+        QCOMPARE(rig.server.requests().size(), 0); // the warm-up of an empty key sends nothing
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHotkeyManager)
+#include "tst_HotkeyManager.moc"

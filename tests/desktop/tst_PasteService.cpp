@@ -1,0 +1,145 @@
+#include "common/Clock.h"
+#include "common/Logger.h"
+#include "desktop/PasteService.h"
+#include "support/FakeDesktop.h"
+#include "support/FakeWorkspace.h"
+#include "support/SpeechRig.h"
+
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+struct PasteRig {
+    RecordingLogger log;
+    ManualClock clock;
+    FakePasteboard pasteboard;
+    FakeSyntheticInput input;
+    PasteService paste{log, clock, pasteboard, input};
+
+    // Runs copyAndPaste to its end; returns the status and the simulated seconds it took.
+    std::pair<QString, double> run(const QString& text, const ApplicationRef& target)
+    {
+        QString status;
+        bool done = false;
+        const double t0 = clock.now();
+        double took = 0;
+        spawn([](PasteRig& rig, QString text, ApplicationRef target, QString& status, bool& done, double t0,
+                 double& took) -> Task<void> {
+            status = co_await rig.paste.copyAndPaste(text, target);
+            took = rig.clock.now() - t0;
+            done = true;
+        }(*this, text, target, status, done, t0, took));
+        for (int i = 0; i < 1000 && !done; ++i)
+            clock.advance(0.01);
+        return {status, took};
+    }
+};
+
+} // namespace
+
+class TestPasteService : public QObject {
+    Q_OBJECT
+private slots:
+    void activationPolling_data()
+    {
+        QTest::addColumn<bool>("alreadyActive");
+        QTest::addColumn<int>("activeAfterQueries");
+        QTest::addColumn<int>("activations");
+        QTest::addColumn<double>("seconds");
+        QTest::newRow("already active: settle only") << true << 0 << 0 << 0.1;
+        QTest::newRow("active on the third poll") << false << 3 << 1 << 0.25;
+        QTest::newRow("never active: one second of polling") << false << -1 << 1 << 1.1;
+        QTest::newRow("active at once") << false << 1 << 1 << 0.15;
+    }
+    void activationPolling()
+    {
+        QFETCH(bool, alreadyActive);
+        QFETCH(int, activeAfterQueries);
+        QFETCH(int, activations);
+        QFETCH(double, seconds);
+        PasteRig rig;
+        auto app = FakeWorkspace::app(100);
+        app->active = alreadyActive;
+        app->becomesActiveAfterQueries = activeAfterQueries;
+        const auto [status, took] = rig.run("テキスト", app);
+        QCOMPARE(status, QStringLiteral("📋 ペーストしました"));
+        QCOMPARE(app->activations, activations);
+        QVERIFY2(qAbs(took - seconds) < 0.011, qPrintable(QString::number(took)));
+        QCOMPARE(rig.input.strokes.size(), 1);
+        QCOMPARE(rig.input.strokes.first().target, ApplicationRef(app));
+    }
+
+    void withoutPermissionOnlyCopies()
+    {
+        PasteRig rig;
+        rig.input.allowed = false;
+        const auto [status, took] = rig.run("コピーだけ", nullptr);
+        QCOMPARE(status, QStringLiteral("📋 コピー済み（⌘Vでペースト）— アクセシビリティ権限を許可してください"));
+        QCOMPARE(rig.pasteboard.texts, QStringList{"コピーだけ"});
+        QVERIFY(rig.input.strokes.isEmpty());
+        QCOMPARE(rig.input.permissionRequests, 1);
+    }
+
+    void terminatedTargetIsNotActivated()
+    {
+        PasteRig rig;
+        auto app = FakeWorkspace::app(100);
+        app->terminated = true;
+        rig.run("x", app);
+        QCOMPARE(app->activations, 0);
+        QCOMPARE(rig.input.strokes.size(), 1);
+        QCOMPARE(rig.input.strokes.first().target, ApplicationRef(app)); // still addressed to it
+    }
+
+    void emptyTextIsStillWrittenAndPasted()
+    {
+        PasteRig rig;
+        rig.run("", nullptr);
+        QCOMPARE(rig.pasteboard.texts, QStringList{""});
+        QCOMPARE(rig.input.strokes.size(), 1);
+    }
+
+    void logLineEscapesTheText()
+    {
+        PasteRig rig;
+        rig.run("一行目\n\"二\"\\", nullptr);
+        QCOMPARE(rig.log.lines().first(), QStringLiteral("📋 [clipboard] \"一行目\\n\\\"二\\\"\\\\\""));
+    }
+
+    void pasteChord_data()
+    {
+        QTest::addColumn<QString>("windowClass");
+        QTest::addColumn<qulonglong>("modifiers");
+        const qulonglong ctrl = ShortcutKey::Control;
+        const qulonglong ctrlShift = ShortcutKey::Control | ShortcutKey::Shift;
+        QTest::newRow("editor") << "gedit" << ctrl;
+        QTest::newRow("no class") << "" << ctrl;
+        QTest::newRow("xterm instance and class") << "xterm XTerm" << ctrlShift;
+        QTest::newRow("GNOME Terminal") << "gnome-terminal-server Gnome-terminal" << ctrlShift;
+        QTest::newRow("Konsole") << "konsole" << ctrlShift;
+        QTest::newRow("Alacritty") << "Alacritty" << ctrlShift;
+        QTest::newRow("kitty") << "kitty" << ctrlShift;
+        QTest::newRow("WezTerm") << "org.wezfurlong.wezterm" << ctrlShift;
+        QTest::newRow("Terminator") << "terminator Terminator" << ctrlShift;
+        QTest::newRow("Tilix") << "tilix" << ctrlShift;
+        QTest::newRow("xfce4-terminal") << "xfce4-terminal Xfce4-terminal" << ctrlShift;
+        QTest::newRow("urxvt") << "urxvt URxvt" << ctrlShift;
+        QTest::newRow("foot") << "foot" << ctrlShift;
+        QTest::newRow("a browser named terminal-ish") << "firefox-terminal-docs" << ctrl;
+    }
+    void pasteChord()
+    {
+        QFETCH(QString, windowClass);
+        QFETCH(qulonglong, modifiers);
+        const KeyChord chord = PasteService::pasteChordFor(FakeWorkspace::app(1, windowClass));
+        QCOMPARE(chord.keyCode, kKeyCodeV);
+        QCOMPARE(chord.modifiers, modifiers);
+        QCOMPARE(PasteService::pasteChordFor(nullptr).modifiers, quint64(ShortcutKey::Control));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPasteService)
+#include "tst_PasteService.moc"

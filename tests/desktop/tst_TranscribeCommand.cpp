@@ -1,0 +1,188 @@
+#include "recording/WavFile.h"
+#include "settings/RecordingHistory.h"
+#include "settings/KeyValueStore.h"
+#include "support/FakeGeminiServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Result runProgram(const QStringList& args, const QString& configHome)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", configHome);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VELUTANORA_BINARY), args);
+    p.waitForStarted();
+    for (int i = 0; i < 24000 && p.state() != QProcess::NotRunning; ++i)
+        QTest::qWait(5);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+void seed(const QString& configHome, const QJsonObject& object)
+{
+    QDir().mkpath(configHome + "/velutanora");
+    QFile f(configHome + "/velutanora/defaults.json");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QJsonDocument(object).toJson());
+}
+
+QJsonObject stored(const QString& configHome)
+{
+    QFile f(configHome + "/velutanora/defaults.json");
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+}
+
+QString fixture(const QString& name) { return QStringLiteral(VELUTANORA_TESTDATA "/speech-ja/") + name; }
+
+QByteArray sentAudio(const RecordedRequest& r)
+{
+    const QJsonArray parts = r.json()["contents"].toArray().at(0).toObject()["parts"].toArray();
+    return QByteArray::fromBase64(parts.at(0).toObject()["inlineData"].toObject()["data"].toString().toLatin1());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestTranscribeCommand : public QObject {
+    Q_OBJECT
+private slots:
+    void continuousModeGivesOneResultPerUtterance()
+    {
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::answer("今日は晴れです", R"({"promptTokenCount":40,"candidatesTokenCount":6})"));
+        server.enqueue(FakeReply::answer("明日は雨ですよね", R"({"promptTokenCount":44,"candidatesTokenCount":7})"));
+        QTemporaryDir dir;
+        seed(dir.path(), {{"gemini_api_key", "KEY-9"}, {"gemini_base_url", server.baseUrl()}});
+        const QString save = dir.path() + "/sent.wav";
+        const Result r = runProgram({"transcribe", "--continuous", "--save-wav", save, fixture("two_utterances_4s_pause.wav")},
+                                    dir.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("今日は晴れです。\n明日は雨ですよね？\n"));
+        QVERIFY(!r.err.contains("KEY-9"));
+
+        const auto requests = server.generateRequests();
+        QCOMPARE(requests.size(), 2);
+        QCOMPARE(sentAudio(requests.at(0)), readFile(save));
+        QCOMPARE(sentAudio(requests.at(1)), readFile(dir.path() + "/sent-2.wav"));
+        for (const QByteArray& wav : {readFile(save), readFile(dir.path() + "/sent-2.wav")}) {
+            const WavFile parsed = WavFile::parse(wav);
+            QCOMPARE(parsed.format, AudioFormat::int16Mono16k());
+            QVERIFY(parsed.durationSeconds() > 1.0 && parsed.durationSeconds() < 2.5);
+        }
+
+        const QJsonObject after = stored(dir.path());
+        QCOMPARE(after["UsageTracker.totalRequests"].toInt(), 2);
+        QCOMPARE(after["UsageTracker.totalInputTokens"].toInt(), 84);
+        const auto history = RecordingHistory::decode(*KeyValueStore::decodeData(after["recording_history"]));
+        QVERIFY(history);
+        QCOMPARE(history->size(), 2);
+        QCOMPARE(history->at(0).text, QStringLiteral("明日は雨ですよね？"));
+        QCOMPARE(history->at(1).text, QStringLiteral("今日は晴れです。"));
+        QVERIFY2(!after.contains("continuous_mode"), "the run's own mode is not stored");
+    }
+
+    void manualModeAndNoHistory()
+    {
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::answer("えー、東京駅まで電車で行きます", R"({"promptTokenCount":10})"));
+        QTemporaryDir dir;
+        seed(dir.path(), {{"gemini_api_key", "K"}, {"gemini_base_url", server.baseUrl()}, {"correction_mode", "instant"}});
+        const Result r = runProgram({"transcribe", "--mode", "quality", "--no-history", fixture("ja_4.wav")}, dir.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("えー、東京駅まで電車で行きます。\n"));
+        QCOMPARE(server.generateRequests().size(), 1);
+        const QJsonObject body = server.generateRequests().first().json();
+        QCOMPARE(body["generationConfig"].toObject()["thinkingConfig"].toObject()["thinkingBudget"].toInt(), -1);
+        const QJsonObject after = stored(dir.path());
+        QVERIFY(!after.contains("recording_history"));
+        QVERIFY(!after.contains("UsageTracker.totalRequests"));
+        QCOMPARE(after["correction_mode"].toString(), QStringLiteral("instant"));
+    }
+
+    void longFilesRunOnSimulatedTime()
+    {
+        // Ten minutes of near-silence with a tone in the middle: a real-time run would take ten minutes.
+        QTemporaryDir dir;
+        const AudioFormat f{8000, 2, SampleType::Float32};
+        QByteArray samples(8000 * 600 * f.bytesPerFrame(), '\0');
+        float* p = reinterpret_cast<float*>(samples.data());
+        for (int i = 8000 * 300; i < 8000 * 302; ++i)
+            p[2 * i] = p[2 * i + 1] = 0.3f * static_cast<float>(std::sin(i * 0.2));
+        QFile wav(dir.path() + "/long.wav");
+        QVERIFY(wav.open(QIODevice::WriteOnly));
+        wav.write(WavFile::encode(f, samples));
+        wav.close();
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::answer("長い録音"));
+        seed(dir.path(), {{"gemini_api_key", "K"}, {"gemini_base_url", server.baseUrl()}});
+        const Result r = runProgram({"transcribe", wav.fileName()}, dir.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("長い録音。\n"));
+        // The tone, resampled to 16 kHz mono, with the silence around it cut.
+        const WavFile sent = WavFile::parse(sentAudio(server.generateRequests().first()));
+        QVERIFY2(sent.durationSeconds() > 2.0 && sent.durationSeconds() < 3.0, qPrintable(QString::number(sent.durationSeconds())));
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("missing file") << QStringList{"transcribe", "/nonexistent.wav"} << QByteArray();
+        QTest::newRow("not a WAV") << QStringList{"transcribe", "@FILE@"} << QByteArray("ID3 not audio at all");
+        QTest::newRow("8-bit WAV") << QStringList{"transcribe", "@FILE@"}
+                                   << QByteArray::fromHex("524946462800000057415645666d7420100000000100010040"
+                                                          "1f0000401f0000010008006461746104000000");
+        QTest::newRow("unknown option") << QStringList{"transcribe", "--loud", "x.wav"} << QByteArray();
+        QTest::newRow("no file") << QStringList{"transcribe", "--continuous"} << QByteArray();
+        QTest::newRow("bad mode") << QStringList{"transcribe", "--mode", "slow", "x.wav"} << QByteArray();
+    }
+    void badInput()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, content);
+        QTemporaryDir dir;
+        const QString file = dir.path() + "/in.wav";
+        if (!content.isEmpty()) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        args.replaceInStrings("@FILE@", file);
+        const Result r = runProgram(args, dir.path());
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(r.err.count('\n') <= 2, true);
+        QVERIFY(r.err.startsWith("velutanora: "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTranscribeCommand)
+#include "tst_TranscribeCommand.moc"

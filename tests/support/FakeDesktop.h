@@ -1,0 +1,110 @@
+#pragma once
+
+#include "desktop/DesktopSeams.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <set>
+
+namespace vel::test {
+
+class FakePasteboard final : public Pasteboard {
+public:
+    QStringList texts;
+    void setText(const QString& text) override { texts.append(text); }
+};
+
+struct Stroke {
+    KeyChord chord;
+    ApplicationRef target;
+};
+
+class FakeSyntheticInput final : public SyntheticInput {
+public:
+    bool allowed = true;
+    int permissionRequests = 0;
+    QList<Stroke> strokes;
+    bool isAllowed() const override { return allowed; }
+    void requestPermission() override { ++permissionRequests; }
+    void postKeyStroke(const KeyChord& chord, const ApplicationRef& target) override { strokes.append({chord, target}); }
+    int count(quint16 keyCode) const
+    {
+        int n = 0;
+        for (const Stroke& s : strokes)
+            n += s.chord.keyCode == keyCode;
+        return n;
+    }
+};
+
+class FakePanel final : public RecordingPanelControl {
+public:
+    QStringList calls;
+    void show() override { calls.append(QStringLiteral("show")); }
+    void hideImmediately() override { calls.append(QStringLiteral("hideImmediately")); }
+};
+
+// A keyboard the test types on: it records what it was asked to swallow.
+class FakeKeyboard final : public KeyboardMonitor {
+public:
+    bool tapInstallable = true;
+    int tapInstalls = 0;
+    bool monitorsStarted = false;
+    std::set<quint16> held;
+    QList<ShortcutKey> conflicting;        // shortcuts another program owns
+    QList<QList<ShortcutKey>> grabHistory; // every set asked for
+    double time = 100.0;
+
+    bool installTap() override
+    {
+        ++tapInstalls;
+        return tapInstallable;
+    }
+    void startMonitors() override { monitorsStarted = true; }
+    bool isKeyDown(quint16 keyCode) const override { return held.count(keyCode) > 0; }
+    QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) override
+    {
+        grabHistory.append(shortcuts);
+        QList<ShortcutKey> failed;
+        for (const ShortcutKey& k : shortcuts) {
+            if (conflicting.contains(k))
+                failed.append(k);
+        }
+        return failed;
+    }
+    QList<ShortcutKey> swallowedNow() const { return grabHistory.isEmpty() ? QList<ShortcutKey>{} : grabHistory.last(); }
+
+    // A key press as the backend reports it: first to the tap (if it is swallowed it goes no
+    // further), then to the monitors. Returns whether it was swallowed.
+    bool press(quint16 keyCode, quint64 flags, const ApplicationRef& frontmost = nullptr)
+    {
+        time += 0.1;
+        const KeyEvent e{keyCode, flags, time, frontmost};
+        if (onTapKeyDown && onTapKeyDown(e))
+            return true;
+        if (onKeyDown)
+            onKeyDown(e);
+        return false;
+    }
+    // A modifier key going down or up; flags are those held after the change.
+    void modifier(quint16 keyCode, bool down, quint64 flagsAfter, const ApplicationRef& frontmost = nullptr)
+    {
+        time += 0.1;
+        if (down)
+            held.insert(keyCode);
+        else
+            held.erase(keyCode);
+        if (onFlagsChanged)
+            onFlagsChanged(KeyEvent{keyCode, flagsAfter, time, frontmost});
+    }
+    // A release whose press nobody saw (a phantom), at a given time step.
+    void phantomRelease(quint16 keyCode, double step = 0.1)
+    {
+        time += step;
+        held.erase(keyCode);
+        if (onFlagsChanged)
+            onFlagsChanged(KeyEvent{keyCode, 0, time, nullptr});
+    }
+};
+
+} // namespace vel::test
