@@ -1,0 +1,123 @@
+// The overhead of the dictation machinery itself: a shortcut event to the start of recording,
+// and a stop to the paste call (no Gemini, a recogniser that answers at once). On simulated
+// time, so only the program's own work is measured. Prints figures; never fails.
+#include "BenchTimer.h"
+#include "common/AsyncQueue.h"
+#include "common/Clock.h"
+#include "common/Logger.h"
+#include "desktop/HeadlessDesktop.h"
+#include "desktop/HotkeyManager.h"
+#include "desktop/PasteService.h"
+#include "recording/DebugLog.h"
+#include "recording/SpeechManager.h"
+#include "recording/WavFileAudioInput.h"
+#include "settings/AppSettings.h"
+#include "settings/OverlayStore.h"
+
+#include <QCoreApplication>
+#include <QJsonObject>
+
+#include <chrono>
+#include <cstdio>
+
+using namespace vel;
+
+namespace {
+
+class EmptyStore final : public KeyValueStore {
+public:
+    QJsonValue value(const QString& key) const override { return m_o.value(key); }
+    void setValue(const QString& key, const QJsonValue& v) override { m_o.insert(key, v); }
+    void remove(const QString& key) override { m_o.remove(key); }
+
+private:
+    QJsonObject m_o;
+};
+
+// Answers every dictation with one final result at once.
+class InstantSession final : public RecognizerSession {
+public:
+    void appendAudio(const AudioBuffer&) override {}
+    void finishInput() override {}
+    Task<std::optional<RecognitionResult>> nextResult() override { return m_queue.next(); }
+    Task<void> finalizeAndFinishThroughEndOfInput() override
+    {
+        m_queue.push(RecognitionResult{QStringLiteral("えーっと、今日は晴れです。明日は雨ですよね"), true});
+        m_queue.finish();
+        co_return;
+    }
+
+private:
+    AsyncQueue<RecognitionResult> m_queue;
+};
+
+class InstantRecognizer final : public SpeechRecognizer {
+public:
+    AuthorizationStatus authorizationStatus() const override { return AuthorizationStatus::Authorized; }
+    Task<AuthorizationStatus> requestAuthorization() override { co_return AuthorizationStatus::Authorized; }
+    Task<QStringList> supportedLocales() override { co_return QStringList{QStringLiteral("ja_JP")}; }
+    Task<ModelStatus> modelStatus(QString) override { co_return ModelStatus::Installed; }
+    Task<std::shared_ptr<ModelInstallation>> installationRequest(QString) override { co_return nullptr; }
+    Task<std::optional<AudioFormat>> bestAudioFormat(QString) override { co_return AudioFormat::int16Mono16k(); }
+    bool isAvailable() const override { return true; }
+    std::shared_ptr<RecognizerSession> makeSession(const QString&, const QStringList&, const AudioFormat&) override
+    {
+        return std::make_shared<InstantSession>();
+    }
+};
+
+class TimingInput final : public SyntheticInput {
+public:
+    std::chrono::steady_clock::time_point pastedAt;
+    bool isAllowed() const override { return true; }
+    void postKeyStroke(const KeyChord&, const ApplicationRef&) override { pastedAt = std::chrono::steady_clock::now(); }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::FILE* devnull = std::fopen("/dev/null", "w");
+    StreamLogger log(devnull);
+    ManualClock clock;
+    EmptyStore store;
+    AppSettings settings(store);
+    settings.setCorrectionMode(CorrectionMode::Instant);
+    StreamPasteboard pasteboard(devnull);
+    TimingInput input;
+    PasteService paste(log, clock, pasteboard, input);
+    EmptyWorkspace workspace;
+    NoKeyboard keyboard;
+    NoPanel panel;
+    DebugLog debugLog(QStringLiteral("/nonexistent-dir/velutanora-bench.log"));
+    InstantRecognizer recognizer;
+    WavFileAudioInput microphone(clock, WavFile{AudioFormat::int16Mono16k(), QByteArray(16000 * 2 * 10, '\0')});
+    SpeechManager speech(log, clock, recognizer, microphone, workspace, debugLog, PipelineServices{nullptr, &paste});
+    HotkeyManager hotkeys({log, clock, speech, settings, nullptr, nullptr, panel, nullptr, keyboard, input});
+    hotkeys.startMonitoring();
+
+    using steady = std::chrono::steady_clock;
+    const int rounds = 2000;
+    double startTotal = 0;
+    double stopTotal = 0;
+    for (int i = 0; i < rounds; ++i) {
+        const auto t0 = steady::now();
+        keyboard.onTapKeyDown(KeyEvent{49, ShortcutKey::Option, 1.0 + i, nullptr});
+        while (!speech.isRecording())
+            QCoreApplication::processEvents();
+        startTotal += std::chrono::duration<double>(steady::now() - t0).count();
+        clock.advance(0.2);
+
+        const auto t1 = steady::now();
+        keyboard.onTapKeyDown(KeyEvent{49, ShortcutKey::Option, 1.5 + i, nullptr});
+        while (!hotkeys.processingTask().isFinished())
+            QCoreApplication::processEvents();
+        stopTotal += std::chrono::duration<double>(input.pastedAt - t1).count();
+        clock.advance(2.5);
+    }
+    std::printf("shortcut event to recording started: %.1f us (mean of %d)\n", startTotal / rounds * 1e6, rounds);
+    std::printf("stop to paste stroke (local clean-up, no Gemini): %.1f us (mean of %d)\n", stopTotal / rounds * 1e6, rounds);
+    std::fclose(devnull);
+    return 0;
+}
