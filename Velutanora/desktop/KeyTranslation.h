@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+#include <QtGlobal>
+
+#include <optional>
+
+namespace vel {
+
+// Translation between X11 keysyms and modifier masks and the program's own virtual key codes
+// and modifier bits (those of ShortcutKey). Pure tables: the X11 backend and the shortcut
+// recorder share them, and the display names stay those of ShortcutKey.
+namespace KeyTranslation {
+
+std::optional<quint16> virtualKeyForKeysym(quint32 keysym);
+// The keysyms of a virtual key, preferred first (empty when X has none, as for fn).
+QList<quint32> keysymsForVirtualKey(quint16 virtualKey);
+
+// X core modifier masks (Shift 1, Control 4, Mod1 = Alt 8, Mod4 = Super 64) to ShortcutKey bits.
+quint64 modifierBitsForXState(unsigned state);
+unsigned xStateForModifierBits(quint64 bits);
+
+// The modifier keys' keysyms, for releasing what the user still holds.
+bool isModifierKeysym(quint32 keysym);
+
+} // namespace KeyTranslation
+
+} // namespace vel

@@ -1,0 +1,256 @@
+#include "OtherGrabber.h"
+#include "common/Clock.h"
+#include "common/Logger.h"
+#include "correction/GeminiService.h"
+#include "desktop/HotkeyManager.h"
+#include "desktop/PasteService.h"
+#include "desktop/platform/DesktopBackend.h"
+#include "recording/DebugLog.h"
+#include "recording/SpeechManager.h"
+#include "recording/WavFileAudioInput.h"
+#include "settings/AppSettings.h"
+#include "settings/RecordingHistory.h"
+#include "settings/UsageTracker.h"
+#include "support/FakeDesktop.h"
+#include "support/FakeGeminiServer.h"
+#include "support/MemoryStore.h"
+#include "support/ScriptedRecognizer.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void xdotool(const QStringList& args) { QProcess::execute(QStringLiteral("xdotool"), args); }
+
+QByteArray toneThenSilence(double toneSeconds, double silenceSeconds)
+{
+    const int n = static_cast<int>(toneSeconds * 16000);
+    QByteArray pcm(n * 2, '\0');
+    for (int i = 0; i < n; ++i) {
+        const auto v = static_cast<qint16>(0.3 * 32767 * std::sin(i * 2 * M_PI * 300 / 16000));
+        pcm[2 * i] = static_cast<char>(v & 0xff);
+        pcm[2 * i + 1] = static_cast<char>((v >> 8) & 0xff);
+    }
+    return pcm + QByteArray(static_cast<int>(silenceSeconds * 32000), '\0');
+}
+
+// The real X11 backends with the rest of the program over fakes, on real time.
+struct X11Rig {
+    explicit X11Rig(const QByteArray& microphone = QByteArray(32000 * 120, '\0'))
+        : backend(DesktopBackend::create(log)), debugLog(dir.path() + "/debug.log"),
+          input(clock, WavFile{AudioFormat::int16Mono16k(), microphone}), settings(store), history(store, clock),
+          usage(store), gemini(log, clock, [this] { return server.baseUrl(); }),
+          paste(log, clock, *backend.pasteboard, *backend.input),
+          speech(log, clock, recognizer, input, *backend.workspace, debugLog, PipelineServices{&gemini, &paste}),
+          hotkeys({log, clock, speech, settings, &usage, &history, panel, &gemini, *backend.keyboard, *backend.input})
+    {
+        server.listen();
+        settings.setGeminiApiKey(QStringLiteral("x11-test-key"));
+        speech.workspaceMonitor().startTracking();
+    }
+
+    QTemporaryDir dir;
+    RecordingLogger log;
+    SystemClock clock;
+    DesktopBackend backend;
+    ScriptedRecognizer recognizer;
+    DebugLog debugLog;
+    WavFileAudioInput input;
+    MemoryStore store;
+    AppSettings settings;
+    RecordingHistory history;
+    UsageTracker usage;
+    FakeGeminiServer server;
+    GeminiService gemini;
+    PasteService paste;
+    FakePanel panel;
+    SpeechManager speech;
+    HotkeyManager hotkeys;
+};
+
+// The target application in front, which records what reaches it.
+struct Target {
+    QProcess process;
+    QString out;
+    explicit Target(const QString& dir, const QString& resourceName = {})
+    {
+        out = dir + "/target.txt";
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        if (!resourceName.isEmpty())
+            env.insert("RESOURCE_NAME", resourceName);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(TARGET_EDITOR), {"--out", out});
+        process.waitForStarted();
+    }
+    ~Target()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QString text() const { return QString::fromUtf8(readFile(out)); }
+    QStringList keys() const { return QString::fromUtf8(readFile(out + ".keys")).split('\n', Qt::SkipEmptyParts); }
+};
+
+bool inFront(X11Rig& rig, Target& target)
+{
+    const ApplicationRef front = rig.backend.workspace->frontmostApplication();
+    return front && front->processId() == target.process.processId();
+}
+
+} // namespace
+
+class TestX11Desktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY") || QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server (scripts/test starts Xvfb and openbox)");
+        RecordingLogger log;
+        const DesktopBackend probe = DesktopBackend::create(log);
+        if (!probe.problem.isEmpty())
+            QSKIP(qPrintable(probe.problem));
+    }
+
+    void startShortcutIsSwallowedAndTheAnswerPasted()
+    {
+        X11Rig rig;
+        Target target(rig.dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
+        rig.hotkeys.startMonitoring();
+        rig.server.enqueue(FakeReply::answer("テスト結果です"));
+
+        xdotool({"key", "alt+space"});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        QCOMPARE(rig.speech.workspaceMonitor().targetApp()->processId(), target.process.processId());
+        rig.recognizer.lastSession()->deliver("てすと", true);
+        QTest::qWait(300);
+        xdotool({"key", "alt+space"});
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("テスト結果です。"), 10000);
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
+        const QStringList keys = target.keys();
+        QVERIFY2(!keys.contains("Alt+Space") && !keys.contains("Space"), qPrintable(keys.join(',')));
+        QVERIFY2(keys.contains("Ctrl+V"), qPrintable(keys.join(',')));
+    }
+
+    void escapeCancelsWhileRecordingAndReachesTheTargetWhenIdle()
+    {
+        X11Rig rig;
+        Target target(rig.dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
+        rig.hotkeys.startMonitoring();
+        xdotool({"key", "alt+space"});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        xdotool({"key", "Escape"});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isCancelled(), 5000);
+        QVERIFY(!rig.speech.isRecording());
+        QTest::qWait(300);
+        QVERIFY(!target.keys().contains("Esc"));
+        xdotool({"key", "Escape"});
+        QTRY_VERIFY_WITH_TIMEOUT(target.keys().contains("Esc"), 5000);
+    }
+
+    void loneRightControlTogglesOnce()
+    {
+        X11Rig rig;
+        rig.settings.setStartShortcut(ShortcutKey{62, 0});
+        rig.settings.setGeminiApiKey(QString());
+        Target target(rig.dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
+        rig.hotkeys.startMonitoring();
+        xdotool({"key", "105"});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        QTest::qWait(500);
+        QVERIFY2(rig.speech.isRecording(), "the release does not toggle again");
+        QCOMPARE(rig.recognizer.sessions.size(), 1);
+        rig.recognizer.lastSession()->deliver("みぎ", true);
+        xdotool({"key", "105"});
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("みぎ。"), 10000);
+        QTest::qWait(500);
+        QVERIFY2(!rig.speech.isRecording(), "the release after the stop starts nothing");
+    }
+
+    void continuousAutoPressesReturn()
+    {
+        X11Rig rig(toneThenSilence(1.0, 60));
+        rig.settings.setContinuousMode(ContinuousMode::Auto);
+        rig.settings.setContinuousSilenceSeconds(1.0);
+        rig.server.setDefaultReply(FakeReply::answer("返事"));
+        Target target(rig.dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
+        rig.hotkeys.startMonitoring();
+        xdotool({"key", "alt+space"});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("返事。\n"), 15000);
+        QVERIFY(target.keys().contains("Return"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.log.contains("🔄 [continuous] recording restarted"), 5000);
+        xdotool({"key", "Escape"});
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.speech.isRecording(), 5000);
+    }
+
+    void heldAltDoesNotCombineWithThePaste()
+    {
+        X11Rig rig;
+        rig.server.enqueue(FakeReply::answer("オルト"));
+        Target target(rig.dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
+        rig.hotkeys.startMonitoring();
+        xdotool({"keydown", "alt"});
+        xdotool({"key", "space"});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        rig.recognizer.lastSession()->deliver("おると", true);
+        QTest::qWait(200);
+        xdotool({"key", "space"}); // still holding Alt: the stop, and the paste that follows it
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("オルト。"), 10000);
+        xdotool({"keyup", "alt"});
+        QVERIFY2(!target.keys().contains("Ctrl+Alt+V"), qPrintable(target.keys().join(',')));
+    }
+
+    void terminalGetsControlShiftV()
+    {
+        X11Rig rig;
+        rig.server.enqueue(FakeReply::answer("端末"));
+        Target target(rig.dir.path(), QStringLiteral("xterm"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
+        QVERIFY(rig.backend.workspace->frontmostApplication()->windowClass().contains("xterm"));
+        rig.hotkeys.startMonitoring();
+        xdotool({"key", "alt+space"});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        rig.recognizer.lastSession()->deliver("たんまつ", true);
+        QTest::qWait(200);
+        xdotool({"key", "alt+space"});
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("端末。"), 10000);
+        QVERIFY2(target.keys().contains("Ctrl+Shift+V"), qPrintable(target.keys().join(',')));
+    }
+
+    void grabConflictIsReported()
+    {
+        OtherGrabber other;
+        QVERIFY(other.grabAltSpace());
+        X11Rig rig;
+        QSignalSpy spy(&rig.hotkeys, &HotkeyManager::swallowConflict);
+        rig.hotkeys.startMonitoring();
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ ショートカット ⌥Space は他のアプリが使用中です"));
+    }
+};
+
+QTEST_MAIN(TestX11Desktop)
+#include "tst_X11Desktop.moc"

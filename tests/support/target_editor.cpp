@@ -1,0 +1,54 @@
+// A small text editor used as the target application of the X11 tests. It writes its whole
+// text to OUT after every change and appends each key press it receives to OUT.keys, so a
+// test can see what reached it. Like a terminal, it also pastes on Ctrl+Shift+V.
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+
+namespace {
+
+class Editor final : public QPlainTextEdit {
+public:
+    explicit Editor(QString out) : m_out(std::move(out))
+    {
+        connect(this, &QPlainTextEdit::textChanged, this, [this] {
+            QFile f(m_out);
+            if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                f.write(toPlainText().toUtf8());
+        });
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        QFile f(m_out + QStringLiteral(".keys"));
+        if (f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            const QString line = QKeySequence(event->keyCombination()).toString(QKeySequence::PortableText);
+            f.write(line.toUtf8() + '\n');
+        }
+        if (event->key() == Qt::Key_V && event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)) {
+            paste();
+            return;
+        }
+        QPlainTextEdit::keyPressEvent(event);
+    }
+
+private:
+    QString m_out;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString out = args.value(args.indexOf(QStringLiteral("--out")) + 1, QStringLiteral("/tmp/target_editor.txt"));
+    Editor editor(out);
+    editor.setWindowTitle(QStringLiteral("target editor"));
+    editor.resize(400, 300);
+    editor.show();
+    editor.activateWindow();
+    return app.exec();
+}
