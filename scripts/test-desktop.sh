@@ -20,6 +20,28 @@ desktop_start() {
   echo "X server for the tests on $DISPLAY" >&2
 }
 
+# PulseAudio with a virtual microphone: whatever is played on the sink "vsink" is what the
+# default source "vmic" hears. Sets PULSE_SERVER.
+sound_start() {
+  local scratch="$1"
+  command -v pulseaudio >/dev/null || { echo "pulseaudio is missing: the capture tests will skip" >&2; return 0; }
+  mkdir -p "$scratch/pulse/run" "$scratch/pulse/state"
+  cat >"$scratch/pulse/test.pa" <<PA
+load-module module-native-protocol-unix auth-anonymous=1 socket=$scratch/pulse/native
+load-module module-null-sink sink_name=vsink norewinds=1 rate=48000 channels=1
+load-module module-remap-source master=vsink.monitor source_name=vmic
+set-default-source vmic
+set-default-sink vsink
+PA
+  PULSE_RUNTIME_PATH="$scratch/pulse/run" PULSE_STATE_PATH="$scratch/pulse/state" \
+    pulseaudio -n -F "$scratch/pulse/test.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+    --realtime=no --high-priority=no >"$scratch/pulse/log" 2>&1 &
+  desktop_pids+=($!)
+  export PULSE_SERVER="unix:$scratch/pulse/native"
+  for _ in $(seq 1 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  pactl info >/dev/null 2>&1 && echo "PulseAudio for the tests at $PULSE_SERVER" >&2 || unset PULSE_SERVER
+}
+
 desktop_stop() {
   local i
   for ((i=${#desktop_pids[@]}-1; i>=0; i--)); do

@@ -39,7 +39,8 @@ public:
             state->waiter = signal;
             signal.setOnCancel([signal] { signal.resolve(Unit{}); });
             co_await signal;
-            if (co_await taskCancelled())
+            const bool cancelled = co_await taskCancelled();
+            if (cancelled)
                 co_return std::nullopt;
         }
         if (!state->items.empty()) {

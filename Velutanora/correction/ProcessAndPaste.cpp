@@ -118,7 +118,8 @@ Task<void> SpeechManager::processAndPaste(AppSettings& settings, UsageTracker* u
 
     // An abandoned result (a new dictation, or a cancel, while it was being corrected) is
     // neither pasted nor kept: the user has moved on.
-    if (co_await taskCancelled()) {
+    const bool abandoned = co_await taskCancelled();
+    if (abandoned) {
         setIsProcessingPipeline(false);
         co_return;
     }

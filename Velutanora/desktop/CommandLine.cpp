@@ -27,6 +27,7 @@
 #include <QJsonObject>
 
 #include <QEventLoop>
+#include <QNetworkAccessManager>
 
 #include <cmath>
 #include <unistd.h>
@@ -257,9 +258,15 @@ int CommandLine::transcribe(const QStringList& args)
     NoKeyboard keyboard;
     NoPanel panel;
     DebugLog debugLog;
-    NoSpeechRecognizer recognizer;
+    QNetworkAccessManager network;
+    std::unique_ptr<SpeechRecognizer> recognizer =
+        m_recognizers ? m_recognizers(log, settings, network) : std::make_unique<NoSpeechRecognizer>();
+    // The model is used when it is installed; the command never downloads it.
+    const ModelStatus model = runBlocking(recognizer->modelStatus(SpeechManager::kLocale));
+    if (model != ModelStatus::Installed)
+        log.line(QStringLiteral("📝 [transcribe] no local Japanese model: only Gemini will hear the audio"));
     WavFileAudioInput microphone(clock, wav);
-    SpeechManager speech(log, clock, recognizer, microphone, workspace, debugLog, PipelineServices{&gemini, &paste});
+    SpeechManager speech(log, clock, *recognizer, microphone, workspace, debugLog, PipelineServices{&gemini, &paste});
     HotkeyManager hotkeys({log, clock, speech, runSettings, noHistory ? nullptr : &usage, noHistory ? nullptr : &history,
                            panel, &gemini, keyboard, input});
     QObject::connect(&speech, &SpeechManager::statusMessageChanged, [&] { log.line(speech.statusMessage()); });
@@ -281,13 +288,21 @@ int CommandLine::transcribe(const QStringList& args)
     // Simulated time runs as fast as the work allows; it stands still while a real answer
     // (Gemini) is awaited, so that time-outs keep their meaning.
     const double limit = clock.now() + wav.durationSeconds() + 600.0;
+    int stalled = 0;
     auto step = [&]() -> bool {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (gemini.hasRequestsInFlight()) {
+        if (gemini.hasRequestsInFlight() || speech.isRecognizerBusy()) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
             return true;
         }
-        return clock.now() < limit && clock.advanceToNextTimer();
+        if (clock.now() < limit && clock.advanceToNextTimer()) {
+            stalled = 0;
+            return true;
+        }
+        // Nothing scheduled: work may still come from another thread (the recogniser's last
+        // results). Wait for it a while, in real time.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        return ++stalled < 1500;
     };
     auto idle = [&] {
         return !speech.isRecording() && !hotkeys.isProcessing()

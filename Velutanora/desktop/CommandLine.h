@@ -3,14 +3,29 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
+
+class QNetworkAccessManager;
 
 namespace vel {
 
 // The program's command-line entry: everything that runs without a desktop.
 // Returns the process exit status. Results go to `out`; status and log lines to `err`.
+class AppSettings;
+class Logger;
+class SpeechRecognizer;
+
 class CommandLine {
 public:
-    CommandLine(std::FILE* out, std::FILE* err) : m_out(out), m_err(err) {}
+    // Makes the configured local recogniser (none: no local recognition).
+    using RecognizerFactory =
+        std::function<std::unique_ptr<SpeechRecognizer>(Logger&, const AppSettings&, QNetworkAccessManager&)>;
+
+    CommandLine(std::FILE* out, std::FILE* err, RecognizerFactory recognizers = {})
+        : m_out(out), m_err(err), m_recognizers(std::move(recognizers))
+    {
+    }
 
     int run(const QStringList& arguments);
 
@@ -26,6 +41,7 @@ private:
 
     std::FILE* m_out;
     std::FILE* m_err;
+    RecognizerFactory m_recognizers;
 };
 
 } // namespace vel

@@ -99,14 +99,16 @@ Task<void> HotkeyManager::manualStopTask(bool gemini, bool wasContinuous, bool a
     if (!self)
         co_return;
     setIsProcessing(false);
-    if (co_await taskCancelled()) {
+    const bool cancelledAfterStop = co_await taskCancelled();
+    if (cancelledAfterStop) {
         clearStartModifierPhantomBlock(QStringLiteral("stop cancelled"));
         co_return;
     }
     co_await m_speech.processAndPaste(m_settings, m_usageTracker, m_history);
     if (!self)
         co_return;
-    if (wasContinuous && autoEnter && !(co_await taskCancelled())) {
+    const bool cancelledAfterPaste = co_await taskCancelled();
+    if (wasContinuous && autoEnter && !cancelledAfterPaste) {
         co_await sleepFor(m_clock, 0.2);
         if (!self)
             co_return;
@@ -156,7 +158,8 @@ Task<void> HotkeyManager::utteranceStep(bool gemini, bool autoEnter, Application
     if (!self)
         co_return;
     setIsProcessing(false);
-    if ((co_await taskCancelled()) || !m_speech.isContinuousMode())
+    const bool cancelledAfterStop = co_await taskCancelled();
+    if (cancelledAfterStop || !m_speech.isContinuousMode())
         co_return;
     // Skip only an utterance with neither recognised text nor any speech in the kept audio:
     // without a local recogniser, the audio alone is what Gemini will hear.
@@ -166,7 +169,10 @@ Task<void> HotkeyManager::utteranceStep(bool gemini, bool autoEnter, Application
         co_return;
     }
     co_await m_speech.processAndPaste(m_settings, m_usageTracker, m_history);
-    if (!self || (co_await taskCancelled()) || !m_speech.isContinuousMode())
+    if (!self)
+        co_return;
+    const bool cancelledAfterPaste = co_await taskCancelled();
+    if (cancelledAfterPaste || !m_speech.isContinuousMode())
         co_return;
     if (autoEnter) {
         co_await sleepFor(m_clock, 0.2);
@@ -177,7 +183,8 @@ Task<void> HotkeyManager::utteranceStep(bool gemini, bool autoEnter, Application
     } else {
         m_log.line(QStringLiteral("📋 [continuous] paste only (no Enter)"));
     }
-    if ((co_await taskCancelled()) || !m_speech.isContinuousMode())
+    const bool cancelledBeforeRestart = co_await taskCancelled();
+    if (cancelledBeforeRestart || !m_speech.isContinuousMode())
         co_return;
     co_await sleepFor(m_clock, 0.5);
     if (!self)

@@ -33,10 +33,9 @@ void AudioFanOut::process(const AudioBuffer& buffer)
         m_level(level);
 
     if (m_geminiAudio && m_toInt16) {
-        QByteArray pcm = m_toInt16->convert(buffer);
-        const qsizetype capacityBytes = int16Capacity(buffer.frameCount(), m_input.sampleRate) * 2;
-        if (pcm.size() > capacityBytes)
-            pcm.truncate(capacityBytes);
+        // A resampler may hold samples back and release them later in a larger piece: all of it
+        // is kept (cutting a piece to the nominal capacity would lose audio).
+        const QByteArray pcm = m_toInt16->convert(buffer);
         if (!pcm.isEmpty())
             m_geminiAudio(pcm, level);
     }

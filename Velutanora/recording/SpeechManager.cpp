@@ -265,7 +265,8 @@ Task<void> SpeechManager::consumeResults(std::shared_ptr<RecognizerSession> sess
     try {
         for (;;) {
             const std::optional<RecognitionResult> result = co_await session->nextResult();
-            if (!self || co_await taskCancelled())
+            const bool cancelled = co_await taskCancelled();
+            if (!self || cancelled)
                 co_return;
             if (!result)
                 break;
@@ -274,7 +275,8 @@ Task<void> SpeechManager::consumeResults(std::shared_ptr<RecognizerSession> sess
     } catch (...) {
         // The sequence ended with an error: end quietly; the closing step still runs.
     }
-    if (!self || co_await taskCancelled())
+    const bool cancelled = co_await taskCancelled();
+    if (!self || cancelled)
         co_return;
     closeResults();
 }
@@ -440,9 +442,25 @@ Task<void> SpeechManager::ensureJapaneseModel()
         const std::shared_ptr<ModelInstallation> installation = co_await m_recognizer.installationRequest(kLocale);
         if (!self || !installation)
             co_return;
-        co_await installation->downloadAndInstall();
+        const QString downloading = m_statusMessage;
+        installation->onProgress = [self, downloading](int percent) {
+            if (self)
+                self->setStatusMessage(downloading + QStringLiteral(" %1%").arg(percent));
+        };
+        std::exception_ptr failure;
+        try {
+            co_await installation->downloadAndInstall();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        installation->onProgress = nullptr;
         if (!self)
             co_return;
+        if (failure) {
+            // A status that still said "downloading" would be a lie: say what went wrong.
+            setStatusMessage(QStringLiteral("⚠️ 日本語モデルのダウンロードに失敗しました: ") + describeError(failure));
+            std::rethrow_exception(failure);
+        }
         setStatusMessage(QStringLiteral("✅ 日本語モデル ダウンロード完了"));
     }
     if (!m_cachedAudioFormat) {

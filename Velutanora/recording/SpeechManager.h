@@ -113,6 +113,8 @@ public:
 
     // Whether the audio kept for Gemini in this dictation holds any speech.
     bool heardSpeech() const;
+    // Whether the recogniser is still working through audio it was given.
+    bool isRecognizerBusy() const { return m_session && m_session->isBusy(); }
 
     // The audio kept for Gemini in this dictation, if any.
     std::shared_ptr<AudioAccumulator> geminiAudioAccumulator() const { return m_accumulator; }

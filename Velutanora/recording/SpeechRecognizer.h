@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -31,6 +32,8 @@ public:
     virtual Task<std::optional<RecognitionResult>> nextResult() = 0;
     // Returns once all input has been recognised and the result sequence has ended.
     virtual Task<void> finalizeAndFinishThroughEndOfInput() = 0;
+    // Whether audio given to it is still being recognised (simulated time waits for it).
+    virtual bool isBusy() const { return false; }
 };
 
 // A pending model download.
@@ -38,6 +41,8 @@ class ModelInstallation {
 public:
     virtual ~ModelInstallation() = default;
     virtual Task<void> downloadAndInstall() = 0;
+    // Percent of the download done, while it runs (main thread).
+    std::function<void(int percent)> onProgress;
 };
 
 // The on-device recogniser.

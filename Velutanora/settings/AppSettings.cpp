@@ -261,4 +261,14 @@ QString AppSettings::geminiBaseUrl() const
     return url.isEmpty() ? QStringLiteral("https://generativelanguage.googleapis.com") : url;
 }
 
+QString AppSettings::recognizerModelDir() const
+{
+    return m_store.string(QStringLiteral("recognizer_model_dir")).value_or(QString());
+}
+
+QString AppSettings::recognizerModelUrl() const
+{
+    return m_store.string(QStringLiteral("recognizer_model_url")).value_or(QString());
+}
+
 } // namespace vel

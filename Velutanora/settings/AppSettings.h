@@ -78,6 +78,10 @@ public:
 
     // Hidden setting: where the Gemini API lives (for proxies and tests).
     QString geminiBaseUrl() const;
+    // Hidden settings of the on-device model: its folder and where to download it from
+    // (empty: the defaults of the recogniser).
+    QString recognizerModelDir() const;
+    QString recognizerModelUrl() const;
 
     // The four field term lists, exposed for tests and documentation.
     static const QStringList& softwareTerms();

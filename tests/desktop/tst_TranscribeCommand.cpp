@@ -25,11 +25,14 @@ struct Result {
     QString err;
 };
 
-Result runProgram(const QStringList& args, const QString& configHome)
+Result runProgram(const QStringList& args, const QString& configHome, const QString& voskLibrary = {})
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", configHome);
+    env.insert("XDG_DATA_HOME", configHome + "/data");
+    if (!voskLibrary.isEmpty())
+        env.insert("VELUTANORA_VOSK_LIBRARY", voskLibrary);
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(VELUTANORA_BINARY), args);
     p.waitForStarted();
@@ -149,6 +152,25 @@ private slots:
         // The tone, resampled to 16 kHz mono, with the silence around it cut.
         const WavFile sent = WavFile::parse(sentAudio(server.generateRequests().first()));
         QVERIFY2(sent.durationSeconds() > 2.0 && sent.durationSeconds() < 3.0, qPrintable(QString::number(sent.durationSeconds())));
+    }
+
+    void localRecogniserGivesTheTextWithoutGemini()
+    {
+        QTemporaryDir dir;
+        const QString model = dir.path() + "/model";
+        QDir().mkpath(model);
+        QFile marker(model + "/stub-model");
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        QFile script(model + "/script.txt");
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("0.8 partial きょう は\n1.6 final えーっと 今日 は 晴れ です\n");
+        script.close();
+        seed(dir.path(), {{"recognizer_model_dir", model}, {"correction_mode", "instant"}});
+        const Result r = runProgram({"transcribe", fixture("ja_1.wav")}, dir.path(), QStringLiteral(VOSK_STUB_LIBRARY));
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("今日は晴れです。\n"));
+        QVERIFY(r.err.contains("🗣️ [Vosk] model loaded"));
     }
 
     void badInput_data()

@@ -119,7 +119,7 @@ void FakeGeminiServer::onReadyRead(QTcpSocket* socket)
             reply = m_queue.front();
             m_queue.pop_front();
         } else if (!request.path.endsWith(QLatin1String(":generateContent"))) {
-            reply = FakeReply::withStatus(200, "{}");
+            reply = m_other;
         }
         emit requestReceived();
         answer(socket, reply);
@@ -158,6 +158,14 @@ void FakeGeminiServer::answer(QTcpSocket* socket, const FakeReply& reply)
         break;
     case FakeReply::Kind::NeverAnswer:
         break;
+    case FakeReply::Kind::CloseMidway: {
+        QByteArray out = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: "
+                         + QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body.left(reply.body.size() / 2);
+        socket->write(out);
+        socket->flush();
+        socket->disconnectFromHost();
+        break;
+    }
     }
 }
 

@@ -30,7 +30,7 @@ struct RecordedRequest {
 
 // How the fake server answers one request.
 struct FakeReply {
-    enum class Kind { Respond, BodyNeverEnds, ResetConnection, NeverAnswer };
+    enum class Kind { Respond, BodyNeverEnds, ResetConnection, NeverAnswer, CloseMidway };
     Kind kind = Kind::Respond;
     int status = 200;
     QByteArray body;
@@ -43,6 +43,8 @@ struct FakeReply {
     static FakeReply bodyNeverEnds() { return FakeReply{Kind::BodyNeverEnds, 200, {}, 0}; }
     static FakeReply reset() { return FakeReply{Kind::ResetConnection, 0, {}, 0}; }
     static FakeReply neverAnswer() { return FakeReply{Kind::NeverAnswer, 0, {}, 0}; }
+    // Announces the whole body, sends half of it and closes the connection.
+    static FakeReply closeMidway(const QByteArray& body) { return FakeReply{Kind::CloseMidway, 200, body, 0}; }
     FakeReply delayed(int ms) const
     {
         FakeReply r = *this;
@@ -67,6 +69,8 @@ public:
 
     void enqueue(const FakeReply& reply) { m_queue.push_back(reply); }
     void setDefaultReply(const FakeReply& reply) { m_default = reply; }
+    // The answer to every other path (a file download, the warm-up).
+    void setOtherReply(const FakeReply& reply) { m_other = reply; }
 
     const QList<RecordedRequest>& requests() const { return m_requests; }
     // Requests to generateContent only (not the warm-up).
@@ -89,6 +93,7 @@ private:
     bool m_tls = false;
     std::deque<FakeReply> m_queue;
     FakeReply m_default = FakeReply::answer(QStringLiteral("OK"));
+    FakeReply m_other = FakeReply::withStatus(200, "{}");
     QList<RecordedRequest> m_requests;
     QMap<QTcpSocket*, QByteArray> m_buffers;
     int m_connections = 0;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "recording/SpeechRecognizer.h"
+
+#include <memory>
+
+class QNetworkAccessManager;
+
+namespace vel {
+
+class AppSettings;
+class Logger;
+
+// The configured on-device recogniser: libvosk from beside the program (or the system), with
+// the model folder and address of the settings. Without libvosk: a recogniser that is never
+// available, and a log line that says so.
+std::unique_ptr<SpeechRecognizer> makeLocalRecognizer(Logger& log, const AppSettings& settings,
+                                                      QNetworkAccessManager& network);
+
+} // namespace vel

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "recording/SpeechRecognizer.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QNetworkAccessManager;
+
+namespace vel {
+
+class Logger;
+
+// The few C functions of libvosk the program calls, loaded with dlopen (no header ships).
+struct VoskApi {
+    void* handle = nullptr;
+    void (*setLogLevel)(int) = nullptr;
+    void* (*modelNew)(const char*) = nullptr;
+    void (*modelFree)(void*) = nullptr;
+    void* (*recognizerNew)(void*, float) = nullptr;
+    void (*recognizerFree)(void*) = nullptr;
+    int (*acceptWaveformS)(void*, const short*, int) = nullptr;
+    const char* (*result)(void*) = nullptr;
+    const char* (*partialResult)(void*) = nullptr;
+    const char* (*finalResult)(void*) = nullptr;
+
+    // Loads the library; on failure returns none and says why.
+    static std::shared_ptr<VoskApi> load(const QString& path, QString* why = nullptr);
+    ~VoskApi();
+};
+
+// Where the Japanese model lives and where it comes from.
+struct ModelLocation {
+    QString directory; // $XDG_DATA_HOME/velutanora/models/vosk-model-small-ja-0.22 unless set
+    QString url;       // the official zip unless set
+
+    static QString defaultDirectory();
+    static QString defaultUrl();
+};
+
+// The on-device Japanese recogniser on libvosk. Partial results are the volatile results and
+// utterance results the final ones. Recognition runs on a worker thread per dictation.
+class VoskRecognizer final : public QObject, public SpeechRecognizer {
+    Q_OBJECT
+public:
+    VoskRecognizer(Logger& log, std::shared_ptr<VoskApi> api, ModelLocation location,
+                   QNetworkAccessManager& network, QObject* parent = nullptr);
+    ~VoskRecognizer() override;
+
+    AuthorizationStatus authorizationStatus() const override { return AuthorizationStatus::Authorized; }
+    Task<AuthorizationStatus> requestAuthorization() override { co_return AuthorizationStatus::Authorized; }
+    Task<QStringList> supportedLocales() override;
+    Task<ModelStatus> modelStatus(QString locale) override;
+    Task<std::shared_ptr<ModelInstallation>> installationRequest(QString locale) override;
+    Task<std::optional<AudioFormat>> bestAudioFormat(QString locale) override;
+    bool isAvailable() const override { return m_model != nullptr; }
+    std::shared_ptr<RecognizerSession> makeSession(const QString& locale, const QStringList& contextualStrings,
+                                                   const AudioFormat& format) override;
+
+    // Loads the model directory off the main thread; true when libvosk accepts it.
+    Task<bool> loadModel(QString directory);
+
+private:
+    Logger& m_log;
+    std::shared_ptr<VoskApi> m_api;
+    ModelLocation m_location;
+    QNetworkAccessManager& m_network;
+    void* m_model = nullptr;
+    std::shared_ptr<ModelInstallation> m_installation;
+    bool m_installing = false;
+};
+
+} // namespace vel

@@ -1,0 +1,163 @@
+#include "recording/ModelInstaller.h"
+#include "support/FakeGeminiServer.h"
+#include "support/SpeechRig.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QNetworkAccessManager>
+#include <QTest>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+struct Entry {
+    QString name;
+    QByteArray content;
+    bool symlink = false;
+};
+
+QByteArray makeZip(const QList<Entry>& entries)
+{
+    QByteArray out(1 << 20, '\0');
+    size_t used = 0;
+    archive* a = archive_write_new();
+    archive_write_set_format_zip(a);
+    archive_write_open_memory(a, out.data(), static_cast<size_t>(out.size()), &used);
+    for (const Entry& e : entries) {
+        archive_entry* entry = archive_entry_new();
+        archive_entry_set_pathname(entry, e.name.toUtf8().constData());
+        if (e.symlink) {
+            archive_entry_set_filetype(entry, AE_IFLNK);
+            archive_entry_set_symlink(entry, e.content.constData());
+            archive_entry_set_perm(entry, 0777);
+        } else {
+            archive_entry_set_filetype(entry, AE_IFREG);
+            archive_entry_set_perm(entry, 0644);
+            archive_entry_set_size(entry, e.content.size());
+        }
+        archive_write_header(a, entry);
+        if (!e.symlink)
+            archive_write_data(a, e.content.constData(), static_cast<size_t>(e.content.size()));
+        archive_entry_free(entry);
+    }
+    archive_write_close(a);
+    archive_write_free(a);
+    out.truncate(static_cast<qsizetype>(used));
+    return out;
+}
+
+QByteArray goodModel()
+{
+    return makeZip({{"vosk-model-small-ja-0.22/stub-model", ""},
+                    {"vosk-model-small-ja-0.22/script.txt", "0.5 final こんにちは\n"},
+                    {"vosk-model-small-ja-0.22/am/final.mdl", QByteArray(5000, 'm')}});
+}
+
+// Files left anywhere under dir (temporary downloads and unpack folders included).
+QStringList filesUnder(const QString& dir)
+{
+    QStringList out;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << it.next();
+    return out;
+}
+
+} // namespace
+
+class TestModelInstaller : public QObject {
+    Q_OBJECT
+
+    QNetworkAccessManager network;
+
+    struct Run {
+        QTemporaryDir dir;
+        RecordingLogger log;
+        QString modelDir;
+        Outcome outcome;
+        QList<int> progress;
+    };
+
+    void install(Run& run, FakeGeminiServer& server)
+    {
+        run.modelDir = run.dir.path() + "/models/vosk-model-small-ja-0.22";
+        auto installer = std::make_shared<ModelInstaller>(run.log, network,
+                                                          ModelLocation{run.modelDir, server.baseUrl() + "/model.zip"},
+                                                          VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)));
+        installer->onProgress = [&run](int p) { run.progress.append(p); };
+        spawn(captureOutcome(installer->downloadAndInstall(), run.outcome));
+        QTRY_VERIFY_WITH_TIMEOUT(run.outcome.done, 20000);
+    }
+
+private slots:
+    void goodZipIsInstalled()
+    {
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.setOtherReply(FakeReply::raw(goodModel()));
+        Run run;
+        install(run, server);
+        QVERIFY2(!run.outcome.error, qPrintable(run.outcome.description()));
+        QVERIFY(QFile::exists(run.modelDir + "/stub-model"));
+        QVERIFY(QFile::exists(run.modelDir + "/am/final.mdl"));
+        QCOMPARE(filesUnder(run.dir.path() + "/models").size(), 3); // nothing else left behind
+        QVERIFY(!run.progress.isEmpty());
+        QCOMPARE(run.progress.last(), 100);
+        QCOMPARE(server.requests().first().path, QStringLiteral("/model.zip"));
+    }
+
+    void failuresLeaveNothingBehind_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("truncated zip") << 0 << "壊れています";
+        QTest::newRow("not a model") << 1 << "音声認識モデルではありません";
+        QTest::newRow("server stops mid-way") << 2 << "ダウンロードに失敗しました";
+        QTest::newRow("HTTP 404") << 3 << "HTTP 404";
+        QTest::newRow("unsafe entry") << 4 << "unsafe entry";
+        QTest::newRow("symbolic link entry") << 5 << "not a regular file";
+    }
+    void failuresLeaveNothingBehind()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, expected);
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        const QByteArray good = goodModel();
+        switch (kind) {
+        case 0: server.setOtherReply(FakeReply::raw(good.left(good.size() / 2))); break;
+        case 1: server.setOtherReply(FakeReply::raw(makeZip({{"vosk-model-small-ja-0.22/README", "hello"}}))); break;
+        case 2: server.setOtherReply(FakeReply::closeMidway(good)); break;
+        case 3: server.setOtherReply(FakeReply::withStatus(404, "no")); break;
+        case 4: server.setOtherReply(FakeReply::raw(makeZip({{"vosk-model-small-ja-0.22/stub-model", ""}, {"../evil", "x"}}))); break;
+        case 5: server.setOtherReply(FakeReply::raw(makeZip({{"m/stub-model", ""}, {"m/link", "/etc/passwd", true}}))); break;
+        }
+        Run run;
+        install(run, server);
+        QVERIFY(run.outcome.error);
+        QVERIFY2(run.outcome.description().contains(expected), qPrintable(run.outcome.description()));
+        QVERIFY2(filesUnder(run.dir.path()).isEmpty(), qPrintable(filesUnder(run.dir.path()).join(", ")));
+        QVERIFY(!QFile::exists(run.dir.path() + "/evil"));
+    }
+
+    void ensureJapaneseModelShowsProgressAndFailures()
+    {
+        SpeechRig rig;
+        rig.recognizer.model = ModelStatus::Supported;
+        auto failing = std::make_shared<ScriptedInstallation>();
+        failing->failure = std::make_shared<Error>(QStringLiteral("ダウンロードに失敗しました (HTTP 500)"));
+        rig.recognizer.installation = failing;
+        const Outcome o = rig.run(rig.speech.ensureJapaneseModel());
+        QVERIFY(o.error);
+        QCOMPARE(rig.speech.statusMessage(),
+                 QStringLiteral("⚠️ 日本語モデルのダウンロードに失敗しました: ダウンロードに失敗しました (HTTP 500)"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModelInstaller)
+#include "tst_ModelInstaller.moc"
