@@ -1,13 +1,58 @@
+#include "common/Logger.h"
 #include "desktop/CommandLine.h"
+#include "desktop/SingleInstance.h"
+#include "desktop/VelutanoraApp.h"
 #include "recording/LocalRecognizer.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+
+namespace {
+
+// No arguments, or only those of the desktop program: the program with its window and tray.
+bool isDesktopLaunch(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg != "--autostart" && arg != "--toggle" && arg != "--cancel")
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("velutanora"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VELUTANORA_VERSION));
-    vel::CommandLine commandLine(stdout, stderr, vel::makeLocalRecognizer);
-    return commandLine.run(QCoreApplication::arguments());
+    if (!isDesktopLaunch(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velutanora"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(VELUTANORA_VERSION));
+        vel::CommandLine commandLine(stdout, stderr, vel::makeLocalRecognizer);
+        return commandLine.run(QCoreApplication::arguments());
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velutanora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Velutanora"));
+    QApplication::setApplicationVersion(QStringLiteral(VELUTANORA_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("velutanora"));
+    QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves it in the tray
+
+    const QStringList args = QApplication::arguments();
+    const QString command = args.contains(QStringLiteral("--toggle")) ? QStringLiteral("toggle")
+                            : args.contains(QStringLiteral("--cancel")) ? QStringLiteral("cancel")
+                                                                         : QStringLiteral("show");
+    vel::SingleInstance instance;
+    if (instance.sendToRunning(command))
+        return 0;
+    instance.listen();
+
+    vel::StreamLogger log(stdout);
+    vel::VelutanoraApp velutanora(log);
+    QObject::connect(&instance, &vel::SingleInstance::commandReceived, &velutanora, &vel::VelutanoraApp::handleCommand);
+    const bool quiet = args.contains(QStringLiteral("--autostart")) || command != QLatin1String("show");
+    velutanora.launch(quiet);
+    if (command != QLatin1String("show"))
+        velutanora.handleCommand(command);
+    return app.exec();
 }

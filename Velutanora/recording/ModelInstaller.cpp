@@ -1,6 +1,7 @@
 #include "recording/ModelInstaller.h"
 
 #include "common/Logger.h"
+#include "correction/GeminiService.h"
 
 #include <QDir>
 #include <QFile>
@@ -152,7 +153,8 @@ Task<void> ModelInstaller::run()
     if (status != 0 && status != 200)
         throw ModelInstallError(QStringLiteral("ダウンロードに失敗しました (HTTP %1)").arg(status));
     if (error != QNetworkReply::NoError)
-        throw ModelInstallError(QStringLiteral("ダウンロードに失敗しました (%1)").arg(static_cast<int>(error)));
+        throw ModelInstallError(QStringLiteral("ダウンロードに失敗しました: ")
+                                + TransportError(TransportError::kindFor(error)).description());
     if (zip.write(rest) != rest.size() || !zip.flush())
         throw ModelInstallError(QStringLiteral("ディスクに書き込めません: %1").arg(zip.errorString()));
 

@@ -261,6 +261,32 @@ QString AppSettings::geminiBaseUrl() const
     return url.isEmpty() ? QStringLiteral("https://generativelanguage.googleapis.com") : url;
 }
 
+bool AppSettings::launchAtLogin() const
+{
+    return m_store.boolean(QStringLiteral("launch_at_login")).value_or(false);
+}
+
+void AppSettings::setLaunchAtLogin(bool value)
+{
+    const bool changed = value != launchAtLogin();
+    m_store.setBoolean(QStringLiteral("launch_at_login"), value);
+    if (changed)
+        emit launchAtLoginChanged();
+}
+
+bool AppSettings::automaticallyChecksForUpdates() const
+{
+    return m_store.boolean(QStringLiteral("automatically_checks_for_updates")).value_or(false);
+}
+
+void AppSettings::setAutomaticallyChecksForUpdates(bool value)
+{
+    const bool changed = value != automaticallyChecksForUpdates();
+    m_store.setBoolean(QStringLiteral("automatically_checks_for_updates"), value);
+    if (changed)
+        emit automaticallyChecksForUpdatesChanged();
+}
+
 QString AppSettings::recognizerModelDir() const
 {
     return m_store.string(QStringLiteral("recognizer_model_dir")).value_or(QString());

@@ -78,6 +78,13 @@ public:
 
     // Hidden setting: where the Gemini API lives (for proxies and tests).
     QString geminiBaseUrl() const;
+    // Whether an XDG autostart entry starts the program at login.
+    bool launchAtLogin() const;
+    void setLaunchAtLogin(bool value);
+    // Whether the update feed is checked by itself, once a day.
+    bool automaticallyChecksForUpdates() const;
+    void setAutomaticallyChecksForUpdates(bool value);
+
     // Hidden settings of the on-device model: its folder and where to download it from
     // (empty: the defaults of the recogniser).
     QString recognizerModelDir() const;
@@ -104,6 +111,8 @@ signals:
     void continuousModeChanged();
     void continuousSilenceSecondsChanged();
     void stealthModeChanged();
+    void launchAtLoginChanged();
+    void automaticallyChecksForUpdatesChanged();
 
 private:
     void load();

@@ -117,7 +117,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("truncated zip") << 0 << "壊れています";
         QTest::newRow("not a model") << 1 << "音声認識モデルではありません";
-        QTest::newRow("server stops mid-way") << 2 << "ダウンロードに失敗しました";
+        QTest::newRow("server stops mid-way") << 2 << "ダウンロードに失敗しました: ";
         QTest::newRow("HTTP 404") << 3 << "HTTP 404";
         QTest::newRow("unsafe entry") << 4 << "unsafe entry";
         QTest::newRow("symbolic link entry") << 5 << "not a regular file";

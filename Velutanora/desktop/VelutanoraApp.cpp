@@ -1,0 +1,271 @@
+#include "desktop/VelutanoraApp.h"
+
+#include "correction/GeminiService.h"
+#include "desktop/Autostart.h"
+#include "desktop/HotkeyManager.h"
+#include "desktop/PasteService.h"
+#include "desktop/UpdaterService.h"
+#include "recording/DebugLog.h"
+#include "recording/LocalRecognizer.h"
+#include "recording/QtAudioInput.h"
+#include "recording/SoxrConverter.h"
+#include "recording/SpeechManager.h"
+#include "settings/AppSettings.h"
+#include "settings/JsonFileStore.h"
+#include "settings/RecordingHistory.h"
+#include "settings/UsageTracker.h"
+#include "ui/ContentView.h"
+#include "ui/Icons.h"
+#include "ui/RecordingPanelController.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QSystemTrayIcon>
+
+namespace vel {
+
+namespace {
+
+Task<void> startIgnoringFailure(SpeechManager& speech, bool gemini, QStringList strings)
+{
+    try {
+        co_await speech.startRecording(gemini, strings);
+    } catch (...) {
+    }
+}
+
+Task<void> stopAndProcess(SpeechManager& speech, bool gemini, AppSettings& settings, UsageTracker* usage,
+                          RecordingHistory* history)
+{
+    co_await speech.stopRecording(!gemini);
+    co_await speech.processAndPaste(settings, usage, history);
+}
+
+Task<void> prepareModel(SpeechManager& speech)
+{
+    try {
+        co_await speech.ensureJapaneseModel();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent) : QObject(parent), m_log(log)
+{
+    m_store = std::make_unique<JsonFileStore>(JsonFileStore::defaultPath(), m_log);
+    m_settings = std::make_unique<AppSettings>(*m_store);
+    m_desktop = DesktopBackend::create(m_log);
+    m_network = std::make_unique<QNetworkAccessManager>();
+    m_gemini = std::make_unique<GeminiService>(m_log, m_clock, [this] { return m_settings->geminiBaseUrl(); });
+    m_recognizer = makeLocalRecognizer(m_log, *m_settings, *m_network);
+    m_audio = std::make_unique<QtAudioInput>(m_log);
+    m_debugLog = std::make_unique<DebugLog>();
+    m_paste = std::make_unique<PasteService>(m_log, m_clock, *m_desktop.pasteboard, *m_desktop.input);
+    m_speech = std::make_unique<SpeechManager>(m_log, m_clock, *m_recognizer, *m_audio, *m_desktop.workspace,
+                                               *m_debugLog, PipelineServices{m_gemini.get(), m_paste.get()},
+                                               SoxrConverter::factory());
+    m_panel = std::make_unique<RecordingPanelController>(m_log, m_clock);
+    m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
+    m_usage = std::make_unique<UsageTracker>(*m_store);
+    m_updater = std::make_unique<UpdaterService>(m_log, m_clock, *m_settings, *m_network,
+                                                 QStringLiteral(VELUTANORA_VERSION));
+    if (!m_desktop.problem.isEmpty())
+        m_speech->setStatusMessage(DesktopBackend::unsupportedStatus());
+
+    m_tray = new QSystemTrayIcon(this);
+    m_menu = new QMenu;
+    m_tray->setContextMenu(m_menu);
+    connect(m_menu, &QMenu::aboutToShow, this, &VelutanoraApp::rebuildMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            openSettings();
+    });
+    for (auto signal : {&SpeechManager::isRecordingChanged, &SpeechManager::isRewritingChanged,
+                        &SpeechManager::isProcessingPipelineChanged, &SpeechManager::stealthCompletionVisibleChanged,
+                        &SpeechManager::silenceCountdownChanged, &SpeechManager::isContinuousModeChanged,
+                        &SpeechManager::statusMessageChanged})
+        connect(m_speech.get(), signal, this, &VelutanoraApp::refreshTray);
+    connect(m_settings.get(), &AppSettings::stealthModeChanged, this, &VelutanoraApp::refreshTray);
+    connect(m_settings.get(), &AppSettings::launchAtLoginChanged, this, [this] {
+        const QString failure = Autostart::apply(m_settings->launchAtLogin(), QCoreApplication::applicationFilePath());
+        if (!failure.isEmpty())
+            m_log.line(QStringLiteral("⚠️ [Autostart] %1").arg(failure));
+    });
+    connect(m_updater.get(), &UpdaterService::checked, this,
+            [this](UpdaterService::Outcome outcome, bool userInitiated) { showUpdateResult(static_cast<int>(outcome), userInitiated); });
+    rebuildMenu();
+    refreshTray();
+}
+
+VelutanoraApp::~VelutanoraApp()
+{
+    delete m_menu;
+    delete m_window;
+}
+
+void VelutanoraApp::launch(bool autostart)
+{
+    m_tray->show();
+    m_updater->start();
+    if (!autostart)
+        openSettings();
+    startupTask();
+}
+
+bool VelutanoraApp::geminiFlag() const
+{
+    return !m_settings->geminiApiKey().isEmpty() && m_settings->correctionMode() != CorrectionMode::Instant;
+}
+
+void VelutanoraApp::setupHotkeyIfNeeded()
+{
+    if (m_hotkeys)
+        return;
+    m_log.line(QStringLiteral("🔑 Accessibility trusted: ") + boolText(m_desktop.input->isAllowed()));
+    m_hotkeys = std::make_unique<HotkeyManager>(HotkeyManager::Dependencies{
+        m_log, m_clock, *m_speech, *m_settings, m_usage.get(), m_history.get(), *m_panel, m_gemini.get(),
+        *m_desktop.keyboard, *m_desktop.input});
+    m_hotkeys->startMonitoring();
+}
+
+void VelutanoraApp::startupTask()
+{
+    m_speech->workspaceMonitor().startTracking();
+    setupHotkeyIfNeeded();
+    m_panel->bind(m_speech.get(), m_settings.get(), m_usage.get(), m_history.get());
+    spawn(prepareModel(*m_speech));
+    m_startedUp = true;
+}
+
+void VelutanoraApp::openSettings()
+{
+    if (!m_window) {
+        m_window = new ContentView(*m_settings, *m_history, *m_usage);
+        m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+        m_window->setWindowIcon(Icons::icon(QStringLiteral("velutanora"), Qt::black));
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void VelutanoraApp::handleCommand(const QString& command)
+{
+    if (!m_startedUp)
+        startupTask();
+    if (command == QLatin1String("toggle") && m_hotkeys)
+        m_hotkeys->handleStartStopToggle(m_desktop.workspace->frontmostApplication());
+    else if (command == QLatin1String("cancel") && m_hotkeys)
+        m_hotkeys->performCancel();
+    else
+        openSettings();
+}
+
+QString VelutanoraApp::iconNameFor(bool stealthMode, bool completionVisible, bool rewriting, bool pipelineRunning,
+                                   bool recording, std::optional<int> countdown, bool continuous)
+{
+    if (!stealthMode)
+        return recording ? QStringLiteral("mic.fill") : QStringLiteral("mic");
+    if (completionVisible)
+        return QStringLiteral("checkmark.circle.fill");
+    if (rewriting || pipelineRunning)
+        return QStringLiteral("ellipsis.circle");
+    if (!recording)
+        return QStringLiteral("mic");
+    if (countdown && *countdown >= 1 && continuous)
+        return QString::number(*countdown) + QStringLiteral(".circle.fill");
+    return QStringLiteral("mic.fill");
+}
+
+QString VelutanoraApp::menuBarIconName() const
+{
+    return iconNameFor(m_settings->stealthMode(), m_speech->stealthCompletionVisible(), m_speech->isRewriting(),
+                       m_speech->isProcessingPipeline(), m_speech->isRecording(), m_speech->silenceCountdown(),
+                       m_speech->isContinuousMode());
+}
+
+void VelutanoraApp::refreshTray()
+{
+    const QString name = menuBarIconName();
+    const QColor color = name == QLatin1String("mic.fill") || name.endsWith(QLatin1String(".circle.fill"))
+                             ? QColor(0xcc, 0x33, 0x1a)
+                             : QColor(0x8e, 0x8e, 0x93);
+    m_tray->setIcon(Icons::icon(name, color));
+    m_tray->setToolTip(QStringLiteral("Velutanora — ") + m_speech->statusMessage());
+}
+
+void VelutanoraApp::rebuildMenu()
+{
+    m_menu->clear();
+    if (m_speech->isRecording()) {
+        m_menu->addAction(QStringLiteral("録音停止"), this, [this] {
+            spawn(stopAndProcess(*m_speech, geminiFlag(), *m_settings, m_usage.get(), m_history.get()));
+        });
+        m_menu->addAction(QStringLiteral("キャンセル"), this, [this] { m_speech->cancelRecording(); });
+    } else {
+        m_menu->addAction(QStringLiteral("録音開始"), this, [this] {
+            m_speech->workspaceMonitor().chooseTarget(m_desktop.workspace->frontmostApplication());
+            spawn(startIgnoringFailure(*m_speech, geminiFlag(), m_settings->contextualStrings()));
+        });
+    }
+    m_menu->addSeparator();
+    QMenu* modes = m_menu->addMenu(QStringLiteral("校正モード"));
+    for (CorrectionMode mode : allCorrectionModes) {
+        QAction* a = modes->addAction(displayName(mode), this, [this, mode] { m_settings->setCorrectionMode(mode); });
+        if (mode == m_settings->correctionMode())
+            a->setIcon(Icons::icon(QStringLiteral("checkmark"), m_menu->palette().color(QPalette::WindowText)));
+    }
+    m_menu->addSeparator();
+    QAction* stealth = m_menu->addAction(QStringLiteral("ステルスモード"));
+    stealth->setCheckable(true);
+    stealth->setChecked(m_settings->stealthMode());
+    connect(stealth, &QAction::toggled, this, [this](bool on) { m_settings->setStealthMode(on); });
+    m_menu->addSeparator();
+    QAction* check = m_menu->addAction(QStringLiteral("アップデートを確認..."), this, [this] { m_updater->checkForUpdates(true); });
+    check->setEnabled(m_updater->canCheckForUpdates());
+    QAction* automatic = m_menu->addAction(QStringLiteral("自動でアップデートを確認"));
+    automatic->setCheckable(true);
+    automatic->setChecked(m_updater->automaticallyChecksForUpdates());
+    connect(automatic, &QAction::toggled, this, [this](bool on) { m_updater->setAutomaticallyChecksForUpdates(on); });
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("設定を開く"), this, &VelutanoraApp::openSettings);
+    m_menu->addAction(QStringLiteral("Velutanora について"), this, [this] {
+        openSettings();
+        QMessageBox::about(m_window, QStringLiteral("Velutanora について"),
+                           QStringLiteral("<b>Velutanora</b> %1<br>ヴェルタノーラ — 日本語音声入力").arg(QStringLiteral(VELUTANORA_VERSION)));
+    });
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("終了"), qApp, &QCoreApplication::quit);
+}
+
+void VelutanoraApp::showUpdateResult(int outcome, bool userInitiated)
+{
+    const auto result = static_cast<UpdaterService::Outcome>(outcome);
+    if (result != UpdaterService::Outcome::UpdateAvailable && !userInitiated)
+        return;
+    auto* box = new QMessageBox(m_window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QStringLiteral("アップデート"));
+    box->setTextFormat(Qt::RichText);
+    if (result == UpdaterService::Outcome::UpdateAvailable) {
+        const auto& release = m_updater->lastRelease();
+        box->setText(QStringLiteral("新しいバージョン %1 があります（現在 %2）。<br><br>%3<br><br><a href=\"%4\">ダウンロードページを開く</a>")
+                         .arg(release.version.toHtmlEscaped(), QStringLiteral(VELUTANORA_VERSION),
+                              release.notes.toHtmlEscaped(), release.url.toString(QUrl::FullyEncoded).toHtmlEscaped()));
+        box->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+            label->setOpenExternalLinks(true);
+    } else if (result == UpdaterService::Outcome::UpToDate) {
+        box->setText(QStringLiteral("最新のバージョンです（%1）。").arg(QStringLiteral(VELUTANORA_VERSION)));
+    } else {
+        box->setText(QStringLiteral("アップデート情報を取得できませんでした。"));
+    }
+    box->open();
+}
+
+} // namespace vel

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "settings/AppSettings.h"
+
+#include <QWidget>
+
+class QListWidget;
+class QStackedWidget;
+
+namespace vel {
+
+class DictionaryView;
+class GeneralSettingsView;
+class HistoryView;
+class RecordingHistory;
+class ShortcutsView;
+class UsageTracker;
+class UsageView;
+
+// The settings window: a sidebar with the program's name and five sections, and the selected
+// section to its right. Follows the appearance mode.
+class ContentView final : public QWidget {
+    Q_OBJECT
+public:
+    enum class Section { Settings, History, Dictionary, Usage, Shortcuts };
+
+    ContentView(AppSettings& settings, RecordingHistory& history, UsageTracker& usage, QWidget* parent = nullptr);
+
+    static QString title(Section section);
+    static QString symbol(Section section);
+
+    void select(Section section);
+    Section selectedSection() const;
+    QWidget* sectionWidget(Section section) const;
+    QListWidget* sidebar() const { return m_sidebar; }
+
+    GeneralSettingsView* generalView() const { return m_general; }
+    HistoryView* historyView() const { return m_history; }
+    DictionaryView* dictionaryView() const { return m_dictionary; }
+    UsageView* usageView() const { return m_usage; }
+    ShortcutsView* shortcutsView() const { return m_shortcuts; }
+
+    // Light, dark, or the desktop's own palette.
+    static void applyAppearance(QWidget* window, AppearanceMode mode);
+
+private:
+    AppSettings& m_settings;
+    QListWidget* m_sidebar;
+    QStackedWidget* m_stack;
+    GeneralSettingsView* m_general;
+    HistoryView* m_history;
+    DictionaryView* m_dictionary;
+    UsageView* m_usage;
+    ShortcutsView* m_shortcuts;
+};
+
+} // namespace vel

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QSlider;
+
+namespace vel {
+
+class AppSettings;
+class SegmentedPicker;
+
+// The "設定" section: every control bound to a setting, written through at once.
+class GeneralSettingsView final : public QWidget {
+    Q_OBJECT
+public:
+    explicit GeneralSettingsView(AppSettings& settings, QWidget* parent = nullptr);
+
+    static QString correctionNote(int modeIndex);
+    static QString continuousNote(int modeIndex);
+
+    QLineEdit* apiKeyField() const { return m_apiKey; }
+    QLineEdit* occupationField() const { return m_occupation; }
+    SegmentedPicker* appearancePicker() const { return m_appearance; }
+    SegmentedPicker* correctionPicker() const { return m_correction; }
+    SegmentedPicker* continuousPicker() const { return m_continuous; }
+    QCheckBox* stealthToggle() const { return m_stealth; }
+    QCheckBox* poorDictionToggle() const { return m_poorDiction; }
+    QCheckBox* fillersToggle() const { return m_fillers; }
+    QCheckBox* launchAtLoginToggle() const { return m_launchAtLogin; }
+    QSlider* silenceSlider() const { return m_silence; }
+    QWidget* silenceRow() const { return m_silenceRow; }
+    QLabel* silenceValue() const { return m_silenceValue; }
+    QLabel* correctionNoteLabel() const { return m_correctionNote; }
+    QLabel* continuousNoteLabel() const { return m_continuousNote; }
+
+private:
+    void refresh();
+
+    AppSettings& m_settings;
+    QLineEdit* m_apiKey;
+    QLineEdit* m_occupation;
+    SegmentedPicker* m_appearance;
+    SegmentedPicker* m_correction;
+    SegmentedPicker* m_continuous;
+    QCheckBox* m_stealth;
+    QCheckBox* m_poorDiction;
+    QCheckBox* m_fillers;
+    QCheckBox* m_launchAtLogin;
+    QSlider* m_silence;
+    QWidget* m_silenceRow;
+    QWidget* m_silenceNote;
+    QLabel* m_silenceValue;
+    QLabel* m_correctionNote;
+    QLabel* m_continuousNote;
+};
+
+} // namespace vel

@@ -1,0 +1,110 @@
+#include "ui/GlassCard.h"
+
+#include "ui/Icons.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vel {
+
+GlassCard::GlassCard(int spacing, QWidget* parent) : QFrame(parent), m_layout(new QVBoxLayout(this))
+{
+    m_layout->setContentsMargins(16, 16, 16, 16);
+    m_layout->setSpacing(spacing);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+}
+
+void GlassCard::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
+    p.fillPath(path, dark ? QColor(255, 255, 255, 20) : QColor(255, 255, 255, 150));
+    p.setPen(QPen(dark ? QColor(255, 255, 255, 30) : QColor(0, 0, 0, 20), 1));
+    p.drawPath(path);
+}
+
+QWidget* makeHeading(const QString& text, const QString& symbol, QWidget* parent)
+{
+    auto* w = new QWidget(parent);
+    auto* row = new QHBoxLayout(w);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    auto* icon = new QLabel(w);
+    icon->setPixmap(Icons::pixmap(symbol, w->palette().color(QPalette::WindowText), 16, w->devicePixelRatioF()));
+    auto* label = new QLabel(text, w);
+    QFont f = label->font();
+    f.setBold(true);
+    label->setFont(f);
+    row->addWidget(icon);
+    row->addWidget(label);
+    row->addStretch();
+    w->setObjectName(QStringLiteral("heading:") + text);
+    return w;
+}
+
+QLabel* makeNote(const QString& text, QWidget* parent)
+{
+    auto* note = new QLabel(text, parent);
+    note->setWordWrap(true);
+    QFont f = note->font();
+    f.setPointSizeF(f.pointSizeF() * 0.85);
+    note->setFont(f);
+    QPalette pal = note->palette();
+    QColor c = pal.color(QPalette::WindowText);
+    c.setAlphaF(0.6f);
+    pal.setColor(QPalette::WindowText, c);
+    note->setPalette(pal);
+    return note;
+}
+
+SegmentedPicker::SegmentedPicker(const QString& label, const QStringList& segments, QWidget* parent)
+    : QWidget(parent), m_group(new QButtonGroup(this))
+{
+    setAccessibleName(label);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    for (int i = 0; i < segments.size(); ++i) {
+        auto* b = new QPushButton(segments.at(i), this);
+        b->setCheckable(true);
+        b->setFocusPolicy(Qt::TabFocus);
+        m_group->addButton(b, i);
+        row->addWidget(b);
+    }
+    m_group->setExclusive(true);
+    setStyleSheet(QStringLiteral("QPushButton { padding: 4px 10px; border: 1px solid rgba(128,128,128,0.35); "
+                                 "background: transparent; color: palette(button-text); } "
+                                 "QPushButton:checked { background: rgba(204,51,26,0.85); color: white; "
+                                 "border-color: rgba(204,51,26,0.85); }"));
+    connect(m_group, &QButtonGroup::idClicked, this, &SegmentedPicker::currentIndexChanged);
+}
+
+int SegmentedPicker::currentIndex() const { return m_group->checkedId(); }
+
+void SegmentedPicker::setCurrentIndex(int index)
+{
+    if (QAbstractButton* b = m_group->button(index))
+        b->setChecked(true);
+}
+
+QString SegmentedPicker::segmentText(int index) const
+{
+    QAbstractButton* b = m_group->button(index);
+    return b ? b->text() : QString();
+}
+
+void SegmentedPicker::clickSegment(int index)
+{
+    if (QAbstractButton* b = m_group->button(index))
+        b->click();
+}
+
+} // namespace vel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QFrame>
+#include <QLabel>
+#include <QStringList>
+
+class QButtonGroup;
+class QVBoxLayout;
+
+namespace vel {
+
+// The card every section groups its controls in: a translucent rounded rectangle ("glass")
+// over the window, padded 16 points.
+class GlassCard final : public QFrame {
+    Q_OBJECT
+public:
+    explicit GlassCard(int spacing = 8, QWidget* parent = nullptr);
+    QVBoxLayout* content() const { return m_layout; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QVBoxLayout* m_layout;
+};
+
+// A label with a symbol in the headline font.
+QWidget* makeHeading(const QString& text, const QString& symbol, QWidget* parent = nullptr);
+// A line of caption text in the secondary colour.
+QLabel* makeNote(const QString& text, QWidget* parent = nullptr);
+
+// A segmented picker: one checkable segment per choice, exactly one checked.
+class SegmentedPicker final : public QWidget {
+    Q_OBJECT
+public:
+    SegmentedPicker(const QString& label, const QStringList& segments, QWidget* parent = nullptr);
+    int currentIndex() const;
+    void setCurrentIndex(int index);
+    QString segmentText(int index) const;
+    void clickSegment(int index);
+
+signals:
+    void currentIndexChanged(int index);
+
+private:
+    QButtonGroup* m_group;
+};
+
+} // namespace vel

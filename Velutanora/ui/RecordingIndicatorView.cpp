@@ -1,0 +1,413 @@
+#include "ui/RecordingIndicatorView.h"
+
+#include "common/Clock.h"
+#include "recording/SpeechManager.h"
+#include "settings/RecordingHistory.h"
+#include "settings/UsageTracker.h"
+#include "ui/Icons.h"
+#include "ui/RecordingPanelController.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+
+namespace vel {
+
+namespace {
+
+const QColor kVermillion = QColor::fromRgbF(0.8f, 0.2f, 0.1f, 1.0f);
+
+// A small turning arc, like a platform spinner.
+class Spinner final : public QWidget {
+public:
+    explicit Spinner(QWidget* parent = nullptr) : QWidget(parent)
+    {
+        setFixedSize(14, 14);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_angle = (m_angle + 30) % 360;
+            update();
+        });
+    }
+    QColor color;
+
+protected:
+    void showEvent(QShowEvent*) override { m_timer.start(80); }
+    void hideEvent(QHideEvent*) override { m_timer.stop(); }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(color, 2, Qt::SolidLine, Qt::RoundCap));
+        p.drawArc(QRectF(2, 2, 10, 10), -m_angle * 16, 270 * 16);
+    }
+
+private:
+    QTimer m_timer;
+    int m_angle = 0;
+};
+
+// The red dot that breathes while recording.
+class RecordingDot final : public QWidget {
+public:
+    explicit RecordingDot(QWidget* parent = nullptr) : QWidget(parent)
+    {
+        setFixedSize(10, 10);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_bright = !m_bright;
+            update();
+        });
+    }
+
+protected:
+    void showEvent(QShowEvent*) override { m_timer.start(600); }
+    void hideEvent(QHideEvent*) override { m_timer.stop(); }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setOpacity(m_bright ? 1.0 : 0.3);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0xff, 0x3b, 0x30));
+        p.drawEllipse(rect());
+    }
+
+private:
+    QTimer m_timer;
+    bool m_bright = true;
+};
+
+QToolButton* circleButton(QWidget* parent)
+{
+    auto* b = new QToolButton(parent);
+    b->setFixedSize(26, 26);
+    b->setIconSize(QSize(15, 15));
+    b->setAutoRaise(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+} // namespace
+
+AudioLevelBars::AudioLevelBars(QColor color, int barCount, QWidget* parent)
+    : QWidget(parent), m_color(std::move(color)), m_barCount(barCount)
+{
+    setFixedSize(48, 18);
+}
+
+int AudioLevelBars::litBars(float level, int barCount)
+{
+    const float scaled = std::min(level * 5.0f, 1.0f);
+    int lit = 0;
+    for (int i = 0; i < barCount; ++i) {
+        if (static_cast<float>(i) / static_cast<float>(barCount) < scaled)
+            ++lit;
+    }
+    return lit;
+}
+
+void AudioLevelBars::setLevel(float level)
+{
+    if (level == m_level)
+        return;
+    m_level = level;
+    update();
+}
+
+void AudioLevelBars::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int lit = litBars(m_level, m_barCount);
+    const double gap = 2;
+    const double w = (width() - gap * (m_barCount - 1)) / m_barCount;
+    for (int i = 0; i < m_barCount; ++i) {
+        const QRectF bar(i * (w + gap), 0, w, height());
+        if (i < lit) {
+            QLinearGradient g(bar.bottomLeft(), bar.topLeft());
+            g.setColorAt(0, m_color);
+            g.setColorAt(1, QColor(0xff, 0x95, 0x00));
+            p.setBrush(g);
+        } else {
+            QColor grey(0x8e, 0x8e, 0x93);
+            grey.setAlphaF(0.3f);
+            p.setBrush(grey);
+        }
+        p.setPen(Qt::NoPen);
+        p.drawRoundedRect(bar, 1, 1);
+    }
+}
+
+RecordingIndicatorView::RecordingIndicatorView(SpeechManager& speech, RecordingPanelController& controller,
+                                               AppSettings* settings, UsageTracker* usageTracker,
+                                               RecordingHistory* history, QWidget* parent)
+    : QWidget(parent), m_speech(speech), m_controller(controller), m_settings(settings), m_usage(usageTracker),
+      m_history(history)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    m_faces = new QStackedWidget(this);
+    m_faces->setAttribute(Qt::WA_TranslucentBackground);
+
+    auto makeRow = [this](int spacing) {
+        auto* page = new QWidget(m_faces);
+        auto* row = new QHBoxLayout(page);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(spacing);
+        m_faces->addWidget(page);
+        return row;
+    };
+
+    // Confirmation.
+    QHBoxLayout* done = makeRow(6);
+    m_confirmationIcon = new QLabel;
+    m_confirmation = new QLabel;
+    done->addWidget(m_confirmationIcon);
+    done->addWidget(m_confirmation);
+
+    // Busy faces.
+    for (const QString& text : {QStringLiteral("認識中..."), QStringLiteral("処理中...")}) {
+        QHBoxLayout* busy = makeRow(8);
+        busy->addWidget(new Spinner);
+        busy->addWidget(new QLabel(text));
+    }
+
+    // Recording controls.
+    QHBoxLayout* rec = makeRow(8);
+    m_modeButton = circleButton(this);
+    m_continuousButton = circleButton(this);
+    m_dot = new RecordingDot;
+    m_bars = new AudioLevelBars(kVermillion, 10);
+    m_time = new QLabel;
+    m_stop = new QToolButton;
+    m_stop->setFixedSize(24, 24);
+    m_stop->setIconSize(QSize(12, 12));
+    m_stop->setIcon(Icons::icon(QStringLiteral("stop.fill"), Qt::white));
+    m_stop->setFocusPolicy(Qt::NoFocus);
+    m_stop->setCursor(Qt::PointingHandCursor);
+    m_stop->setStyleSheet(QStringLiteral("QToolButton { background: %1; border-radius: 6px; border: none; }").arg(kVermillion.name()));
+    for (QWidget* w : std::initializer_list<QWidget*>{m_modeButton, m_continuousButton, m_dot, m_bars, m_time, m_stop})
+        rec->addWidget(w, 0, Qt::AlignVCenter);
+    connect(m_modeButton, &QToolButton::clicked, this, &RecordingIndicatorView::clickModeButton);
+    connect(m_continuousButton, &QToolButton::clicked, this, &RecordingIndicatorView::clickContinuousButton);
+    connect(m_stop, &QToolButton::clicked, this, &RecordingIndicatorView::clickStop);
+    m_modeButton->installEventFilter(this);
+
+    m_bubble = new QLabel(this);
+    m_bubble->setAlignment(Qt::AlignCenter);
+    m_bubble->hide();
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addStretch();
+    auto* centre = new QHBoxLayout;
+    centre->addStretch();
+    centre->addWidget(m_faces);
+    centre->addStretch();
+    outer->addLayout(centre);
+    outer->addStretch();
+
+    for (auto signal : {&SpeechManager::isRecordingChanged, &SpeechManager::isRewritingChanged,
+                        &SpeechManager::elapsedTimeChanged, &SpeechManager::isContinuousModeChanged,
+                        &SpeechManager::continuousAutoEnterChanged, &SpeechManager::silenceCountdownChanged})
+        connect(&m_speech, signal, this, &RecordingIndicatorView::refresh);
+    connect(&m_speech, &SpeechManager::audioLevelChanged, this, [this] { m_bars->setLevel(m_speech.audioLevel()); });
+    connect(&m_controller, &RecordingPanelController::showCopiedChanged, this, &RecordingIndicatorView::refresh);
+    if (m_settings) {
+        connect(m_settings, &AppSettings::correctionModeChanged, this, &RecordingIndicatorView::refresh);
+        connect(m_settings, &AppSettings::continuousModeChanged, this, &RecordingIndicatorView::refresh);
+    }
+    applyAppearance(AppearanceMode::System);
+}
+
+RecordingIndicatorView::~RecordingIndicatorView() = default;
+
+RecordingIndicatorView::Face RecordingIndicatorView::faceFor(bool showCopied, bool isRewriting, bool isRecording)
+{
+    if (showCopied)
+        return Face::Confirmation;
+    if (isRewriting)
+        return Face::Recognizing;
+    if (!isRecording)
+        return Face::Processing;
+    return Face::Recording;
+}
+
+QString RecordingIndicatorView::formatTime(double seconds)
+{
+    const auto whole = static_cast<long long>(std::trunc(seconds));
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString RecordingIndicatorView::modeSymbol(CorrectionMode mode)
+{
+    switch (mode) {
+    case CorrectionMode::Instant: return QStringLiteral("bolt");
+    case CorrectionMode::Fast: return QStringLiteral("wand.and.rays");
+    case CorrectionMode::Quality: return QStringLiteral("sparkles");
+    }
+    return QStringLiteral("bolt");
+}
+
+void RecordingIndicatorView::applyAppearance(AppearanceMode mode)
+{
+    m_dark = mode == AppearanceMode::Dark
+             || (mode == AppearanceMode::System && palette().color(QPalette::Window).lightness() < 128);
+    refresh();
+}
+
+QString RecordingIndicatorView::confirmationText() const
+{
+    return m_speech.isContinuousMode() && m_speech.continuousAutoEnter() ? QStringLiteral("送信しました")
+                                                                         : QStringLiteral("ペーストしました");
+}
+
+QString RecordingIndicatorView::timeText() const { return m_time->text(); }
+
+bool RecordingIndicatorView::isModeBubbleVisible() const { return !m_bubble->isHidden(); }
+
+void RecordingIndicatorView::refresh()
+{
+    const QColor primary = m_dark ? QColor(0xf2, 0xf2, 0xf7) : QColor(0x1c, 0x1c, 0x1e);
+    const QColor secondary = m_dark ? QColor(0xae, 0xae, 0xb2) : QColor(0x6c, 0x6c, 0x70);
+    setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; } QToolButton[circle=\"true\"] { background: %2; "
+                                 "border-radius: 13px; border: none; }")
+                      .arg(primary.name(), m_dark ? QStringLiteral("rgba(255,255,255,0.12)") : QStringLiteral("rgba(0,0,0,0.08)")));
+    m_modeButton->setProperty("circle", true);
+    m_continuousButton->setProperty("circle", true);
+    for (auto* spinner : findChildren<QWidget*>()) {
+        if (auto* s = dynamic_cast<Spinner*>(spinner))
+            s->color = primary;
+    }
+
+    m_face = faceFor(m_controller.showCopied(), m_speech.isRewriting(), m_speech.isRecording());
+    m_faces->setCurrentIndex(static_cast<int>(m_face));
+    m_confirmationIcon->setPixmap(Icons::pixmap(QStringLiteral("checkmark.circle.fill"), QColor(0x34, 0xc7, 0x59), 16, devicePixelRatioF()));
+    m_confirmation->setText(confirmationText());
+
+    const CorrectionMode mode = m_settings ? m_settings->correctionMode() : CorrectionMode::Instant;
+    m_modeButton->setIcon(Icons::icon(modeSymbol(mode), primary));
+    const bool continuousOn = m_settings && m_settings->continuousMode() != ContinuousMode::Off;
+    m_continuousButton->setIcon(Icons::icon(continuousOn ? QStringLiteral("repeat.circle.fill") : QStringLiteral("repeat.circle"),
+                                            continuousOn ? QColor(0xff, 0x95, 0x00) : primary));
+    m_bubble->setText(m_settings ? displayName(mode) : QString());
+    m_bubble->setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; font-weight: 500; background: %2; "
+                                           "border-radius: 9px; padding: 4px 8px; }")
+                                .arg(secondary.name(), m_dark ? QStringLiteral("rgba(44,44,46,0.92)") : QStringLiteral("rgba(255,255,255,0.92)")));
+
+    const std::optional<int> countdown = m_speech.silenceCountdown();
+    if (m_speech.isContinuousMode() && countdown && *countdown >= 1) {
+        m_time->setText(QString::number(*countdown));
+        m_time->setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 18px; font-weight: bold; }").arg(secondary.name()));
+    } else if (m_speech.isContinuousMode()) {
+        m_time->setText(QString());
+    } else {
+        m_time->setText(formatTime(m_speech.elapsedTime()));
+        m_time->setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; font-family: monospace; }").arg(primary.name()));
+    }
+    m_time->setVisible(!m_time->text().isEmpty());
+    if (m_bubble->isVisible() && (!m_speech.isRecording() || !m_settings))
+        m_bubble->hide();
+    update();
+}
+
+void RecordingIndicatorView::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRect content = m_faces->geometry().adjusted(-14, -8, 14, 8);
+    QPainterPath capsule;
+    capsule.addRoundedRect(content, content.height() / 2.0, content.height() / 2.0);
+    p.fillPath(capsule, m_dark ? QColor(30, 30, 32, 225) : QColor(250, 250, 252, 225));
+    p.setPen(QPen(m_dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 30), 1));
+    p.drawPath(capsule);
+    if (!m_bubble->isHidden()) {
+        m_bubble->adjustSize();
+        m_bubble->move(content.center().x() - m_bubble->width() / 2, std::max(0, content.top() - m_bubble->height() - 2));
+    }
+}
+
+void RecordingIndicatorView::showBubble(bool visible)
+{
+    if (visible && m_speech.isRecording() && m_settings) {
+        m_bubble->adjustSize();
+        m_bubble->show();
+        m_bubble->raise();
+    } else {
+        m_bubble->hide();
+    }
+    update();
+}
+
+void RecordingIndicatorView::clickModeButton()
+{
+    if (!m_settings)
+        return;
+    const auto& all = allCorrectionModes;
+    const auto it = std::find(all.begin(), all.end(), m_settings->correctionMode());
+    const size_t index = it == all.end() ? 0 : static_cast<size_t>(it - all.begin());
+    m_settings->setCorrectionMode(all[(index + 1) % all.size()]);
+    showBubble(true);
+    QPointer<RecordingIndicatorView> self(this);
+    m_hoverTimer = m_controller.clock().schedule(1.5, false, [self] {
+        if (self)
+            self->showBubble(false);
+    });
+}
+
+void RecordingIndicatorView::hoverModeButton(bool inside)
+{
+    m_hoverTimer.reset();
+    if (!inside) {
+        showBubble(false);
+        return;
+    }
+    QPointer<RecordingIndicatorView> self(this);
+    m_hoverTimer = m_controller.clock().schedule(1.0, false, [self] {
+        if (self)
+            self->showBubble(true);
+    });
+}
+
+bool RecordingIndicatorView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_modeButton) {
+        if (event->type() == QEvent::Enter)
+            hoverModeButton(true);
+        else if (event->type() == QEvent::Leave)
+            hoverModeButton(false);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void RecordingIndicatorView::clickContinuousButton()
+{
+    if (!m_settings)
+        return;
+    const auto& all = allContinuousModes;
+    const auto it = std::find(all.begin(), all.end(), m_settings->continuousMode());
+    const size_t index = it == all.end() ? 0 : static_cast<size_t>(it - all.begin());
+    m_settings->setContinuousMode(all[(index + 1) % all.size()]);
+}
+
+void RecordingIndicatorView::clickStop()
+{
+    const bool needsGeminiAudio = m_settings && !m_settings->geminiApiKey().isEmpty()
+                                  && m_settings->correctionMode() != CorrectionMode::Instant;
+    spawn(stopAndProcess(needsGeminiAudio));
+}
+
+Task<void> RecordingIndicatorView::stopAndProcess(bool needsGeminiAudio)
+{
+    QPointer<RecordingIndicatorView> self(this);
+    co_await m_speech.stopRecording(!needsGeminiAudio);
+    if (!self || !m_settings)
+        co_return;
+    co_await m_speech.processAndPaste(*m_settings, m_usage, m_history);
+}
+
+} // namespace vel

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "common/Task.h"
+#include "settings/AppSettings.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QStackedWidget;
+class QToolButton;
+
+namespace vel {
+
+class ClockTimer;
+class RecordingHistory;
+class RecordingPanelController;
+class SpeechManager;
+class UsageTracker;
+
+// The level meter: bars lit from the left as the level rises (level × 5, full at 0.2).
+class AudioLevelBars final : public QWidget {
+    Q_OBJECT
+public:
+    explicit AudioLevelBars(QColor color, int barCount = 10, QWidget* parent = nullptr);
+    void setLevel(float level);
+    float level() const { return m_level; }
+    static int litBars(float level, int barCount);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QColor m_color;
+    int m_barCount;
+    float m_level = 0;
+};
+
+// The content of the recording panel: a capsule that shows one of four faces (confirmation,
+// "認識中...", "処理中...", or the recording controls with the level meter, the time or the
+// silence countdown, the mode buttons and the stop button).
+class RecordingIndicatorView final : public QWidget {
+    Q_OBJECT
+public:
+    enum class Face { Confirmation, Recognizing, Processing, Recording };
+
+    RecordingIndicatorView(SpeechManager& speech, RecordingPanelController& controller, AppSettings* settings,
+                           UsageTracker* usageTracker, RecordingHistory* history, QWidget* parent = nullptr);
+    ~RecordingIndicatorView() override;
+
+    static Face faceFor(bool showCopied, bool isRewriting, bool isRecording);
+    // m:ss of whole seconds (0:00, 1:15, 10:00).
+    static QString formatTime(double seconds);
+    static QString modeSymbol(CorrectionMode mode);
+
+    void applyAppearance(AppearanceMode mode);
+    Face face() const { return m_face; }
+    QString timeText() const;
+    QString confirmationText() const;
+    bool isModeBubbleVisible() const;
+
+    // The controls, for tests and for keyboard-free use.
+    void clickModeButton();
+    void clickContinuousButton();
+    void clickStop();
+    void hoverModeButton(bool inside);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void refresh();
+    void showBubble(bool visible);
+    Task<void> stopAndProcess(bool needsGeminiAudio);
+
+    SpeechManager& m_speech;
+    RecordingPanelController& m_controller;
+    QPointer<AppSettings> m_settings;
+    QPointer<UsageTracker> m_usage;
+    QPointer<RecordingHistory> m_history;
+    Face m_face = Face::Processing;
+    bool m_dark = false;
+    QStackedWidget* m_faces;
+    QLabel* m_confirmationIcon;
+    QLabel* m_confirmation;
+    QToolButton* m_modeButton;
+    QToolButton* m_continuousButton;
+    QWidget* m_dot;
+    AudioLevelBars* m_bars;
+    QLabel* m_time;
+    QToolButton* m_stop;
+    QLabel* m_bubble;
+    std::unique_ptr<ClockTimer> m_hoverTimer;
+};
+
+} // namespace vel

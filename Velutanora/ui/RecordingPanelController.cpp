@@ -1,0 +1,201 @@
+#include "ui/RecordingPanelController.h"
+
+#include "common/Clock.h"
+#include "common/Logger.h"
+#include "recording/SpeechManager.h"
+#include "settings/AppSettings.h"
+#include "settings/RecordingHistory.h"
+#include "settings/UsageTracker.h"
+#include "ui/RecordingIndicatorView.h"
+#include "ui/RecordingPanel.h"
+
+#include <QPropertyAnimation>
+
+namespace vel {
+
+RecordingPanelController::RecordingPanelController(Logger& log, Clock& clock, QObject* parent)
+    : QObject(parent), m_log(log), m_clock(clock)
+{
+}
+
+RecordingPanelController::~RecordingPanelController()
+{
+    m_feedbackTask.cancel();
+    delete m_panel;
+}
+
+bool RecordingPanelController::isPanelVisible() const { return m_panel && m_panel->isVisible(); }
+
+void RecordingPanelController::setShowCopied(bool value)
+{
+    if (m_showCopied == value)
+        return;
+    m_showCopied = value;
+    emit showCopiedChanged();
+}
+
+void RecordingPanelController::bind(SpeechManager* speechManager, AppSettings* settings, UsageTracker* usageTracker,
+                                    RecordingHistory* history)
+{
+    m_speech = speechManager;
+    m_settings = settings;
+    m_usage = usageTracker;
+    m_history = history;
+    for (const auto& c : m_observation)
+        disconnect(c);
+    m_observation.clear();
+    if (!m_speech)
+        return;
+    m_lastRecording = m_speech->isRecording();
+    m_lastComplete = m_speech->isProcessingComplete();
+    m_lastCancelled = m_speech->isCancelled();
+    // Several changes in quick succession are read together, once.
+    auto wake = [this] {
+        if (m_observePending)
+            return;
+        m_observePending = true;
+        QMetaObject::invokeMethod(this, [this] { observe(); }, Qt::QueuedConnection);
+    };
+    m_observation << connect(m_speech, &SpeechManager::isRecordingChanged, this, wake)
+                  << connect(m_speech, &SpeechManager::isProcessingCompleteChanged, this, wake)
+                  << connect(m_speech, &SpeechManager::isCancelledChanged, this, wake);
+}
+
+void RecordingPanelController::observe()
+{
+    m_observePending = false;
+    if (!m_speech)
+        return;
+    const bool recording = m_speech->isRecording();
+    const bool complete = m_speech->isProcessingComplete();
+    const bool cancelled = m_speech->isCancelled();
+    if (recording != m_lastRecording) {
+        m_log.line(QStringLiteral("📺 [PANEL] isRecording changed: ") + boolText(recording));
+        if (recording) {
+            m_log.line(QStringLiteral("📺 [PANEL] → calling show()"));
+            show();
+        }
+    }
+    if (complete != m_lastComplete) {
+        m_log.line(QStringLiteral("📺 [PANEL] isProcessingComplete changed: ") + boolText(complete));
+        if (complete) {
+            if (!m_speech->isContinuousMode())
+                showCopiedFeedback();
+            else
+                setShowCopied(true); // the panel stays up for the next turn of the loop
+        }
+    }
+    if (cancelled != m_lastCancelled) {
+        m_log.line(QStringLiteral("📺 [PANEL] isCancelled changed: ") + boolText(cancelled));
+        if (cancelled) {
+            m_log.line(QStringLiteral("📺 [PANEL] → calling hideImmediately()"));
+            hideImmediately();
+        }
+    }
+    m_lastRecording = recording;
+    m_lastComplete = complete;
+    m_lastCancelled = cancelled;
+}
+
+void RecordingPanelController::constructPanel()
+{
+    if (m_panel || !m_speech)
+        return;
+    auto* view = new RecordingIndicatorView(*m_speech, *this, m_settings, m_usage, m_history);
+    m_panel = new RecordingPanel(view);
+    // The appearance is fixed when the panel is made.
+    if (m_settings)
+        view->applyAppearance(m_settings->appearanceMode());
+    m_fade = new QPropertyAnimation(m_panel, "windowOpacity", m_panel);
+}
+
+void RecordingPanelController::show()
+{
+    const bool stealth = m_settings && m_settings->stealthMode();
+    m_log.line(QStringLiteral("📺 [PANEL] show() called, speechManager exists: %1, stealth: %2")
+                   .arg(boolText(!m_speech.isNull()), boolText(stealth)));
+    if (!m_speech || stealth)
+        return;
+    m_feedbackTask.cancel();
+    m_feedbackTask = TaskHandle();
+    constructPanel();
+    if (!m_panel)
+        return;
+    setShowCopied(false);
+    if (m_panel->isVisible()) {
+        m_log.line(QStringLiteral("📺 [PANEL] show() skipped — already visible (showCopied reset)"));
+        // A fade-out under way must not close the panel that is being shown again.
+        m_fade->stop();
+        disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
+        m_panel->setWindowOpacity(1.0);
+        return;
+    }
+    m_panel->placeOnScreen();
+    m_panel->setWindowOpacity(0.0);
+    m_panel->show();
+    m_panel->raise();
+    m_fade->stop();
+    disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
+    m_fade->setDuration(100);
+    m_fade->setStartValue(0.0);
+    m_fade->setEndValue(1.0);
+    m_fade->start();
+}
+
+void RecordingPanelController::hide()
+{
+    m_log.line(QStringLiteral("📺 [PANEL] hide() called, panel exists: ") + boolText(m_panel != nullptr));
+    if (!m_panel)
+        return;
+    m_feedbackTask.cancel();
+    m_feedbackTask = TaskHandle();
+    m_fade->stop();
+    disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
+    m_fade->setDuration(250);
+    m_fade->setStartValue(m_panel->windowOpacity());
+    m_fade->setEndValue(0.0);
+    QPointer<RecordingPanelController> self(this);
+    connect(m_fade, &QPropertyAnimation::finished, this, [self] {
+        if (!self || !self->m_panel)
+            return;
+        self->m_panel->hide();
+        self->setShowCopied(false);
+    });
+    m_fade->start();
+}
+
+void RecordingPanelController::hideImmediately()
+{
+    m_log.line(QStringLiteral("📺 [PANEL] hideImmediately() called, panel exists: ") + boolText(m_panel != nullptr));
+    if (!m_panel)
+        return;
+    m_feedbackTask.cancel();
+    m_feedbackTask = TaskHandle();
+    m_fade->stop();
+    disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
+    m_panel->setWindowOpacity(0.0);
+    m_panel->hide();
+    setShowCopied(false);
+}
+
+Task<void> RecordingPanelController::delayedHide()
+{
+    QPointer<RecordingPanelController> self(this);
+    co_await sleepFor(m_clock, 2.0);
+    if (!self)
+        co_return;
+    const bool cancelled = co_await taskCancelled();
+    if (!cancelled)
+        hide();
+}
+
+void RecordingPanelController::showCopiedFeedback()
+{
+    if (!m_panel)
+        return;
+    setShowCopied(true);
+    m_feedbackTask.cancel();
+    m_feedbackTask = spawn(delayedHide());
+}
+
+} // namespace vel

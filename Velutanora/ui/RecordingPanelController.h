@@ -1,0 +1,71 @@
+#pragma once
+
+#include "common/Task.h"
+#include "desktop/DesktopSeams.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+class QPropertyAnimation;
+
+namespace vel {
+
+class AppSettings;
+class Clock;
+class Logger;
+class RecordingHistory;
+class RecordingPanel;
+class SpeechManager;
+class UsageTracker;
+
+// Owns the floating panel: shows and hides it with short fades, shows the confirmation after a
+// delivery, and follows the dictation state by itself once bound.
+class RecordingPanelController final : public QObject, public RecordingPanelControl {
+    Q_OBJECT
+public:
+    RecordingPanelController(Logger& log, Clock& clock, QObject* parent = nullptr);
+    ~RecordingPanelController() override;
+
+    void bind(SpeechManager* speechManager, AppSettings* settings, UsageTracker* usageTracker, RecordingHistory* history);
+
+    void show() override;
+    void hide();
+    void hideImmediately() override;
+    void showCopiedFeedback();
+
+    bool showCopied() const { return m_showCopied; }
+    RecordingPanel* panel() const { return m_panel; }
+    bool isPanelVisible() const;
+    Clock& clock() const { return m_clock; }
+
+signals:
+    void showCopiedChanged();
+
+private:
+    void setShowCopied(bool value);
+    void constructPanel();
+    void observe();
+    Task<void> delayedHide();
+
+    Logger& m_log;
+    Clock& m_clock;
+    RecordingPanel* m_panel = nullptr;
+    QPropertyAnimation* m_fade = nullptr;
+    bool m_showCopied = false;
+    TaskHandle m_feedbackTask;
+    QPointer<SpeechManager> m_speech;
+    QPointer<AppSettings> m_settings;
+    QPointer<UsageTracker> m_usage;
+    QPointer<RecordingHistory> m_history;
+    QList<QMetaObject::Connection> m_observation;
+    bool m_observePending = false;
+    bool m_lastRecording = false;
+    bool m_lastComplete = false;
+    bool m_lastCancelled = false;
+};
+
+} // namespace vel
