@@ -17,6 +17,11 @@ desktop_start() {
   openbox --sm-disable --config-file "$here/openbox-rc.xml" >"$scratch/openbox.log" 2>&1 &
   desktop_pids+=($!)
   for _ in $(seq 1 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
+  # A system tray (XEmbed; Qt uses it when there is no D-Bus session).
+  if command -v trayer >/dev/null; then
+    trayer --edge top --align right --widthtype request --height 24 >"$scratch/trayer.log" 2>&1 &
+    desktop_pids+=($!)
+  fi
   echo "X server for the tests on $DISPLAY" >&2
 }
 

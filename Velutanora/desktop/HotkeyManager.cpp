@@ -85,9 +85,17 @@ void HotkeyManager::scheduleEventTapRetry()
     });
 }
 
+void HotkeyManager::setPaused(bool paused)
+{
+    m_paused = paused;
+    updateSwallowedShortcuts();
+}
+
 QList<ShortcutKey> HotkeyManager::swallowedShortcutsNow() const
 {
     QList<ShortcutKey> out;
+    if (m_paused)
+        return out;
     const ShortcutKey start = m_settings.startShortcut();
     const ShortcutKey cancel = m_settings.cancelShortcut();
     if (!start.isLoneModifier())
@@ -127,6 +135,8 @@ void HotkeyManager::updateSwallowedShortcuts()
 
 bool HotkeyManager::handleTapKeyDown(const KeyEvent& event)
 {
+    if (m_paused)
+        return false;
     if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
         clearStartModifierPhantomBlock(QStringLiteral("key down"));
     const quint64 flags = event.flags & ShortcutKey::RelevantModifiers;
@@ -147,6 +157,8 @@ bool HotkeyManager::handleTapKeyDown(const KeyEvent& event)
 
 void HotkeyManager::handleKeyEvent(const KeyEvent& event)
 {
+    if (m_paused)
+        return;
     if (event.timestamp == m_lastKeyTimestamp)
         return;
     m_lastKeyTimestamp = event.timestamp;
@@ -180,6 +192,8 @@ void HotkeyManager::resetStartModifierState()
 
 void HotkeyManager::handleFlagsChanged(const KeyEvent& event)
 {
+    if (m_paused)
+        return;
     const ShortcutKey start = m_settings.startShortcut();
     const ShortcutKey cancel = m_settings.cancelShortcut();
     if (!start.isLoneModifier() && !cancel.isLoneModifier())

@@ -67,6 +67,10 @@ public:
     // The key shortcuts that must be swallowed now.
     QList<ShortcutKey> swallowedShortcutsNow() const;
 
+    // While paused (the shortcut recorder is capturing) nothing is swallowed or acted on.
+    void setPaused(bool paused);
+    bool isPaused() const { return m_paused; }
+
     bool isProcessing() const { return m_isProcessing; }
     const TaskHandle& processingTask() const { return m_processingTask; }
     bool isTapInstalled() const { return m_tapInstalled; }
@@ -111,6 +115,7 @@ private:
     double m_lastKeyTimestamp = 0;
     double m_lastFlagsTimestamp = 0;
     bool m_isProcessing = false;
+    bool m_paused = false;
     TaskHandle m_processingTask;
     QList<ShortcutKey> m_swallowed;
     QList<ShortcutKey> m_conflicts;

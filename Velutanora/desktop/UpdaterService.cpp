@@ -69,6 +69,8 @@ void UpdaterService::checkForUpdates(bool userInitiated)
 {
     if (!canCheckForUpdates())
         return;
+    m_checking = true;
+    emit canCheckForUpdatesChanged();
     spawn(check(userInitiated));
 }
 
@@ -82,8 +84,6 @@ bool UpdaterService::isNewer(const QString& published, const QString& current)
 Task<void> UpdaterService::check(bool userInitiated)
 {
     QPointer<UpdaterService> self(this);
-    m_checking = true;
-    emit canCheckForUpdatesChanged();
     QNetworkRequest request{QUrl(feedUrl())};
     request.setTransferTimeout(15000);
     QNetworkReply* reply = m_network.get(request);

@@ -29,6 +29,7 @@ public:
         QString notes;
     };
     enum class Outcome { UpdateAvailable, UpToDate, Failed };
+    Q_ENUM(Outcome)
 
     UpdaterService(Logger& log, Clock& clock, AppSettings& settings, QNetworkAccessManager& network,
                    QString currentVersion, QObject* parent = nullptr);

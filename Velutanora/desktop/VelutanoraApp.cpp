@@ -17,6 +17,7 @@
 #include "ui/ContentView.h"
 #include "ui/Icons.h"
 #include "ui/RecordingPanelController.h"
+#include "ui/ShortcutsView.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -148,6 +149,10 @@ void VelutanoraApp::openSettings()
         m_window = new ContentView(*m_settings, *m_history, *m_usage);
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
         m_window->setWindowIcon(Icons::icon(QStringLiteral("velutanora"), Qt::black));
+        connect(m_window->shortcutsView(), &ShortcutsView::capturingChanged, this, [this](bool capturing) {
+            if (m_hotkeys)
+                m_hotkeys->setPaused(capturing);
+        });
     }
     m_window->show();
     m_window->raise();

@@ -133,9 +133,10 @@ ContentView::ContentView(AppSettings& settings, RecordingHistory& history, Usage
     sideColumn->addWidget(header);
     m_sidebar = new QListWidget;
     m_sidebar->setFrameShape(QFrame::NoFrame);
-    m_sidebar->setStyleSheet(QStringLiteral("QListWidget { background: transparent; } QListWidget::item { padding: 6px; border-radius: 6px; color: palette(window-text); } "
+    m_sidebar->setStyleSheet(QStringLiteral("QListWidget { background: transparent; outline: 0; } QListWidget::item { padding: 6px; border-radius: 6px; color: palette(window-text); } "
                                              "QListWidget::item:selected { background: rgba(204,51,26,0.16); color: palette(window-text); }"));
     m_sidebar->setIconSize(QSize(18, 18));
+    m_sidebar->setFocusPolicy(Qt::NoFocus);
     for (Section s : kSections)
         new QListWidgetItem(Icons::icon(symbol(s), palette().color(QPalette::WindowText)), title(s), m_sidebar);
     sideColumn->addWidget(m_sidebar);

@@ -166,14 +166,18 @@ RecordingIndicatorView::RecordingIndicatorView(SpeechManager& speech, RecordingP
     QHBoxLayout* done = makeRow(6);
     m_confirmationIcon = new QLabel;
     m_confirmation = new QLabel;
+    done->addStretch();
     done->addWidget(m_confirmationIcon);
     done->addWidget(m_confirmation);
+    done->addStretch();
 
     // Busy faces.
     for (const QString& text : {QStringLiteral("認識中..."), QStringLiteral("処理中...")}) {
         QHBoxLayout* busy = makeRow(8);
+        busy->addStretch();
         busy->addWidget(new Spinner);
         busy->addWidget(new QLabel(text));
+        busy->addStretch();
     }
 
     // Recording controls.

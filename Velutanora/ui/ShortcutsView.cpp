@@ -103,6 +103,7 @@ void ShortcutRecorderView::startRecording()
     setFocus(Qt::OtherFocusReason);
     grabKeyboard();
     refresh();
+    emit recordingChanged(true);
 }
 
 void ShortcutRecorderView::stopRecording()
@@ -112,6 +113,7 @@ void ShortcutRecorderView::stopRecording()
     m_recording = false;
     releaseKeyboard();
     refresh();
+    emit recordingChanged(false);
 }
 
 void ShortcutRecorderView::keyPressEvent(QKeyEvent* event)
@@ -203,6 +205,10 @@ ShortcutsView::ShortcutsView(AppSettings& settings, QWidget* parent) : QWidget(p
         m_settings.setStartShortcut(ShortcutKey::defaultStart());
         m_settings.setCancelShortcut(ShortcutKey::defaultCancel());
     });
+    for (ShortcutRecorderView* recorder : {m_start, m_cancel})
+        connect(recorder, &ShortcutRecorderView::recordingChanged, this, [this] {
+            emit capturingChanged(m_start->isRecording() || m_cancel->isRecording());
+        });
     connect(m_esc, &QPushButton::clicked, this, [this] { m_settings.setCancelShortcut(ShortcutKey::defaultCancel()); });
     connect(&m_settings, &AppSettings::startShortcutChanged, this, &ShortcutsView::refresh);
     connect(&m_settings, &AppSettings::cancelShortcutChanged, this, &ShortcutsView::refresh);

@@ -23,6 +23,11 @@ public:
                          QWidget* parent = nullptr);
 
     bool isRecording() const { return m_recording; }
+
+signals:
+    void recordingChanged(bool recording);
+
+public:
     void startRecording();
     void stopRecording();
     void refresh();
@@ -53,6 +58,10 @@ public:
     ShortcutRecorderView* cancelRecorder() const { return m_cancel; }
     QPushButton* escButton() const { return m_esc; }
     QPushButton* defaultsButton() const { return m_defaults; }
+
+signals:
+    // A recorder is capturing: the global shortcuts must let its keys through meanwhile.
+    void capturingChanged(bool capturing);
 
 private:
     void refresh();

@@ -363,6 +363,20 @@ private slots:
         QVERIFY(!rig.speech.onSilenceDetected);
     }
 
+    void pausedWhileTheRecorderCaptures()
+    {
+        DictationRig rig;
+        rig.hotkeys.startMonitoring();
+        rig.hotkeys.setPaused(true);
+        QVERIFY(rig.keyboard.swallowedNow().isEmpty());
+        QVERIFY(!rig.keyboard.press(kSpace, kAlt));
+        rig.advance(0.2);
+        QVERIFY(!rig.speech.isRecording());
+        rig.hotkeys.setPaused(false);
+        QCOMPARE(rig.keyboard.swallowedNow(), (QList<ShortcutKey>{ShortcutKey::defaultStart()}));
+        QVERIFY(rig.keyboard.press(kSpace, kAlt));
+    }
+
     void qualityWithoutKeyWarmsButWaitsForSpeech()
     {
         DictationRig rig;

@@ -1,5 +1,6 @@
 #include "desktop/platform/X11Connection.h"
 
+#include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
 
 #include <X11/Xlib.h>
@@ -41,6 +42,10 @@ X11Connection::X11Connection(_XDisplay* display) : m_display(display)
 {
     m_notifier = new QSocketNotifier(ConnectionNumber(display), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &X11Connection::drain);
+    // Our own round trips (property reads, syncs) can pull events into Xlib's queue without the
+    // socket becoming readable again: look at the queue whenever the loop is about to sleep.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &X11Connection::drain);
 }
 
 X11Connection::~X11Connection()
@@ -57,12 +62,16 @@ unsigned long X11Connection::rootWindow() const { return DefaultRootWindow(m_dis
 
 void X11Connection::drain()
 {
+    if (m_draining)
+        return; // a listener's own round trip must not re-enter
+    m_draining = true;
     while (XPending(m_display)) {
         XEvent event;
         XNextEvent(m_display, &event);
         for (auto& listener : m_listeners)
             listener(event);
     }
+    m_draining = false;
 }
 
 int X11Connection::takeError()

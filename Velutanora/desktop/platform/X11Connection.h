@@ -34,6 +34,7 @@ private:
     explicit X11Connection(_XDisplay* display);
     _XDisplay* m_display;
     QSocketNotifier* m_notifier;
+    bool m_draining = false;
     std::vector<std::function<void(_XEvent&)>> m_listeners;
 };
 

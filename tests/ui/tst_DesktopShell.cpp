@@ -1,0 +1,176 @@
+#include "common/Logger.h"
+#include "desktop/VelutanoraApp.h"
+#include "recording/SpeechManager.h"
+#include "settings/AppSettings.h"
+#include "settings/RecordingHistory.h"
+#include "settings/UsageTracker.h"
+#include "support/MemoryStore.h"
+#include "support/SpeechRig.h"
+#include "ui/ContentView.h"
+#include "ui/RecordingIndicatorView.h"
+#include "ui/RecordingPanel.h"
+#include "ui/RecordingPanelController.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QListWidget>
+#include <QMenu>
+#include <QProcess>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+QString screenshotDir()
+{
+    const QString dir = qEnvironmentVariable("VELUTANORA_SCREENSHOTS", QDir::tempPath() + "/velutanora-screenshots");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+void saveScreen(const QRect& area, const QString& name)
+{
+    QApplication::processEvents();
+    QTest::qWait(150);
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    QVERIFY(shot.save(screenshotDir() + "/" + name + ".png"));
+}
+
+} // namespace
+
+class TestDesktopShell : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir home;
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY") || QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server (scripts/test starts Xvfb, openbox and trayer)");
+        // A store of its own; the model is never fetched from outside.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/config"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + "/data"));
+        QDir().mkpath(home.path() + "/config/velutanora");
+        QFile f(home.path() + "/config/velutanora/defaults.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(QJsonObject{{"recognizer_model_url", "http://127.0.0.1:9/model.zip"},
+                                          {"recognizer_model_dir", home.path() + "/data/model"}})
+                    .toJson());
+    }
+
+    void trayIconAppearsAndThePanelTakesNoFocus()
+    {
+        RecordingLogger log;
+        VelutanoraApp app(log);
+        app.launch(true);
+        QVERIFY(!app.window());
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 5000);
+        QVERIFY(app.tray()->isVisible());
+        QCOMPARE(app.menuBarIconName(), QStringLiteral("mic"));
+        const QStringList entries = [&] {
+            QStringList out;
+            emit app.menu()->aboutToShow();
+            for (QAction* a : app.menu()->actions())
+                if (!a->isSeparator())
+                    out << a->text();
+            return out;
+        }();
+        QCOMPARE(entries, (QStringList{"録音開始", "校正モード", "ステルスモード", "アップデートを確認...",
+                                       "自動でアップデートを確認", "設定を開く", "Velutanora について", "終了"}));
+
+        QProcess editor;
+        editor.start(QStringLiteral(TARGET_EDITOR), {"--out", home.path() + "/target.txt"});
+        QVERIFY(editor.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(app.speech().workspaceMonitor().lastExternalApp()
+                                     && app.speech().workspaceMonitor().lastExternalApp()->processId() == editor.processId(),
+                                 10000);
+        app.panelController().show();
+        QVERIFY(app.panelController().isPanelVisible());
+        QTest::qWait(500);
+        const ApplicationRef front = app.speech().workspaceMonitor().lastExternalApp();
+        QVERIFY(front->isActive());
+        QVERIFY2(!QApplication::activeWindow(), "the panel never becomes the active window");
+        saveScreen(QGuiApplication::primaryScreen()->geometry(), "desktop-with-panel");
+
+        // "設定を開く" opens the window even after it was closed.
+        app.openSettings();
+        QTRY_VERIFY(app.window() && app.window()->isVisible());
+        app.window()->close();
+        QVERIFY(!app.window()->isVisible());
+        app.handleCommand(QStringLiteral("show"));
+        QTRY_VERIFY(app.window()->isVisible());
+        editor.kill();
+        editor.waitForFinished();
+    }
+
+    void panelFaces()
+    {
+        SpeechRig speech;
+        MemoryStore store;
+        AppSettings settings(store);
+        RecordingPanelController controller(speech.log, speech.clock);
+        controller.bind(&speech.speech, &settings, nullptr, nullptr);
+        speech.input.stop();
+        speech.start();
+        RecordingPanel* panel = controller.panel();
+        QVERIFY(panel);
+        speech.clock.advance(12.0);
+        QTest::qWait(200);
+        // A level for the bars.
+        speech.input.removeTap();
+        QMetaObject::invokeMethod(&speech.speech, [&] {}, Qt::QueuedConnection);
+        saveScreen(panel->frameGeometry(), "panel-recording");
+        speech.speech.setIsContinuousMode(true);
+        speech.speech.startSilenceDetection(3.0);
+        saveScreen(panel->frameGeometry(), "panel-continuous");
+        speech.speech.setIsRewriting(true);
+        saveScreen(panel->frameGeometry(), "panel-recognizing");
+        speech.speech.setIsRewriting(false);
+        speech.stop();
+        saveScreen(panel->frameGeometry(), "panel-processing");
+        speech.speech.setIsContinuousMode(false);
+        speech.speech.setIsProcessingComplete(true);
+        ManualClock::drainPostedWork();
+        saveScreen(panel->frameGeometry(), "panel-confirmation");
+        settings.setCorrectionMode(CorrectionMode::Quality);
+        QVERIFY(QFile::exists(screenshotDir() + "/panel-confirmation.png"));
+    }
+
+    void settingsSections()
+    {
+        ManualClock clock;
+        MemoryStore store;
+        AppSettings settings(store);
+        RecordingHistory history(store, clock);
+        UsageTracker usage(store);
+        settings.setDictionaryEntries({DictionaryEntry::make("Claude Code", "クロードコード"), DictionaryEntry::make("東京都", "とうきょうと")});
+        settings.setContinuousMode(ContinuousMode::Auto);
+        history.add(history.makeEntry("今日は晴れです。", {}));
+        history.add(history.makeEntry("明日は雨ですよね？\n傘を持っていきます。", QStringLiteral("あしたはあめですよね")));
+        usage.recordUsage(UsageMetadata{12345, 2345, {}, 512});
+        for (AppearanceMode mode : {AppearanceMode::Light, AppearanceMode::Dark}) {
+            settings.setAppearanceMode(mode);
+            ContentView window(settings, history, usage);
+            window.resize(760, 620);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            const QString suffix = mode == AppearanceMode::Light ? "light" : "dark";
+            for (int i = 0; i < 5; ++i) {
+                window.sidebar()->setCurrentRow(i);
+                QTest::qWait(100);
+                QVERIFY(window.grab().save(screenshotDir() + QStringLiteral("/settings-%1-%2.png").arg(i).arg(suffix)));
+            }
+        }
+    }
+};
+
+QTEST_MAIN(TestDesktopShell)
+#include "tst_DesktopShell.moc"

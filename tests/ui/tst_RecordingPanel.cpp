@@ -1,0 +1,215 @@
+#include "settings/AppSettings.h"
+#include "support/MemoryStore.h"
+#include "support/SpeechRig.h"
+#include "ui/RecordingIndicatorView.h"
+#include "ui/RecordingPanel.h"
+#include "ui/RecordingPanelController.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+struct PanelRig {
+    SpeechRig speech;
+    MemoryStore store;
+    AppSettings settings{store};
+    RecordingPanelController controller{speech.log, speech.clock};
+    PanelRig() { controller.bind(&speech.speech, &settings, nullptr, nullptr); }
+    RecordingIndicatorView* view() const { return controller.panel()->findChild<RecordingIndicatorView*>(); }
+};
+
+} // namespace
+
+class TestRecordingPanel : public QObject {
+    Q_OBJECT
+private slots:
+    void followsTheDictation()
+    {
+        PanelRig rig;
+        rig.speech.start();
+        QVERIFY(rig.speech.log.contains("📺 [PANEL] isRecording changed: true"));
+        QVERIFY(rig.speech.log.contains("📺 [PANEL] → calling show()"));
+        QVERIFY(rig.controller.isPanelVisible());
+        QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Recording);
+
+        rig.speech.stop();
+        QVERIFY2(rig.controller.isPanelVisible(), "the end of recording leaves the panel up");
+        QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Processing);
+        rig.speech.speech.setIsProcessingComplete(true);
+        ManualClock::drainPostedWork();
+        QVERIFY(rig.controller.showCopied());
+        QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Confirmation);
+        QCOMPARE(rig.view()->confirmationText(), QStringLiteral("ペーストしました"));
+        rig.speech.clock.advance(1.9);
+        QVERIFY(rig.controller.isPanelVisible());
+        rig.speech.clock.advance(0.2);
+        QTRY_VERIFY(!rig.controller.isPanelVisible()); // after the 0.25 s fade
+        QVERIFY(!rig.controller.showCopied());
+    }
+
+    void aNewDictationWithinTwoSecondsKeepsThePanel()
+    {
+        PanelRig rig;
+        rig.speech.start();
+        rig.speech.stop();
+        rig.speech.speech.setIsProcessingComplete(true);
+        ManualClock::drainPostedWork();
+        rig.speech.clock.advance(1.0);
+        rig.controller.show();
+        QVERIFY(rig.speech.log.contains("📺 [PANEL] show() skipped — already visible (showCopied reset)"));
+        QVERIFY(!rig.controller.showCopied());
+        rig.speech.clock.advance(3.0);
+        QTest::qWait(400);
+        QVERIFY2(rig.controller.isPanelVisible(), "the delayed hide was cancelled");
+    }
+
+    void continuousModeKeepsTheConfirmation()
+    {
+        PanelRig rig;
+        rig.speech.speech.setIsContinuousMode(true);
+        rig.speech.speech.setContinuousAutoEnter(true);
+        rig.speech.start();
+        rig.speech.stop();
+        rig.speech.speech.setIsProcessingComplete(true);
+        ManualClock::drainPostedWork();
+        QVERIFY(rig.controller.showCopied());
+        QCOMPARE(rig.view()->confirmationText(), QStringLiteral("送信しました"));
+        rig.speech.clock.advance(5.0);
+        QTest::qWait(300);
+        QVERIFY(rig.controller.isPanelVisible());
+    }
+
+    void cancelHidesAtOnce()
+    {
+        PanelRig rig;
+        rig.speech.start();
+        rig.speech.speech.cancelRecording();
+        ManualClock::drainPostedWork();
+        QVERIFY(rig.speech.log.contains("📺 [PANEL] → calling hideImmediately()"));
+        QVERIFY(!rig.controller.isPanelVisible());
+    }
+
+    void stealthShowsNothing()
+    {
+        PanelRig rig;
+        rig.settings.setStealthMode(true);
+        rig.speech.start();
+        QVERIFY(rig.speech.log.contains("📺 [PANEL] show() called, speechManager exists: true, stealth: true"));
+        QVERIFY(!rig.controller.panel());
+        rig.speech.speech.cancelRecording();
+        ManualClock::drainPostedWork();
+        QVERIFY(rig.speech.log.contains("📺 [PANEL] hideImmediately() called, panel exists: false"));
+    }
+
+    void placement()
+    {
+        PanelRig rig;
+        rig.speech.start();
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect panel = rig.controller.panel()->geometry();
+        QCOMPARE(panel.size(), QSize(280, 80));
+        QCOMPARE(panel.x(), area.x() + (area.width() - 280) / 2);
+        QCOMPARE(panel.bottom(), area.bottom() - 80);
+        QVERIFY(rig.controller.panel()->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+        QVERIFY(rig.controller.panel()->testAttribute(Qt::WA_ShowWithoutActivating));
+    }
+
+    void faces_data()
+    {
+        QTest::addColumn<bool>("copied");
+        QTest::addColumn<bool>("rewriting");
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<int>("face");
+        QTest::newRow("confirmation wins") << true << true << true << int(RecordingIndicatorView::Face::Confirmation);
+        QTest::newRow("rewriting while recording") << false << true << true << int(RecordingIndicatorView::Face::Recognizing);
+        QTest::newRow("not recording") << false << false << false << int(RecordingIndicatorView::Face::Processing);
+        QTest::newRow("recording") << false << false << true << int(RecordingIndicatorView::Face::Recording);
+    }
+    void faces()
+    {
+        QFETCH(bool, copied);
+        QFETCH(bool, rewriting);
+        QFETCH(bool, recording);
+        QFETCH(int, face);
+        QCOMPARE(int(RecordingIndicatorView::faceFor(copied, rewriting, recording)), face);
+    }
+
+    void timesAndBars()
+    {
+        QCOMPARE(RecordingIndicatorView::formatTime(0), QStringLiteral("0:00"));
+        QCOMPARE(RecordingIndicatorView::formatTime(59.99), QStringLiteral("0:59"));
+        QCOMPARE(RecordingIndicatorView::formatTime(75.9), QStringLiteral("1:15"));
+        QCOMPARE(RecordingIndicatorView::formatTime(600), QStringLiteral("10:00"));
+        QCOMPARE(AudioLevelBars::litBars(0.0f, 10), 0);
+        QCOMPARE(AudioLevelBars::litBars(0.02f, 10), 1);
+        QCOMPARE(AudioLevelBars::litBars(0.1f, 10), 5);
+        QCOMPARE(AudioLevelBars::litBars(0.2f, 10), 10);
+        QCOMPARE(AudioLevelBars::litBars(3.0f, 10), 10);
+    }
+
+    void countdownAndTimeText()
+    {
+        PanelRig rig;
+        rig.speech.start();
+        rig.speech.clock.advance(75.5);
+        QCOMPARE(rig.view()->timeText(), QStringLiteral("1:15"));
+        rig.speech.speech.setIsContinuousMode(true);
+        QCOMPARE(rig.view()->timeText(), QString()); // continuous without a countdown: nothing
+    }
+
+    void modeButtonCyclesAndTheBubbleLingers()
+    {
+        PanelRig rig;
+        rig.settings.setCorrectionMode(CorrectionMode::Fast);
+        rig.speech.start();
+        RecordingIndicatorView* view = rig.view();
+        view->clickModeButton();
+        QCOMPARE(rig.settings.correctionMode(), CorrectionMode::Quality);
+        QVERIFY(view->isModeBubbleVisible());
+        rig.speech.clock.advance(1.0);
+        view->clickModeButton();
+        view->clickModeButton();
+        QCOMPARE(rig.settings.correctionMode(), CorrectionMode::Fast); // three clicks: back to the start
+        rig.speech.clock.advance(1.4);
+        QVERIFY(view->isModeBubbleVisible());
+        rig.speech.clock.advance(0.2);
+        QVERIFY(!view->isModeBubbleVisible());
+
+        view->hoverModeButton(true);
+        rig.speech.clock.advance(0.9);
+        QVERIFY(!view->isModeBubbleVisible());
+        rig.speech.clock.advance(0.2);
+        QVERIFY(view->isModeBubbleVisible());
+        view->hoverModeButton(false);
+        QVERIFY(!view->isModeBubbleVisible());
+
+        view->clickContinuousButton();
+        QCOMPARE(rig.settings.continuousMode(), ContinuousMode::PasteOnly);
+        view->clickContinuousButton();
+        view->clickContinuousButton();
+        QCOMPARE(rig.settings.continuousMode(), ContinuousMode::Off);
+    }
+
+    void stopButtonStopsAndProcesses()
+    {
+        PanelRig rig;
+        rig.settings.setCorrectionMode(CorrectionMode::Quality); // no key: waits for speech
+        rig.speech.start();
+        rig.speech.recognizer.lastSession()->deliver("とめる", true);
+        rig.speech.clock.advance(0.5);
+        rig.view()->clickStop();
+        rig.speech.clock.advance(0.5);
+        QVERIFY(!rig.speech.speech.isRecording());
+        QVERIFY(rig.speech.log.contains("⚡ [perf] stopRecording: 0ms (waitForSpeech=true)"));
+        QVERIFY(rig.speech.speech.isProcessingComplete());
+        QCOMPARE(rig.speech.speech.transcribedText(), QStringLiteral("とめる。"));
+    }
+};
+
+QTEST_MAIN(TestRecordingPanel)
+#include "tst_RecordingPanel.moc"

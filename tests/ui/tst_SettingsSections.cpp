@@ -1,0 +1,331 @@
+#include "common/Clock.h"
+#include "settings/AppSettings.h"
+#include "settings/RecordingHistory.h"
+#include "settings/UsageTracker.h"
+#include "support/MemoryStore.h"
+#include "ui/ContentView.h"
+#include "ui/DictionaryView.h"
+#include "ui/GeneralSettingsView.h"
+#include "ui/GlassCard.h"
+#include "ui/HistoryView.h"
+#include "ui/ShortcutsView.h"
+#include "ui/UsageView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+using namespace vel;
+using vel::test::MemoryStore;
+
+namespace {
+
+// A key event as the X11 platform delivers it, with the keysym as the native virtual key.
+void sendKey(QWidget* w, QEvent::Type type, int qtKey, Qt::KeyboardModifiers mods, quint32 keysym)
+{
+    QKeyEvent e(type, qtKey, mods, 0, keysym, 0);
+    QApplication::sendEvent(w, &e);
+}
+
+struct Fixture {
+    MemoryStore store;
+    ManualClock clock;
+    AppSettings settings{store};
+    RecordingHistory history{store, clock};
+    UsageTracker usage{store};
+};
+
+} // namespace
+
+class TestSettingsSections : public QObject {
+    Q_OBJECT
+private slots:
+    void windowOpensOnTheGeneralSection()
+    {
+        Fixture f;
+        ContentView window(f.settings, f.history, f.usage);
+        QCOMPARE(window.selectedSection(), ContentView::Section::Settings);
+        QCOMPARE(window.sidebar()->count(), 5);
+        const QStringList titles{"設定", "履歴", "辞書", "利用状況", "ショートカット"};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(window.sidebar()->item(i)->text(), titles.at(i));
+        window.sidebar()->setCurrentRow(3);
+        QCOMPARE(window.selectedSection(), ContentView::Section::Usage);
+        window.resize(1200, 700);
+        QCOMPARE(window.sidebar()->parentWidget()->width(), 200);
+    }
+
+    void generalBindings()
+    {
+        Fixture f;
+        GeneralSettingsView view(f.settings);
+        QTest::keyClicks(view.apiKeyField(), "AIza-1");
+        QCOMPARE(f.settings.geminiApiKey(), QStringLiteral("AIza-1"));
+        QCOMPARE(view.apiKeyField()->echoMode(), QLineEdit::Password);
+        view.apiKeyField()->selectAll();
+        QTest::keyClick(view.apiKeyField(), Qt::Key_Backspace);
+        QCOMPARE(f.settings.geminiApiKey(), QString());
+        QCOMPARE(f.store.value("gemini_api_key").toString(), QString());
+
+        QTest::keyClicks(view.occupationField(), "engineer");
+        QCOMPARE(f.settings.userOccupation(), QStringLiteral("engineer"));
+
+        view.appearancePicker()->clickSegment(2);
+        QCOMPARE(f.settings.appearanceMode(), AppearanceMode::Dark);
+        QCOMPARE(view.appearancePicker()->segmentText(0), QStringLiteral("システム設定に従う"));
+
+        view.stealthToggle()->click();
+        QVERIFY(f.settings.stealthMode());
+        view.poorDictionToggle()->click();
+        QVERIFY(f.settings.assumePoorDiction());
+        view.fillersToggle()->click();
+        QVERIFY(!f.settings.removeFillers());
+        view.launchAtLoginToggle()->click();
+        QVERIFY(f.settings.launchAtLogin());
+        QCOMPARE(view.launchAtLoginToggle()->text(), QStringLiteral("ログイン時に起動"));
+    }
+
+    void modeNotes_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("correction");
+        QTest::addColumn<QString>("continuous");
+        QTest::newRow("first") << 0 << "Gemini を使わずローカル処理のみで出力します" << "通常の音声入力モード";
+        QTest::newRow("second") << 1 << "認識ミスだけ修正し、話した通りの文を出力します" << "ペースト後、自動で次の録音を開始します";
+        QTest::newRow("third") << 2 << "話者の意図を汲み取り、自然で読みやすい文章に校正します"
+                               << "ペースト＋Enter送信後、自動で次の録音を開始します";
+    }
+    void modeNotes()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, correction);
+        QFETCH(QString, continuous);
+        Fixture f;
+        GeneralSettingsView view(f.settings);
+        view.correctionPicker()->clickSegment(index);
+        view.continuousPicker()->clickSegment(index);
+        QCOMPARE(view.correctionNoteLabel()->text(), correction);
+        QCOMPARE(view.continuousNoteLabel()->text(), continuous);
+        QCOMPARE(f.settings.correctionMode(), allCorrectionModes[size_t(index)]);
+        QCOMPARE(f.settings.continuousMode(), allContinuousModes[size_t(index)]);
+    }
+
+    void silenceRowFollowsTheContinuousMode()
+    {
+        Fixture f;
+        GeneralSettingsView view(f.settings);
+        QVERIFY(view.silenceRow()->isHidden());
+        view.continuousPicker()->clickSegment(1);
+        QVERIFY(!view.silenceRow()->isHidden());
+        view.silenceSlider()->setValue(5);
+        QCOMPARE(f.settings.continuousSilenceSeconds(), 2.5);
+        QCOMPARE(view.silenceValue()->text(), QStringLiteral("2.5秒"));
+        QCOMPARE(view.silenceSlider()->minimum() * 0.5, 1.0);
+        QCOMPARE(view.silenceSlider()->maximum() * 0.5, 5.0);
+        view.continuousPicker()->clickSegment(0);
+        QVERIFY(view.silenceRow()->isHidden());
+        view.continuousPicker()->clickSegment(2);
+        QCOMPARE(view.silenceValue()->text(), QStringLiteral("2.5秒")); // the last value comes back
+    }
+
+    void dictionaryAddRules()
+    {
+        Fixture f;
+        DictionaryView view(f.settings);
+        AddDictionaryEntryField* field = view.addField();
+        QVERIFY(!field->addButton()->isEnabled());
+        field->readingField()->setText("  クロードコード ");
+        field->termField()->setText("Claude Code");
+        QVERIFY(field->addButton()->isEnabled());
+        field->addButton()->click();
+        QCOMPARE(f.settings.dictionaryEntries().size(), 1);
+        QCOMPARE(f.settings.dictionaryEntries().first().reading, QStringLiteral("クロードコード"));
+        QCOMPARE(f.settings.dictionaryEntries().first().term, QStringLiteral("Claude Code"));
+        QVERIFY(field->readingField()->text().isEmpty());
+        QVERIFY(field->termField()->text().isEmpty());
+
+        field->readingField()->setText("   ");
+        field->termField()->setText("X");
+        QVERIFY2(field->addButton()->isEnabled(), "a field of spaces is not empty");
+        field->addButton()->click();
+        QCOMPARE(f.settings.dictionaryEntries().size(), 1);
+        QCOMPARE(field->readingField()->text(), QStringLiteral("   ")); // the fields keep their text
+    }
+
+    void dictionaryRemovesByIdAndResets()
+    {
+        Fixture f;
+        const DictionaryEntry a = DictionaryEntry::make("東京", "とうきょう");
+        const DictionaryEntry b = DictionaryEntry::make("東京", "とうきょう");
+        f.settings.setDictionaryEntries({a, b});
+        DictionaryView view(f.settings);
+        QCOMPARE(view.rowCount(), 2);
+        view.removeButton(1)->click();
+        QCOMPARE(f.settings.dictionaryEntries(), (QList<DictionaryEntry>{a}));
+        QCOMPARE(view.rowCount(), 1);
+        view.resetButton()->click();
+        QVERIFY(f.settings.dictionaryEntries().isEmpty());
+        QVERIFY(f.store.data("dictionary_entries"));
+    }
+
+    void historySection()
+    {
+        Fixture f;
+        HistoryView view(f.history);
+        QVERIFY(view.isShowingEmptyState());
+        f.history.add(f.history.makeEntry("一つ目", {}));
+        QVERIFY(!view.isShowingEmptyState());
+        QCOMPARE(view.headerText(), QStringLiteral("1件の記録"));
+        f.history.add(f.history.makeEntry("二つ目", {}));
+        QCOMPARE(view.headerText(), QStringLiteral("2件の記録"));
+        QCOMPARE(view.list()->count(), 2);
+        view.list()->setCurrentRow(0);
+        view.deleteSelected();
+        QCOMPARE(f.history.entries().size(), 1);
+        QCOMPARE(f.history.entries().first().text, QStringLiteral("一つ目"));
+        view.clearButton()->click();
+        QVERIFY(f.history.entries().isEmpty());
+        QVERIFY(view.isShowingEmptyState());
+        QCOMPARE(HistoryView::countText(12), QStringLiteral("12件の記録"));
+    }
+
+    void historyPurgesWhenShown()
+    {
+        Fixture f;
+        f.history.add(f.history.makeEntry("古い", {}));
+        HistoryView view(f.history);
+        f.clock.advance(8 * 86400);
+        QVERIFY(!view.isShowingEmptyState());
+        view.show();
+        QVERIFY2(view.isShowingEmptyState(), "showing the section purges what is older than a week");
+    }
+
+    void usageFigures_data()
+    {
+        QTest::addColumn<qint64>("input");
+        QTest::addColumn<QString>("cost");
+        QTest::addColumn<QString>("yen");
+        QTest::newRow("zero") << qint64(0) << "$0.0000" << "≈ ¥0.0";
+        QTest::newRow("0.01234 dollars") << qint64(82267) << "$0.0123" << "≈ ¥1.9";
+    }
+    void usageFigures()
+    {
+        QFETCH(qint64, input);
+        QFETCH(QString, cost);
+        QFETCH(QString, yen);
+        Fixture f;
+        f.usage.setTotalInputTokens(input);
+        UsageView view(f.usage);
+        QCOMPARE(view.costLabelText(), cost);
+        QCOMPARE(view.yenLabelText(), yen);
+    }
+
+    void usageCountsAndReset()
+    {
+        Fixture f;
+        f.usage.recordUsage(UsageMetadata{12345, 999, {}, 2500000});
+        UsageView view(f.usage);
+        QCOMPARE(view.requestsText(), QStringLiteral("1"));
+        QCOMPARE(view.tokensText(0), QStringLiteral("12.3K"));
+        QCOMPARE(view.tokensText(1), QStringLiteral("999"));
+        QCOMPARE(view.tokensText(2), QStringLiteral("2.5M"));
+        view.resetButton()->click();
+        QCOMPARE(view.requestsText(), QStringLiteral("0"));
+        QCOMPARE(f.usage.totalThinkingTokens(), 0);
+        QCOMPARE(UsageView::formatTokenCount(1000), QStringLiteral("1.0K"));
+    }
+
+    void shortcutRecorder_data()
+    {
+        QTest::addColumn<int>("qtKey");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<uint>("keysym");
+        QTest::addColumn<QString>("recorded"); // empty: unchanged
+        QTest::newRow("Esc alone cancels") << int(Qt::Key_Escape) << 0 << 0xff1bu << "";
+        QTest::newRow("Shift+Esc is recorded") << int(Qt::Key_Escape) << int(Qt::ShiftModifier) << 0xff1bu << "⇧Esc";
+        QTest::newRow("A alone") << int(Qt::Key_A) << 0 << uint('a') << "A";
+        QTest::newRow("Super+K") << int(Qt::Key_K) << int(Qt::MetaModifier) << uint('k') << "⌘K";
+        QTest::newRow("Ctrl+Alt+Space") << int(Qt::Key_Space) << int(Qt::ControlModifier | Qt::AltModifier) << 0x20u << "⌃⌥Space";
+        QTest::newRow("without a native key") << int(Qt::Key_F5) << 0 << 0u << "F5";
+    }
+    void shortcutRecorder()
+    {
+        QFETCH(int, qtKey);
+        QFETCH(int, modifiers);
+        QFETCH(uint, keysym);
+        QFETCH(QString, recorded);
+        Fixture f;
+        ShortcutsView view(f.settings);
+        ShortcutRecorderView* recorder = view.startRecorder();
+        recorder->click();
+        QVERIFY(recorder->isRecording());
+        QCOMPARE(recorder->text(), QStringLiteral("キーを入力..."));
+        if (modifiers & Qt::MetaModifier)
+            sendKey(recorder, QEvent::KeyPress, Qt::Key_Meta, Qt::MetaModifier, 0xffeb); // the modifier alone waits
+        QVERIFY(recorder->isRecording());
+        sendKey(recorder, QEvent::KeyPress, qtKey, Qt::KeyboardModifiers(modifiers), keysym);
+        QVERIFY(!recorder->isRecording());
+        QCOMPARE(f.settings.startShortcut().displayString(), recorded.isEmpty() ? QStringLiteral("⌥Space") : recorded);
+        QCOMPARE(recorder->text(), f.settings.startShortcut().displayString());
+    }
+
+    void loneModifiersAreToldApartBySide()
+    {
+        Fixture f;
+        ShortcutsView view(f.settings);
+        ShortcutRecorderView* recorder = view.startRecorder();
+        recorder->click();
+        sendKey(recorder, QEvent::KeyPress, Qt::Key_Control, Qt::ControlModifier, 0xffe4);
+        QVERIFY(recorder->isRecording());
+        sendKey(recorder, QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier, 0xffe4);
+        QVERIFY(!recorder->isRecording());
+        QCOMPARE(f.settings.startShortcut(), (ShortcutKey{62, ShortcutKey::Control}));
+        QCOMPARE(recorder->text(), QStringLiteral("Right ⌃"));
+
+        // Released while another modifier is still down: not a lone modifier yet.
+        recorder->click();
+        sendKey(recorder, QEvent::KeyRelease, Qt::Key_Super_R, Qt::ShiftModifier | Qt::MetaModifier, 0xffec);
+        QVERIFY(recorder->isRecording());
+        sendKey(recorder, QEvent::KeyRelease, Qt::Key_Super_R, Qt::MetaModifier, 0xffec);
+        QCOMPARE(f.settings.startShortcut(), (ShortcutKey{54, ShortcutKey::Command}));
+    }
+
+    void escButtonAndDefaults()
+    {
+        Fixture f;
+        ShortcutsView view(f.settings);
+        QVERIFY(!view.escButton()->isEnabled());
+        f.settings.setCancelShortcut(ShortcutKey{12, ShortcutKey::Command});
+        QVERIFY(view.escButton()->isEnabled());
+        QCOMPARE(view.cancelRecorder()->text(), QStringLiteral("⌘Q"));
+        view.escButton()->click();
+        QCOMPARE(f.settings.cancelShortcut(), ShortcutKey::defaultCancel());
+        QVERIFY(!view.escButton()->isEnabled());
+        f.settings.setStartShortcut(ShortcutKey{54, 0});
+        f.store.clearWrites();
+        view.defaultsButton()->click();
+        QCOMPARE(f.settings.startShortcut(), ShortcutKey::defaultStart());
+        QVERIFY(f.store.writes().contains("stop_shortcut")); // both are written in any case
+        QVERIFY(!view.escButton()->isEnabled());
+    }
+
+    void leavingTheSectionStopsCapturing()
+    {
+        Fixture f;
+        ShortcutsView view(f.settings);
+        view.show();
+        view.startRecorder()->click();
+        QVERIFY(view.startRecorder()->isRecording());
+        view.hide();
+        QVERIFY(!view.startRecorder()->isRecording());
+    }
+};
+
+QTEST_MAIN(TestSettingsSections)
+#include "tst_SettingsSections.moc"
