@@ -109,6 +109,19 @@ void RecordingPanelController::constructPanel()
     m_fade = new QPropertyAnimation(m_panel, "windowOpacity", m_panel);
 }
 
+void RecordingPanelController::cancelFeedback()
+{
+    m_feedbackTask.cancel();
+    m_feedbackTask = TaskHandle();
+}
+
+// Stops a fade under way, and what its end would have done.
+void RecordingPanelController::stopFade()
+{
+    m_fade->stop();
+    disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
+}
+
 void RecordingPanelController::show()
 {
     const bool stealth = m_settings && m_settings->stealthMode();
@@ -116,8 +129,7 @@ void RecordingPanelController::show()
                    .arg(boolText(!m_speech.isNull()), boolText(stealth)));
     if (!m_speech || stealth)
         return;
-    m_feedbackTask.cancel();
-    m_feedbackTask = TaskHandle();
+    cancelFeedback();
     constructPanel();
     if (!m_panel)
         return;
@@ -125,8 +137,7 @@ void RecordingPanelController::show()
     if (m_panel->isVisible()) {
         m_log.line(QStringLiteral("📺 [PANEL] show() skipped — already visible (showCopied reset)"));
         // A fade-out under way must not close the panel that is being shown again.
-        m_fade->stop();
-        disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
+        stopFade();
         m_panel->setWindowOpacity(1.0);
         return;
     }
@@ -134,8 +145,7 @@ void RecordingPanelController::show()
     m_panel->setWindowOpacity(0.0);
     m_panel->show();
     m_panel->raise();
-    m_fade->stop();
-    disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
+    stopFade();
     m_fade->setDuration(100);
     m_fade->setStartValue(0.0);
     m_fade->setEndValue(1.0);
@@ -147,10 +157,8 @@ void RecordingPanelController::hide()
     m_log.line(QStringLiteral("📺 [PANEL] hide() called, panel exists: ") + boolText(m_panel != nullptr));
     if (!m_panel)
         return;
-    m_feedbackTask.cancel();
-    m_feedbackTask = TaskHandle();
-    m_fade->stop();
-    disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
+    cancelFeedback();
+    stopFade();
     m_fade->setDuration(250);
     m_fade->setStartValue(m_panel->windowOpacity());
     m_fade->setEndValue(0.0);
@@ -169,10 +177,8 @@ void RecordingPanelController::hideImmediately()
     m_log.line(QStringLiteral("📺 [PANEL] hideImmediately() called, panel exists: ") + boolText(m_panel != nullptr));
     if (!m_panel)
         return;
-    m_feedbackTask.cancel();
-    m_feedbackTask = TaskHandle();
-    m_fade->stop();
-    disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
+    cancelFeedback();
+    stopFade();
     m_panel->setWindowOpacity(0.0);
     m_panel->hide();
     setShowCopied(false);

@@ -47,6 +47,8 @@ signals:
 
 private:
     void setShowCopied(bool value);
+    void cancelFeedback();
+    void stopFade();
     void constructPanel();
     void observe();
     Task<void> delayedHide();

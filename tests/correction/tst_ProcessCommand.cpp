@@ -1,4 +1,5 @@
 #include "support/FakeGeminiServer.h"
+#include "support/ProgramRunner.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,41 +14,10 @@ using namespace vel::test;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = ProgramResult;
 
-// Runs the program while this process's event loop keeps serving the fake server.
-Result runProgram(const QStringList& args, const QString& configHome)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", configHome);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VELUTANORA_BINARY), args);
-    p.waitForStarted();
-    for (int i = 0; i < 6000 && p.state() != QProcess::NotRunning; ++i)
-        QTest::qWait(5);
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-}
-
-void seed(const QString& configHome, const QJsonObject& object)
-{
-    QDir().mkpath(configHome + "/velutanora");
-    QFile f(configHome + "/velutanora/defaults.json");
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QJsonDocument(object).toJson());
-}
-
-QJsonObject stored(const QString& configHome)
-{
-    QFile f(configHome + "/velutanora/defaults.json");
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(f.readAll()).object();
-}
+void seed(const QString& configHome, const QJsonObject& object) { QVERIFY(seedStore(configHome, object)); }
+QJsonObject stored(const QString& configHome) { return storedObject(configHome); }
 
 } // namespace
 

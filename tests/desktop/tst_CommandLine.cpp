@@ -1,6 +1,7 @@
 #include "common/Clock.h"
 #include "settings/KeyValueStore.h"
 #include "settings/RecordingHistory.h"
+#include "support/ProgramRunner.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,30 +16,10 @@ using namespace vel;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Result = vel::test::ProgramResult;
+using vel::test::runProgram;
 
-Result runProgram(const QStringList& args, const QString& configHome)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", configHome);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VELUTANORA_BINARY), args);
-    p.waitForFinished(30000);
-    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-}
-
-void seed(const QString& configHome, const QJsonObject& object)
-{
-    QDir().mkpath(configHome + "/velutanora");
-    QFile f(configHome + "/velutanora/defaults.json");
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QJsonDocument(object).toJson());
-}
+void seed(const QString& configHome, const QJsonObject& object) { QVERIFY(vel::test::seedStore(configHome, object)); }
 
 } // namespace
 
@@ -50,7 +31,7 @@ private slots:
         QTemporaryDir dir;
         const Result r = runProgram({"--print-settings"}, dir.path());
         QCOMPARE(r.exitCode, 0);
-        const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
         QCOMPARE(o.value("geminiApiKey").toString(), QString());
         QCOMPARE(o.value("removeFillers").toBool(), true);
         QCOMPARE(o.value("dictionaryEntries").toArray().size(), 0);
@@ -95,7 +76,7 @@ private slots:
         seed(dir.path(), seeded);
         const Result r = runProgram({"--print-settings"}, dir.path());
         QCOMPARE(r.exitCode, 0);
-        const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
         QCOMPARE(o.value("geminiApiKey").toString(), QStringLiteral("…1234"));
         QVERIFY(!r.out.contains("AIzaSy"));
         QCOMPARE(o.value("continuousMode").toString(), QStringLiteral("auto"));

@@ -2,6 +2,7 @@
 #include "settings/RecordingHistory.h"
 #include "settings/KeyValueStore.h"
 #include "support/FakeGeminiServer.h"
+#include "support/ProgramRunner.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,41 +20,10 @@ using namespace vel::test;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = ProgramResult;
 
-Result runProgram(const QStringList& args, const QString& configHome, const QString& voskLibrary = {})
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", configHome);
-    env.insert("XDG_DATA_HOME", configHome + "/data");
-    if (!voskLibrary.isEmpty())
-        env.insert("VELUTANORA_VOSK_LIBRARY", voskLibrary);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VELUTANORA_BINARY), args);
-    p.waitForStarted();
-    for (int i = 0; i < 24000 && p.state() != QProcess::NotRunning; ++i)
-        QTest::qWait(5);
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-}
-
-void seed(const QString& configHome, const QJsonObject& object)
-{
-    QDir().mkpath(configHome + "/velutanora");
-    QFile f(configHome + "/velutanora/defaults.json");
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QJsonDocument(object).toJson());
-}
-
-QJsonObject stored(const QString& configHome)
-{
-    QFile f(configHome + "/velutanora/defaults.json");
-    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
-}
+void seed(const QString& configHome, const QJsonObject& object) { QVERIFY(seedStore(configHome, object)); }
+QJsonObject stored(const QString& configHome) { return storedObject(configHome); }
 
 QString fixture(const QString& name) { return QStringLiteral(VELUTANORA_TESTDATA "/speech-ja/") + name; }
 

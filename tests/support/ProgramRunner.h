@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+namespace vel::test {
+
+// The velutanora program run as a user would, with its own store.
+struct ProgramResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the program while this process's event loop keeps serving (fake servers in the test).
+inline ProgramResult runProgram(const QStringList& args, const QString& configHome, const QString& voskLibrary = {})
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", configHome);
+    env.insert("XDG_DATA_HOME", configHome + "/data");
+    if (!voskLibrary.isEmpty())
+        env.insert("VELUTANORA_VOSK_LIBRARY", voskLibrary);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VELUTANORA_BINARY), args);
+    p.waitForStarted();
+    for (int i = 0; i < 24000 && p.state() != QProcess::NotRunning; ++i)
+        QTest::qWait(5);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+// Writes the store the program will read.
+inline bool seedStore(const QString& configHome, const QJsonObject& object)
+{
+    QDir().mkpath(configHome + "/velutanora");
+    QFile f(configHome + "/velutanora/defaults.json");
+    return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(object).toJson()) > 0;
+}
+
+inline QJsonObject storedObject(const QString& configHome)
+{
+    QFile f(configHome + "/velutanora/defaults.json");
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+}
+
+} // namespace vel::test
