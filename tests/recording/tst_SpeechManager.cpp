@@ -286,6 +286,66 @@ private slots:
         QCOMPARE(rig.speech.elapsedTime(), 3.0);
     }
 
+    void ensureJapaneseModel_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("hasInstallation");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("fails");
+        QTest::addColumn<bool>("formatCached");
+        QTest::newRow("installed") << int(ModelStatus::Installed) << true << "✅ 日本語モデル インストール済み" << false << true;
+        QTest::newRow("downloaded") << int(ModelStatus::Supported) << true << "✅ 日本語モデル ダウンロード完了" << false << true;
+        QTest::newRow("download in progress") << int(ModelStatus::Downloading) << true << "✅ 日本語モデル ダウンロード完了" << false << true;
+        QTest::newRow("no installation request") << int(ModelStatus::Supported) << false << "📥 日本語モデルをダウンロード中..." << false << false;
+        QTest::newRow("unsupported") << int(ModelStatus::Unsupported) << true << "⚠️ 日本語モデルはサポートされていません" << true << false;
+        QTest::newRow("unknown") << int(ModelStatus::Unknown) << true << "⚠️ モデル状態不明" << false << true;
+    }
+    void ensureJapaneseModel()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, hasInstallation);
+        QFETCH(QString, message);
+        QFETCH(bool, fails);
+        QFETCH(bool, formatCached);
+        SpeechRig rig;
+        rig.recognizer.model = ModelStatus(status);
+        if (!hasInstallation)
+            rig.recognizer.installation.reset();
+        const Outcome o = rig.run(rig.speech.ensureJapaneseModel());
+        QCOMPARE(bool(o.error), fails);
+        QCOMPARE(rig.speech.statusMessage(), message);
+        QCOMPARE(rig.speech.cachedAudioFormat().has_value(), formatCached);
+        if (formatCached) {
+            // Asked once per process: later dictations and checks do not ask again.
+            QVERIFY(!rig.start().error);
+            rig.stop();
+            rig.run(rig.speech.ensureJapaneseModel());
+            QCOMPARE(rig.recognizer.formatQueries, 1);
+        }
+    }
+
+    void noJapaneseLocale()
+    {
+        SpeechRig rig;
+        rig.recognizer.locales = {"en_US", "fr_FR"};
+        const Outcome o = rig.run(rig.speech.ensureJapaneseModel());
+        QCOMPARE(o.description(), QStringLiteral("日本語の音声認識がこのデバイスでサポートされていません。"));
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ 日本語はサポートされていません"));
+        QCOMPARE(rig.recognizer.modelQueries, 0);
+    }
+
+    void downloadProgressShowsInTheStatus()
+    {
+        SpeechRig rig;
+        rig.recognizer.model = ModelStatus::Supported;
+        QStringList seen;
+        QObject::connect(&rig.speech, &SpeechManager::statusMessageChanged, [&] { seen << rig.speech.statusMessage(); });
+        QVERIFY(!rig.run(rig.speech.ensureJapaneseModel()).error);
+        QCOMPARE(seen, (QStringList{"📥 日本語モデルをダウンロード中...", "📥 日本語モデルをダウンロード中... 0%",
+                                    "📥 日本語モデルをダウンロード中... 50%", "📥 日本語モデルをダウンロード中... 100%",
+                                    "✅ 日本語モデル ダウンロード完了"}));
+    }
+
     void wholeDictationOfAFixture()
     {
         SpeechRig rig(testdata("speech-ja/ja_1.wav"));

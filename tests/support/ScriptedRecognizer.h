@@ -79,6 +79,10 @@ public:
     Task<void> downloadAndInstall() override
     {
         ++calls;
+        for (int percent : {0, 50, 100}) {
+            if (onProgress)
+                onProgress(percent);
+        }
         if (failure)
             throw *failure;
         co_return;
