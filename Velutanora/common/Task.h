@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -79,117 +80,107 @@ struct ResumeGuard {
 
 } // namespace detail
 
+namespace detail {
+
+// What every task type shares: ownership of the coroutine frame and the way it is awaited
+// (the awaited task inherits the awaiting one's cancellation and resumes it at its end).
+template <class Promise>
+class TaskBase {
+public:
+    TaskBase(TaskBase&& other) noexcept : m_h(std::exchange(other.m_h, {})) {}
+    TaskBase& operator=(TaskBase&& other) noexcept
+    {
+        if (this != &other) {
+            if (m_h)
+                m_h.destroy();
+            m_h = std::exchange(other.m_h, {});
+        }
+        return *this;
+    }
+    TaskBase(const TaskBase&) = delete;
+    ~TaskBase()
+    {
+        if (m_h)
+            m_h.destroy();
+    }
+    std::coroutine_handle<Promise> release() { return std::exchange(m_h, {}); }
+
+protected:
+    explicit TaskBase(std::coroutine_handle<Promise> h) : m_h(h) {}
+
+    struct AwaiterBase {
+        std::coroutine_handle<Promise> h;
+        bool await_ready() const noexcept { return false; }
+        template <class P>
+        std::coroutine_handle<> await_suspend(std::coroutine_handle<P> parent) noexcept
+        {
+            h.promise().cancel = parent.promise().cancel;
+            h.promise().continuation = parent;
+            return h;
+        }
+        void rethrowIfFailed() const
+        {
+            if (h.promise().error)
+                std::rethrow_exception(h.promise().error);
+        }
+    };
+
+    std::coroutine_handle<Promise> m_h;
+};
+
+template <class T>
+struct ValuePromise : PromiseBase {
+    std::optional<T> value;
+    template <class U>
+    void return_value(U&& v) { value.emplace(std::forward<U>(v)); }
+};
+
+struct VoidPromise : PromiseBase {
+    void return_void() {}
+};
+
+} // namespace detail
+
 template <class T>
 class Task;
 
+namespace detail {
+
 template <class T>
-class [[nodiscard]] Task {
+struct TaskPromise : std::conditional_t<std::is_void_v<T>, VoidPromise, ValuePromise<T>> {
+    Task<T> get_return_object();
+    std::suspend_always initial_suspend() noexcept { return {}; }
+    FinalAwaiter final_suspend() noexcept { return {}; }
+    void unhandled_exception() { this->error = std::current_exception(); }
+};
+
+} // namespace detail
+
+template <class T>
+class [[nodiscard]] Task : public detail::TaskBase<detail::TaskPromise<T>> {
 public:
-    struct promise_type : detail::PromiseBase {
-        std::optional<T> value;
-        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
-        std::suspend_always initial_suspend() noexcept { return {}; }
-        detail::FinalAwaiter final_suspend() noexcept { return {}; }
-        template <class U>
-        void return_value(U&& v) { value.emplace(std::forward<U>(v)); }
-        void unhandled_exception() { error = std::current_exception(); }
-    };
+    using promise_type = detail::TaskPromise<T>;
 
-    Task(Task&& other) noexcept : m_h(std::exchange(other.m_h, {})) {}
-    Task& operator=(Task&& other) noexcept
-    {
-        if (this != &other) {
-            if (m_h)
-                m_h.destroy();
-            m_h = std::exchange(other.m_h, {});
-        }
-        return *this;
-    }
-    Task(const Task&) = delete;
-    ~Task()
-    {
-        if (m_h)
-            m_h.destroy();
-    }
-
-    struct Awaiter {
-        std::coroutine_handle<promise_type> h;
-        bool await_ready() const noexcept { return false; }
-        template <class P>
-        std::coroutine_handle<> await_suspend(std::coroutine_handle<P> parent) noexcept
-        {
-            h.promise().cancel = parent.promise().cancel;
-            h.promise().continuation = parent;
-            return h;
-        }
+    struct Awaiter : detail::TaskBase<promise_type>::AwaiterBase {
         T await_resume()
         {
-            if (h.promise().error)
-                std::rethrow_exception(h.promise().error);
-            return std::move(*h.promise().value);
+            this->rethrowIfFailed();
+            if constexpr (!std::is_void_v<T>)
+                return std::move(*this->h.promise().value);
         }
     };
-    Awaiter operator co_await() && { return Awaiter{m_h}; }
-
-    std::coroutine_handle<promise_type> release() { return std::exchange(m_h, {}); }
+    Awaiter operator co_await() && { return Awaiter{{this->m_h}}; }
 
 private:
-    explicit Task(std::coroutine_handle<promise_type> h) : m_h(h) {}
-    std::coroutine_handle<promise_type> m_h;
+    friend struct detail::TaskPromise<T>;
+    explicit Task(std::coroutine_handle<promise_type> h) : detail::TaskBase<promise_type>(h) {}
 };
 
-template <>
-class [[nodiscard]] Task<void> {
-public:
-    struct promise_type : detail::PromiseBase {
-        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
-        std::suspend_always initial_suspend() noexcept { return {}; }
-        detail::FinalAwaiter final_suspend() noexcept { return {}; }
-        void return_void() {}
-        void unhandled_exception() { error = std::current_exception(); }
-    };
-
-    Task(Task&& other) noexcept : m_h(std::exchange(other.m_h, {})) {}
-    Task& operator=(Task&& other) noexcept
-    {
-        if (this != &other) {
-            if (m_h)
-                m_h.destroy();
-            m_h = std::exchange(other.m_h, {});
-        }
-        return *this;
-    }
-    Task(const Task&) = delete;
-    ~Task()
-    {
-        if (m_h)
-            m_h.destroy();
-    }
-
-    struct Awaiter {
-        std::coroutine_handle<promise_type> h;
-        bool await_ready() const noexcept { return false; }
-        template <class P>
-        std::coroutine_handle<> await_suspend(std::coroutine_handle<P> parent) noexcept
-        {
-            h.promise().cancel = parent.promise().cancel;
-            h.promise().continuation = parent;
-            return h;
-        }
-        void await_resume()
-        {
-            if (h.promise().error)
-                std::rethrow_exception(h.promise().error);
-        }
-    };
-    Awaiter operator co_await() && { return Awaiter{m_h}; }
-
-    std::coroutine_handle<promise_type> release() { return std::exchange(m_h, {}); }
-
-private:
-    explicit Task(std::coroutine_handle<promise_type> h) : m_h(h) {}
-    std::coroutine_handle<promise_type> m_h;
-};
+template <class T>
+Task<T> detail::TaskPromise<T>::get_return_object()
+{
+    return Task<T>(std::coroutine_handle<TaskPromise<T>>::from_promise(*this));
+}
 
 // A started top-level task. Copies share the task; the task runs to its end whether or not a
 // handle is kept.

@@ -137,8 +137,7 @@ int CommandLine::process(const QStringList& args)
         const QString& arg = args.at(i);
         const bool hasValue = i + 1 < args.size();
         if (arg == QLatin1String("--mode") && hasValue && !mode) {
-            mode = correctionModeFromRaw(args.at(++i));
-            if (!mode)
+            if (!(mode = correctionModeFromRaw(args.at(++i))))
                 return usageError(QStringLiteral("unknown mode: %1").arg(args.at(i)));
         } else if (arg == QLatin1String("--text") && hasValue && !text && !file) {
             text = args.at(++i);
@@ -209,8 +208,7 @@ int CommandLine::transcribe(const QStringList& args)
         const QString& arg = args.at(i);
         const bool hasValue = i + 1 < args.size();
         if (arg == QLatin1String("--mode") && hasValue && !mode) {
-            mode = correctionModeFromRaw(args.at(++i));
-            if (!mode)
+            if (!(mode = correctionModeFromRaw(args.at(++i))))
                 return usageError(QStringLiteral("unknown mode: %1").arg(args.at(i)));
         } else if (arg == QLatin1String("--continuous") && !continuous) {
             continuous = true;

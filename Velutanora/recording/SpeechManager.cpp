@@ -244,9 +244,8 @@ void SpeechManager::stopAudio()
     m_audioInput.onDeviceLost = nullptr;
 }
 
-void SpeechManager::rollBack()
+std::shared_ptr<RecognizerSession> SpeechManager::releaseDictation()
 {
-    setIsRecording(false);
     stopAudio();
     m_accumulator.reset();
     if (m_session && m_inputOpen)
@@ -254,7 +253,13 @@ void SpeechManager::rollBack()
     m_inputOpen = false;
     m_recognizerTask.cancel();
     m_recognizerTask = TaskHandle();
-    m_session.reset();
+    return std::exchange(m_session, nullptr);
+}
+
+void SpeechManager::rollBack()
+{
+    setIsRecording(false);
+    releaseDictation();
 }
 
 // --- results
@@ -379,16 +384,7 @@ void SpeechManager::cancelRecording()
     m_log.line(QStringLiteral("🎤 [CANCEL] state updated: isRecording=%1 isCancelled=%2")
                    .arg(boolText(m_isRecording), boolText(m_isCancelled)));
 
-    stopAudio();
-    m_accumulator.reset();
-    if (m_session && m_inputOpen)
-        m_session->finishInput();
-    m_inputOpen = false;
-    m_recognizerTask.cancel();
-    m_recognizerTask = TaskHandle();
-    std::shared_ptr<RecognizerSession> old = std::move(m_session);
-    m_session.reset();
-    spawn(finalizeAfterCancel(m_log, old));
+    spawn(finalizeAfterCancel(m_log, releaseDictation()));
 }
 
 // --- permission and model

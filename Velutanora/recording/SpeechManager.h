@@ -165,6 +165,9 @@ private:
     double secondsSinceStart() const;
     void stopAudio();
     void rollBack();
+    // Stops the audio, drops the kept audio, ends the recogniser's input and its result task, in
+    // that order; returns the recogniser session, which the caller finalises or drops.
+    std::shared_ptr<RecognizerSession> releaseDictation();
     void silenceTick(double s, double t);
 
     Logger& m_log;

@@ -69,17 +69,7 @@ void AddDictionaryEntryField::addEntry()
 
 DictionaryView::DictionaryView(AppSettings& settings, QWidget* parent) : QWidget(parent), m_settings(settings)
 {
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* page = new QWidget;
-    auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(16);
-    scroll->setWidget(page);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
+    QVBoxLayout* column = makeScrollingColumn(this);
 
     auto* card = new GlassCard(8);
     auto* header = new QHBoxLayout;

@@ -66,19 +66,7 @@ QString GeneralSettingsView::continuousNote(int modeIndex)
 
 GeneralSettingsView::GeneralSettingsView(AppSettings& settings, QWidget* parent) : QWidget(parent), m_settings(settings)
 {
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* page = new QWidget;
-    page->setAutoFillBackground(false);
-    scroll->viewport()->setAutoFillBackground(false);
-    auto* column = new QVBoxLayout(page);
-    column->setContentsMargins(20, 20, 20, 20);
-    column->setSpacing(16);
-    scroll->setWidget(page);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
+    QVBoxLayout* column = makeScrollingColumn(this);
 
     // 1. API key
     auto* key = new GlassCard;

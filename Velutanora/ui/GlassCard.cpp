@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace vel {
@@ -29,6 +30,23 @@ void GlassCard::paintEvent(QPaintEvent*)
     p.fillPath(path, dark ? QColor(255, 255, 255, 20) : QColor(255, 255, 255, 150));
     p.setPen(QPen(dark ? QColor(255, 255, 255, 30) : QColor(0, 0, 0, 20), 1));
     p.drawPath(path);
+}
+
+QVBoxLayout* makeScrollingColumn(QWidget* owner)
+{
+    auto* scroll = new QScrollArea(owner);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* page = new QWidget;
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(16);
+    scroll->setWidget(page);
+    auto* outer = new QVBoxLayout(owner);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+    return column;
 }
 
 QWidget* makeHeading(const QString& text, const QString& symbol, QWidget* parent)

@@ -24,6 +24,9 @@ private:
     QVBoxLayout* m_layout;
 };
 
+// Fills `owner` with a scrolling column padded 20 points, cards 16 points apart; returns the column.
+QVBoxLayout* makeScrollingColumn(QWidget* owner);
+
 // A label with a symbol in the headline font.
 QWidget* makeHeading(const QString& text, const QString& symbol, QWidget* parent = nullptr);
 // A line of caption text in the secondary colour.
