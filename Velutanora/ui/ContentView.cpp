@@ -154,11 +154,19 @@ ContentView::ContentView(AppSettings& settings, RecordingHistory& history, Usage
 
     connect(m_sidebar, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
     m_sidebar->setCurrentRow(0);
-    connect(&settings, &AppSettings::appearanceModeChanged, this, [this] {
+    auto restyle = [this] {
         applyAppearance(this, m_settings.appearanceMode());
+        const QColor text = palette().color(QPalette::WindowText);
+        m_sidebar->setStyleSheet(QStringLiteral("QListWidget { background: transparent; outline: 0; } "
+                                                "QListWidget::item { padding: 6px; border-radius: 6px; color: %1; } "
+                                                "QListWidget::item:selected { background: rgba(204,51,26,0.16); color: %1; }")
+                                     .arg(text.name()));
         for (int i = 0; i < m_sidebar->count(); ++i)
-            m_sidebar->item(i)->setIcon(Icons::icon(symbol(kSections[i]), palette().color(QPalette::WindowText)));
-    });
+            m_sidebar->item(i)->setIcon(Icons::icon(symbol(kSections[i]), text));
+        recolorDecorations(this);
+    };
+    restyle();
+    connect(&settings, &AppSettings::appearanceModeChanged, this, restyle);
 }
 
 void ContentView::select(Section section) { m_sidebar->setCurrentRow(static_cast<int>(section)); }

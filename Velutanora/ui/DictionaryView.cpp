@@ -25,9 +25,9 @@ QString trimSpacesAndTabs(const QString& text)
 QLabel* arrow()
 {
     auto* label = new QLabel;
-    QColor c = label->palette().color(QPalette::WindowText);
-    c.setAlphaF(0.6f);
-    label->setPixmap(Icons::pixmap(QStringLiteral("arrow.right"), c, 14, label->devicePixelRatioF()));
+    label->setProperty("velutanoraSymbol", QStringLiteral("arrow.right"));
+    label->setPixmap(Icons::pixmap(QStringLiteral("arrow.right"), label->palette().color(QPalette::WindowText), 14,
+                                   label->devicePixelRatioF()));
     return label;
 }
 
@@ -129,6 +129,7 @@ void DictionaryView::refresh()
         m_rows->addWidget(row);
         m_removeButtons.append(remove);
     }
+    recolorDecorations(this);
 }
 
 } // namespace vel

@@ -56,6 +56,7 @@ QWidget* makeHeading(const QString& text, const QString& symbol, QWidget* parent
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(6);
     auto* icon = new QLabel(w);
+    icon->setProperty("velutanoraSymbol", symbol);
     icon->setPixmap(Icons::pixmap(symbol, w->palette().color(QPalette::WindowText), 16, w->devicePixelRatioF()));
     auto* label = new QLabel(text, w);
     QFont f = label->font();
@@ -75,12 +76,27 @@ QLabel* makeNote(const QString& text, QWidget* parent)
     QFont f = note->font();
     f.setPointSizeF(f.pointSizeF() * 0.85);
     note->setFont(f);
-    QPalette pal = note->palette();
-    QColor c = pal.color(QPalette::WindowText);
-    c.setAlphaF(0.6f);
-    pal.setColor(QPalette::WindowText, c);
-    note->setPalette(pal);
+    note->setProperty("velutanoraNote", true);
+    recolorDecorations(note);
     return note;
+}
+
+void recolorDecorations(QWidget* root)
+{
+    QList<QLabel*> labels = root->findChildren<QLabel*>();
+    if (auto* self = qobject_cast<QLabel*>(root))
+        labels.append(self);
+    for (QLabel* label : labels) {
+        const QColor text = (label->parentWidget() ? label->parentWidget() : label)->palette().color(QPalette::WindowText);
+        if (label->property("velutanoraNote").toBool()) {
+            QColor c = text;
+            c.setAlphaF(0.6f);
+            label->setStyleSheet(QStringLiteral("color: rgba(%1, %2, %3, 0.6);").arg(c.red()).arg(c.green()).arg(c.blue()));
+        }
+        const QString symbol = label->property("velutanoraSymbol").toString();
+        if (!symbol.isEmpty())
+            label->setPixmap(Icons::pixmap(symbol, text, 16, label->devicePixelRatioF()));
+    }
 }
 
 SegmentedPicker::SegmentedPicker(const QString& label, const QStringList& segments, QWidget* parent)

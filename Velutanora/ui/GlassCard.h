@@ -31,6 +31,9 @@ QVBoxLayout* makeScrollingColumn(QWidget* owner);
 QWidget* makeHeading(const QString& text, const QString& symbol, QWidget* parent = nullptr);
 // A line of caption text in the secondary colour.
 QLabel* makeNote(const QString& text, QWidget* parent = nullptr);
+// Gives the notes and heading symbols under `root` the colours of its current palette (after an
+// appearance change, or once they have been placed in the window).
+void recolorDecorations(QWidget* root);
 
 // A segmented picker: one checkable segment per choice, exactly one checked.
 class SegmentedPicker final : public QWidget {

@@ -126,6 +126,7 @@ void HistoryView::refresh()
         item->setSizeHint(row->sizeHint());
         m_list->setItemWidget(item, row);
     }
+    recolorDecorations(this);
 }
 
 } // namespace vel
