@@ -82,15 +82,12 @@ X11Workspace::X11Workspace(X11Connection& connection)
     Display* d = m_connection.display();
     XSelectInput(d, DefaultRootWindow(d), PropertyChangeMask);
     XFlush(d);
-    m_lastActive = activeWindow();
     m_connection.addListener([this](XEvent& event) {
         if (event.type != PropertyNotify || event.xproperty.atom != m_activeAtom)
             return;
-        const unsigned long now = activeWindow();
-        if (now == m_lastActive)
-            return;
-        m_lastActive = now;
-        const ApplicationRef app = applicationForWindow(now);
+        // Every change is passed on, even to the same window id: the X server reuses the ids of
+        // closed windows, so a new window can carry the id of the last active one.
+        const ApplicationRef app = applicationForWindow(activeWindow());
         for (const auto& observer : m_observers)
             observer(app);
     });

@@ -25,7 +25,6 @@ public:
 private:
     X11Connection& m_connection;
     unsigned long m_activeAtom;
-    unsigned long m_lastActive = 0;
     std::vector<std::function<void(ApplicationRef)>> m_observers;
 };
 
