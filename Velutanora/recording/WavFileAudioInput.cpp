@@ -22,6 +22,15 @@ void WavFileAudioInput::start(AudioTap tap)
 
 void WavFileAudioInput::stop() { m_timer.reset(); }
 
+void WavFileAudioInput::loseDevice()
+{
+    if (!m_timer)
+        return;
+    m_timer.reset();
+    if (onDeviceLost)
+        onDeviceLost();
+}
+
 double WavFileAudioInput::playedSeconds() const
 {
     return static_cast<double>(std::min(m_position, m_file.samples.size()) / m_file.format.bytesPerFrame())

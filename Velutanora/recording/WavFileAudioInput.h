@@ -33,6 +33,8 @@ public:
     int buffersDelivered() const { return m_buffers; }
     // A start that throws this error instead (for tests of failing devices).
     void failNextStart(const QString& description) { m_failure = description; }
+    // The device goes away while running: capture ends and the owner is told.
+    void loseDevice();
     // Called once, on the main thread, when the last frame of the file has been delivered.
     std::function<void()> onEndOfFile;
 

@@ -363,6 +363,21 @@ private slots:
         QVERIFY(!rig.speech.onSilenceDetected);
     }
 
+    void aLostMicrophoneEndsTheDictationAsAStopWould()
+    {
+        DictationRig rig;
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.press(kSpace, kAlt);
+        rig.advance(0.5);
+        rig.recognizer.lastSession()->deliver("ここまで", true);
+        rig.advance(0.2);
+        rig.input.loseDevice();
+        rig.advance(1.0);
+        QVERIFY(!rig.speech.isRecording());
+        QCOMPARE(rig.pasteboard.texts, QStringList{"ここまで。"});
+        QCOMPARE(rig.history.entries().size(), 1);
+    }
+
     void pausedWhileTheRecorderCaptures()
     {
         DictationRig rig;
