@@ -1,4 +1,5 @@
 #include "support/DictationRig.h"
+#include "support/Tones.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -17,24 +18,6 @@ constexpr quint16 kRightCtrl = 62;
 constexpr quint16 kLeftCtrl = 59;
 constexpr quint64 kAlt = ShortcutKey::Option;
 constexpr quint64 kCtrl = ShortcutKey::Control;
-
-QString tone(const QString& dir)
-{
-    // 1.5 s of a tone (speech for the level meter and the accumulator), then 10 s of silence.
-    const int n = 24000;
-    QByteArray pcm(n * 2, '\0');
-    for (int i = 0; i < n; ++i) {
-        const auto v = static_cast<qint16>(0.3 * 32767 * std::sin(i * 2 * M_PI * 300 / 16000));
-        pcm[2 * i] = static_cast<char>(v & 0xff);
-        pcm[2 * i + 1] = static_cast<char>((v >> 8) & 0xff);
-    }
-    pcm += QByteArray(16000 * 2 * 10, '\0');
-    const QString path = dir + "/tone.wav";
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(WavFile::encode(AudioFormat::int16Mono16k(), pcm));
-    return path;
-}
 
 } // namespace
 
@@ -277,7 +260,7 @@ private slots:
 
     void continuousAutoSendsReturnAndListensAgain()
     {
-        DictationRig rig(tone(dir.path()));
+        DictationRig rig(writeWav(dir.path(), "tone.wav", tonePcm(1.5, 0.3, 300) + silencePcm(10)));
         rig.settings.setContinuousMode(ContinuousMode::Auto);
         rig.hotkeys.startMonitoring();
         auto chat = FakeWorkspace::app(300);
@@ -317,7 +300,7 @@ private slots:
 
     void continuousUtteranceWithSpeechButNoLocalTextIsProcessed()
     {
-        DictationRig rig(tone(dir.path()));
+        DictationRig rig(writeWav(dir.path(), "tone.wav", tonePcm(1.5, 0.3, 300) + silencePcm(10)));
         rig.recognizer.available = false;
         rig.useGemini();
         rig.server.enqueue(FakeReply::answer("音声だけで届いた"));

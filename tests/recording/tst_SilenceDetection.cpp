@@ -1,4 +1,5 @@
 #include "support/SpeechRig.h"
+#include "support/Tones.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -24,27 +25,6 @@ struct LevelScript {
     }
 };
 
-QByteArray tone(double seconds, double amplitude)
-{
-    const int n = static_cast<int>(seconds * 16000);
-    QByteArray pcm(n * 2, '\0');
-    for (int i = 0; i < n; ++i) {
-        const auto v = static_cast<qint16>(amplitude * 32767 * std::sin(i * 2 * M_PI * 440 / 16000));
-        pcm[2 * i] = static_cast<char>(v & 0xff);
-        pcm[2 * i + 1] = static_cast<char>((v >> 8) & 0xff);
-    }
-    return pcm;
-}
-
-QString writeWav(const QString& dir, const QString& name, const QByteArray& pcm)
-{
-    const QString path = dir + "/" + name;
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(WavFile::encode(AudioFormat::int16Mono16k(), pcm));
-    return path;
-}
-
 } // namespace
 
 class TestSilenceDetection : public QObject {
@@ -66,7 +46,7 @@ private slots:
         QFETCH(double, silenceSeconds);
         QFETCH(double, fireAfter);
         // 2 s of speech-level tone, then silence.
-        const QString path = writeWav(dir.path(), "tone.wav", tone(2.0, 0.3) + QByteArray(16000 * 2 * 20, '\0'));
+        const QString path = writeWav(dir.path(), "tone.wav", tonePcm(2.0, 0.3) + QByteArray(16000 * 2 * 20, '\0'));
         SpeechRig rig(path);
         LevelScript script(rig);
         rig.speech.setIsContinuousMode(true);
@@ -88,7 +68,7 @@ private slots:
     void exactTicksOfTheDefaultCountdown()
     {
         // Tone until exactly 1.0 s, silence afterwards: the silence begins on the first quiet tick.
-        const QString path = writeWav(dir.path(), "tone1.wav", tone(1.0, 0.3) + QByteArray(16000 * 2 * 10, '\0'));
+        const QString path = writeWav(dir.path(), "tone1.wav", tonePcm(1.0, 0.3) + QByteArray(16000 * 2 * 10, '\0'));
         SpeechRig rig(path);
         LevelScript script(rig);
         QList<double> changeTimes;
@@ -123,8 +103,8 @@ private slots:
         QFETCH(int, loudTicks);
         QFETCH(bool, resets);
         // Speech 2 s, silence 1.5 s (countdown at 2), a burst of loud ticks, then silence.
-        const QByteArray pcm = tone(2.0, 0.3) + QByteArray(static_cast<int>(1.5 * 32000), '\0')
-                               + tone(loudTicks * 0.1, 0.6) + QByteArray(32000 * 10, '\0');
+        const QByteArray pcm = tonePcm(2.0, 0.3) + QByteArray(static_cast<int>(1.5 * 32000), '\0')
+                               + tonePcm(loudTicks * 0.1, 0.6) + QByteArray(32000 * 10, '\0');
         SpeechRig rig(writeWav(dir.path(), "burst.wav", pcm));
         LevelScript script(rig);
         rig.speech.setIsContinuousMode(true);
@@ -174,7 +154,7 @@ private slots:
     void warmUpNeverCountsSilence()
     {
         // Speech right from the start then silence at 0.3 s: the first 5 ticks only smooth.
-        const QString path = writeWav(dir.path(), "short.wav", tone(0.3, 0.3) + QByteArray(32000 * 10, '\0'));
+        const QString path = writeWav(dir.path(), "short.wav", tonePcm(0.3, 0.3) + QByteArray(32000 * 10, '\0'));
         SpeechRig rig(path);
         LevelScript script(rig);
         rig.speech.setIsContinuousMode(true);
@@ -185,7 +165,7 @@ private slots:
 
     void traceLinesInTheDebugLog()
     {
-        const QString path = writeWav(dir.path(), "trace.wav", tone(1.0, 0.3) + QByteArray(32000 * 10, '\0'));
+        const QString path = writeWav(dir.path(), "trace.wav", tonePcm(1.0, 0.3) + QByteArray(32000 * 10, '\0'));
         SpeechRig rig(path);
         LevelScript script(rig);
         rig.speech.setIsContinuousMode(true);
@@ -210,7 +190,7 @@ private slots:
 
     void stoppingContinuousModeStopsTheTicks()
     {
-        const QString path = writeWav(dir.path(), "stop.wav", tone(1.0, 0.3) + QByteArray(32000 * 10, '\0'));
+        const QString path = writeWav(dir.path(), "stop.wav", tonePcm(1.0, 0.3) + QByteArray(32000 * 10, '\0'));
         SpeechRig rig(path);
         LevelScript script(rig);
         rig.speech.setIsContinuousMode(true);

@@ -15,6 +15,7 @@
 #include "support/FakeGeminiServer.h"
 #include "support/MemoryStore.h"
 #include "support/ScriptedRecognizer.h"
+#include "support/Tones.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -37,18 +38,6 @@ QByteArray readFile(const QString& path)
 }
 
 void xdotool(const QStringList& args) { QProcess::execute(QStringLiteral("xdotool"), args); }
-
-QByteArray toneThenSilence(double toneSeconds, double silenceSeconds)
-{
-    const int n = static_cast<int>(toneSeconds * 16000);
-    QByteArray pcm(n * 2, '\0');
-    for (int i = 0; i < n; ++i) {
-        const auto v = static_cast<qint16>(0.3 * 32767 * std::sin(i * 2 * M_PI * 300 / 16000));
-        pcm[2 * i] = static_cast<char>(v & 0xff);
-        pcm[2 * i + 1] = static_cast<char>((v >> 8) & 0xff);
-    }
-    return pcm + QByteArray(static_cast<int>(silenceSeconds * 32000), '\0');
-}
 
 // The real X11 backends with the rest of the program over fakes, on real time.
 struct X11Rig {
@@ -189,7 +178,7 @@ private slots:
 
     void continuousAutoPressesReturn()
     {
-        X11Rig rig(toneThenSilence(1.0, 60));
+        X11Rig rig(tonePcm(1.0, 0.3, 300) + silencePcm(60));
         rig.settings.setContinuousMode(ContinuousMode::Auto);
         rig.settings.setContinuousSilenceSeconds(1.0);
         rig.server.setDefaultReply(FakeReply::answer("返事"));
