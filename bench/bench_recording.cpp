@@ -42,12 +42,14 @@ int main()
     const QByteArray second(32000, '\x22');
     for (int i = 0; i < 60; ++i)
         minute.append(second, 0.2f);
-    std::vector<char> big(60 * 32000 + 44);
+    // The plain copy reads a vector: GCC cannot see that a QByteArray is not its shared empty one.
+    const std::vector<char> secondBytes(second.cbegin(), second.cend());
+    std::vector<char> big(60 * secondBytes.size() + 44);
     const double build = bench::secondsPerCall([&] { bench::keep(minute.buildWAV()); });
     const double bigCopy = bench::secondsPerCall([&] {
-        std::memcpy(big.data(), second.constData(), 1);
-        for (int i = 0; i < 60; ++i)
-            std::memcpy(big.data() + 44 + i * 32000, second.constData(), 32000);
+        std::memset(big.data(), 0, 44); // the header
+        for (size_t i = 0; i < 60; ++i)
+            std::memcpy(big.data() + 44 + i * secondBytes.size(), secondBytes.data(), secondBytes.size());
         bench::keep(big);
     });
     std::printf("buildWAV of 60 s: %.0f us; memcpy of the same bytes %.0f us; ratio %.1f\n", build * 1e6,
