@@ -27,7 +27,7 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("velutanora"));
         QCoreApplication::setApplicationVersion(QStringLiteral(VELUTANORA_VERSION));
-        vel::CommandLine commandLine(stdout, stderr, vel::makeLocalRecognizer);
+        vel::CommandLine commandLine(stdout, stderr, vel::makeLocalRecognizer, vel::localRecognitionReport);
         return commandLine.run(QCoreApplication::arguments());
     }
 

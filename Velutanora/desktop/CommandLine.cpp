@@ -110,6 +110,8 @@ int CommandLine::run(const QStringList& arguments)
     const QString& command = args.first();
     if (args.size() == 1 && command == QLatin1String("--version")) {
         write(m_out, QStringLiteral("velutanora %1\n").arg(QStringLiteral(VELUTANORA_VERSION)));
+        if (m_versionDetails)
+            write(m_out, m_versionDetails() + QLatin1Char('\n'));
         return 0;
     }
     if (args.size() == 1 && (command == QLatin1String("--help") || command == QLatin1String("-h"))) {

@@ -22,8 +22,11 @@ public:
     using RecognizerFactory =
         std::function<std::unique_ptr<SpeechRecognizer>(Logger&, const AppSettings&, QNetworkAccessManager&)>;
 
-    CommandLine(std::FILE* out, std::FILE* err, RecognizerFactory recognizers = {})
-        : m_out(out), m_err(err), m_recognizers(std::move(recognizers))
+    // Lines that --version prints after the version (the libraries the program found).
+    using VersionDetails = std::function<QString()>;
+
+    CommandLine(std::FILE* out, std::FILE* err, RecognizerFactory recognizers = {}, VersionDetails details = {})
+        : m_out(out), m_err(err), m_recognizers(std::move(recognizers)), m_versionDetails(std::move(details))
     {
     }
 
@@ -42,6 +45,7 @@ private:
     std::FILE* m_out;
     std::FILE* m_err;
     RecognizerFactory m_recognizers;
+    VersionDetails m_versionDetails;
 };
 
 } // namespace vel

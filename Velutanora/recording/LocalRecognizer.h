@@ -17,4 +17,7 @@ class Logger;
 std::unique_ptr<SpeechRecognizer> makeLocalRecognizer(Logger& log, const AppSettings& settings,
                                                       QNetworkAccessManager& network);
 
+// One line naming the libvosk file the program loads, or why there is none (for --version).
+QString localRecognitionReport();
+
 } // namespace vel

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <deque>
 #include <dlfcn.h>
+#include <link.h>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -220,6 +221,11 @@ std::shared_ptr<VoskApi> VoskApi::load(const QString& path, QString* why)
     }
     auto api = std::make_shared<VoskApi>();
     api->handle = handle;
+    // A bare name is found through the run path or the system's cache; say which file it was.
+    link_map* map = nullptr;
+    api->path = dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && *map->l_name
+                    ? QFile::decodeName(map->l_name)
+                    : path;
     const bool ok = bind(handle, "vosk_set_log_level", api->setLogLevel) && bind(handle, "vosk_model_new", api->modelNew)
                     && bind(handle, "vosk_model_free", api->modelFree)
                     && bind(handle, "vosk_recognizer_new", api->recognizerNew)

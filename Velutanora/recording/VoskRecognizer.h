@@ -17,6 +17,7 @@ class Logger;
 // The few C functions of libvosk the program calls, loaded with dlopen (no header ships).
 struct VoskApi {
     void* handle = nullptr;
+    QString path; // the file the dynamic linker actually loaded
     void (*setLogLevel)(int) = nullptr;
     void* (*modelNew)(const char*) = nullptr;
     void (*modelFree)(void*) = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -125,9 +126,15 @@ private slots:
     void versionAndHelp()
     {
         QTemporaryDir dir;
-        const Result version = runProgram({"--version"}, dir.path());
+        const Result version = runProgram({"--version"}, dir.path(), VOSK_STUB_LIBRARY);
         QCOMPARE(version.exitCode, 0);
         QVERIFY(version.out.startsWith("velutanora "));
+        // The library line names the file actually loaded, so a user can tell which libvosk runs.
+        QVERIFY2(version.out.contains("libvosk: " + QFileInfo(VOSK_STUB_LIBRARY).canonicalFilePath() + "\n"),
+                 qPrintable(version.out));
+        const Result missing = runProgram({"--version"}, dir.path(), dir.filePath("none/libvosk.so"));
+        QCOMPARE(missing.exitCode, 0);
+        QVERIFY2(missing.out.contains("libvosk: not available ("), qPrintable(missing.out));
         const Result help = runProgram({"--help"}, dir.path());
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.contains("--print-settings"));

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QTest>
 
@@ -56,7 +57,9 @@ private slots:
     void loadingTheLibrary()
     {
         QString why;
-        QVERIFY(VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY), &why));
+        const auto stub = VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY), &why);
+        QVERIFY(stub);
+        QCOMPARE(QFileInfo(stub->path).canonicalFilePath(), QFileInfo(VOSK_STUB_LIBRARY).canonicalFilePath());
         QVERIFY(!VoskApi::load(QStringLiteral("/nonexistent/libvosk.so"), &why));
         QVERIFY(!why.isEmpty());
         QVERIFY(!VoskApi::load(QStringLiteral("libm.so.6"), &why));
