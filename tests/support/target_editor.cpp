@@ -20,13 +20,21 @@ public:
     }
 
 protected:
+    // Logged in event() so that a press is recorded before any of the editor's own handling sees it.
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            QFile f(m_out + QStringLiteral(".keys"));
+            if (f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+                const auto* key = static_cast<QKeyEvent*>(event);
+                f.write(QKeySequence(key->keyCombination()).toString(QKeySequence::PortableText).toUtf8() + '\n');
+            }
+        }
+        return QPlainTextEdit::event(event);
+    }
+
     void keyPressEvent(QKeyEvent* event) override
     {
-        QFile f(m_out + QStringLiteral(".keys"));
-        if (f.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            const QString line = QKeySequence(event->keyCombination()).toString(QKeySequence::PortableText);
-            f.write(line.toUtf8() + '\n');
-        }
         if (event->key() == Qt::Key_V && event->modifiers() == (Qt::ControlModifier | Qt::ShiftModifier)) {
             paste();
             return;

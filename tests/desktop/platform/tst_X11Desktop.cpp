@@ -134,9 +134,10 @@ private slots:
         xdotool({"key", "alt+space"});
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("テスト結果です。"), 10000);
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
+        // Seen once under CI load: the pasted text before the chord in the key log. Wait for the log.
+        QTRY_VERIFY2_WITH_TIMEOUT(target.keys().contains("Ctrl+V"), qPrintable(target.keys().join(',')), 5000);
         const QStringList keys = target.keys();
         QVERIFY2(!keys.contains("Alt+Space") && !keys.contains("Space"), qPrintable(keys.join(',')));
-        QVERIFY2(keys.contains("Ctrl+V"), qPrintable(keys.join(',')));
     }
 
     void escapeCancelsWhileRecordingAndReachesTheTargetWhenIdle()
