@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,36 @@ bool ensureFolder(const QString& folder)
     return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
 }
 
+// Holds the advisory lock that orders the processes sharing one store.
+class StoreLock {
+public:
+    explicit StoreLock(const QString& storePath)
+    {
+        const QByteArray path = QFile::encodeName(storePath + QStringLiteral(".lock"));
+        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_fd < 0)
+            return;
+        while (::flock(m_fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(m_fd);
+                m_fd = -1;
+                return;
+            }
+        }
+    }
+    ~StoreLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
 } // namespace
 
 JsonFileStore::JsonFileStore(QString path, Logger& log) : m_path(std::move(path)), m_log(log)
@@ -48,16 +79,51 @@ QString JsonFileStore::defaultPath()
     return base + QStringLiteral("/velutanora/defaults.json");
 }
 
+QString JsonFileStore::targetPath() const
+{
+    const QFileInfo info(m_path);
+    return info.isSymLink() ? info.symLinkTarget() : m_path;
+}
+
+QString JsonFileStore::asideName(const QString& label) const
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    const QString base = m_path + QLatin1Char('.') + label + QLatin1Char('-') + stamp;
+    QString target = base;
+    for (int n = 1; QFileInfo::exists(target); ++n)
+        target = base + QLatin1Char('-') + QString::number(n);
+    return target;
+}
+
 void JsonFileStore::load()
+{
+    if (!QFileInfo::exists(m_path))
+        return;
+    struct stat st{};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) == 0 && !(st.st_mode & S_IWUSR)) {
+        m_notWritable = QStringLiteral("the file is read-only");
+        m_log.line(QStringLiteral("⚠️ [Settings] %1 is read-only; changes are kept in memory only").arg(m_path));
+    }
+    if (QFileInfo(QFileInfo(m_path).absolutePath()).isWritable()) {
+        StoreLock lock(m_path);
+        reload();
+        if (lock.held())
+            removeStaleTemporaries();
+    } else {
+        reload();
+    }
+}
+
+bool JsonFileStore::reload()
 {
     QFile file(m_path);
     if (!file.exists())
-        return;
+        return m_notWritable.isEmpty();
     if (!file.open(QIODevice::ReadOnly)) {
-        m_writable = false;
+        m_notWritable = QStringLiteral("the existing file could not be read");
         m_log.line(QStringLiteral("⚠️ [Settings] cannot read %1 (%2); using defaults and leaving the file untouched")
                        .arg(m_path, file.errorString()));
-        return;
+        return false;
     }
     const QByteArray bytes = file.readAll();
     file.close();
@@ -65,25 +131,50 @@ void JsonFileStore::load()
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error == QJsonParseError::NoError && doc.isObject()) {
-        m_object = doc.object();
-        return;
+        QJsonObject fresh = doc.object();
+        for (const QString& key : std::as_const(m_unsaved)) {
+            if (m_object.contains(key))
+                fresh.insert(key, m_object.value(key));
+            else
+                fresh.remove(key);
+        }
+        m_object = fresh;
+        return m_notWritable.isEmpty();
     }
 
     // Never lose a damaged file silently: keep it beside the new one.
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    QString target = m_path + QStringLiteral(".corrupt-") + stamp;
-    for (int n = 1; QFile::exists(target); ++n)
-        target = m_path + QStringLiteral(".corrupt-") + stamp + QLatin1Char('-') + QString::number(n);
+    const QString target = asideName(QStringLiteral("corrupt"));
     const QString reason = error.error != QJsonParseError::NoError ? error.errorString()
                                                                     : QStringLiteral("not a JSON object");
     if (QFile::rename(m_path, target)) {
         m_log.line(QStringLiteral("⚠️ [Settings] %1 is unreadable (%2); moved it to %3 and loaded defaults")
                        .arg(m_path, reason, target));
-    } else {
-        m_writable = false;
-        m_log.line(QStringLiteral("⚠️ [Settings] %1 is unreadable (%2) and could not be moved aside; using defaults without saving")
-                       .arg(m_path, reason));
+        return m_notWritable.isEmpty();
     }
+    m_notWritable = QStringLiteral("the existing file could not be read");
+    m_log.line(QStringLiteral("⚠️ [Settings] %1 is unreadable (%2) and could not be moved aside; using defaults without saving")
+                   .arg(m_path, reason));
+    return false;
+}
+
+void JsonFileStore::removeStaleTemporaries()
+{
+    // Only a writer that holds the lock has a temporary file; with the lock held, any left are
+    // from a save that died. They hold the API key, so they go (ours only, never a link).
+    const QFileInfo target(targetPath());
+    const QDir folder = target.absoluteDir();
+    const QStringList stale =
+        folder.entryList({target.fileName() + QStringLiteral(".tmp-*")}, QDir::Files | QDir::Hidden | QDir::System);
+    int removed = 0;
+    for (const QString& name : stale) {
+        const QByteArray path = QFile::encodeName(folder.filePath(name));
+        struct stat st{};
+        if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid()
+            && ::unlink(path.constData()) == 0)
+            ++removed;
+    }
+    if (removed > 0)
+        m_log.line(QStringLiteral("🧹 [Settings] removed %1 temporary copies left by interrupted saves").arg(removed));
 }
 
 QJsonValue JsonFileStore::value(const QString& key) const
@@ -93,33 +184,80 @@ QJsonValue JsonFileStore::value(const QString& key) const
 
 void JsonFileStore::setValue(const QString& key, const QJsonValue& value)
 {
-    m_object.insert(key, value);
-    save();
+    modify({key}, [&](QJsonObject& values) { values.insert(key, value); });
 }
 
 void JsonFileStore::remove(const QString& key)
 {
-    m_object.remove(key);
-    save();
+    modify({key}, [&](QJsonObject& values) { values.remove(key); });
 }
 
-void JsonFileStore::save()
+void JsonFileStore::modify(const QStringList& keys, const Edit& edit)
 {
-    if (!m_writable) {
-        m_log.line(QStringLiteral("⚠️ [Settings] not saving to %1: the existing file could not be read").arg(m_path));
+    const auto apply = [&] {
+        QJsonObject values;
+        for (const QString& key : keys) {
+            if (m_object.contains(key))
+                values.insert(key, m_object.value(key));
+        }
+        edit(values);
+        for (const QString& key : keys) {
+            if (values.contains(key))
+                m_object.insert(key, values.value(key));
+            else
+                m_object.remove(key);
+        }
+    };
+    const auto keepInMemory = [&] {
+        for (const QString& key : keys)
+            m_unsaved.insert(key);
+    };
+
+    if (!m_notWritable.isEmpty()) {
+        apply();
+        keepInMemory();
+        m_log.line(QStringLiteral("⚠️ [Settings] not saving to %1: %2").arg(m_path, m_notWritable));
         return;
     }
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!ensureFolder(folder)) {
+        apply();
+        keepInMemory();
         m_log.line(QStringLiteral("⚠️ [Settings] cannot create %1 (%2); the change is kept in memory only")
                        .arg(folder, errnoText()));
         return;
     }
+    StoreLock lock(m_path);
+    if (!lock.held())
+        m_log.line(QStringLiteral("⚠️ [Settings] cannot lock %1.lock (%2); saving without it").arg(m_path, errnoText()));
+    if (!reload()) {
+        apply();
+        keepInMemory();
+        return;
+    }
+    apply();
     const QByteArray bytes = QJsonDocument(m_object).toJson(QJsonDocument::Indented);
-    const QString failure = writeAtomically(m_path, bytes);
-    if (!failure.isEmpty())
+    const QString failure = writeAtomically(targetPath(), bytes);
+    if (!failure.isEmpty()) {
+        keepInMemory();
         m_log.line(QStringLiteral("⚠️ [Settings] cannot save %1 (%2); the change is kept in memory only")
                        .arg(m_path, failure));
+        return;
+    }
+    m_unsaved.clear();
+}
+
+void JsonFileStore::keepAside(const QString& label, const QByteArray& bytes, const QString& reason)
+{
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (!ensureFolder(folder))
+        return;
+    const QString target = asideName(label);
+    const QString failure = writeAtomically(target, bytes);
+    if (failure.isEmpty())
+        m_log.line(QStringLiteral("⚠️ [Settings] %1 in %2; kept the original in %3").arg(reason, label, target));
+    else
+        m_log.line(QStringLiteral("⚠️ [Settings] %1 in %2; cannot keep the original (%3)").arg(reason, label, failure));
 }
 
 QString JsonFileStore::writeAtomically(const QString& path, const QByteArray& bytes,

@@ -3,6 +3,7 @@
 #include "settings/KeyValueStore.h"
 
 #include <QJsonObject>
+#include <QSet>
 
 #include <functional>
 
@@ -14,6 +15,8 @@ class Logger;
 // a temporary file in the same folder is written, flushed to disk and renamed over the old
 // one, so a crash leaves either the old or the new file. The file is readable by its owner
 // only, since it holds the Gemini API key. Keys the program does not know are kept.
+// Several processes share the file (the program and its command line): every save rereads it
+// under an advisory lock (flock of "<file>.lock") and writes back only the keys it changed.
 class JsonFileStore final : public KeyValueStore {
 public:
     JsonFileStore(QString path, Logger& log);
@@ -24,6 +27,8 @@ public:
     QJsonValue value(const QString& key) const override;
     void setValue(const QString& key, const QJsonValue& value) override;
     void remove(const QString& key) override;
+    void modify(const QStringList& keys, const Edit& edit) override;
+    void keepAside(const QString& label, const QByteArray& bytes, const QString& reason) override;
 
     const QString& path() const { return m_path; }
     const QJsonObject& object() const { return m_object; }
@@ -36,13 +41,22 @@ public:
 
 private:
     void load();
-    void save();
+    // Rereads the file into m_object (keeping changes that never reached it); false when it can
+    // no longer be written safely.
+    bool reload();
+    // The file written: the target of a symbolic link, so the link stays.
+    QString targetPath() const;
+    QString asideName(const QString& label) const;
+    void removeStaleTemporaries();
 
     QString m_path;
     Logger& m_log;
     QJsonObject m_object;
-    // False when an existing file could not be read: writing would destroy what it holds.
-    bool m_writable = true;
+    // Keys whose value in memory never reached the file (a save failed).
+    QSet<QString> m_unsaved;
+    // Set when an existing file could not be read, or is read-only: writing would destroy what it
+    // holds or override the user's choice. Changes then stay in memory.
+    QString m_notWritable;
 };
 
 } // namespace vel

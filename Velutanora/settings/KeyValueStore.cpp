@@ -51,6 +51,23 @@ std::optional<QByteArray> KeyValueStore::data(const QString& key) const
     return decodeData(value(key));
 }
 
+void KeyValueStore::modify(const QStringList& keys, const Edit& edit)
+{
+    QJsonObject values;
+    for (const QString& key : keys) {
+        const QJsonValue v = value(key);
+        if (!v.isUndefined())
+            values.insert(key, v);
+    }
+    edit(values);
+    for (const QString& key : keys) {
+        if (values.contains(key))
+            setValue(key, values.value(key));
+        else if (contains(key))
+            remove(key);
+    }
+}
+
 void KeyValueStore::setData(const QString& key, const QByteArray& bytes)
 {
     setValue(key, encodeData(bytes));

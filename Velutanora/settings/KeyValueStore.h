@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace vel {
@@ -20,6 +23,20 @@ public:
     // Stores at once (write-through).
     virtual void setValue(const QString& key, const QJsonValue& value) = 0;
     virtual void remove(const QString& key) = 0;
+
+    // Read-modify-write of some keys in one save: `edit` gets their freshest stored values (a
+    // file store rereads what other processes wrote) and changes them; a key it leaves out of
+    // the object is removed. Keys not named are never touched.
+    using Edit = std::function<void(QJsonObject& values)>;
+    virtual void modify(const QStringList& keys, const Edit& edit);
+    // Keeps bytes that could not be decoded beside the store, so a rewrite never loses them;
+    // `reason` goes into the warning.
+    virtual void keepAside(const QString& label, const QByteArray& bytes, const QString& reason)
+    {
+        (void)label;
+        (void)bytes;
+        (void)reason;
+    }
 
     bool contains(const QString& key) const { return !value(key).isUndefined(); }
 

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cmath>
 
 namespace vel {
 
@@ -30,22 +31,67 @@ RecordingEntry RecordingHistory::makeEntry(const QString& text, const std::optio
 
 void RecordingHistory::load()
 {
-    if (auto blob = m_store.data(kHistoryKey)) {
-        if (auto decoded = decode(*blob))
-            m_entries = *decoded;
-    }
+    const QJsonValue raw = m_store.value(kHistoryKey);
+    if (raw.isUndefined())
+        return;
+    const std::optional<QByteArray> blob = KeyValueStore::decodeData(raw);
+    int skipped = 0;
+    const auto decoded = blob ? decode(*blob, &skipped) : std::nullopt;
+    if (decoded)
+        m_entries = *decoded;
+    if (decoded && skipped == 0)
+        return;
+    // The next save rewrites the history: keep the original of what could not be read.
+    const QByteArray original = blob ? *blob : QJsonDocument(QJsonArray{raw}).toJson(QJsonDocument::Compact);
+    m_store.keepAside(kHistoryKey, original,
+                      decoded ? QStringLiteral("skipped %1 undecodable history entries").arg(skipped)
+                              : QStringLiteral("the history could not be decoded"));
 }
 
-void RecordingHistory::save()
+void RecordingHistory::save(bool replaceAll)
 {
-    m_store.setData(kHistoryKey, encode(m_entries));
+    m_store.modify({kHistoryKey}, [this, replaceAll](QJsonObject& values) {
+        const auto blob = KeyValueStore::decodeData(values.value(kHistoryKey));
+        const auto stored = replaceAll || !blob ? std::nullopt : decode(*blob);
+        if (stored) {
+            // Merge by id with what other processes stored since: theirs join ours, and an entry
+            // we only read and that is gone from the store was deleted there.
+            QSet<QUuid> storedIds;
+            for (const RecordingEntry& e : *stored)
+                storedIds.insert(e.id);
+            QList<RecordingEntry> merged;
+            QSet<QUuid> known;
+            for (const RecordingEntry& e : std::as_const(m_entries)) {
+                if (m_added.contains(e.id) || storedIds.contains(e.id)) {
+                    merged.append(e);
+                    known.insert(e.id);
+                }
+            }
+            const double cutoff = referenceDateFromUnix(m_clock.now()) - kRetentionSeconds;
+            for (const RecordingEntry& e : *stored) {
+                if (!known.contains(e.id) && !m_forgotten.contains(e.id) && e.date >= cutoff)
+                    merged.append(e);
+            }
+            std::stable_sort(merged.begin(), merged.end(),
+                             [](const RecordingEntry& a, const RecordingEntry& b) { return a.date > b.date; });
+            m_entries = merged;
+        }
+        values.insert(kHistoryKey, KeyValueStore::encodeData(encode(m_entries)));
+    });
+    m_added.clear();
+    m_forgotten.clear();
 }
 
 void RecordingHistory::purgeExpired()
 {
     const double cutoff = referenceDateFromUnix(m_clock.now()) - kRetentionSeconds;
     const auto before = m_entries.size();
-    m_entries.removeIf([cutoff](const RecordingEntry& e) { return e.date < cutoff; });
+    m_entries.removeIf([this, cutoff](const RecordingEntry& e) {
+        if (e.date >= cutoff)
+            return false;
+        m_forgotten.insert(e.id);
+        return true;
+    });
     if (m_entries.size() != before) {
         save();
         emit entriesChanged();
@@ -55,6 +101,7 @@ void RecordingHistory::purgeExpired()
 void RecordingHistory::add(const RecordingEntry& entry)
 {
     m_entries.prepend(entry);
+    m_added.insert(entry.id);
     save();
     emit entriesChanged();
 }
@@ -64,8 +111,10 @@ void RecordingHistory::deleteAtOffsets(const QSet<int>& offsets)
     QList<int> sorted(offsets.begin(), offsets.end());
     std::sort(sorted.begin(), sorted.end(), std::greater<int>());
     for (int offset : sorted) {
-        if (offset >= 0 && offset < m_entries.size())
+        if (offset >= 0 && offset < m_entries.size()) {
+            m_forgotten.insert(m_entries.at(offset).id);
             m_entries.removeAt(offset);
+        }
     }
     save();
     emit entriesChanged();
@@ -73,8 +122,10 @@ void RecordingHistory::deleteAtOffsets(const QSet<int>& offsets)
 
 void RecordingHistory::clear()
 {
+    for (const RecordingEntry& e : std::as_const(m_entries))
+        m_forgotten.insert(e.id);
     m_entries.clear();
-    save();
+    save(true);
     emit entriesChanged();
 }
 
@@ -93,32 +144,38 @@ QByteArray RecordingHistory::encode(const QList<RecordingEntry>& entries)
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 
-std::optional<QList<RecordingEntry>> RecordingHistory::decode(const QByteArray& json)
+std::optional<QList<RecordingEntry>> RecordingHistory::decode(const QByteArray& json, int* skipped)
 {
     const QJsonDocument doc = QJsonDocument::fromJson(json);
     if (!doc.isArray())
         return std::nullopt;
+    // Dates the program can show: 1970 to the end of year 9999.
+    constexpr double kLatestUnix = 253402300799.0;
     QList<RecordingEntry> out;
+    QSet<QUuid> seen;
+    int bad = 0;
     for (const QJsonValue& v : doc.array()) {
-        if (!v.isObject())
-            return std::nullopt;
         const QJsonObject o = v.toObject();
         const QJsonValue id = o.value(QStringLiteral("id"));
         const QJsonValue text = o.value(QStringLiteral("text"));
         const QJsonValue date = o.value(QStringLiteral("date"));
         const QJsonValue original = o.value(QStringLiteral("originalText"));
-        if (!id.isString() || !text.isString() || !date.isDouble())
-            return std::nullopt;
-        const auto uuid = parseUuid(id.toString());
-        if (!uuid)
-            return std::nullopt;
+        const auto uuid = id.isString() ? parseUuid(id.toString()) : std::nullopt;
+        const double unix = unixFromReferenceDate(date.toDouble());
+        const bool originalOk = original.isString() || original.isUndefined() || original.isNull();
+        if (!v.isObject() || !uuid || seen.contains(*uuid) || !text.isString() || !date.isDouble()
+            || !std::isfinite(unix) || unix < 0 || unix > kLatestUnix || !originalOk) {
+            ++bad;
+            continue;
+        }
+        seen.insert(*uuid);
         RecordingEntry entry{*uuid, text.toString(), std::nullopt, date.toDouble()};
         if (original.isString())
             entry.originalText = original.toString();
-        else if (!original.isUndefined() && !original.isNull())
-            return std::nullopt;
         out.append(entry);
     }
+    if (skipped)
+        *skipped = bad;
     return out;
 }
 

@@ -49,18 +49,25 @@ public:
     void clear();
 
     static QByteArray encode(const QList<RecordingEntry>& entries);
-    static std::optional<QList<RecordingEntry>> decode(const QByteArray& json);
+    // The entries that decode; none when the blob is not a list at all. `skipped` counts the
+    // entries left out (malformed, a date that cannot be shown, a repeated id).
+    static std::optional<QList<RecordingEntry>> decode(const QByteArray& json, int* skipped = nullptr);
 
 signals:
     void entriesChanged();
 
 private:
     void load();
-    void save();
+    // Merges by id with what other processes stored meanwhile, unless replacing everything.
+    void save(bool replaceAll = false);
 
     KeyValueStore& m_store;
     Clock& m_clock;
     QList<RecordingEntry> m_entries;
+    // Since the last save: entries added here (kept although the store lacks them) and entries
+    // deleted or purged here (a merge must not bring them back).
+    QSet<QUuid> m_added;
+    QSet<QUuid> m_forgotten;
 };
 
 } // namespace vel

@@ -2,6 +2,10 @@
 
 #include "settings/KeyValueStore.h"
 
+#include <QJsonObject>
+
+#include <limits>
+
 namespace vel {
 
 namespace {
@@ -25,34 +29,70 @@ double UsageTracker::estimatedCost() const
            + static_cast<double>(m_totalThinkingTokens) * 0.0000035;
 }
 
-void UsageTracker::assign(qint64& field, qint64 value, const QString& key)
+namespace {
+
+// Counters stop at the largest value instead of wrapping negative.
+qint64 saturatingAdd(qint64 a, qint64 b)
 {
-    const bool changed = field != value;
-    field = value;
-    m_store.setInteger(key, value);
-    if (changed)
+    qint64 sum = 0;
+    if (!__builtin_add_overflow(a, b, &sum))
+        return sum;
+    return b > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+}
+
+} // namespace
+
+void UsageTracker::update(const std::function<std::array<qint64, 4>(std::array<qint64, 4>)>& change)
+{
+    const QStringList keys{kRequests, kInput, kOutput, kThinking};
+    const std::array<qint64, 4> before{m_totalRequests, m_totalInputTokens, m_totalOutputTokens, m_totalThinkingTokens};
+    // One save of the four, starting from the stored figures: another process's requests count too.
+    m_store.modify(keys, [&](QJsonObject& values) {
+        std::array<qint64, 4> current{};
+        for (qsizetype i = 0; i < keys.size(); ++i) {
+            const QJsonValue v = values.value(keys[i]);
+            current[static_cast<size_t>(i)] = v.isDouble() ? v.toInteger(static_cast<qint64>(v.toDouble())) : 0;
+        }
+        const std::array<qint64, 4> next = change(current);
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            values.insert(keys[i], QJsonValue(next[static_cast<size_t>(i)]));
+        m_totalRequests = next[0];
+        m_totalInputTokens = next[1];
+        m_totalOutputTokens = next[2];
+        m_totalThinkingTokens = next[3];
+    });
+    const std::array<qint64, 4> after{m_totalRequests, m_totalInputTokens, m_totalOutputTokens, m_totalThinkingTokens};
+    if (after != before)
         emit countersChanged();
 }
 
-void UsageTracker::setTotalRequests(qint64 value) { assign(m_totalRequests, value, kRequests); }
-void UsageTracker::setTotalInputTokens(qint64 value) { assign(m_totalInputTokens, value, kInput); }
-void UsageTracker::setTotalOutputTokens(qint64 value) { assign(m_totalOutputTokens, value, kOutput); }
-void UsageTracker::setTotalThinkingTokens(qint64 value) { assign(m_totalThinkingTokens, value, kThinking); }
+void UsageTracker::set(size_t index, qint64 value)
+{
+    update([index, value](std::array<qint64, 4> c) {
+        c[index] = value;
+        return c;
+    });
+}
+
+void UsageTracker::setTotalRequests(qint64 value) { set(0, value); }
+void UsageTracker::setTotalInputTokens(qint64 value) { set(1, value); }
+void UsageTracker::setTotalOutputTokens(qint64 value) { set(2, value); }
+void UsageTracker::setTotalThinkingTokens(qint64 value) { set(3, value); }
 
 void UsageTracker::recordUsage(const UsageMetadata& usage)
 {
-    setTotalRequests(m_totalRequests + 1);
-    setTotalInputTokens(m_totalInputTokens + usage.promptTokenCount.value_or(0));
-    setTotalOutputTokens(m_totalOutputTokens + usage.candidatesTokenCount.value_or(0));
-    setTotalThinkingTokens(m_totalThinkingTokens + usage.thoughtsTokenCount.value_or(0));
+    update([&usage](std::array<qint64, 4> c) {
+        c[0] = saturatingAdd(c[0], 1);
+        c[1] = saturatingAdd(c[1], usage.promptTokenCount.value_or(0));
+        c[2] = saturatingAdd(c[2], usage.candidatesTokenCount.value_or(0));
+        c[3] = saturatingAdd(c[3], usage.thoughtsTokenCount.value_or(0));
+        return c;
+    });
 }
 
 void UsageTracker::reset()
 {
-    setTotalRequests(0);
-    setTotalInputTokens(0);
-    setTotalOutputTokens(0);
-    setTotalThinkingTokens(0);
+    update([](std::array<qint64, 4>) { return std::array<qint64, 4>{}; });
 }
 
 } // namespace vel

@@ -4,6 +4,9 @@
 
 #include <QObject>
 
+#include <array>
+#include <functional>
+
 namespace vel {
 
 class KeyValueStore;
@@ -32,7 +35,9 @@ signals:
     void countersChanged();
 
 private:
-    void assign(qint64& field, qint64 value, const QString& key);
+    // Applies a change to the stored counters (requests, input, output, thinking) in one save.
+    void update(const std::function<std::array<qint64, 4>(std::array<qint64, 4>)>& change);
+    void set(size_t index, qint64 value);
 
     KeyValueStore& m_store;
     qint64 m_totalRequests = 0;

@@ -203,6 +203,100 @@ private slots:
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(readAll(path), QByteArray(R"({"a": 1})"));
     }
+
+    void writersSharingTheFileMergeByKey()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/defaults.json";
+        NullLogger log;
+        JsonFileStore gui(path, log);
+        JsonFileStore cli(path, log);
+        gui.setString("a", "gui");
+        cli.setString("b", "cli");
+        gui.setString("c", "gui again");
+        JsonFileStore after(path, log);
+        QCOMPARE(after.string("a"), std::optional<QString>("gui"));
+        QCOMPARE(after.string("b"), std::optional<QString>("cli"));
+        QCOMPARE(after.string("c"), std::optional<QString>("gui again"));
+        QCOMPARE(gui.string("b"), std::optional<QString>("cli")); // read back at its last save
+
+        // Two processes writing at once, each its own keys: none is lost.
+        constexpr int kWrites = 60;
+        pid_t children[2];
+        for (int c = 0; c < 2; ++c) {
+            children[c] = ::fork();
+            if (children[c] == 0) {
+                NullLogger childLog;
+                JsonFileStore store(path, childLog);
+                for (int i = 0; i < kWrites; ++i)
+                    store.setInteger(QStringLiteral("p%1-%2").arg(c).arg(i), i);
+                ::_exit(0);
+            }
+        }
+        for (pid_t child : children) {
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        JsonFileStore merged(path, log);
+        for (int c = 0; c < 2; ++c) {
+            for (int i = 0; i < kWrites; ++i)
+                QCOMPARE(merged.integer(QStringLiteral("p%1-%2").arg(c).arg(i)), std::optional<qint64>(i));
+        }
+    }
+
+    void staleTemporariesOfOursAreRemoved()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/defaults.json";
+        writeRaw(path, R"({"a": 1})");
+        writeRaw(path + ".tmp-AbC123", R"({"gemini_api_key": "leaked"})");
+        writeRaw(dir.path() + "/elsewhere", "not ours to delete");
+        QVERIFY(QFile::link(dir.path() + "/elsewhere", path + ".tmp-link"));
+        writeRaw(dir.path() + "/unrelated.tmp-1", "kept");
+        NullLogger log;
+        JsonFileStore store(path, log);
+        QCOMPARE(store.integer("a"), std::optional<qint64>(1));
+        QVERIFY(!QFile::exists(path + ".tmp-AbC123"));
+        QVERIFY(QFileInfo(path + ".tmp-link").isSymLink());
+        QCOMPARE(readAll(dir.path() + "/elsewhere"), QByteArray("not ours to delete"));
+        QVERIFY(QFile::exists(dir.path() + "/unrelated.tmp-1"));
+    }
+
+    void aSymlinkedFileStaysALink()
+    {
+        QTemporaryDir dir;
+        const QString target = dir.path() + "/dotfiles/velutanora.json";
+        writeRaw(target, R"({"a": 1})");
+        QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+        const QString path = dir.path() + "/config/defaults.json";
+        QDir().mkpath(dir.path() + "/config");
+        QVERIFY(QFile::link(target, path));
+        NullLogger log;
+        JsonFileStore store(path, log);
+        store.setInteger("b", 2);
+        QVERIFY(QFileInfo(path).isSymLink());
+        const QJsonObject written = QJsonDocument::fromJson(readAll(target)).object();
+        QCOMPARE(written.value("a").toInt(), 1);
+        QCOMPARE(written.value("b").toInt(), 2);
+        QCOMPARE(modeOf(target), 0600u);
+    }
+
+    void aReadOnlyFileIsLeftAsItIs()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/defaults.json";
+        writeRaw(path, R"({"a": 1})");
+        QFile::setPermissions(path, QFileDevice::ReadOwner);
+        RecordingLogger log;
+        JsonFileStore store(path, log);
+        store.setInteger("a", 2);
+        QCOMPARE(store.integer("a"), std::optional<qint64>(2)); // the change lives on in memory
+        QCOMPARE(readAll(path), QByteArray(R"({"a": 1})"));
+        QCOMPARE(modeOf(path), 0400u);
+        QVERIFY(!log.lines().isEmpty());
+        QVERIFY(log.lines().first().contains(QStringLiteral("read-only")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestJsonFileStore)

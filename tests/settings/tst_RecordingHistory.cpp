@@ -55,25 +55,71 @@ private slots:
         QCOMPARE(store.writes(), QStringList{"recording_history"});
     }
 
-    void undecodableBlobs_data()
+    void badEntriesAreSkippedAndTheOriginalKept_data()
     {
+        const QByteArray good = R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","text":"good","date":1000})";
+        const auto with = [&good](const char* bad) {
+            QByteArray blob = good;
+            blob.prepend('[').append(',').append(bad).append(']');
+            return blob;
+        };
         QTest::addColumn<QByteArray>("blob");
-        QTest::newRow("entry without date") << QByteArray(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","text":"a"}])");
-        QTest::newRow("date as string")
-            << QByteArray(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","text":"a","date":"2024"}])");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("no date") << with(R"({"id":"0E7C8B9D-4B1A-4F64-9C77-2A8D7C1B5E11","text":"a"})") << 1;
+        QTest::newRow("date as text")
+            << with(R"({"id":"0E7C8B9D-4B1A-4F64-9C77-2A8D7C1B5E11","text":"a","date":"yesterday"})") << 1;
+        QTest::newRow("date beyond year 9999")
+            << with(R"({"id":"0E7C8B9D-4B1A-4F64-9C77-2A8D7C1B5E11","text":"a","date":1e300})") << 1;
+        QTest::newRow("bad id") << with(R"({"id":"not-a-uuid","text":"a","date":1})") << 1;
+        QTest::newRow("repeated id") << with(good.constData()) << 1;
         QTest::newRow("originalText a number")
-            << QByteArray(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","text":"a","date":1,"originalText":3}])");
-        QTest::newRow("not an array") << QByteArray(R"({"id":1})");
-        QTest::newRow("garbage") << QByteArray("\x01\x02");
+            << with(R"({"id":"0E7C8B9D-4B1A-4F64-9C77-2A8D7C1B5E11","text":"a","date":1,"originalText":3})") << 1;
+        QTest::newRow("not an object") << with("7") << 1;
+        QTest::newRow("not an array") << QByteArray(R"({"id":1})") << 0;
+        QTest::newRow("garbage") << QByteArray("\x01\x02") << 0;
     }
-    void undecodableBlobs()
+    void badEntriesAreSkippedAndTheOriginalKept()
     {
         QFETCH(QByteArray, blob);
-        ManualClock clock;
+        QFETCH(int, kept);
+        ManualClock clock(kReferenceDateOffset + 2000);
         MemoryStore store;
         store.seedData("recording_history", blob);
         RecordingHistory history(store, clock);
-        QVERIFY(history.entries().isEmpty());
+        QCOMPARE(history.entries().size(), kept);
+        if (kept)
+            QCOMPARE(history.entries().first().text, QStringLiteral("good"));
+        QCOMPARE(store.asides().size(), 1);
+        QCOMPARE(store.asides().first().bytes, blob);
+
+        history.add(history.makeEntry("new", {}));
+        QCOMPARE(RecordingHistory::decode(*store.data("recording_history"))->size(), kept + 1);
+    }
+
+    void writersSharingTheStoreMergeById()
+    {
+        ManualClock clock;
+        MemoryStore store;
+        RecordingHistory gui(store, clock);
+        RecordingHistory cli(store, clock);
+        gui.add(gui.makeEntry("gui 1", {}));
+        clock.advance(1);
+        cli.add(cli.makeEntry("cli", {}));
+        clock.advance(1);
+        gui.add(gui.makeEntry("gui 2", {}));
+        QStringList texts;
+        for (const RecordingEntry& e : gui.entries())
+            texts << e.text;
+        QCOMPARE(texts, (QStringList{"gui 2", "cli", "gui 1"}));
+
+        // A deletion in one is not undone by the other's next save.
+        cli.deleteAtOffsets({0}); // its own entry
+        gui.add(gui.makeEntry("gui 3", {}));
+        texts.clear();
+        const auto stored = RecordingHistory::decode(*store.data("recording_history"));
+        for (const RecordingEntry& e : *stored)
+            texts << e.text;
+        QCOMPARE(texts, (QStringList{"gui 3", "gui 2", "gui 1"}));
     }
 
     void encodingShape()

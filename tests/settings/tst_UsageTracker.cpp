@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 using namespace vel;
 using vel::test::MemoryStore;
 
@@ -20,7 +22,7 @@ private slots:
         QCOMPARE(tracker.totalInputTokens(), 120);
         QCOMPARE(tracker.totalOutputTokens(), 0);
         QCOMPARE(tracker.totalThinkingTokens(), 0);
-        QCOMPARE(store.writes().size(), 4);
+        QCOMPARE(store.writes().size(), 1); // one save for the four counters
 
         usage = {10, 20, 999, 30};
         tracker.recordUsage(usage);
@@ -29,6 +31,23 @@ private slots:
         QCOMPARE(tracker.totalOutputTokens(), 20);
         QCOMPARE(tracker.totalThinkingTokens(), 30);
         QCOMPARE(store.integer("UsageTracker.totalInputTokens"), std::optional<qint64>(130));
+
+        // Another process counted a request meanwhile: both count.
+        store.seed("UsageTracker.totalRequests", 10);
+        tracker.recordUsage({});
+        QCOMPARE(tracker.totalRequests(), 11);
+    }
+
+    void countersSaturate()
+    {
+        MemoryStore store;
+        constexpr qint64 max = std::numeric_limits<qint64>::max();
+        store.seed("UsageTracker.totalInputTokens", max - 5);
+        UsageTracker tracker(store);
+        tracker.recordUsage({100, 1, 0, 0});
+        QCOMPARE(tracker.totalInputTokens(), max);
+        QCOMPARE(store.integer("UsageTracker.totalInputTokens"), std::optional<qint64>(max));
+        QCOMPARE(tracker.totalOutputTokens(), 1);
     }
 
     void cost_data()

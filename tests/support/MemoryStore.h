@@ -22,6 +22,35 @@ public:
         m_writes.append(key);
     }
 
+    // One save, however many keys it changes.
+    void modify(const QStringList& keys, const Edit& edit) override
+    {
+        QJsonObject values;
+        for (const QString& key : keys) {
+            if (m_object.contains(key))
+                values.insert(key, m_object.value(key));
+        }
+        edit(values);
+        for (const QString& key : keys) {
+            if (values.contains(key))
+                m_object.insert(key, values.value(key));
+            else
+                m_object.remove(key);
+        }
+        m_writes.append(keys.join(QLatin1Char('+')));
+    }
+
+    void keepAside(const QString& label, const QByteArray& bytes, const QString& reason) override
+    {
+        m_asides.append({label, bytes, reason});
+    }
+    struct Aside {
+        QString label;
+        QByteArray bytes;
+        QString reason;
+    };
+    const QList<Aside>& asides() const { return m_asides; }
+
     // Seeds a value without counting it as a write.
     void seed(const QString& key, const QJsonValue& value) { m_object.insert(key, value); }
     void seedData(const QString& key, const QByteArray& bytes) { m_object.insert(key, encodeData(bytes)); }
@@ -33,6 +62,7 @@ public:
 private:
     QJsonObject m_object;
     QStringList m_writes;
+    QList<Aside> m_asides;
 };
 
 } // namespace vel::test
