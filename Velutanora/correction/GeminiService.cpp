@@ -4,9 +4,9 @@
 #include "common/Logger.h"
 #include "correction/CorrectionPrompts.h"
 #include "correction/TextFormatter.h"
-#include "correction/TextProcessor.h"
 
 #include <QNetworkRequest>
+#include <QTextBoundaryFinder>
 #include <QPointer>
 #include <QStringDecoder>
 
@@ -44,13 +44,14 @@ QString transportDescription(TransportError::Kind kind)
     return {};
 }
 
-// The first n user-perceived characters.
+// The first n user-perceived characters; the rest of the text is never walked.
 QString prefixCharacters(const QString& text, int n)
 {
-    const QStringList g = TextProcessor::graphemes(text);
-    if (g.size() <= n)
-        return text;
-    return g.mid(0, n).join(QString());
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (int i = 0; i < n && end >= 0 && end < text.size(); ++i)
+        end = finder.toNextBoundary();
+    return end < 0 ? text : text.left(end);
 }
 
 QString bodyText(const QByteArray& body)
@@ -60,6 +61,17 @@ QString bodyText(const QByteArray& body)
     if (decoder.hasError())
         return QStringLiteral("(読み取り不可)");
     return text;
+}
+
+// At most `limit` bytes of UTF-8, cut before a character that would not fit whole.
+QByteArray utf8Prefix(const QByteArray& bytes, qsizetype limit)
+{
+    if (bytes.size() <= limit)
+        return bytes;
+    qsizetype end = limit;
+    while (end > 0 && (static_cast<unsigned char>(bytes.at(end)) & 0xC0) == 0x80)
+        --end;
+    return bytes.left(end);
 }
 
 } // namespace
@@ -117,6 +129,7 @@ void GeminiService::warmConnection(const QString& apiKey)
     }
     QNetworkRequest request(url);
     request.setTransferTimeout(kWarmUpTimeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* reply = m_network.get(request);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         m_log.line(QStringLiteral("🌐 [GeminiService] connection warm-up complete"));
@@ -160,12 +173,31 @@ Task<GeminiService::HttpAnswer> GeminiService::post(QUrl url, QByteArray body, i
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(idleTimeoutMs);
+    // A redirect would resend the key and the recording to wherever it points: it is an answer
+    // like any other status, never followed.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QPointer<QNetworkReply> reply = m_network.post(request, body);
 
+    auto received = std::make_shared<QByteArray>();
     Completion<Unit> done;
     connect(reply, &QNetworkReply::finished, this, [done] { done.resolve(Unit{}); });
     auto cancelled = std::make_shared<bool>(false);
     auto wholeTransferTimedOut = std::make_shared<bool>(false);
+    auto tooLarge = std::make_shared<bool>(false);
+    // Read as it arrives, so that an oversized answer is cut off instead of buffered whole.
+    const auto take = [reply, tooLarge, received] {
+        if (!reply || *tooLarge)
+            return;
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (announced > kMaxAnswerBytes || received->size() + reply->bytesAvailable() > kMaxAnswerBytes) {
+            *tooLarge = true;
+            reply->abort();
+            return;
+        }
+        received->append(reply->readAll());
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, take);
+    connect(reply, &QNetworkReply::readyRead, this, take);
     done.setOnCancel([reply, cancelled] {
         *cancelled = true;
         if (reply)
@@ -178,17 +210,23 @@ Task<GeminiService::HttpAnswer> GeminiService::post(QUrl url, QByteArray body, i
     });
     co_await done;
     wholeTransfer.reset();
+    take();
 
     const QNetworkReply::NetworkError error = reply->error();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    HttpAnswer answer;
-    answer.body = reply->readAll();
+    reply->disconnect(this);
     reply->deleteLater();
+    HttpAnswer answer;
+    answer.body = std::move(*received);
 
     if (*cancelled)
         throw TransportError(TransportError::Kind::Cancelled);
     if (*wholeTransferTimedOut)
         throw TransportError(TransportError::Kind::Timeout);
+    if (*tooLarge) {
+        m_log.line(QStringLiteral("[GeminiService] answer over %1 bytes; abandoned").arg(kMaxAnswerBytes));
+        throw GeminiError(GeminiError::Kind::NetworkError, QStringLiteral("応答が大きすぎます (1 MB 超)"));
+    }
     // Errors below 200 are the network's (connection, time-out, TLS, proxy); above, the server
     // answered with a status that the response handling maps itself.
     if (error != QNetworkReply::NoError && error < 200) {
@@ -207,7 +245,13 @@ GeminiResult GeminiService::handleAnswer(const HttpAnswer& answer, const QString
 {
     if (answer.status != 200) {
         const QString body = bodyText(answer.body);
-        m_log.line(QStringLiteral("[GeminiService] HTTP %1: %2").arg(answer.status).arg(body));
+        const QByteArray logged = utf8Prefix(answer.body, kLoggedErrorBytes);
+        m_log.line(QStringLiteral("[GeminiService] HTTP %1: %2%3")
+                       .arg(answer.status)
+                       .arg(logged.size() == answer.body.size() ? body : bodyText(logged),
+                            logged.size() == answer.body.size()
+                                ? QString()
+                                : QStringLiteral(" … (%1 bytes in all)").arg(answer.body.size())));
         const QString code = QString::number(answer.status);
         if (answer.status == 400)
             throw GeminiError(GeminiError::Kind::ApiError,

@@ -51,8 +51,13 @@ public:
     static constexpr int kAudioRequestTimeoutMs = 30000;
     static constexpr double kWholeTransferSeconds = 30.0;
     static constexpr int kWarmUpTimeoutMs = 5000;
+    // Answers are a few kilobytes of text: anything near this is not an answer to read.
+    static constexpr qint64 kMaxAnswerBytes = 1 << 20;
+    // How much of an error body the log keeps.
+    static constexpr qsizetype kLoggedErrorBytes = 2048;
 
-    // baseUrl is read on every call: the hidden setting "gemini_base_url".
+    // baseUrl is read on every call: the hidden setting "gemini_base_url". The clock times the
+    // whole-transfer limit, so it must run in real time while an answer is awaited.
     GeminiService(Logger& log, Clock& clock, std::function<QString()> baseUrl, QObject* parent = nullptr);
 
     // Opens the connection to the API host early; returns at once.

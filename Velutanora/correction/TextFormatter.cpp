@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace vel::TextFormatter {
 
 namespace {
@@ -63,6 +65,10 @@ QString format(const QString& input)
     static const QRegularExpression manyBreaks(QStringLiteral("\n{3,}"));
 
     QString text = trimWhitespaceAndNewlines(input.normalized(QString::NormalizationForm_C));
+    // What the clean-up leaves of a filler-only utterance ("、、、") is nothing to paste.
+    const auto words = text.toUcs4();
+    if (std::all_of(words.begin(), words.end(), [](char32_t c) { return QChar::isPunct(c) || QChar::isSpace(c); }))
+        return {};
     if (!text.isEmpty()) {
         static const QStringList closing{QStringLiteral("。"), QStringLiteral("？"), QStringLiteral("！"),
                                          QStringLiteral("?"), QStringLiteral("!")};

@@ -233,6 +233,13 @@ int CommandLine::transcribe(const QStringList& args)
         write(m_err, QStringLiteral("velutanora: %1: %2\n").arg(*file, e.description()));
         return 2;
     }
+    // Speech needs at least telephone quality; far outside it, resampling is only harm.
+    if (wav.format.sampleRate < 8000 || wav.format.sampleRate > 384000) {
+        write(m_err, QStringLiteral("velutanora: %1: a sample rate of %2 Hz is not speech audio (8000 to 384000 Hz)\n")
+                         .arg(*file)
+                         .arg(wav.format.sampleRate));
+        return 2;
+    }
 
     StreamLogger log(m_err);
     ManualClock clock(SystemClock().now());
@@ -250,7 +257,10 @@ int CommandLine::transcribe(const QStringList& args)
     if (!continuous)
         runSettings.setContinuousMode(ContinuousMode::Off);
 
-    GeminiService gemini(log, clock, [&settings] { return settings.geminiBaseUrl(); });
+    // The simulated clock stands still while an answer is awaited: the request's own deadline
+    // runs in real time.
+    SystemClock networkClock;
+    GeminiService gemini(log, networkClock, [&settings] { return settings.geminiBaseUrl(); });
     StreamPasteboard pasteboard(m_out);
     NoSyntheticInput input;
     PasteService paste(log, clock, pasteboard, input);

@@ -46,10 +46,10 @@ struct SessionShared {
 
 class VoskSession final : public RecognizerSession {
 public:
-    VoskSession(std::shared_ptr<VoskApi> api, void* model, double sampleRate)
-        : m_api(std::move(api)), m_shared(std::make_shared<SessionShared>())
+    VoskSession(std::shared_ptr<VoskApi> api, std::shared_ptr<void> model, double sampleRate)
+        : m_api(std::move(api)), m_model(std::move(model)), m_shared(std::make_shared<SessionShared>())
     {
-        m_recognizer = m_api->recognizerNew(model, static_cast<float>(sampleRate));
+        m_recognizer = m_api->recognizerNew(m_model.get(), static_cast<float>(sampleRate));
         m_worker = std::thread([this] { run(); });
     }
     ~VoskSession() override
@@ -175,6 +175,8 @@ private:
     }
 
     std::shared_ptr<VoskApi> m_api;
+    // The session's share of the model: it is freed after the last worker using it was joined.
+    std::shared_ptr<void> m_model;
     std::shared_ptr<SessionShared> m_shared;
     void* m_recognizer = nullptr;
     mutable std::mutex m_lock;
@@ -268,11 +270,7 @@ VoskRecognizer::VoskRecognizer(Logger& log, std::shared_ptr<VoskApi> api, ModelL
 {
 }
 
-VoskRecognizer::~VoskRecognizer()
-{
-    if (m_model && m_api)
-        m_api->modelFree(m_model);
-}
+VoskRecognizer::~VoskRecognizer() = default;
 
 Task<bool> VoskRecognizer::loadModel(QString directory)
 {
@@ -287,9 +285,7 @@ Task<bool> VoskRecognizer::loadModel(QString directory)
     void* model = co_await loaded;
     if (!model)
         co_return false;
-    if (m_model)
-        m_api->modelFree(m_model);
-    m_model = model;
+    m_model = std::shared_ptr<void>(model, [api](void* m) { api->modelFree(m); });
     m_log.line(QStringLiteral("🗣️ [Vosk] model loaded from %1").arg(directory));
     co_return true;
 }

@@ -69,7 +69,8 @@ private:
     std::shared_ptr<VoskApi> m_api;
     ModelLocation m_location;
     QNetworkAccessManager& m_network;
-    void* m_model = nullptr;
+    // Shared with the sessions, whose workers may outlive the recogniser.
+    std::shared_ptr<void> m_model;
     std::shared_ptr<ModelInstallation> m_installation;
     bool m_installing = false;
 };

@@ -183,6 +183,54 @@ private slots:
         verifyKeyNeverLogged(o);
     }
 
+    void oversizedAnswersAreCutOff_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<qsizetype>("size");
+        QTest::addColumn<QString>("description");
+        const QString tooLarge = QStringLiteral("ネットワークエラー: 応答が大きすぎます (1 MB 超)");
+        QTest::newRow("400 of 8 MB") << 400 << qsizetype(8 << 20) << tooLarge;
+        QTest::newRow("200 of 8 MB") << 200 << qsizetype(8 << 20) << tooLarge;
+        QTest::newRow("500 of 100 KB") << 500 << qsizetype(100 << 10) << QStringLiteral("APIエラー: サーバーエラー (500)");
+        QTest::newRow("400 of 100 KB")
+            << 400 << qsizetype(100 << 10) << "APIエラー: リクエストが不正です (400): " + QString("あ").repeated(200);
+    }
+    void oversizedAnswersAreCutOff()
+    {
+        QFETCH(int, status);
+        QFETCH(qsizetype, size);
+        QFETCH(QString, description);
+        // Three-byte characters, so that a cut can fall inside one.
+        server->enqueue(FakeReply::withStatus(status, QByteArray("あ").repeated(size / 3)));
+        const Outcome o = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
+        QCOMPARE(o.description(), description);
+        for (const QString& line : log.lines())
+            QVERIFY2(line.toUtf8().size() <= 2200, qPrintable(QString::number(line.toUtf8().size())));
+        if (size < GeminiService::kMaxAnswerBytes)
+            QVERIFY(log.contains(QStringLiteral("[GeminiService] HTTP %1: ").arg(status) + QString("あ").repeated(682)
+                                 + QStringLiteral(" … (%1 bytes in all)").arg(size / 3 * 3)));
+    }
+
+    void redirectsAreNotFollowed_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::newRow("301") << 301;
+        QTest::newRow("307") << 307;
+        QTest::newRow("308") << 308;
+    }
+    void redirectsAreNotFollowed()
+    {
+        QFETCH(int, status);
+        FakeGeminiServer elsewhere;
+        QVERIFY(elsewhere.listen());
+        const QByteArray location = elsewhere.baseUrl().toUtf8() + "/v1beta/models/gemini-2.5-flash:generateContent";
+        server->enqueue(FakeReply::withStatus(status, "moved").withHeader("Location: " + location));
+        const Outcome o = run(service->transcribeAudio(QByteArray(1000, 'a'), kKey, "", false, CorrectionMode::Fast));
+        QCOMPARE(o.description(), QStringLiteral("APIエラー: エラー (%1): moved").arg(status));
+        QTest::qWait(50);
+        QCOMPARE(elsewhere.requests().size(), 0);
+    }
+
     void emptyAndMalformedAnswers()
     {
         server->enqueue(FakeReply::raw(R"({"candidates":[{"content":{"parts":[{"inlineData":{"mimeType":"a","data":"b"}}]}}]})"));

@@ -35,6 +35,7 @@ private slots:
         QTest::newRow("duplicates and lines") << "了解です。了解です。次へ" << "了解です。\n次へ。";
         QTest::newRow("question") << "行くのかな。それとも帰る。" << "行くのかな？\nそれとも帰る。";
         QTest::newRow("only fillers") << "えーっと" << "";
+        QTest::newRow("fillers with their commas") << "えーっと、あのー、うーん、" << "";
     }
     void localExamples()
     {

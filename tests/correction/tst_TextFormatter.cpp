@@ -14,6 +14,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("empty") << "" << "";
         QTest::newRow("only white space") << " \n\t　" << "";
+        QTest::newRow("only punctuation") << "、、 、。！？「」" << "";
+        QTest::newRow("a symbol is content") << "♪" << "♪。";
         QTest::newRow("closing stop") << "今日は晴れです" << "今日は晴れです。";
         QTest::newRow("question by ending") << "明日は雨ですよね" << "明日は雨ですよね？";
         QTest::newRow("two sentences") << "行くのかな。それとも帰る。" << "行くのかな？\nそれとも帰る。";

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <cmath>
@@ -99,6 +100,22 @@ private slots:
         QCOMPARE(after["correction_mode"].toString(), QStringLiteral("instant"));
     }
 
+    void aDrippingServerIsGivenUpOnInRealTime()
+    {
+        // A byte every second keeps the connection alive; only the whole-transfer limit ends it.
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::drip(1000));
+        QTemporaryDir dir;
+        seed(dir.path(), {{"gemini_api_key", "K"}, {"gemini_base_url", server.baseUrl()}});
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const Result r = runProgram({"transcribe", fixture("ja_1.wav")}, dir.path());
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains(QStringLiteral("要求がタイムアウトになりました")), qPrintable(r.err.right(500)));
+        QVERIFY2(elapsed.elapsed() < 60000, qPrintable(QString::number(elapsed.elapsed())));
+    }
+
     void longFilesRunOnSimulatedTime()
     {
         // Ten minutes of near-silence with a tone in the middle: a real-time run would take ten minutes.
@@ -152,6 +169,11 @@ private slots:
         QTest::newRow("8-bit WAV") << QStringList{"transcribe", "@FILE@"}
                                    << QByteArray::fromHex("524946462800000057415645666d7420100000000100010040"
                                                           "1f0000401f0000010008006461746104000000");
+        // Mono 16-bit PCM at 1 Hz with 40 KB of samples.
+        QByteArray oneHertz = QByteArray::fromHex("52494646649c000057415645666d74201000000001000100010000000200000002001000"
+                                                  "64617461409c0000");
+        oneHertz.append(QByteArray(40000, '\x11'));
+        QTest::newRow("1 Hz WAV") << QStringList{"transcribe", "@FILE@"} << oneHertz;
         QTest::newRow("unknown option") << QStringList{"transcribe", "--loud", "x.wav"} << QByteArray();
         QTest::newRow("no file") << QStringList{"transcribe", "--continuous"} << QByteArray();
         QTest::newRow("bad mode") << QStringList{"transcribe", "--mode", "slow", "x.wav"} << QByteArray();

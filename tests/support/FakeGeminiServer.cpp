@@ -23,10 +23,10 @@ FakeReply FakeReply::answer(const QString& text, const QByteArray& usageJson)
     QJsonObject root{{QStringLiteral("candidates"), QJsonArray{candidate}}};
     if (!usageJson.isEmpty())
         root.insert(QStringLiteral("usageMetadata"), QJsonDocument::fromJson(usageJson).object());
-    return FakeReply{Kind::Respond, 200, QJsonDocument(root).toJson(QJsonDocument::Compact), 0};
+    return FakeReply{Kind::Respond, 200, QJsonDocument(root).toJson(QJsonDocument::Compact), 0, {}};
 }
 
-FakeReply FakeReply::withStatus(int status, const QByteArray& body) { return FakeReply{Kind::Respond, status, body, 0}; }
+FakeReply FakeReply::withStatus(int status, const QByteArray& body) { return FakeReply{Kind::Respond, status, body, 0, {}}; }
 
 FakeGeminiServer::FakeGeminiServer(QSslCertificate certificate, QSslKey key, QObject* parent) : QObject(parent)
 {
@@ -145,6 +145,7 @@ void FakeGeminiServer::answer(QTcpSocket* socket, const FakeReply& reply)
         QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\n";
         out += "Content-Type: application/json\r\n";
         out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+        out += reply.headers;
         out += "Connection: keep-alive\r\n\r\n";
         out += reply.body;
         socket->write(out);
@@ -153,6 +154,13 @@ void FakeGeminiServer::answer(QTcpSocket* socket, const FakeReply& reply)
     case FakeReply::Kind::BodyNeverEnds:
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100000\r\n\r\n{\"candidates\":[");
         break;
+    case FakeReply::Kind::Drip: {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100000\r\n\r\n");
+        auto* timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write(" "); });
+        timer->start(reply.delayMs);
+        break;
+    }
     case FakeReply::Kind::ResetConnection:
         socket->abort();
         break;

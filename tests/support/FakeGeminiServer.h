@@ -30,21 +30,30 @@ struct RecordedRequest {
 
 // How the fake server answers one request.
 struct FakeReply {
-    enum class Kind { Respond, BodyNeverEnds, ResetConnection, NeverAnswer, CloseMidway };
+    enum class Kind { Respond, BodyNeverEnds, ResetConnection, NeverAnswer, CloseMidway, Drip };
     Kind kind = Kind::Respond;
     int status = 200;
     QByteArray body;
-    int delayMs = 0; // real-time delay before a Respond answer
+    int delayMs = 0; // real-time delay before a Respond answer; a Drip's interval
+    QByteArray headers; // extra header lines, each ending in CRLF
 
     // A generateContent answer whose first candidate holds `text`; usage is a JSON object text.
     static FakeReply answer(const QString& text, const QByteArray& usageJson = {});
     static FakeReply withStatus(int status, const QByteArray& body);
-    static FakeReply raw(const QByteArray& body) { return FakeReply{Kind::Respond, 200, body, 0}; }
-    static FakeReply bodyNeverEnds() { return FakeReply{Kind::BodyNeverEnds, 200, {}, 0}; }
-    static FakeReply reset() { return FakeReply{Kind::ResetConnection, 0, {}, 0}; }
-    static FakeReply neverAnswer() { return FakeReply{Kind::NeverAnswer, 0, {}, 0}; }
+    static FakeReply raw(const QByteArray& body) { return FakeReply{Kind::Respond, 200, body, 0, {}}; }
+    static FakeReply bodyNeverEnds() { return FakeReply{Kind::BodyNeverEnds, 200, {}, 0, {}}; }
+    static FakeReply reset() { return FakeReply{Kind::ResetConnection, 0, {}, 0, {}}; }
+    static FakeReply neverAnswer() { return FakeReply{Kind::NeverAnswer, 0, {}, 0, {}}; }
     // Announces the whole body, sends half of it and closes the connection.
-    static FakeReply closeMidway(const QByteArray& body) { return FakeReply{Kind::CloseMidway, 200, body, 0}; }
+    static FakeReply closeMidway(const QByteArray& body) { return FakeReply{Kind::CloseMidway, 200, body, 0, {}}; }
+    // Headers, then one byte of the body every intervalMs, never finishing.
+    static FakeReply drip(int intervalMs) { return FakeReply{Kind::Drip, 200, {}, intervalMs, {}}; }
+    FakeReply withHeader(const QByteArray& line) const
+    {
+        FakeReply r = *this;
+        r.headers += line + "\r\n";
+        return r;
+    }
     FakeReply delayed(int ms) const
     {
         FakeReply r = *this;
