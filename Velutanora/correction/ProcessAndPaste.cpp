@@ -34,8 +34,10 @@ Task<void> SpeechManager::processAndPaste(AppSettings& settings, UsageTracker* u
 
     std::optional<QByteArray> wav;
     qint64 trimmedBytes = 0;
+    qint64 droppedBytes = 0;
     if (m_accumulator) {
         trimmedBytes = m_accumulator->trimmedBytes();
+        droppedBytes = m_accumulator->droppedBytes();
         wav = m_accumulator->buildWAV();
     }
     m_accumulator.reset();
@@ -51,6 +53,9 @@ Task<void> SpeechManager::processAndPaste(AppSettings& settings, UsageTracker* u
                                  .arg(wav->size());
         m_log.line(line);
         m_debugLog.appendIfExists(QLatin1Char('\n') + line + QLatin1Char('\n'));
+        if (droppedBytes > 0)
+            m_log.line(QStringLiteral("✂️ [SpeechManager] %1s of audio past the limit are not sent")
+                           .arg(QString::number(static_cast<double>(droppedBytes) / 32000.0, 'f', 1)));
     }
 
     if (!wav && TextFormatter::trimWhitespaceAndNewlines(raw).isEmpty()) {
@@ -99,7 +104,9 @@ Task<void> SpeechManager::processAndPaste(AppSettings& settings, UsageTracker* u
             setRewrittenText(formatted);
             if (result->usage && usageTracker)
                 usageTracker->recordUsage(*result->usage);
-            setStatusMessage(QStringLiteral("✅ 完了"));
+            // The local text covers the whole recording; Gemini heard only its start.
+            setStatusMessage(wav && droppedBytes > 0 ? QStringLiteral("✅ 完了（Geminiには最初の7分だけを送りました）")
+                                                     : QStringLiteral("✅ 完了"));
             m_log.line(QStringLiteral("⚡ [perf] total processAndPaste: ") + milliseconds(m_clock.now() - t0)
                        + QStringLiteral("ms"));
             setIsRewriting(false);

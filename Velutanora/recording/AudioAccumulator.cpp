@@ -2,6 +2,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vel {
@@ -15,6 +16,14 @@ void AudioAccumulator::trimRing()
     }
 }
 
+void AudioAccumulator::keep(const char* data, qsizetype size)
+{
+    const qsizetype room = static_cast<qsizetype>(std::max<qint64>(0, m_maxKeptBytes - m_pcm.size())) & ~qsizetype(1);
+    const qsizetype kept = std::min(room, size);
+    m_pcm.append(data, kept);
+    m_droppedBytes += size - kept;
+}
+
 void AudioAccumulator::append(const char* data, qsizetype size, float rms)
 {
     std::lock_guard guard(m_lock);
@@ -25,7 +34,7 @@ void AudioAccumulator::append(const char* data, qsizetype size, float rms)
         } else {
             m_silentBytes += size;
             if (m_silentBytes <= kPostMarginBytes) {
-                m_pcm.append(data, size);
+                keep(data, size);
             } else {
                 m_ring.append(data, size);
                 trimRing();
@@ -35,16 +44,16 @@ void AudioAccumulator::append(const char* data, qsizetype size, float rms)
     }
     if (!m_hasSpeech) {
         m_hasSpeech = true;
-        m_pcm.append(m_ring);
+        keep(m_ring);
         m_ring.clear();
     } else if (m_silentBytes > kPostMarginBytes) {
         const qint64 marker = std::min<qint64>(kSilenceMarkerBytes, m_silentBytes);
-        m_pcm.append(QByteArray(static_cast<qsizetype>(marker), '\0'));
-        m_pcm.append(m_ring);
+        keep(QByteArray(static_cast<qsizetype>(marker), '\0'));
+        keep(m_ring);
         m_ring.clear();
         m_trimmedBytes += m_silentBytes - marker;
     }
-    m_pcm.append(data, size);
+    keep(data, size);
     m_silentBytes = 0;
 }
 
@@ -100,6 +109,12 @@ qint64 AudioAccumulator::trimmedBytes() const
 {
     std::lock_guard guard(m_lock);
     return m_trimmedBytes;
+}
+
+qint64 AudioAccumulator::droppedBytes() const
+{
+    std::lock_guard guard(m_lock);
+    return m_droppedBytes;
 }
 
 bool AudioAccumulator::hasSpeech() const

@@ -141,6 +141,30 @@ private slots:
         QVERIFY2(sent.durationSeconds() > 2.0 && sent.durationSeconds() < 3.0, qPrintable(QString::number(sent.durationSeconds())));
     }
 
+    void onlyTheFirstSevenMinutesAreSent()
+    {
+        QTemporaryDir dir;
+        const AudioFormat f{8000, 1, SampleType::Int16};
+        QByteArray samples(8000 * 480 * f.bytesPerFrame(), Qt::Uninitialized);
+        qint16* p = reinterpret_cast<qint16*>(samples.data());
+        for (int i = 0; i < 8000 * 480; ++i)
+            p[i] = static_cast<qint16>(8000 * std::sin(i * 0.3));
+        QFile wav(dir.path() + "/eight-minutes.wav");
+        QVERIFY(wav.open(QIODevice::WriteOnly));
+        wav.write(WavFile::encode(f, samples));
+        wav.close();
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::answer("長い話"));
+        seed(dir.path(), {{"gemini_api_key", "K"}, {"gemini_base_url", server.baseUrl()}});
+        const Result r = runProgram({"transcribe", wav.fileName()}, dir.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("長い話。\n"));
+        QVERIFY(r.err.contains(QStringLiteral("✅ 完了（Geminiには最初の7分だけを送りました）")));
+        const WavFile sent = WavFile::parse(sentAudio(server.generateRequests().first()));
+        QCOMPARE(sent.durationSeconds(), 420.0);
+    }
+
     void localRecogniserGivesTheTextWithoutGemini()
     {
         QTemporaryDir dir;

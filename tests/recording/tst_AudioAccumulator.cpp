@@ -164,7 +164,9 @@ private slots:
     {
         QRandomGenerator rng(1234);
         for (int round = 0; round < 200; ++round) {
-            AudioAccumulator a;
+            // Every other round with a limit on what is kept.
+            const qint64 limit = round % 2 ? AudioAccumulator::kMaxKeptBytes : rng.bounded(0, 40000) & ~1;
+            AudioAccumulator a(limit);
             Reference r;
             const int buffers = rng.bounded(1, 120);
             for (int i = 0; i < buffers; ++i) {
@@ -176,7 +178,8 @@ private slots:
                 a.append(d, rms);
                 r.append(d, rms);
             }
-            QCOMPARE(dataOf(a), r.pcm);
+            QCOMPARE(dataOf(a), r.pcm.left(limit));
+            QCOMPARE(a.droppedBytes(), std::max<qint64>(0, r.pcm.size() - limit));
             QCOMPARE(a.trimmedBytes(), r.trimmed);
         }
     }
