@@ -37,7 +37,11 @@ public:
         while (state->items.empty() && !state->finished) {
             Completion<Unit> signal;
             state->waiter = signal;
-            signal.setOnCancel([signal] { signal.resolve(Unit{}); });
+            // Weak: the queue's state holds the completion, which holds this hook.
+            signal.setOnCancel([weak = std::weak_ptr<State>(state)] {
+                if (auto s = weak.lock(); s && s->waiter)
+                    s->waiter->resolve(Unit{});
+            });
             co_await signal;
             const bool cancelled = co_await taskCancelled();
             if (cancelled)

@@ -378,6 +378,9 @@ private:
     void finish() const
     {
         m_state->done = true;
+        // The cancel hook often holds this completion: dropping it breaks that cycle.
+        auto onCancel = std::move(m_state->onCancel);
+        m_state->onCancel = nullptr;
         if (m_state->waiter) {
             auto waiter = std::move(m_state->waiter);
             m_state->waiter = nullptr;

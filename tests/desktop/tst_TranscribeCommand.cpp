@@ -165,8 +165,24 @@ private slots:
         QCOMPARE(sent.durationSeconds(), 420.0);
     }
 
+    void localRecogniserGivesTheTextWithoutGemini_data()
+    {
+        QTest::addColumn<bool>("leakChecked");
+        QTest::newRow("plain") << false;
+        QTest::newRow("under LeakSanitizer, with Gemini") << true;
+    }
     void localRecogniserGivesTheTextWithoutGemini()
     {
+        QFETCH(bool, leakChecked);
+        QMap<QString, QString> environment;
+        if (leakChecked) {
+#ifdef LEAK_SANITIZER_RUNTIME
+            environment.insert("LD_PRELOAD", QStringLiteral(LEAK_SANITIZER_RUNTIME));
+            environment.insert("LSAN_OPTIONS", "exitcode=23");
+#else
+            QSKIP("no LeakSanitizer runtime (liblsan0) in this build");
+#endif
+        }
         QTemporaryDir dir;
         const QString model = dir.path() + "/model";
         QDir().mkpath(model);
@@ -177,11 +193,23 @@ private slots:
         QVERIFY(script.open(QIODevice::WriteOnly));
         script.write("0.8 partial きょう は\n1.6 final えーっと 今日 は 晴れ です\n");
         script.close();
-        seed(dir.path(), {{"recognizer_model_dir", model}, {"correction_mode", "instant"}});
-        const Result r = runProgram({"transcribe", fixture("ja_1.wav")}, dir.path(), QStringLiteral(VOSK_STUB_LIBRARY));
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::answer("今日は晴れです"));
+        QJsonObject settings{{"recognizer_model_dir", model}, {"correction_mode", "instant"}};
+        if (leakChecked) {
+            settings.insert("gemini_api_key", "K");
+            settings.insert("gemini_base_url", server.baseUrl());
+            settings.insert("correction_mode", "fast");
+        }
+        seed(dir.path(), settings);
+        const Result r =
+            runProgram({"transcribe", fixture("ja_1.wav")}, dir.path(), QStringLiteral(VOSK_STUB_LIBRARY), environment);
+        QVERIFY2(!r.err.contains("LeakSanitizer"), qPrintable(r.err.right(3000)));
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("今日は晴れです。\n"));
         QVERIFY(r.err.contains("🗣️ [Vosk] model loaded"));
+        QCOMPARE(server.generateRequests().size(), leakChecked ? 1 : 0);
     }
 
     void badInput_data()

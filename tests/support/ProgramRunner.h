@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QTest>
 
@@ -17,10 +18,13 @@ struct ProgramResult {
 };
 
 // Runs the program while this process's event loop keeps serving (fake servers in the test).
-inline ProgramResult runProgram(const QStringList& args, const QString& configHome, const QString& voskLibrary = {})
+inline ProgramResult runProgram(const QStringList& args, const QString& configHome, const QString& voskLibrary = {},
+                                const QMap<QString, QString>& extraEnvironment = {})
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (auto it = extraEnvironment.begin(); it != extraEnvironment.end(); ++it)
+        env.insert(it.key(), it.value());
     env.insert("XDG_CONFIG_HOME", configHome);
     env.insert("XDG_DATA_HOME", configHome + "/data");
     if (!voskLibrary.isEmpty())
