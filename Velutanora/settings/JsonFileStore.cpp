@@ -194,20 +194,7 @@ void JsonFileStore::remove(const QString& key)
 
 void JsonFileStore::modify(const QStringList& keys, const Edit& edit)
 {
-    const auto apply = [&] {
-        QJsonObject values;
-        for (const QString& key : keys) {
-            if (m_object.contains(key))
-                values.insert(key, m_object.value(key));
-        }
-        edit(values);
-        for (const QString& key : keys) {
-            if (values.contains(key))
-                m_object.insert(key, values.value(key));
-            else
-                m_object.remove(key);
-        }
-    };
+    const auto apply = [&] { editKeys(m_object, keys, edit); };
     const auto keepInMemory = [&] {
         for (const QString& key : keys)
             m_unsaved.insert(key);

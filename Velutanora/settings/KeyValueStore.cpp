@@ -68,6 +68,22 @@ void KeyValueStore::modify(const QStringList& keys, const Edit& edit)
     }
 }
 
+void KeyValueStore::editKeys(QJsonObject& object, const QStringList& keys, const Edit& edit)
+{
+    QJsonObject values;
+    for (const QString& key : keys) {
+        if (object.contains(key))
+            values.insert(key, object.value(key));
+    }
+    edit(values);
+    for (const QString& key : keys) {
+        if (values.contains(key))
+            object.insert(key, values.value(key));
+        else
+            object.remove(key);
+    }
+}
+
 void KeyValueStore::setData(const QString& key, const QByteArray& bytes)
 {
     setValue(key, encodeData(bytes));

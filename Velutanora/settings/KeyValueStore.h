@@ -40,6 +40,9 @@ public:
 
     bool contains(const QString& key) const { return !value(key).isUndefined(); }
 
+    // Runs `edit` on the named keys of an object held in memory, as modify() describes.
+    static void editKeys(QJsonObject& object, const QStringList& keys, const Edit& edit);
+
     std::optional<QString> string(const QString& key) const;
     std::optional<bool> boolean(const QString& key) const;
     std::optional<qint64> integer(const QString& key) const;

@@ -40,6 +40,14 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QString writeWav(const QString& path, const AudioFormat& format, const QByteArray& samples)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(WavFile::encode(format, samples)) < 0)
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
 } // namespace
 
 class TestTranscribeCommand : public QObject {
@@ -125,15 +133,12 @@ private slots:
         float* p = reinterpret_cast<float*>(samples.data());
         for (int i = 8000 * 300; i < 8000 * 302; ++i)
             p[2 * i] = p[2 * i + 1] = 0.3f * static_cast<float>(std::sin(i * 0.2));
-        QFile wav(dir.path() + "/long.wav");
-        QVERIFY(wav.open(QIODevice::WriteOnly));
-        wav.write(WavFile::encode(f, samples));
-        wav.close();
+        const QString wav = writeWav(dir.path() + "/long.wav", f, samples);
         FakeGeminiServer server;
         QVERIFY(server.listen());
         server.enqueue(FakeReply::answer("長い録音"));
         seed(dir.path(), {{"gemini_api_key", "K"}, {"gemini_base_url", server.baseUrl()}});
-        const Result r = runProgram({"transcribe", wav.fileName()}, dir.path());
+        const Result r = runProgram({"transcribe", wav}, dir.path());
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("長い録音。\n"));
         // The tone, resampled to 16 kHz mono, with the silence around it cut.
@@ -149,15 +154,12 @@ private slots:
         qint16* p = reinterpret_cast<qint16*>(samples.data());
         for (int i = 0; i < 8000 * 480; ++i)
             p[i] = static_cast<qint16>(8000 * std::sin(i * 0.3));
-        QFile wav(dir.path() + "/eight-minutes.wav");
-        QVERIFY(wav.open(QIODevice::WriteOnly));
-        wav.write(WavFile::encode(f, samples));
-        wav.close();
+        const QString wav = writeWav(dir.path() + "/eight-minutes.wav", f, samples);
         FakeGeminiServer server;
         QVERIFY(server.listen());
         server.enqueue(FakeReply::answer("長い話"));
         seed(dir.path(), {{"gemini_api_key", "K"}, {"gemini_base_url", server.baseUrl()}});
-        const Result r = runProgram({"transcribe", wav.fileName()}, dir.path());
+        const Result r = runProgram({"transcribe", wav}, dir.path());
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("長い話。\n"));
         QVERIFY(r.err.contains(QStringLiteral("✅ 完了（Geminiには最初の7分だけを送りました）")));

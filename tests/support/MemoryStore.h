@@ -25,18 +25,7 @@ public:
     // One save, however many keys it changes.
     void modify(const QStringList& keys, const Edit& edit) override
     {
-        QJsonObject values;
-        for (const QString& key : keys) {
-            if (m_object.contains(key))
-                values.insert(key, m_object.value(key));
-        }
-        edit(values);
-        for (const QString& key : keys) {
-            if (values.contains(key))
-                m_object.insert(key, values.value(key));
-            else
-                m_object.remove(key);
-        }
+        editKeys(m_object, keys, edit);
         m_writes.append(keys.join(QLatin1Char('+')));
     }
 
