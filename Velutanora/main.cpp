@@ -6,6 +6,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
 namespace {
 
 // No arguments, or only those of the desktop program: the program with its window and tray.
@@ -42,10 +44,20 @@ int main(int argc, char** argv)
     const QString command = args.contains(QStringLiteral("--toggle")) ? QStringLiteral("toggle")
                             : args.contains(QStringLiteral("--cancel")) ? QStringLiteral("cancel")
                                                                          : QStringLiteral("show");
-    vel::SingleInstance instance;
-    if (instance.sendToRunning(command))
+    QString folderProblem;
+    vel::SingleInstance instance(vel::SingleInstance::defaultFolder(&folderProblem));
+    switch (instance.start(command)) {
+    case vel::SingleInstance::Outcome::Primary:
+        break;
+    case vel::SingleInstance::Outcome::HandedOver:
         return 0;
-    instance.listen();
+    case vel::SingleInstance::Outcome::Unreachable:
+    case vel::SingleInstance::Outcome::Unsafe:
+        // Running anyway would put a second program on the same keys and store.
+        std::fprintf(stderr, "velutanora: %s\n",
+                     qUtf8Printable(folderProblem.isEmpty() ? instance.problem() : folderProblem));
+        return 1;
+    }
 
     vel::StreamLogger log(stdout);
     vel::VelutanoraApp velutanora(log);

@@ -1,7 +1,6 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "desktop/Autostart.h"
-#include "desktop/SingleInstance.h"
 #include "desktop/UpdaterService.h"
 #include "desktop/VelutanoraApp.h"
 #include "settings/AppSettings.h"
@@ -105,25 +104,6 @@ private slots:
         QCOMPARE(feed.requests().size(), before + 1);
         QVERIFY(UpdaterService::isNewer("1.10.0", "1.9.3"));
         QVERIFY(!UpdaterService::isNewer("garbage", "1.0"));
-    }
-
-    void singleInstanceHandsOver()
-    {
-        const QString name = QStringLiteral("velutanora-test-%1").arg(QCoreApplication::applicationPid());
-        SingleInstance running(name);
-        QVERIFY(running.listen());
-        QSignalSpy received(&running, &SingleInstance::commandReceived);
-        bool handedOver = false;
-        std::thread second([&] {
-            SingleInstance other(name);
-            handedOver = other.sendToRunning(QStringLiteral("toggle"), 5000);
-        });
-        QTRY_COMPARE(received.count(), 1);
-        second.join();
-        QVERIFY(handedOver);
-        QCOMPARE(received.first().first().toString(), QStringLiteral("toggle"));
-        SingleInstance nobody(name + QStringLiteral("-absent"));
-        QVERIFY(!nobody.sendToRunning(QStringLiteral("show"), 200));
     }
 
     void autostartEntry()
