@@ -46,17 +46,20 @@ Task<void> stopAndProcess(SpeechManager& speech, bool gemini, AppSettings& setti
     co_await speech.processAndPaste(settings, usage, history);
 }
 
-Task<void> prepareModel(SpeechManager& speech)
+// A failed check still ends the start-up: the held-back command then fails with its reason.
+Task<void> prepareModel(SpeechManager& speech, std::function<void()> then)
 {
     try {
         co_await speech.ensureJapaneseModel();
     } catch (...) {
     }
+    then();
 }
 
 } // namespace
 
-VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent) : QObject(parent), m_log(log)
+VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
+    : QObject(parent), m_log(log), m_gate([this](const QString& command) { runCommand(command); })
 {
     m_store = std::make_unique<JsonFileStore>(JsonFileStore::defaultPath(), m_log);
     m_settings = std::make_unique<AppSettings>(*m_store);
@@ -139,8 +142,11 @@ void VelutanoraApp::startupTask()
     m_speech->workspaceMonitor().startTracking();
     setupHotkeyIfNeeded();
     m_panel->bind(m_speech.get(), m_settings.get(), m_usage.get(), m_history.get());
-    spawn(prepareModel(*m_speech));
     m_startedUp = true;
+    spawn(prepareModel(*m_speech, [self = QPointer<VelutanoraApp>(this)] {
+        if (self)
+            self->m_gate.open();
+    }));
 }
 
 void VelutanoraApp::openSettings()
@@ -163,6 +169,11 @@ void VelutanoraApp::handleCommand(const QString& command)
 {
     if (!m_startedUp)
         startupTask();
+    m_gate.handle(command);
+}
+
+void VelutanoraApp::runCommand(const QString& command)
+{
     if (command == QLatin1String("toggle") && m_hotkeys)
         m_hotkeys->handleStartStopToggle(m_desktop.workspace->frontmostApplication());
     else if (command == QLatin1String("cancel") && m_hotkeys)

@@ -2,6 +2,7 @@
 
 #include "common/Clock.h"
 #include "common/Logger.h"
+#include "desktop/StartupGate.h"
 #include "desktop/platform/DesktopBackend.h"
 #include "ui/ContentView.h"
 
@@ -63,6 +64,7 @@ public:
 
 private:
     void startupTask();
+    void runCommand(const QString& command);
     void setupHotkeyIfNeeded();
     void rebuildMenu();
     void refreshTray();
@@ -90,6 +92,7 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;
     bool m_startedUp = false;
+    StartupGate m_gate;
 };
 
 } // namespace vel
