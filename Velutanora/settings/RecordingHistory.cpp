@@ -39,8 +39,10 @@ void RecordingHistory::load()
     const auto decoded = blob ? decode(*blob, &skipped) : std::nullopt;
     if (decoded)
         m_entries = *decoded;
-    if (decoded && skipped == 0)
+    if (decoded && skipped == 0) {
+        m_lastBlob = *blob;
         return;
+    }
     // The next save rewrites the history: keep the original of what could not be read.
     const QByteArray original = blob ? *blob : QJsonDocument(QJsonArray{raw}).toJson(QJsonDocument::Compact);
     m_store.keepAside(kHistoryKey, original,
@@ -48,11 +50,15 @@ void RecordingHistory::load()
                               : QStringLiteral("the history could not be decoded"));
 }
 
-void RecordingHistory::save(bool replaceAll)
+bool RecordingHistory::save(bool replaceAll)
 {
-    m_store.modify({kHistoryKey}, [this, replaceAll](QJsonObject& values) {
+    bool mergedIn = false;
+    m_store.modify({kHistoryKey}, [this, replaceAll, &mergedIn](QJsonObject& values) {
         const auto blob = KeyValueStore::decodeData(values.value(kHistoryKey));
-        const auto stored = replaceAll || !blob ? std::nullopt : decode(*blob);
+        // Unchanged since our last load or save: nothing of others' to merge, and a long
+        // history need not be decoded again.
+        const bool untouched = blob && !m_lastBlob.isNull() && *blob == m_lastBlob;
+        const auto stored = replaceAll || !blob || untouched ? std::nullopt : decode(*blob);
         if (stored) {
             // Merge by id with what other processes stored since: theirs join ours, and an entry
             // we only read and that is gone from the store was deleted there.
@@ -74,12 +80,16 @@ void RecordingHistory::save(bool replaceAll)
             }
             std::stable_sort(merged.begin(), merged.end(),
                              [](const RecordingEntry& a, const RecordingEntry& b) { return a.date > b.date; });
-            m_entries = merged;
+            mergedIn = !std::equal(merged.begin(), merged.end(), m_entries.begin(), m_entries.end(),
+                                   [](const RecordingEntry& a, const RecordingEntry& b) { return a.id == b.id; });
+            m_entries = std::move(merged);
         }
-        values.insert(kHistoryKey, KeyValueStore::encodeData(encode(m_entries)));
+        m_lastBlob = encode(m_entries);
+        values.insert(kHistoryKey, KeyValueStore::encodeData(m_lastBlob));
     });
     m_added.clear();
     m_forgotten.clear();
+    return mergedIn;
 }
 
 void RecordingHistory::purgeExpired()
@@ -102,8 +112,10 @@ void RecordingHistory::add(const RecordingEntry& entry)
 {
     m_entries.prepend(entry);
     m_added.insert(entry.id);
-    save();
-    emit entriesChanged();
+    if (save())
+        emit entriesChanged();
+    else
+        emit entryAdded();
 }
 
 void RecordingHistory::deleteAtOffsets(const QSet<int>& offsets)

@@ -54,12 +54,16 @@ public:
     static std::optional<QList<RecordingEntry>> decode(const QByteArray& json, int* skipped = nullptr);
 
 signals:
+    // The new entry is now the first and nothing else moved: a list adds one row.
+    void entryAdded();
+    // Anything else (deletions, a purge, entries merged in from another process).
     void entriesChanged();
 
 private:
     void load();
     // Merges by id with what other processes stored meanwhile, unless replacing everything.
-    void save(bool replaceAll = false);
+    // True when that merge changed the list beyond what this process did.
+    bool save(bool replaceAll = false);
 
     KeyValueStore& m_store;
     Clock& m_clock;
@@ -68,6 +72,7 @@ private:
     // deleted or purged here (a merge must not bring them back).
     QSet<QUuid> m_added;
     QSet<QUuid> m_forgotten;
+    QByteArray m_lastBlob; // the history as this process last read or wrote it
 };
 
 } // namespace vel

@@ -2,20 +2,135 @@
 
 #include "settings/RecordingHistory.h"
 #include "ui/GlassCard.h"
+#include "ui/HistoryModel.h"
 #include "ui/Icons.h"
 
-#include <QDateTime>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
-#include <QLocale>
-#include <QMenu>
+#include <QListView>
+#include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 namespace vel {
+
+namespace {
+
+constexpr int kTextLines = 3; // rows all have one height, so the list never measures every entry
+constexpr int kPadding = 6;
+
+// A row: the first lines of the text, the last one elided, and below them the date with a clock.
+class HistoryRowDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    static QFont captionFont(QFont f)
+    {
+        f.setPointSizeF(f.pointSizeF() * 0.85);
+        return f;
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
+    {
+        const int height = kPadding + QFontMetrics(option.font).lineSpacing() * kTextLines + 4
+                           + QFontMetrics(captionFont(option.font)).lineSpacing() + kPadding;
+        return {1, height}; // rows take the list's width; the text wraps into it
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& base, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem option(base);
+        initStyleOption(&option, index);
+        const QString text = option.text;
+        option.text.clear();
+        QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &option, painter, option.widget);
+
+        const bool selected = option.state & QStyle::State_Selected;
+        const QColor ink = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        const QRect area = option.rect.adjusted(4, kPadding, -4, -kPadding);
+        painter->save();
+        painter->setPen(ink);
+        const QFontMetrics metrics(option.font);
+        QString shown = text;
+        shown.replace(QLatin1Char('\n'), QChar::LineSeparator);
+        QTextLayout layout(shown, option.font);
+        QTextOption wrap;
+        wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(wrap);
+        // One line past what is shown tells whether the last shown one must end in an ellipsis.
+        layout.beginLayout();
+        QList<QTextLine> lines;
+        while (lines.size() <= kTextLines) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid())
+                break;
+            line.setLineWidth(area.width());
+            lines << line;
+        }
+        layout.endLayout();
+        int y = area.top();
+        for (qsizetype n = 0; n < std::min<qsizetype>(lines.size(), kTextLines); ++n) {
+            const bool cut = n == kTextLines - 1 && lines.size() > kTextLines;
+            QString part = cut ? shown.mid(lines[n].textStart()) : shown.mid(lines[n].textStart(), lines[n].textLength());
+            if (cut)
+                part = metrics.elidedText(part.replace(QChar::LineSeparator, QLatin1Char(' ')), Qt::ElideRight, area.width());
+            painter->drawText(QPoint(area.left(), y + metrics.ascent()), part.remove(QChar::LineSeparator));
+            y += metrics.lineSpacing();
+        }
+
+        QColor secondary = ink;
+        secondary.setAlphaF(0.6f);
+        const QFont caption = captionFont(option.font);
+        const QFontMetrics captionMetrics(caption);
+        const int dateTop = area.top() + metrics.lineSpacing() * kTextLines + 4;
+        const int icon = captionMetrics.height();
+        painter->drawPixmap(QRect(area.left(), dateTop, icon, icon),
+                            Icons::pixmap(QStringLiteral("clock"), secondary, icon, painter->device()->devicePixelRatioF()));
+        painter->setFont(caption);
+        painter->setPen(secondary);
+        painter->drawText(QPoint(area.left() + icon + 4, dateTop + captionMetrics.ascent()),
+                          index.data(HistoryModel::DateTextRole).toString());
+        painter->restore();
+    }
+
+    // The whole text, read-only, where any part can be selected and copied.
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override
+    {
+        auto* editor = new QPlainTextEdit(parent);
+        editor->setReadOnly(true);
+        editor->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        return editor;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        static_cast<QPlainTextEdit*>(editor)->setPlainText(index.data(Qt::EditRole).toString());
+    }
+
+    void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
+
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex&) const override
+    {
+        auto* text = static_cast<QPlainTextEdit*>(editor);
+        const QWidget* viewport = editor->parentWidget();
+        const int lines = int(text->document()->size().height()) + 1;
+        const int wanted = QFontMetrics(option.font).lineSpacing() * std::max(lines, kTextLines) + 2 * kPadding;
+        const int bottom = viewport ? viewport->height() : option.rect.bottom();
+        QRect rect = option.rect;
+        rect.setHeight(std::max(option.rect.height(), std::min(wanted, bottom - rect.top())));
+        editor->setGeometry(rect);
+    }
+};
+
+} // namespace
 
 QString HistoryView::countText(qsizetype count) { return QString::number(count) + QStringLiteral("件の記録"); }
 
@@ -56,23 +171,34 @@ HistoryView::HistoryView(RecordingHistory& history, QWidget* parent) : QWidget(p
     m_clear->setStyleSheet(QStringLiteral("QPushButton { color: #ff3b30; }"));
     header->addWidget(m_clear);
     column->addLayout(header);
-    m_list = new QListWidget;
+    m_model = new HistoryModel(m_history, this);
+    m_list = new QListView;
+    m_list->setModel(m_model);
+    m_list->setItemDelegate(new HistoryRowDelegate(m_list));
+    m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setStyleSheet(QStringLiteral("QListWidget { background: transparent; }"));
-    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_list->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    m_list->setContextMenuPolicy(Qt::ActionsContextMenu);
     column->addWidget(m_list);
+    // On the list itself, not its open row: there the keys select and copy within the text.
+    auto* copy = new QAction(QStringLiteral("コピー"), m_list);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, &HistoryView::copySelected);
+    auto* remove = new QAction(QStringLiteral("削除"), m_list);
+    remove->setShortcuts({QKeySequence::Delete, QKeySequence(Qt::Key_Backspace)});
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    connect(remove, &QAction::triggered, this, &HistoryView::deleteSelected);
+    m_list->addActions({copy, remove});
     m_stack->addWidget(full);
 
     connect(m_clear, &QPushButton::clicked, this, [this] { m_history.clear(); });
-    connect(m_list, &QListWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        if (!m_list->itemAt(at))
-            return;
-        QMenu menu;
-        menu.addAction(QStringLiteral("削除"), this, &HistoryView::deleteSelected);
-        menu.exec(m_list->viewport()->mapToGlobal(at));
-    });
     connect(&m_history, &RecordingHistory::entriesChanged, this, &HistoryView::refresh);
+    connect(&m_history, &RecordingHistory::entryAdded, this, &HistoryView::refresh);
     refresh();
 }
 
@@ -85,48 +211,31 @@ void HistoryView::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
 }
 
-void HistoryView::keyPressEvent(QKeyEvent* event)
-{
-    if (event->matches(QKeySequence::Delete) || event->key() == Qt::Key_Backspace) {
-        deleteSelected();
-        return;
-    }
-    QWidget::keyPressEvent(event);
-}
-
 void HistoryView::deleteSelected()
 {
     QSet<int> rows;
-    for (QListWidgetItem* item : m_list->selectedItems())
-        rows.insert(m_list->row(item));
+    for (const QModelIndex& index : m_list->selectionModel()->selectedIndexes())
+        rows.insert(index.row());
     if (!rows.isEmpty())
         m_history.deleteAtOffsets(rows);
 }
 
+void HistoryView::copySelected() const
+{
+    QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
+    std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList texts;
+    for (const QModelIndex& index : selected)
+        texts << index.data(Qt::EditRole).toString();
+    if (!texts.isEmpty())
+        QGuiApplication::clipboard()->setText(texts.join(QLatin1Char('\n')));
+}
+
 void HistoryView::refresh()
 {
-    const QList<RecordingEntry>& entries = m_history.entries();
-    m_stack->setCurrentIndex(entries.isEmpty() ? 0 : 1);
-    m_count->setText(countText(entries.size()));
-    m_list->clear();
-    const QLocale locale;
-    for (const RecordingEntry& entry : entries) {
-        auto* item = new QListWidgetItem(m_list);
-        auto* row = new QWidget;
-        auto* layout = new QVBoxLayout(row);
-        layout->setContentsMargins(4, 6, 4, 6);
-        auto* text = new QLabel(entry.text);
-        text->setWordWrap(true);
-        text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        layout->addWidget(text);
-        const QDateTime when = QDateTime::fromMSecsSinceEpoch(
-            static_cast<qint64>(unixFromReferenceDate(entry.date) * 1000.0)).toLocalTime();
-        auto* date = makeNote(locale.toString(when, QStringLiteral("MMM d h:mm AP")).trimmed());
-        layout->addWidget(date);
-        item->setSizeHint(row->sizeHint());
-        m_list->setItemWidget(item, row);
-    }
-    recolorDecorations(this);
+    const qsizetype count = m_history.entries().size();
+    m_stack->setCurrentIndex(count == 0 ? 0 : 1);
+    m_count->setText(countText(count));
 }
 
 } // namespace vel

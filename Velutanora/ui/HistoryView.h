@@ -3,15 +3,18 @@
 #include <QWidget>
 
 class QLabel;
-class QListWidget;
+class QListView;
 class QPushButton;
 class QStackedWidget;
 
 namespace vel {
 
+class HistoryModel;
 class RecordingHistory;
 
-// The "履歴" section: the results of the last seven days, newest first, selectable to copy.
+// The "履歴" section: the results of the last seven days, newest first. Rows show the start of
+// each text; opening a row (double click, F2) shows all of it to select and copy any part;
+// the copy command copies the selected entries whole.
 class HistoryView final : public QWidget {
     Q_OBJECT
 public:
@@ -21,13 +24,13 @@ public:
     bool isShowingEmptyState() const;
     QString headerText() const;
     QPushButton* clearButton() const { return m_clear; }
-    QListWidget* list() const { return m_list; }
+    QListView* list() const { return m_list; }
     // Deletes the selected rows (the list's delete command).
     void deleteSelected();
+    void copySelected() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void refresh();
@@ -35,7 +38,8 @@ private:
     QStackedWidget* m_stack;
     QLabel* m_count;
     QPushButton* m_clear;
-    QListWidget* m_list;
+    HistoryModel* m_model;
+    QListView* m_list;
 };
 
 } // namespace vel

@@ -16,7 +16,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QClipboard>
+#include <QListView>
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -178,17 +182,51 @@ private slots:
     {
         Fixture f;
         HistoryView view(f.history);
+        view.resize(500, 400);
+        view.show();
         QVERIFY(view.isShowingEmptyState());
+        QAbstractItemModel* model = view.list()->model();
+        QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy reset(model, &QAbstractItemModel::modelReset);
         f.history.add(f.history.makeEntry("一つ目", {}));
         QVERIFY(!view.isShowingEmptyState());
         QCOMPARE(view.headerText(), QStringLiteral("1件の記録"));
-        f.history.add(f.history.makeEntry("二つ目", {}));
+        const QString longText = QStringLiteral("二つ目の文です。\n").repeated(12);
+        f.history.add(f.history.makeEntry(longText, {}));
         QCOMPARE(view.headerText(), QStringLiteral("2件の記録"));
-        QCOMPARE(view.list()->count(), 2);
-        view.list()->setCurrentRow(0);
-        view.deleteSelected();
-        QCOMPARE(f.history.entries().size(), 1);
-        QCOMPARE(f.history.entries().first().text, QStringLiteral("一つ目"));
+        // A dictation adds one row at the top; nothing else is rebuilt.
+        QCOMPARE(inserted.count(), 2);
+        QCOMPARE(inserted.last().at(1).toInt(), 0);
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(model->index(0, 0).data().toString(), longText);
+
+        // An opened row holds the whole text, to select any part of it.
+        view.list()->edit(model->index(0, 0));
+        auto* editor = view.list()->findChild<QPlainTextEdit*>();
+        QVERIFY(editor);
+        QCOMPARE(editor->toPlainText(), longText);
+        QVERIFY(editor->isReadOnly());
+        view.list()->closePersistentEditor(model->index(0, 0));
+        view.list()->setFocus();
+        view.list()->selectionModel()->select(QItemSelection(model->index(0, 0), model->index(1, 0)),
+                                              QItemSelectionModel::ClearAndSelect);
+        view.copySelected();
+        QCOMPARE(QGuiApplication::clipboard()->text(), longText + "\n一つ目");
+
+        // Another process's entry comes in with the next save: the list shows it too.
+        RecordingHistory other(f.store, f.clock);
+        other.add(other.makeEntry("別のプロセス", {}));
+        f.clock.advance(1);
+        f.history.add(f.history.makeEntry("三つ目", {}));
+        QCOMPARE(reset.count(), 1);
+        QCOMPARE(model->rowCount(), 4);
+        QCOMPARE(view.headerText(), QStringLiteral("4件の記録"));
+
+        view.list()->setCurrentIndex(model->index(0, 0));
+        QTest::keyClick(view.list(), Qt::Key_Delete);
+        QCOMPARE(f.history.entries().size(), 3);
+        QVERIFY(f.history.entries().first().text != QStringLiteral("三つ目"));
+        QCOMPARE(model->rowCount(), 3);
         view.clearButton()->click();
         QVERIFY(f.history.entries().isEmpty());
         QVERIFY(view.isShowingEmptyState());

@@ -1,0 +1,56 @@
+#include "ui/HistoryModel.h"
+
+#include "settings/RecordingHistory.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+namespace vel {
+
+HistoryModel::HistoryModel(RecordingHistory& history, QObject* parent)
+    : QAbstractListModel(parent), m_history(history), m_rows(int(history.entries().size()))
+{
+    connect(&m_history, &RecordingHistory::entryAdded, this, [this] {
+        beginInsertRows({}, 0, 0);
+        ++m_rows;
+        endInsertRows();
+    });
+    connect(&m_history, &RecordingHistory::entriesChanged, this, [this] {
+        beginResetModel();
+        m_rows = int(m_history.entries().size());
+        endResetModel();
+    });
+}
+
+int HistoryModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
+
+QVariant HistoryModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows || index.row() >= m_history.entries().size())
+        return {};
+    const RecordingEntry& entry = m_history.entries().at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+    case Qt::ToolTipRole:
+        return entry.text;
+    case DateTextRole:
+        return dateText(entry.date);
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags HistoryModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable : Qt::NoItemFlags;
+}
+
+QString HistoryModel::dateText(double referenceDate)
+{
+    const QDateTime when =
+        QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixFromReferenceDate(referenceDate) * 1000.0)).toLocalTime();
+    return QLocale().toString(when, QStringLiteral("MMM d h:mm AP")).trimmed();
+}
+
+} // namespace vel
