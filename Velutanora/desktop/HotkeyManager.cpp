@@ -125,7 +125,7 @@ void HotkeyManager::updateSwallowedShortcuts()
         return;
     QStringList names;
     for (const ShortcutKey& key : fresh)
-        names.append(key.displayString());
+        names.append(key.label());
     m_log.line(QStringLiteral("🔑 [HotkeyManager] could not take %1 for this program (another program owns it); "
                               "it still works, but the application in front receives it too")
                    .arg(names.join(QStringLiteral(", "))));

@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 
 #include <cmath>
 
@@ -87,6 +88,33 @@ QString ShortcutKey::displayString() const
     if (modifiers & Shift) s += QStringLiteral("⇧");
     if (modifiers & Command) s += QStringLiteral("⌘");
     return s + keyName();
+}
+
+QString ShortcutKey::label() const
+{
+    static const std::map<quint16, QString> pcNames = {
+        {54, QStringLiteral("Right Super")}, {55, QStringLiteral("Left Super")},
+        {56, QStringLiteral("Left Shift")},  {60, QStringLiteral("Right Shift")},
+        {58, QStringLiteral("Left Alt")},    {61, QStringLiteral("Right Alt")},
+        {59, QStringLiteral("Left Ctrl")},   {62, QStringLiteral("Right Ctrl")},
+        {63, QStringLiteral("Fn")},          {36, QStringLiteral("Enter")},
+        {76, QStringLiteral("Keypad Enter")}, {51, QStringLiteral("Backspace")},
+        {117, QStringLiteral("Delete")},     {114, QStringLiteral("Insert")},
+        {116, QStringLiteral("Page Up")},    {121, QStringLiteral("Page Down")},
+        {123, QStringLiteral("Left")},       {124, QStringLiteral("Right")},
+        {125, QStringLiteral("Down")},       {126, QStringLiteral("Up")},
+    };
+    const auto pc = pcNames.find(keyCode);
+    const QString key = pc != pcNames.end() ? pc->second : keyName();
+    if (isLoneModifier())
+        return key;
+    QStringList parts;
+    if (modifiers & Control) parts << QStringLiteral("Ctrl");
+    if (modifiers & Option) parts << QStringLiteral("Alt");
+    if (modifiers & Shift) parts << QStringLiteral("Shift");
+    if (modifiers & Command) parts << QStringLiteral("Super");
+    parts << key;
+    return parts.join(QLatin1Char('+'));
 }
 
 bool ShortcutKey::matches(quint16 eventKeyCode, quint64 eventFlags) const

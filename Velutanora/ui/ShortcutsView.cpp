@@ -90,7 +90,7 @@ std::optional<quint16> ShortcutRecorderView::virtualKeyFor(const QKeyEvent& even
 
 void ShortcutRecorderView::refresh()
 {
-    setText(m_recording ? QStringLiteral("キーを入力...") : m_get().displayString());
+    setText(m_recording ? QStringLiteral("キーを入力...") : m_get().label());
     setStyleSheet(m_recording ? QStringLiteral("QPushButton { border: 1.5px solid palette(highlight); border-radius: 6px; padding: 5px 10px; }")
                               : QStringLiteral("QPushButton { border-radius: 6px; padding: 5px 10px; }"));
 }

@@ -231,8 +231,8 @@ private slots:
         QSignalSpy spy(&rig.hotkeys, &HotkeyManager::swallowConflict);
         rig.hotkeys.startMonitoring();
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ ショートカット ⌥Space は他のアプリが使用中です"));
-        QVERIFY(rig.log.lines().join("\n").contains("could not take ⌥Space"));
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ ショートカット Alt+Space は他のアプリが使用中です"));
+        QVERIFY(rig.log.lines().join("\n").contains("could not take Alt+Space"));
         // Still works through the monitor.
         rig.keyboard.onKeyDown(KeyEvent{kSpace, kAlt, 7.0, nullptr});
         rig.advance(0.2);

@@ -286,10 +286,10 @@ private slots:
         QTest::addColumn<uint>("keysym");
         QTest::addColumn<QString>("recorded"); // empty: unchanged
         QTest::newRow("Esc alone cancels") << int(Qt::Key_Escape) << 0 << 0xff1bu << "";
-        QTest::newRow("Shift+Esc is recorded") << int(Qt::Key_Escape) << int(Qt::ShiftModifier) << 0xff1bu << "⇧Esc";
+        QTest::newRow("Shift+Esc is recorded") << int(Qt::Key_Escape) << int(Qt::ShiftModifier) << 0xff1bu << "Shift+Esc";
         QTest::newRow("A alone") << int(Qt::Key_A) << 0 << uint('a') << "A";
-        QTest::newRow("Super+K") << int(Qt::Key_K) << int(Qt::MetaModifier) << uint('k') << "⌘K";
-        QTest::newRow("Ctrl+Alt+Space") << int(Qt::Key_Space) << int(Qt::ControlModifier | Qt::AltModifier) << 0x20u << "⌃⌥Space";
+        QTest::newRow("Super+K") << int(Qt::Key_K) << int(Qt::MetaModifier) << uint('k') << "Super+K";
+        QTest::newRow("Ctrl+Alt+Space") << int(Qt::Key_Space) << int(Qt::ControlModifier | Qt::AltModifier) << 0x20u << "Ctrl+Alt+Space";
         QTest::newRow("without a native key") << int(Qt::Key_F5) << 0 << 0u << "F5";
     }
     void shortcutRecorder()
@@ -309,8 +309,8 @@ private slots:
         QVERIFY(recorder->isRecording());
         sendKey(recorder, QEvent::KeyPress, qtKey, Qt::KeyboardModifiers(modifiers), keysym);
         QVERIFY(!recorder->isRecording());
-        QCOMPARE(f.settings.startShortcut().displayString(), recorded.isEmpty() ? QStringLiteral("⌥Space") : recorded);
-        QCOMPARE(recorder->text(), f.settings.startShortcut().displayString());
+        QCOMPARE(f.settings.startShortcut().label(), recorded.isEmpty() ? QStringLiteral("Alt+Space") : recorded);
+        QCOMPARE(recorder->text(), f.settings.startShortcut().label());
     }
 
     void loneModifiersAreToldApartBySide()
@@ -324,7 +324,7 @@ private slots:
         sendKey(recorder, QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier, 0xffe4);
         QVERIFY(!recorder->isRecording());
         QCOMPARE(f.settings.startShortcut(), (ShortcutKey{62, ShortcutKey::Control}));
-        QCOMPARE(recorder->text(), QStringLiteral("Right ⌃"));
+        QCOMPARE(recorder->text(), QStringLiteral("Right Ctrl"));
 
         // Released while another modifier is still down: not a lone modifier yet.
         recorder->click();
@@ -341,7 +341,7 @@ private slots:
         QVERIFY(!view.escButton()->isEnabled());
         f.settings.setCancelShortcut(ShortcutKey{12, ShortcutKey::Command});
         QVERIFY(view.escButton()->isEnabled());
-        QCOMPARE(view.cancelRecorder()->text(), QStringLiteral("⌘Q"));
+        QCOMPARE(view.cancelRecorder()->text(), QStringLiteral("Super+Q"));
         view.escButton()->click();
         QCOMPARE(f.settings.cancelShortcut(), ShortcutKey::defaultCancel());
         QVERIFY(!view.escButton()->isEnabled());

@@ -238,7 +238,7 @@ private slots:
         QSignalSpy spy(&rig.hotkeys, &HotkeyManager::swallowConflict);
         rig.hotkeys.startMonitoring();
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ ショートカット ⌥Space は他のアプリが使用中です"));
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ ショートカット Alt+Space は他のアプリが使用中です"));
     }
 };
 
