@@ -123,8 +123,10 @@ Task<void> SpeechManager::processAndPaste(AppSettings& settings, UsageTracker* u
         }
     }
 
-    // An abandoned result (a new dictation, or a cancel, while it was being corrected) is
-    // neither pasted nor kept: the user has moved on.
+    // An abandoned result (a new dictation, or a cancel, while it was being corrected) is not
+    // pasted, since the user has moved on; it is still kept, so the words are not lost.
+    if (!finalText.isEmpty() && history)
+        history->add(history->makeEntry(finalText, originalText));
     const bool abandoned = co_await taskCancelled();
     if (abandoned) {
         setIsProcessingPipeline(false);
@@ -132,8 +134,6 @@ Task<void> SpeechManager::processAndPaste(AppSettings& settings, UsageTracker* u
     }
 
     if (!finalText.isEmpty()) {
-        if (history)
-            history->add(history->makeEntry(finalText, originalText));
         if (m_services.paste) {
             const QString status = co_await m_services.paste->copyAndPaste(finalText, target);
             if (!self)
