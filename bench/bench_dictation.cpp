@@ -1,6 +1,7 @@
 // The overhead of the dictation machinery itself: a shortcut event to the start of recording,
 // and a stop to the paste call (no Gemini, a recogniser that answers at once). On simulated
 // time, so only the program's own work is measured. Prints figures; never fails.
+#include "BenchStore.h"
 #include "BenchTimer.h"
 #include "common/AsyncQueue.h"
 #include "common/Clock.h"
@@ -23,16 +24,6 @@
 using namespace vel;
 
 namespace {
-
-class EmptyStore final : public KeyValueStore {
-public:
-    QJsonValue value(const QString& key) const override { return m_o.value(key); }
-    void setValue(const QString& key, const QJsonValue& v) override { m_o.insert(key, v); }
-    void remove(const QString& key) override { m_o.remove(key); }
-
-private:
-    QJsonObject m_o;
-};
 
 // Answers every dictation with one final result at once.
 class InstantSession final : public RecognizerSession {
@@ -81,7 +72,7 @@ int main(int argc, char** argv)
     std::FILE* devnull = std::fopen("/dev/null", "w");
     StreamLogger log(devnull);
     ManualClock clock;
-    EmptyStore store;
+    bench::BenchStore store;
     AppSettings settings(store);
     settings.setCorrectionMode(CorrectionMode::Instant);
     StreamPasteboard pasteboard(devnull);

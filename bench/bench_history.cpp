@@ -1,5 +1,6 @@
 // The history section with a long history: building and first painting the list, and one
 // dictation's new entry (its save included). Offscreen; prints figures, never fails.
+#include "BenchStore.h"
 #include "common/Clock.h"
 #include "settings/KeyValueStore.h"
 #include "settings/RecordingHistory.h"
@@ -18,16 +19,6 @@ using namespace vel;
 
 namespace {
 
-class PlainStore final : public KeyValueStore {
-public:
-    QJsonValue value(const QString& key) const override { return m_o.value(key); }
-    void setValue(const QString& key, const QJsonValue& v) override { m_o.insert(key, v); }
-    void remove(const QString& key) override { m_o.remove(key); }
-
-private:
-    QJsonObject m_o;
-};
-
 long residentKilobytes()
 {
     std::ifstream status("/proc/self/status");
@@ -45,7 +36,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     for (const int count : {10000, 100000}) {
         ManualClock clock;
-        PlainStore store;
+        bench::BenchStore store;
         {
             // The history as a week of dictations left it.
             QList<RecordingEntry> entries;
