@@ -27,6 +27,7 @@ Task<void> SpeechManager::processAndPaste(AppSettings& settings, UsageTracker* u
     if (m_stealthCompletionTimer)
         m_stealthCompletionTimer->stop();
     setStealthCompletionVisible(false);
+    m_correctionFailure.clear();
     const double t0 = m_clock.now();
 
     const QString raw = m_transcribedText;
@@ -118,6 +119,7 @@ Task<void> SpeechManager::processAndPaste(AppSettings& settings, UsageTracker* u
             }
         } else {
             setStatusMessage(QStringLiteral("⚠️ 失敗: ") + describeError(failure));
+            m_correctionFailure = QStringLiteral("⚠️ Gemini: ") + describeError(failure);
             setIsRewriting(false);
             finalText = TextFormatter::format(local);
         }

@@ -76,6 +76,16 @@ public:
     virtual ~RecordingPanelControl() = default;
     virtual void show() = 0;
     virtual void hideImmediately() = 0;
+    // A dictation could not start: the reason is shown for a while instead of a panel that
+    // vanishes at once.
+    virtual void showFailure(const QString& status) = 0;
+};
+
+// Desktop notifications, for what the user must see when the panel cannot show it.
+class Notifier {
+public:
+    virtual ~Notifier() = default;
+    virtual void notify(const QString& text) = 0;
 };
 
 } // namespace vel

@@ -88,8 +88,9 @@ Task<void> HotkeyManager::startTask(bool needsGeminiAudio, QStringList contextua
     m_speech.setIsContinuousMode(false);
     m_speech.setContinuousAutoEnter(false);
     m_speech.onSilenceDetected = nullptr;
-    m_panel.hideImmediately();
-    m_speech.setStatusMessage(QStringLiteral("⚠️ ") + describeError(failure));
+    const QString status = QStringLiteral("⚠️ ") + describeError(failure);
+    m_speech.setStatusMessage(status);
+    m_panel.showFailure(status);
 }
 
 Task<void> HotkeyManager::manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target)

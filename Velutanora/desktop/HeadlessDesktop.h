@@ -51,6 +51,7 @@ class NoPanel final : public RecordingPanelControl {
 public:
     void show() override {}
     void hideImmediately() override {}
+    void showFailure(const QString&) override {}
 };
 
 } // namespace vel

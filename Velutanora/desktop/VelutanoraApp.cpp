@@ -5,6 +5,7 @@
 #include "desktop/HotkeyManager.h"
 #include "desktop/PasteService.h"
 #include "desktop/UpdaterService.h"
+#include "desktop/platform/DesktopNotifier.h"
 #include "recording/DebugLog.h"
 #include "recording/LocalRecognizer.h"
 #include "recording/QtAudioInput.h"
@@ -31,12 +32,19 @@ namespace vel {
 
 namespace {
 
-Task<void> startIgnoringFailure(SpeechManager& speech, bool gemini, QStringList strings)
+Task<void> startFromMenu(SpeechManager& speech, RecordingPanelControl& panel, bool gemini, QStringList strings)
 {
+    std::exception_ptr failure;
     try {
         co_await speech.startRecording(gemini, strings);
     } catch (...) {
+        failure = std::current_exception();
     }
+    if (!failure)
+        co_return;
+    const QString status = QStringLiteral("⚠️ ") + describeError(failure);
+    speech.setStatusMessage(status);
+    panel.showFailure(status);
 }
 
 Task<void> stopAndProcess(SpeechManager& speech, bool gemini, AppSettings& settings, UsageTracker* usage,
@@ -44,6 +52,11 @@ Task<void> stopAndProcess(SpeechManager& speech, bool gemini, AppSettings& setti
 {
     co_await speech.stopRecording(!gemini);
     co_await speech.processAndPaste(settings, usage, history);
+}
+
+Task<void> repasteLast(PasteService& paste, SpeechManager& speech, QString text, ApplicationRef target)
+{
+    speech.setStatusMessage(co_await paste.copyAndPaste(text, target));
 }
 
 // A failed check still ends the start-up: the held-back command then fails with its reason.
@@ -73,7 +86,11 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_speech = std::make_unique<SpeechManager>(m_log, m_clock, *m_recognizer, *m_audio, *m_desktop.workspace,
                                                *m_debugLog, PipelineServices{m_gemini.get(), m_paste.get()},
                                                SoxrConverter::factory());
-    m_panel = std::make_unique<RecordingPanelController>(m_log, m_clock);
+    m_notifier = std::make_unique<DesktopNotifier>(m_log, QDBusConnection::sessionBus(), [this](const QString& text) {
+        if (m_tray && m_tray->isVisible())
+            m_tray->showMessage(QStringLiteral("Velutanora"), text, QSystemTrayIcon::Warning, DesktopNotifier::kTimeoutMs);
+    });
+    m_panel = std::make_unique<RecordingPanelController>(m_log, m_clock, m_notifier.get());
     m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
     m_usage = std::make_unique<UsageTracker>(*m_store);
     m_updater = std::make_unique<UpdaterService>(m_log, m_clock, *m_settings, *m_network,
@@ -226,9 +243,18 @@ void VelutanoraApp::rebuildMenu()
     } else {
         m_menu->addAction(QStringLiteral("録音開始"), this, [this] {
             m_speech->workspaceMonitor().chooseTarget(m_desktop.workspace->frontmostApplication());
-            spawn(startIgnoringFailure(*m_speech, geminiFlag(), m_settings->contextualStrings()));
+            spawn(startFromMenu(*m_speech, *m_panel, geminiFlag(), m_settings->contextualStrings()));
         });
     }
+    // The way out when a paste landed in the wrong window: the newest result again, into the
+    // application the user has since brought to the front.
+    QAction* repaste = m_menu->addAction(QStringLiteral("最後の結果をもう一度ペースト"), this, [this] {
+        if (m_history->entries().isEmpty())
+            return;
+        spawn(repasteLast(*m_paste, *m_speech, m_history->entries().first().text,
+                          m_speech->workspaceMonitor().lastExternalApp()));
+    });
+    repaste->setEnabled(!m_history->entries().isEmpty());
     m_menu->addSeparator();
     QMenu* modes = m_menu->addMenu(QStringLiteral("校正モード"));
     for (CorrectionMode mode : allCorrectionModes) {

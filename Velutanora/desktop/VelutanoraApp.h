@@ -22,6 +22,7 @@ namespace vel {
 class AppSettings;
 class ContentView;
 class DebugLog;
+class DesktopNotifier;
 class GeminiService;
 class HotkeyManager;
 class JsonFileStore;
@@ -61,6 +62,7 @@ public:
     HotkeyManager* hotkeys() const { return m_hotkeys.get(); }
     RecordingPanelController& panelController() const { return *m_panel; }
     UpdaterService& updater() const { return *m_updater; }
+    RecordingHistory& history() const { return *m_history; }
 
 private:
     void startupTask();
@@ -85,6 +87,7 @@ private:
     std::unique_ptr<SpeechManager> m_speech;
     std::unique_ptr<RecordingHistory> m_history;
     std::unique_ptr<UsageTracker> m_usage;
+    std::unique_ptr<DesktopNotifier> m_notifier;
     std::unique_ptr<RecordingPanelController> m_panel;
     std::unique_ptr<UpdaterService> m_updater;
     std::unique_ptr<HotkeyManager> m_hotkeys;

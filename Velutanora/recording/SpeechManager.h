@@ -78,6 +78,9 @@ public:
     std::optional<int> silenceCountdown() const { return m_silenceCountdown; }
     bool isProcessingPipeline() const { return m_isProcessingPipeline; }
     bool stealthCompletionVisible() const { return m_stealthCompletionVisible; }
+    // Why the last result is the local text although Gemini was asked ("⚠️ Gemini: …"); empty
+    // when Gemini answered or was not asked.
+    QString correctionFailure() const { return m_correctionFailure; }
 
     void setTranscribedText(const QString& v);
     void setRewrittenText(const QString& v);
@@ -184,6 +187,7 @@ private:
     bool m_isRecording = false;
     bool m_isRewriting = false;
     QString m_statusMessage = QStringLiteral("準備完了");
+    QString m_correctionFailure;
     double m_processingTime = 0;
     float m_audioLevel = 0;
     double m_elapsedTime = 0;

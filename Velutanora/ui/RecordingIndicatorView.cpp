@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStackedWidget>
@@ -162,14 +163,26 @@ RecordingIndicatorView::RecordingIndicatorView(SpeechManager& speech, RecordingP
         return row;
     };
 
-    // Confirmation.
-    QHBoxLayout* done = makeRow(6);
+    // Confirmation, with a second line when the local text stood in for Gemini's.
+    QHBoxLayout* confirmationRow = makeRow(0);
+    auto* confirmationColumn = new QVBoxLayout;
+    confirmationColumn->setSpacing(2);
+    auto* done = new QHBoxLayout;
+    done->setSpacing(6);
     m_confirmationIcon = new QLabel;
     m_confirmation = new QLabel;
     done->addStretch();
     done->addWidget(m_confirmationIcon);
     done->addWidget(m_confirmation);
     done->addStretch();
+    m_confirmationNote = new QLabel;
+    m_confirmationNote->setObjectName(QStringLiteral("note"));
+    m_confirmationNote->setAlignment(Qt::AlignCenter);
+    m_confirmationNote->setWordWrap(true);
+    m_confirmationNote->setMaximumWidth(230);
+    confirmationColumn->addLayout(done);
+    confirmationColumn->addWidget(m_confirmationNote);
+    confirmationRow->addLayout(confirmationColumn);
 
     // Busy faces.
     for (const QString& text : {QStringLiteral("認識中..."), QStringLiteral("処理中...")}) {
@@ -201,6 +214,15 @@ RecordingIndicatorView::RecordingIndicatorView(SpeechManager& speech, RecordingP
     connect(m_stop, &QToolButton::clicked, this, &RecordingIndicatorView::clickStop);
     m_modeButton->installEventFilter(this);
 
+    // Failure: the status line of a dictation that could not start.
+    QHBoxLayout* failed = makeRow(6);
+    m_failureIcon = new QLabel;
+    m_failure = new QLabel;
+    m_failure->setWordWrap(true);
+    m_failure->setMaximumWidth(220);
+    failed->addWidget(m_failureIcon, 0, Qt::AlignVCenter);
+    failed->addWidget(m_failure, 1, Qt::AlignVCenter);
+
     m_bubble = new QLabel(this);
     m_bubble->setAlignment(Qt::AlignCenter);
     m_bubble->hide();
@@ -221,6 +243,7 @@ RecordingIndicatorView::RecordingIndicatorView(SpeechManager& speech, RecordingP
         connect(&m_speech, signal, this, &RecordingIndicatorView::refresh);
     connect(&m_speech, &SpeechManager::audioLevelChanged, this, [this] { m_bars->setLevel(m_speech.audioLevel()); });
     connect(&m_controller, &RecordingPanelController::showCopiedChanged, this, &RecordingIndicatorView::refresh);
+    connect(&m_controller, &RecordingPanelController::textsChanged, this, &RecordingIndicatorView::refresh);
     if (m_settings) {
         connect(m_settings, &AppSettings::correctionModeChanged, this, &RecordingIndicatorView::refresh);
         connect(m_settings, &AppSettings::continuousModeChanged, this, &RecordingIndicatorView::refresh);
@@ -278,9 +301,10 @@ void RecordingIndicatorView::refresh()
 {
     const QColor primary = m_dark ? QColor(0xf2, 0xf2, 0xf7) : QColor(0x1c, 0x1c, 0x1e);
     const QColor secondary = m_dark ? QColor(0xae, 0xae, 0xb2) : QColor(0x6c, 0x6c, 0x70);
-    setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; } QToolButton[circle=\"true\"] { background: %2; "
-                                 "border-radius: 13px; border: none; }")
-                      .arg(primary.name(), m_dark ? QStringLiteral("rgba(255,255,255,0.12)") : QStringLiteral("rgba(0,0,0,0.08)")));
+    setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; } QLabel#note { color: %3; font-size: 10px; } "
+                                 "QToolButton[circle=\"true\"] { background: %2; border-radius: 13px; border: none; }")
+                      .arg(primary.name(), m_dark ? QStringLiteral("rgba(255,255,255,0.12)") : QStringLiteral("rgba(0,0,0,0.08)"),
+                           secondary.name()));
     m_modeButton->setProperty("circle", true);
     m_continuousButton->setProperty("circle", true);
     for (auto* spinner : findChildren<QWidget*>()) {
@@ -288,10 +312,17 @@ void RecordingIndicatorView::refresh()
             s->color = primary;
     }
 
-    m_face = faceFor(m_controller.showCopied(), m_speech.isRewriting(), m_speech.isRecording());
+    const QString failure = m_controller.failureText();
+    m_face = !failure.isEmpty() ? Face::Failure
+                                : faceFor(m_controller.showCopied(), m_speech.isRewriting(), m_speech.isRecording());
     m_faces->setCurrentIndex(static_cast<int>(m_face));
     m_confirmationIcon->setPixmap(Icons::pixmap(QStringLiteral("checkmark.circle.fill"), QColor(0x34, 0xc7, 0x59), 16, devicePixelRatioF()));
     m_confirmation->setText(confirmationText());
+    m_confirmationNote->setText(m_controller.confirmationNote());
+    m_confirmationNote->setVisible(!m_confirmationNote->text().isEmpty());
+    // The symbol is drawn, so the status line's own "⚠️" is not shown twice.
+    m_failureIcon->setPixmap(Icons::pixmap(QStringLiteral("exclamationmark.triangle.fill"), QColor(0xff, 0x95, 0x00), 16, devicePixelRatioF()));
+    m_failure->setText(failure.startsWith(QStringLiteral("⚠️")) ? failure.mid(2).trimmed() : failure);
 
     const CorrectionMode mode = m_settings ? m_settings->correctionMode() : CorrectionMode::Instant;
     m_modeButton->setIcon(Icons::icon(modeSymbol(mode), primary));
@@ -325,7 +356,9 @@ void RecordingIndicatorView::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     const QRect content = m_faces->geometry().adjusted(-14, -8, 14, 8);
     QPainterPath capsule;
-    capsule.addRoundedRect(content, content.height() / 2.0, content.height() / 2.0);
+    // A capsule; a reason of several lines gets a rounded rectangle instead.
+    const double radius = std::min(content.height() / 2.0, 18.0);
+    capsule.addRoundedRect(content, radius, radius);
     p.fillPath(capsule, m_dark ? QColor(30, 30, 32, 225) : QColor(250, 250, 252, 225));
     p.setPen(QPen(m_dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 30), 1));
     p.drawPath(capsule);
@@ -333,6 +366,16 @@ void RecordingIndicatorView::paintEvent(QPaintEvent*)
         m_bubble->adjustSize();
         m_bubble->move(content.center().x() - m_bubble->width() / 2, std::max(0, content.top() - m_bubble->height() - 2));
     }
+}
+
+void RecordingIndicatorView::mouseReleaseEvent(QMouseEvent* event)
+{
+    // A click dismisses the reason for a failed start; on other faces the panel is dragged.
+    if (m_face == Face::Failure && event->button() == Qt::LeftButton) {
+        m_controller.hideImmediately();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
 }
 
 void RecordingIndicatorView::showBubble(bool visible)

@@ -38,13 +38,13 @@ private:
     float m_level = 0;
 };
 
-// The content of the recording panel: a capsule that shows one of four faces (confirmation,
-// "認識中...", "処理中...", or the recording controls with the level meter, the time or the
-// silence countdown, the mode buttons and the stop button).
+// The content of the recording panel: a capsule that shows one of five faces (confirmation,
+// "認識中...", "処理中...", the recording controls with the level meter, the time or the
+// silence countdown, the mode buttons and the stop button, or why a dictation could not start).
 class RecordingIndicatorView final : public QWidget {
     Q_OBJECT
 public:
-    enum class Face { Confirmation, Recognizing, Processing, Recording };
+    enum class Face { Confirmation, Recognizing, Processing, Recording, Failure };
 
     RecordingIndicatorView(SpeechManager& speech, RecordingPanelController& controller, AppSettings* settings,
                            UsageTracker* usageTracker, RecordingHistory* history, QWidget* parent = nullptr);
@@ -69,6 +69,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -86,6 +87,9 @@ private:
     QStackedWidget* m_faces;
     QLabel* m_confirmationIcon;
     QLabel* m_confirmation;
+    QLabel* m_confirmationNote;
+    QLabel* m_failureIcon;
+    QLabel* m_failure;
     QToolButton* m_modeButton;
     QToolButton* m_continuousButton;
     QWidget* m_dot;

@@ -13,8 +13,8 @@
 
 namespace vel {
 
-RecordingPanelController::RecordingPanelController(Logger& log, Clock& clock, QObject* parent)
-    : QObject(parent), m_log(log), m_clock(clock)
+RecordingPanelController::RecordingPanelController(Logger& log, Clock& clock, Notifier* notifier, QObject* parent)
+    : QObject(parent), m_log(log), m_clock(clock), m_notifier(notifier)
 {
 }
 
@@ -32,6 +32,15 @@ void RecordingPanelController::setShowCopied(bool value)
         return;
     m_showCopied = value;
     emit showCopiedChanged();
+}
+
+void RecordingPanelController::setTexts(const QString& failure, const QString& note)
+{
+    if (m_failureText == failure && m_confirmationNote == note)
+        return;
+    m_failureText = failure;
+    m_confirmationNote = note;
+    emit textsChanged();
 }
 
 void RecordingPanelController::bind(SpeechManager* speechManager, AppSettings* settings, UsageTracker* usageTracker,
@@ -79,6 +88,10 @@ void RecordingPanelController::observe()
     if (complete != m_lastComplete) {
         m_log.line(QStringLiteral("📺 [PANEL] isProcessingComplete changed: ") + boolText(complete));
         if (complete) {
+            const QString note = m_speech->correctionFailure();
+            setTexts(QString(), note);
+            if (!note.isEmpty() && m_notifier && m_settings && m_settings->stealthMode())
+                m_notifier->notify(note);
             if (!m_speech->isContinuousMode())
                 showCopiedFeedback();
             else
@@ -134,6 +147,12 @@ void RecordingPanelController::show()
     if (!m_panel)
         return;
     setShowCopied(false);
+    setTexts(QString(), QString());
+    present();
+}
+
+void RecordingPanelController::present()
+{
     if (m_panel->isVisible()) {
         m_log.line(QStringLiteral("📺 [PANEL] show() skipped — already visible (showCopied reset)"));
         // A fade-out under way must not close the panel that is being shown again.
@@ -168,6 +187,7 @@ void RecordingPanelController::hide()
             return;
         self->m_panel->hide();
         self->setShowCopied(false);
+        self->setTexts(QString(), QString());
     });
     m_fade->start();
 }
@@ -182,12 +202,32 @@ void RecordingPanelController::hideImmediately()
     m_panel->setWindowOpacity(0.0);
     m_panel->hide();
     setShowCopied(false);
+    setTexts(QString(), QString());
 }
 
-Task<void> RecordingPanelController::delayedHide()
+void RecordingPanelController::showFailure(const QString& status)
+{
+    m_log.line(QStringLiteral("📺 [PANEL] showFailure(): ") + status);
+    const bool stealth = m_settings && m_settings->stealthMode();
+    if (!stealth && m_speech) {
+        cancelFeedback();
+        constructPanel();
+    }
+    if (stealth || !m_panel) {
+        if (m_notifier)
+            m_notifier->notify(status);
+        return;
+    }
+    setShowCopied(false);
+    setTexts(status, QString());
+    present();
+    m_feedbackTask = spawn(delayedHide(kFailureSeconds));
+}
+
+Task<void> RecordingPanelController::delayedHide(double seconds)
 {
     QPointer<RecordingPanelController> self(this);
-    co_await sleepFor(m_clock, 2.0);
+    co_await sleepFor(m_clock, seconds);
     if (!self)
         co_return;
     const bool cancelled = co_await taskCancelled();
@@ -201,7 +241,7 @@ void RecordingPanelController::showCopiedFeedback()
         return;
     setShowCopied(true);
     m_feedbackTask.cancel();
-    m_feedbackTask = spawn(delayedHide());
+    m_feedbackTask = spawn(delayedHide(2.0));
 }
 
 } // namespace vel

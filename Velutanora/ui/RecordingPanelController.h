@@ -27,7 +27,11 @@ class UsageTracker;
 class RecordingPanelController final : public QObject, public RecordingPanelControl {
     Q_OBJECT
 public:
-    RecordingPanelController(Logger& log, Clock& clock, QObject* parent = nullptr);
+    // How long the reason for a failed start stays on the panel.
+    static constexpr double kFailureSeconds = 4.0;
+
+    // notifier (may be null) carries what the panel cannot show: in stealth mode, or without a panel.
+    RecordingPanelController(Logger& log, Clock& clock, Notifier* notifier = nullptr, QObject* parent = nullptr);
     ~RecordingPanelController() override;
 
     void bind(SpeechManager* speechManager, AppSettings* settings, UsageTracker* usageTracker, RecordingHistory* history);
@@ -35,27 +39,38 @@ public:
     void show() override;
     void hide();
     void hideImmediately() override;
+    void showFailure(const QString& status) override;
     void showCopiedFeedback();
 
     bool showCopied() const { return m_showCopied; }
+    // The status of a failed start while the panel shows it; empty otherwise.
+    QString failureText() const { return m_failureText; }
+    // The confirmation's second line: why the local text was pasted instead of Gemini's.
+    QString confirmationNote() const { return m_confirmationNote; }
     RecordingPanel* panel() const { return m_panel; }
     bool isPanelVisible() const;
     Clock& clock() const { return m_clock; }
 
 signals:
     void showCopiedChanged();
+    void textsChanged();
 
 private:
     void setShowCopied(bool value);
+    void setTexts(const QString& failure, const QString& note);
+    void present();
     void cancelFeedback();
     void stopFade();
     void constructPanel();
     void observe();
-    Task<void> delayedHide();
+    Task<void> delayedHide(double seconds);
 
     Logger& m_log;
     Clock& m_clock;
+    Notifier* m_notifier;
     RecordingPanel* m_panel = nullptr;
+    QString m_failureText;
+    QString m_confirmationNote;
     QPropertyAnimation* m_fade = nullptr;
     bool m_showCopied = false;
     TaskHandle m_feedbackTask;

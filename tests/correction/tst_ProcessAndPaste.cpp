@@ -107,6 +107,7 @@ private slots:
         rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
         QCOMPARE(seen, (QStringList{"✍️ 認識中...", "⚠️ 失敗: APIエラー: サーバーエラー (500)", "📋 ペーストしました"}));
         QCOMPARE(rig.pasteboard.texts, QStringList{"今日は晴れです。"});
+        QCOMPARE(rig.speech.correctionFailure(), QStringLiteral("⚠️ Gemini: APIエラー: サーバーエラー (500)"));
         QVERIFY(!rig.history.entries().first().originalText);
         QCOMPARE(rig.usage.totalRequests(), 0);
         QVERIFY(!rig.log.lines().join("\n").contains("Gemini API call"));

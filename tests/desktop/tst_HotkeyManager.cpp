@@ -332,7 +332,7 @@ private slots:
         QVERIFY(!rig.speech.isContinuousMode());
     }
 
-    void startFailureHidesThePanel()
+    void startFailureShowsItsReasonOnThePanel()
     {
         DictationRig rig;
         rig.settings.setContinuousMode(ContinuousMode::Auto);
@@ -340,7 +340,7 @@ private slots:
         rig.hotkeys.startMonitoring();
         rig.keyboard.press(kSpace, kAlt);
         rig.advance(0.2);
-        QCOMPARE(rig.panel.calls, (QStringList{"show", "hideImmediately"}));
+        QCOMPARE(rig.panel.calls, (QStringList{"show", "showFailure ⚠️ マイクがありません"}));
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ マイクがありません"));
         QVERIFY(!rig.speech.isContinuousMode());
         QVERIFY(!rig.speech.onSilenceDetected);

@@ -42,6 +42,7 @@ public:
     QStringList calls;
     void show() override { calls.append(QStringLiteral("show")); }
     void hideImmediately() override { calls.append(QStringLiteral("hideImmediately")); }
+    void showFailure(const QString& status) override { calls.append(QStringLiteral("showFailure ") + status); }
 };
 
 // A keyboard the test types on: it records what it was asked to swallow.

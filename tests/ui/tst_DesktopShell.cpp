@@ -43,6 +43,12 @@ void saveScreen(const QRect& area, const QString& name)
     QVERIFY(shot.save(screenshotDir() + "/" + name + ".png"));
 }
 
+QString readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 } // namespace
 
 class TestDesktopShell : public QObject {
@@ -83,7 +89,7 @@ private slots:
                     out << a->text();
             return out;
         }();
-        QCOMPARE(entries, (QStringList{"録音開始", "校正モード", "ステルスモード", "アップデートを確認...",
+        QCOMPARE(entries, (QStringList{"録音開始", "最後の結果をもう一度ペースト", "校正モード", "ステルスモード", "アップデートを確認...",
                                        "自動でアップデートを確認", "設定を開く", "Velutanora について", "終了"}));
 
         QProcess editor;
@@ -103,6 +109,21 @@ private slots:
         QVERIFY(front->isActive());
         QVERIFY2(!QApplication::activeWindow(), "the panel never becomes the active window");
         saveScreen(QGuiApplication::primaryScreen()->geometry(), "desktop-with-panel");
+
+        // The newest result goes again into the application in front.
+        const auto repasteAction = [&] {
+            emit app.menu()->aboutToShow();
+            for (QAction* a : app.menu()->actions())
+                if (a->text() == QStringLiteral("最後の結果をもう一度ペースト"))
+                    return a;
+            return static_cast<QAction*>(nullptr);
+        };
+        QVERIFY(!repasteAction()->isEnabled());
+        app.history().add(app.history().makeEntry(QStringLiteral("もう一度どうぞ。"), {}));
+        QAction* repaste = repasteAction();
+        QVERIFY(repaste->isEnabled());
+        repaste->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(home.path() + "/target.txt"), QStringLiteral("もう一度どうぞ。"), 10000);
 
         // "設定を開く" opens the window even after it was closed.
         app.openSettings();
@@ -146,6 +167,17 @@ private slots:
         saveScreen(panel->frameGeometry(), "panel-confirmation");
         settings.setCorrectionMode(CorrectionMode::Quality);
         QVERIFY(QFile::exists(screenshotDir() + "/panel-confirmation.png"));
+
+        // A start that fails leaves its reason mapped on the screen for the four seconds.
+        controller.showFailure(QStringLiteral("⚠️ 日本語の音声認識モデルがまだ使えません。モデルの準備ができるまで待つか、"
+                                              "Gemini APIキーを設定してください。"));
+        saveScreen(panel->frameGeometry(), "panel-error");
+        speech.clock.advance(RecordingPanelController::kFailureSeconds - 0.1);
+        QTest::qWait(100);
+        QVERIFY(panel->isVisible());
+        QVERIFY(!panel->visibleRegion().isEmpty() || panel->windowHandle()->isExposed());
+        speech.clock.advance(0.2);
+        QTRY_VERIFY(!panel->isVisible());
     }
 
     void settingsSections()

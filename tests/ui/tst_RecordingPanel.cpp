@@ -1,4 +1,5 @@
 #include "settings/AppSettings.h"
+#include "support/DictationRig.h"
 #include "support/MemoryStore.h"
 #include "support/SpeechRig.h"
 #include "ui/RecordingIndicatorView.h"
@@ -14,11 +15,17 @@ using namespace vel::test;
 
 namespace {
 
+struct RecordingNotifier final : Notifier {
+    QStringList texts;
+    void notify(const QString& text) override { texts.append(text); }
+};
+
 struct PanelRig {
     SpeechRig speech;
     MemoryStore store;
     AppSettings settings{store};
-    RecordingPanelController controller{speech.log, speech.clock};
+    RecordingNotifier notifier;
+    RecordingPanelController controller{speech.log, speech.clock, &notifier};
     PanelRig() { controller.bind(&speech.speech, &settings, nullptr, nullptr); }
     RecordingIndicatorView* view() const { return controller.panel()->findChild<RecordingIndicatorView*>(); }
 };
@@ -104,6 +111,101 @@ private slots:
         rig.speech.speech.cancelRecording();
         ManualClock::drainPostedWork();
         QVERIFY(rig.speech.log.contains("📺 [PANEL] hideImmediately() called, panel exists: false"));
+    }
+
+    void failedStartShowsItsReason_data()
+    {
+        QTest::addColumn<QString>("dismissal");
+        QTest::addColumn<double>("shownFor");
+        QTest::newRow("by itself") << "time" << RecordingPanelController::kFailureSeconds;
+        QTest::newRow("a click") << "click" << 1.0;
+        QTest::newRow("the cancel shortcut") << "cancel" << 1.0;
+        QTest::newRow("a new dictation") << "start" << 1.0;
+    }
+    void failedStartShowsItsReason()
+    {
+        QFETCH(QString, dismissal);
+        QFETCH(double, shownFor);
+        PanelRig rig;
+        const QString status = QStringLiteral("⚠️ 日本語の音声認識モデルがまだ使えません。");
+        rig.controller.showFailure(status);
+        QVERIFY(rig.controller.isPanelVisible());
+        QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Failure);
+        QCOMPARE(rig.controller.failureText(), status);
+        QVERIFY(rig.notifier.texts.isEmpty());
+        rig.speech.clock.advance(shownFor - 0.1);
+        QVERIFY2(rig.controller.isPanelVisible(), "the reason stays long enough to be read");
+        if (dismissal == "time") {
+            rig.speech.clock.advance(0.2);
+            QTRY_VERIFY(!rig.controller.isPanelVisible()); // after the fade
+        } else if (dismissal == "click") {
+            QTest::mouseClick(rig.view(), Qt::LeftButton);
+            QVERIFY(!rig.controller.isPanelVisible());
+        } else if (dismissal == "cancel") {
+            rig.speech.speech.setIsCancelled(true);
+            ManualClock::drainPostedWork();
+            QVERIFY(!rig.controller.isPanelVisible());
+        } else {
+            rig.speech.start();
+            QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Recording);
+            rig.speech.clock.advance(RecordingPanelController::kFailureSeconds);
+            QVERIFY2(rig.controller.isPanelVisible(), "the old timer does not hide the new dictation");
+            return;
+        }
+        QVERIFY(rig.controller.failureText().isEmpty());
+    }
+
+    void withoutThePanelTheReasonIsANotification()
+    {
+        PanelRig rig;
+        rig.settings.setStealthMode(true);
+        rig.controller.showFailure(QStringLiteral("⚠️ マイクがありません"));
+        QVERIFY(!rig.controller.isPanelVisible());
+        QCOMPARE(rig.notifier.texts, QStringList{"⚠️ マイクがありません"});
+        RecordingPanelController unbound(rig.speech.log, rig.speech.clock, &rig.notifier);
+        unbound.showFailure(QStringLiteral("⚠️ 録音できません"));
+        QCOMPARE(rig.notifier.texts.size(), 2);
+    }
+
+    void aGeminiFallbackIsNamedOnTheConfirmation_data()
+    {
+        QTest::addColumn<bool>("stealth");
+        QTest::newRow("panel") << false;
+        QTest::newRow("stealth") << true;
+    }
+    void aGeminiFallbackIsNamedOnTheConfirmation()
+    {
+        QFETCH(bool, stealth);
+        DictationRig rig;
+        RecordingNotifier notifier;
+        RecordingPanelController controller(rig.log, rig.clock, &notifier);
+        controller.bind(&rig.speech, &rig.settings, nullptr, nullptr);
+        rig.settings.setStealthMode(stealth);
+        rig.useGemini();
+        const auto dictate = [&] {
+            QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
+            rig.recognizer.lastSession()->deliver(QStringLiteral("今日は晴れです"), true);
+            rig.advance(1.0);
+            QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
+            QVERIFY(!rig.run(rig.speech.processAndPaste(rig.settings, nullptr, nullptr)).error);
+            ManualClock::drainPostedWork();
+        };
+        rig.server.enqueue(FakeReply::withStatus(401, ""));
+        dictate();
+        const QString reason = rig.speech.correctionFailure();
+        QVERIFY(reason.startsWith(QStringLiteral("⚠️ Gemini: ")));
+        QCOMPARE(controller.confirmationNote(), reason);
+        if (stealth) {
+            QCOMPARE(notifier.texts, QStringList{reason});
+        } else {
+            QVERIFY(notifier.texts.isEmpty());
+            QCOMPARE(controller.panel()->findChild<RecordingIndicatorView*>()->face(), RecordingIndicatorView::Face::Confirmation);
+        }
+        // Gemini answers the next time: no note.
+        rig.server.enqueue(FakeReply::answer(QStringLiteral("今日は晴れです。")));
+        dictate();
+        QVERIFY(controller.confirmationNote().isEmpty());
+        QCOMPARE(notifier.texts.size(), stealth ? 1 : 0);
     }
 
     void placement()
