@@ -35,6 +35,7 @@ sound_start() {
 load-module module-native-protocol-unix auth-anonymous=1 socket=$scratch/pulse/native
 load-module module-null-sink sink_name=vsink norewinds=1 rate=48000 channels=1
 load-module module-remap-source master=vsink.monitor source_name=vmic
+load-module module-remap-source master=vsink.monitor source_name=vmic2 source_properties=device.description=SecondMic
 set-default-source vmic
 set-default-sink vsink
 PA

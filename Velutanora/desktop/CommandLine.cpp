@@ -375,6 +375,8 @@ int CommandLine::printSettings()
     o.insert(QStringLiteral("continuousSilenceSeconds"), settings.continuousSilenceSeconds());
     o.insert(QStringLiteral("stealthMode"), settings.stealthMode());
     o.insert(QStringLiteral("contextualStrings"), QJsonArray::fromStringList(settings.contextualStrings()));
+    o.insert(QStringLiteral("microphoneId"), settings.microphoneId());
+    o.insert(QStringLiteral("recognizerModel"), settings.recognizerModel());
     QJsonArray entries;
     for (const RecordingEntry& e : history.entries()) {
         QJsonObject entry;

@@ -16,13 +16,16 @@
 #include "settings/RecordingHistory.h"
 #include "settings/UsageTracker.h"
 #include "ui/ContentView.h"
+#include "ui/GeneralSettingsView.h"
 #include "ui/Icons.h"
+#include "ui/MicrophonePicker.h"
 #include "ui/RecordingPanelController.h"
 #include "ui/ShortcutsView.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QMenu>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
@@ -80,7 +83,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_network = std::make_unique<QNetworkAccessManager>();
     m_gemini = std::make_unique<GeminiService>(m_log, m_clock, [this] { return m_settings->geminiBaseUrl(); });
     m_recognizer = makeLocalRecognizer(m_log, *m_settings, *m_network);
-    m_audio = std::make_unique<QtAudioInput>(m_log);
+    m_audio = std::make_unique<QtAudioInput>(m_log, [this] { return m_settings->microphoneId(); });
     m_debugLog = std::make_unique<DebugLog>();
     m_paste = std::make_unique<PasteService>(m_log, m_clock, *m_desktop.pasteboard, *m_desktop.input);
     m_speech = std::make_unique<SpeechManager>(m_log, m_clock, *m_recognizer, *m_audio, *m_desktop.workspace,
@@ -97,6 +100,13 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
                                                  QStringLiteral(VELUTANORA_VERSION));
     if (!m_desktop.problem.isEmpty())
         m_speech->setStatusMessage(DesktopBackend::unsupportedStatus());
+
+    // The microphone list of an open settings window follows devices being plugged and unplugged.
+    auto* devices = new QMediaDevices(this);
+    connect(devices, &QMediaDevices::audioInputsChanged, this, [this] {
+        if (m_window)
+            m_window->generalView()->microphonePicker()->setDevices(QtAudioInput::inputDevices());
+    });
 
     m_tray = new QSystemTrayIcon(this);
     m_menu = new QMenu;
@@ -172,6 +182,7 @@ void VelutanoraApp::openSettings()
         m_window = new ContentView(*m_settings, *m_history, *m_usage);
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
         m_window->setWindowIcon(Icons::icon(QStringLiteral("velutanora"), Qt::black));
+        m_window->generalView()->microphonePicker()->setDevices(QtAudioInput::inputDevices());
         connect(m_window->shortcutsView(), &ShortcutsView::capturingChanged, this, [this](bool capturing) {
             if (m_hotkeys)
                 m_hotkeys->setPaused(capturing);

@@ -2,6 +2,8 @@
 
 #include "recording/AudioFormat.h"
 
+#include <QString>
+
 #include <functional>
 
 namespace vel {
@@ -20,6 +22,8 @@ public:
     virtual void start(AudioTap tap) = 0;
     virtual void stop() = 0;
     virtual void removeTap() = 0;
+    // After start(): why the device recording is not the one the user chose; empty when it is.
+    virtual QString fallbackNotice() const { return {}; }
     // Set by the controller: called on the main thread when the device goes away while running.
     std::function<void()> onDeviceLost;
 };

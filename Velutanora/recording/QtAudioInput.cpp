@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/Logger.h"
+#include "recording/MicrophoneChoice.h"
 
 #include <QAudioDevice>
 #include <QAudioSource>
@@ -134,8 +135,9 @@ private:
     bool m_running = false;
 };
 
-QtAudioInput::QtAudioInput(Logger& log, QObject* parent)
-    : QObject(parent), m_log(log), m_thread(new QThread(this)), m_worker(new Worker)
+QtAudioInput::QtAudioInput(Logger& log, std::function<QString()> wantedDevice, QObject* parent)
+    : QObject(parent), m_log(log), m_thread(new QThread(this)), m_worker(new Worker),
+      m_wantedDevice(std::move(wantedDevice))
 {
     m_thread->setObjectName(QStringLiteral("velutanora-audio"));
     m_worker->moveToThread(m_thread);
@@ -160,9 +162,31 @@ QtAudioInput::~QtAudioInput()
     m_thread->wait();
 }
 
+QList<InputDevice> QtAudioInput::inputDevices()
+{
+    QList<InputDevice> listed;
+    for (const QAudioDevice& d : QMediaDevices::audioInputs())
+        listed.append({QString::fromUtf8(d.id()), d.description()});
+    return listed;
+}
+
+QAudioDevice QtAudioInput::device(QString* notice) const
+{
+    const QString wanted = m_wantedDevice ? m_wantedDevice() : QString();
+    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
+    const MicrophoneChoice choice = chooseMicrophone(inputDevices(), wanted);
+    if (notice)
+        *notice = choice.notice;
+    for (const QAudioDevice& d : inputs) {
+        if (!choice.id.isEmpty() && QString::fromUtf8(d.id()) == choice.id)
+            return d;
+    }
+    return QMediaDevices::defaultAudioInput();
+}
+
 AudioFormat QtAudioInput::inputFormat() const
 {
-    const QAudioDevice device = QMediaDevices::defaultAudioInput();
+    const QAudioDevice device = this->device(nullptr);
     if (device.isNull())
         return AudioFormat{48000, 1, SampleType::Float32};
     return toAudioFormat(captureFormat(device));
@@ -170,7 +194,9 @@ AudioFormat QtAudioInput::inputFormat() const
 
 void QtAudioInput::start(AudioTap tap)
 {
-    const QAudioDevice device = QMediaDevices::defaultAudioInput();
+    const QAudioDevice device = this->device(&m_notice);
+    if (!m_notice.isEmpty())
+        m_log.line(QStringLiteral("🎧 [audio] the chosen microphone is not plugged in; recording from the default"));
     if (device.isNull())
         throw Error(QStringLiteral("マイクが見つかりません。入力デバイスを接続してください。"));
     const QAudioFormat format = captureFormat(device);

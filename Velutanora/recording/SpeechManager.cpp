@@ -227,7 +227,8 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
         if (m_isRecording)
             setElapsedTime(secondsSinceStart());
     });
-    setStatusMessage(QStringLiteral("🎙️ 録音中..."));
+    const QString notice = m_audioInput.fallbackNotice();
+    setStatusMessage(notice.isEmpty() ? QStringLiteral("🎙️ 録音中...") : notice);
     if (m_isContinuousMode) {
         m_log.line(QStringLiteral("🔄 [continuous] silence detection started"));
         startSilenceDetection(m_continuousSilenceSeconds);

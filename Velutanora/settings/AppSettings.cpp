@@ -297,4 +297,32 @@ QString AppSettings::recognizerModelUrl() const
     return m_store.string(QStringLiteral("recognizer_model_url")).value_or(QString());
 }
 
+QString AppSettings::microphoneId() const
+{
+    return m_store.string(QStringLiteral("microphone_id")).value_or(QString());
+}
+
+void AppSettings::setMicrophoneId(const QString& value)
+{
+    const bool changed = value != microphoneId();
+    m_store.setString(QStringLiteral("microphone_id"), value);
+    if (changed)
+        emit microphoneIdChanged();
+}
+
+QString AppSettings::recognizerModel() const
+{
+    const QString model = m_store.string(QStringLiteral("recognizer_model")).value_or(QString());
+    return model == QLatin1String("large") ? model : QStringLiteral("small");
+}
+
+void AppSettings::setRecognizerModel(const QString& value)
+{
+    const QString model = value == QLatin1String("large") ? value : QStringLiteral("small");
+    const bool changed = model != recognizerModel();
+    m_store.setString(QStringLiteral("recognizer_model"), model);
+    if (changed)
+        emit recognizerModelChanged();
+}
+
 } // namespace vel

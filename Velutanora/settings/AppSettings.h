@@ -90,6 +90,13 @@ public:
     QString recognizerModelDir() const;
     QString recognizerModelUrl() const;
 
+    // The microphone to record from, by its device id; empty for the system's default.
+    QString microphoneId() const;
+    void setMicrophoneId(const QString& value);
+    // Which Japanese model the recogniser uses: "small" (the default) or "large".
+    QString recognizerModel() const;
+    void setRecognizerModel(const QString& value);
+
     // The four field term lists, exposed for tests and documentation.
     static const QStringList& softwareTerms();
     static const QStringList& medicalTerms();
@@ -113,6 +120,8 @@ signals:
     void stealthModeChanged();
     void launchAtLoginChanged();
     void automaticallyChecksForUpdatesChanged();
+    void microphoneIdChanged();
+    void recognizerModelChanged();
 
 private:
     void load();

@@ -2,6 +2,7 @@
 
 #include "settings/AppSettings.h"
 #include "ui/GlassCard.h"
+#include "ui/MicrophonePicker.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -67,6 +68,9 @@ QString GeneralSettingsView::continuousNote(int modeIndex)
 GeneralSettingsView::GeneralSettingsView(AppSettings& settings, QWidget* parent) : QWidget(parent), m_settings(settings)
 {
     QVBoxLayout* column = makeScrollingColumn(this);
+
+    m_microphone = new MicrophonePicker(settings);
+    column->addWidget(m_microphone);
 
     // 1. API key
     auto* key = new GlassCard;

@@ -10,6 +10,7 @@ class QSlider;
 namespace vel {
 
 class AppSettings;
+class MicrophonePicker;
 class SegmentedPicker;
 
 // The "設定" section: every control bound to a setting, written through at once.
@@ -21,6 +22,7 @@ public:
     static QString correctionNote(int modeIndex);
     static QString continuousNote(int modeIndex);
 
+    MicrophonePicker* microphonePicker() const { return m_microphone; }
     QLineEdit* apiKeyField() const { return m_apiKey; }
     QLineEdit* occupationField() const { return m_occupation; }
     SegmentedPicker* appearancePicker() const { return m_appearance; }
@@ -40,6 +42,7 @@ private:
     void refresh();
 
     AppSettings& m_settings;
+    MicrophonePicker* m_microphone;
     QLineEdit* m_apiKey;
     QLineEdit* m_occupation;
     SegmentedPicker* m_appearance;

@@ -47,6 +47,8 @@ private slots:
         QCOMPARE(o.value("stealthMode").toBool(), false);
         QCOMPARE(o.value("assumePoorDiction").toBool(), false);
         QCOMPARE(o.value("contextualStrings").toArray().size(), 0);
+        QCOMPARE(o.value("microphoneId").toString(), QString());
+        QCOMPARE(o.value("recognizerModel").toString(), QStringLiteral("small"));
         QCOMPARE(o.value("history").toArray().size(), 0);
         QCOMPARE(o.value("usage").toObject().value("estimatedCost").toDouble(), 0.0);
         QVERIFY2(!QFile::exists(dir.path() + "/velutanora/defaults.json"), "reading an empty store writes nothing");
@@ -69,6 +71,8 @@ private slots:
             {"continuous_silence_seconds", 0},
             {"user_occupation", "税理士"},
             {"remove_fillers", "no"},
+            {"microphone_id", "alsa_input.usb-Headset"},
+            {"recognizer_model", "huge"},
             {"recording_history", KeyValueStore::encodeData(RecordingHistory::encode(entries))},
             {"start_shortcut", KeyValueStore::encodeData(R"({"keyCode":54,"modifiers":1048576})")},
             {"UsageTracker.totalRequests", 3},
@@ -86,6 +90,8 @@ private slots:
         QCOMPARE(o.value("continuousSilenceSeconds").toDouble(), 3.0);
         QCOMPARE(o.value("removeFillers").toBool(), true);
         QCOMPARE(o.value("contextualStrings").toArray().size(), 27);
+        QCOMPARE(o.value("microphoneId").toString(), QStringLiteral("alsa_input.usb-Headset"));
+        QCOMPARE(o.value("recognizerModel").toString(), QStringLiteral("small"));
         QCOMPARE(o.value("startShortcut").toObject().value("display").toString(), QStringLiteral("Right ⌘"));
         const QJsonArray history = o.value("history").toArray();
         QCOMPARE(history.size(), 1);

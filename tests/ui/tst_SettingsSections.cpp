@@ -8,6 +8,7 @@
 #include "ui/GeneralSettingsView.h"
 #include "ui/GlassCard.h"
 #include "ui/HistoryView.h"
+#include "ui/MicrophonePicker.h"
 #include "ui/ShortcutsView.h"
 #include "ui/UsageView.h"
 
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QClipboard>
+#include <QComboBox>
 #include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -84,6 +86,13 @@ private slots:
         QCOMPARE(f.settings.appearanceMode(), AppearanceMode::Dark);
         QCOMPARE(view.appearancePicker()->segmentText(0), QStringLiteral("システム設定に従う"));
 
+        view.correctionPicker()->clickSegment(2);
+        QCOMPARE(f.settings.correctionMode(), CorrectionMode::Quality);
+        QCOMPARE(view.correctionNoteLabel()->text(), GeneralSettingsView::correctionNote(2));
+        view.continuousPicker()->clickSegment(1);
+        QCOMPARE(f.settings.continuousMode(), ContinuousMode::PasteOnly);
+        QCOMPARE(view.continuousNoteLabel()->text(), GeneralSettingsView::continuousNote(1));
+
         view.stealthToggle()->click();
         QVERIFY(f.settings.stealthMode());
         view.poorDictionToggle()->click();
@@ -95,29 +104,36 @@ private slots:
         QCOMPARE(view.launchAtLoginToggle()->text(), QStringLiteral("ログイン時に起動"));
     }
 
-    void modeNotes_data()
+    void microphonePicker()
     {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("correction");
-        QTest::addColumn<QString>("continuous");
-        QTest::newRow("first") << 0 << "Gemini を使わずローカル処理のみで出力します" << "通常の音声入力モード";
-        QTest::newRow("second") << 1 << "認識ミスだけ修正し、話した通りの文を出力します" << "ペースト後、自動で次の録音を開始します";
-        QTest::newRow("third") << 2 << "話者の意図を汲み取り、自然で読みやすい文章に校正します"
-                               << "ペースト＋Enter送信後、自動で次の録音を開始します";
-    }
-    void modeNotes()
-    {
-        QFETCH(int, index);
-        QFETCH(QString, correction);
-        QFETCH(QString, continuous);
         Fixture f;
         GeneralSettingsView view(f.settings);
-        view.correctionPicker()->clickSegment(index);
-        view.continuousPicker()->clickSegment(index);
-        QCOMPARE(view.correctionNoteLabel()->text(), correction);
-        QCOMPARE(view.continuousNoteLabel()->text(), continuous);
-        QCOMPARE(f.settings.correctionMode(), allCorrectionModes[size_t(index)]);
-        QCOMPARE(f.settings.continuousMode(), allContinuousModes[size_t(index)]);
+        MicrophonePicker* picker = view.microphonePicker();
+        QComboBox* combo = picker->combo();
+        const QList<InputDevice> both{{"alsa_input.pci-analog", "内蔵マイク"}, {"alsa_input.usb-headset", "USB ヘッドセット"}};
+        picker->setDevices(both);
+        QCOMPARE(combo->count(), 3);
+        QCOMPARE(combo->currentText(), QStringLiteral("システムの既定"));
+        QTest::keyClick(combo, Qt::Key_Down); // the keyboard chooses as a click would
+        QCOMPARE(f.settings.microphoneId(), QStringLiteral("alsa_input.pci-analog"));
+        combo->setCurrentIndex(2);
+        emit combo->activated(2);
+        QCOMPARE(f.settings.microphoneId(), QStringLiteral("alsa_input.usb-headset"));
+        QVERIFY(picker->note()->isHidden());
+
+        // Unplugged: the choice is kept, marked, and the default is said to be used.
+        picker->setDevices({both[0]});
+        QCOMPARE(combo->currentData().toString(), QStringLiteral("alsa_input.usb-headset"));
+        QCOMPARE(combo->currentText(), QStringLiteral("接続されていないマイク"));
+        QVERIFY(!picker->note()->isHidden());
+        QCOMPARE(f.settings.microphoneId(), QStringLiteral("alsa_input.usb-headset"));
+        // Plugged in again.
+        picker->setDevices(both);
+        QCOMPARE(combo->currentText(), QStringLiteral("USB ヘッドセット"));
+        QVERIFY(picker->note()->isHidden());
+        // Another process's change shows.
+        f.settings.setMicrophoneId(QString());
+        QCOMPARE(combo->currentIndex(), 0);
     }
 
     void silenceRowFollowsTheContinuousMode()
