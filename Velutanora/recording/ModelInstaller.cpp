@@ -10,7 +10,7 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
+#include <QTimer>
 
 #include <thread>
 
@@ -93,11 +93,17 @@ QString ModelInstaller::unpack(const QString& zipPath, const QString& destinatio
     return failure;
 }
 
-Task<void> ModelInstaller::downloadAndInstall()
+QString ModelInstaller::partialPath() const
+{
+    const QFileInfo target(m_location.directory);
+    return target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".zip.part");
+}
+
+Task<void> ModelInstaller::finishing(Task<void> work)
 {
     std::exception_ptr failure;
     try {
-        co_await run();
+        co_await std::move(work);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -109,34 +115,91 @@ Task<void> ModelInstaller::downloadAndInstall()
     }
 }
 
+Task<void> ModelInstaller::downloadAndInstall() { return finishing(run()); }
+
+Task<void> ModelInstaller::installArchive(QString zipPath) { return finishing(install(zipPath)); }
+
 Task<void> ModelInstaller::run()
 {
-    const QFileInfo target(m_location.directory);
-    const QString parent = target.absolutePath();
+    const QString parent = QFileInfo(m_location.directory).absolutePath();
     if (!QDir().mkpath(parent))
         throw ModelInstallError(QStringLiteral("保存先フォルダを作れません: %1").arg(parent));
+    // A download that stopped is kept beside the target and resumed, not started over.
+    const QString part = partialPath();
+    bool restarted = false;
+    for (;;) {
+        const DownloadEnd end = co_await download(part);
+        if (end == DownloadEnd::Complete)
+            break;
+        // The server no longer has the range we hold: start once from the beginning.
+        QFile::remove(part);
+        if (restarted)
+            throw ModelInstallError(QStringLiteral("ダウンロードを再開できません"));
+        restarted = true;
+    }
+    std::exception_ptr failure;
+    try {
+        co_await install(part);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // A complete download that does not install is of no use for a retry.
+    QFile::remove(part);
+    if (failure)
+        std::rethrow_exception(failure);
+}
 
-    QTemporaryFile zip(parent + QStringLiteral("/.velutanora-download-XXXXXX.zip"));
-    if (!zip.open())
-        throw ModelInstallError(QStringLiteral("ダウンロード先に書き込めません: %1").arg(zip.errorString()));
-
-    m_log.line(QStringLiteral("📥 [Vosk] downloading %1").arg(m_location.url));
+Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
+{
+    QFile file(part);
+    if (!file.open(QIODevice::ReadWrite))
+        throw ModelInstallError(QStringLiteral("ダウンロード先に書き込めません: %1").arg(file.errorString()));
+    const qint64 kept = file.size();
+    m_log.line(kept > 0 ? QStringLiteral("📥 [Vosk] resuming %1 at %2 bytes").arg(m_location.url).arg(kept)
+                        : QStringLiteral("📥 [Vosk] downloading %1").arg(m_location.url));
     QNetworkRequest request{QUrl(m_location.url)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setTransferTimeout(60000);
+    if (kept > 0)
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(kept) + "-");
     QPointer<QNetworkReply> reply = m_network.get(request);
     Completion<Unit> done;
-    auto writeFailed = std::make_shared<QString>();
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, &zip, writeFailed] {
+    auto state = std::make_shared<ReplyState>();
+    // A server that stops sending ends the download with a reason instead of a wait forever.
+    auto* stall = new QTimer(reply);
+    stall->setSingleShot(true);
+    stall->setInterval(stallTimeoutMs);
+    QObject::connect(stall, &QTimer::timeout, reply, [reply, state] {
+        state->stalled = true;
+        reply->abort();
+    });
+    stall->start();
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, state, &file, kept] {
+        if (state->decided)
+            return;
+        state->decided = true;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        // 206 continues the kept part; anything else starts the file over.
+        state->offset = status == 206 ? kept : 0;
+        if (status != 206) {
+            file.resize(0);
+        }
+        file.seek(state->offset);
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state, &file, stall] {
+        stall->start();
         const QByteArray chunk = reply->readAll();
-        if (writeFailed->isEmpty() && zip.write(chunk) != chunk.size()) {
-            *writeFailed = zip.errorString();
+        if (state->writeFailed.isEmpty() && file.write(chunk) != chunk.size()) {
+            state->writeFailed = file.errorString();
             reply->abort();
         }
     });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [this](qint64 received, qint64 total) {
-        if (total > 0 && onProgress)
-            onProgress(static_cast<int>(received * 100 / total));
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [this, state](qint64 received, qint64 total) {
+        const qint64 have = state->offset + received;
+        const qint64 all = total > 0 ? state->offset + total : 0;
+        if (all > 0 && onProgress)
+            onProgress(static_cast<int>(have * 100 / all));
+        if (onBytes)
+            onBytes(have, all);
     });
     QObject::connect(reply, &QNetworkReply::finished, reply, [done] { done.resolve(Unit{}); });
     done.setOnCancel([reply] {
@@ -146,22 +209,37 @@ Task<void> ModelInstaller::run()
     co_await done;
     const QNetworkReply::NetworkError error = reply->error();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray rest = reply->readAll();
+    const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
     reply->deleteLater();
-    if (!writeFailed->isEmpty())
-        throw ModelInstallError(QStringLiteral("ディスクに書き込めません: %1").arg(*writeFailed));
-    if (status != 0 && status != 200)
+    if (!state->writeFailed.isEmpty())
+        throw ModelInstallError(QStringLiteral("ディスクに書き込めません: %1").arg(state->writeFailed));
+    if (status == 416)
+        co_return DownloadEnd::RangeRefused;
+    if (status != 0 && status != 200 && status != 206) {
+        file.close();
+        QFile::remove(part);
         throw ModelInstallError(QStringLiteral("ダウンロードに失敗しました (HTTP %1)").arg(status));
+    }
+    if (state->stalled)
+        throw ModelInstallError(QStringLiteral("ダウンロードが%1秒間止まったままでした。再試行すると続きから再開します")
+                                    .arg(stallTimeoutMs / 1000.0));
     if (error != QNetworkReply::NoError)
         throw ModelInstallError(QStringLiteral("ダウンロードに失敗しました: ")
                                 + TransportError(TransportError::kindFor(error)).description());
-    if (zip.write(rest) != rest.size() || !zip.flush())
-        throw ModelInstallError(QStringLiteral("ディスクに書き込めません: %1").arg(zip.errorString()));
+    if (file.write(rest) != rest.size() || !file.flush())
+        throw ModelInstallError(QStringLiteral("ディスクに書き込めません: %1").arg(file.errorString()));
+    co_return DownloadEnd::Complete;
+}
 
+Task<void> ModelInstaller::install(QString zipPath)
+{
+    const QString parent = QFileInfo(m_location.directory).absolutePath();
+    if (!QDir().mkpath(parent))
+        throw ModelInstallError(QStringLiteral("保存先フォルダを作れません: %1").arg(parent));
     QTemporaryDir unpacked(parent + QStringLiteral("/.velutanora-unpack-XXXXXX"));
     if (!unpacked.isValid())
         throw ModelInstallError(QStringLiteral("展開先を作れません"));
-    const QString unpackFailure = unpack(zip.fileName(), unpacked.path());
+    const QString unpackFailure = unpack(zipPath, unpacked.path());
     if (!unpackFailure.isEmpty())
         throw ModelInstallError(QStringLiteral("モデルのアーカイブが壊れています: %1").arg(unpackFailure));
 

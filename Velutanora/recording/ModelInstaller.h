@@ -17,12 +17,23 @@ class Logger;
 
 // Downloads the model zip, unpacks it (every entry checked) into a temporary folder beside the
 // target, checks that libvosk loads it, and only then renames it into place: an interrupted or
-// corrupt download never leaves half a model behind. Every failure removes what it wrote.
+// corrupt download never leaves half a model behind. A download that stops is kept as a hidden
+// part file beside the target and resumed with an HTTP range; everything else a failure wrote
+// is removed.
 class ModelInstaller final : public ModelInstallation {
 public:
     ModelInstaller(Logger& log, QNetworkAccessManager& network, ModelLocation location, std::shared_ptr<VoskApi> api);
 
     Task<void> downloadAndInstall() override;
+    // The same unpack, check and rename for an archive the user fetched elsewhere.
+    Task<void> installArchive(QString zipPath);
+
+    // Bytes held and expected (0 while unknown), while downloading (main thread).
+    std::function<void(qint64 received, qint64 total)> onBytes;
+    // How long the server may send nothing before the download fails.
+    int stallTimeoutMs = 30000;
+    // Where a stopped download is kept for the next attempt.
+    QString partialPath() const;
 
     // Loads the installed model into the recogniser; false when it will not load.
     std::function<Task<bool>(const QString& directory)> onInstalled;
@@ -36,7 +47,17 @@ public:
     static QString unpack(const QString& zipPath, const QString& destination);
 
 private:
+    enum class DownloadEnd { Complete, RangeRefused };
+    struct ReplyState {
+        bool decided = false;
+        bool stalled = false;
+        qint64 offset = 0;
+        QString writeFailed;
+    };
+    Task<void> finishing(Task<void> work);
     Task<void> run();
+    Task<DownloadEnd> download(QString part);
+    Task<void> install(QString zipPath);
     Logger& m_log;
     QNetworkAccessManager& m_network;
     ModelLocation m_location;

@@ -166,12 +166,14 @@ void FakeGeminiServer::answer(QTcpSocket* socket, const FakeReply& reply)
         break;
     case FakeReply::Kind::NeverAnswer:
         break;
-    case FakeReply::Kind::CloseMidway: {
+    case FakeReply::Kind::CloseMidway:
+    case FakeReply::Kind::StallMidway: {
         QByteArray out = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: "
                          + QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body.left(reply.body.size() / 2);
         socket->write(out);
         socket->flush();
-        socket->disconnectFromHost();
+        if (reply.kind == FakeReply::Kind::CloseMidway)
+            socket->disconnectFromHost();
         break;
     }
     }

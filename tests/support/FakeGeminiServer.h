@@ -30,7 +30,7 @@ struct RecordedRequest {
 
 // How the fake server answers one request.
 struct FakeReply {
-    enum class Kind { Respond, BodyNeverEnds, ResetConnection, NeverAnswer, CloseMidway, Drip };
+    enum class Kind { Respond, BodyNeverEnds, ResetConnection, NeverAnswer, CloseMidway, StallMidway, Drip };
     Kind kind = Kind::Respond;
     int status = 200;
     QByteArray body;
@@ -46,6 +46,8 @@ struct FakeReply {
     static FakeReply neverAnswer() { return FakeReply{Kind::NeverAnswer, 0, {}, 0, {}}; }
     // Announces the whole body, sends half of it and closes the connection.
     static FakeReply closeMidway(const QByteArray& body) { return FakeReply{Kind::CloseMidway, 200, body, 0, {}}; }
+    // Announces the whole body, sends half of it and then nothing, keeping the connection open.
+    static FakeReply stallMidway(const QByteArray& body) { return FakeReply{Kind::StallMidway, 200, body, 0, {}}; }
     // Headers, then one byte of the body every intervalMs, never finishing.
     static FakeReply drip(int intervalMs) { return FakeReply{Kind::Drip, 200, {}, intervalMs, {}}; }
     FakeReply withHeader(const QByteArray& line) const
