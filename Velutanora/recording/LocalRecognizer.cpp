@@ -45,11 +45,8 @@ std::unique_ptr<SpeechRecognizer> makeLocalRecognizer(Logger& log, const AppSett
         log.line(QStringLiteral("⚠️ [Vosk] libvosk is not available (%1): no local recognition").arg(why));
         return std::make_unique<NoSpeechRecognizer>();
     }
-    ModelLocation location{settings.recognizerModelDir(), settings.recognizerModelUrl()};
-    if (location.directory.isEmpty())
-        location.directory = ModelLocation::defaultDirectory();
-    if (location.url.isEmpty())
-        location.url = ModelLocation::defaultUrl();
+    const ModelLocation location = ModelLocation::forModel(settings.recognizerModel(), settings.recognizerModelDir(),
+                                                           settings.recognizerModelUrl());
     return std::make_unique<VoskRecognizer>(log, api, location, network);
 }
 

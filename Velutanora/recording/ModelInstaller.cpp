@@ -108,7 +108,7 @@ Task<void> ModelInstaller::finishing(Task<void> work)
         failure = std::current_exception();
     }
     if (onFinished)
-        onFinished();
+        onFinished(describeError(failure));
     if (failure) {
         m_log.line(QStringLiteral("⚠️ [Vosk] model installation failed: ") + describeError(failure));
         std::rethrow_exception(failure);
@@ -116,6 +116,13 @@ Task<void> ModelInstaller::finishing(Task<void> work)
 }
 
 Task<void> ModelInstaller::downloadAndInstall() { return finishing(run()); }
+
+void ModelInstaller::cancel()
+{
+    m_cancelled = true;
+    if (m_reply)
+        m_reply->abort();
+}
 
 Task<void> ModelInstaller::installArchive(QString zipPath) { return finishing(install(zipPath)); }
 
@@ -161,7 +168,10 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     if (kept > 0)
         request.setRawHeader("Range", "bytes=" + QByteArray::number(kept) + "-");
+    if (m_cancelled)
+        throw ModelInstallError(QStringLiteral("ダウンロードをキャンセルしました"));
     QPointer<QNetworkReply> reply = m_network.get(request);
+    m_reply = reply;
     Completion<Unit> done;
     auto state = std::make_shared<ReplyState>();
     // A server that stops sending ends the download with a reason instead of a wait forever.
@@ -184,22 +194,25 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
             file.resize(0);
         }
         file.seek(state->offset);
+        state->held = state->offset;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        state->total = length > 0 && (status == 200 || status == 206) ? state->offset + length : 0;
     });
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state, &file, stall] {
+    // Progress is counted here: Qt's downloadProgress is throttled and may say nothing about a
+    // stream that stops early.
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, reply, state, &file, stall] {
         stall->start();
         const QByteArray chunk = reply->readAll();
         if (state->writeFailed.isEmpty() && file.write(chunk) != chunk.size()) {
             state->writeFailed = file.errorString();
             reply->abort();
+            return;
         }
-    });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [this, state](qint64 received, qint64 total) {
-        const qint64 have = state->offset + received;
-        const qint64 all = total > 0 ? state->offset + total : 0;
-        if (all > 0 && onProgress)
-            onProgress(static_cast<int>(have * 100 / all));
+        state->held += chunk.size();
+        if (state->total > 0 && onProgress)
+            onProgress(static_cast<int>(std::min(state->held, state->total) * 100 / state->total));
         if (onBytes)
-            onBytes(have, all);
+            onBytes(state->held, state->total);
     });
     QObject::connect(reply, &QNetworkReply::finished, reply, [done] { done.resolve(Unit{}); });
     done.setOnCancel([reply] {
@@ -220,6 +233,8 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
         QFile::remove(part);
         throw ModelInstallError(QStringLiteral("ダウンロードに失敗しました (HTTP %1)").arg(status));
     }
+    if (m_cancelled)
+        throw ModelInstallError(QStringLiteral("ダウンロードをキャンセルしました"));
     if (state->stalled)
         throw ModelInstallError(QStringLiteral("ダウンロードが%1秒間止まったままでした。再試行すると続きから再開します")
                                     .arg(stallTimeoutMs / 1000.0));
@@ -228,6 +243,13 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
                                 + TransportError(TransportError::kindFor(error)).description());
     if (file.write(rest) != rest.size() || !file.flush())
         throw ModelInstallError(QStringLiteral("ディスクに書き込めません: %1").arg(file.errorString()));
+    if (!rest.isEmpty()) {
+        state->held += rest.size();
+        if (state->total > 0 && onProgress)
+            onProgress(static_cast<int>(std::min(state->held, state->total) * 100 / state->total));
+        if (onBytes)
+            onBytes(state->held, state->total);
+    }
     co_return DownloadEnd::Complete;
 }
 

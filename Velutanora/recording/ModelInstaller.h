@@ -4,6 +4,8 @@
 #include "recording/SpeechRecognizer.h"
 #include "recording/VoskRecognizer.h"
 
+#include <QNetworkReply>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -37,8 +39,10 @@ public:
 
     // Loads the installed model into the recogniser; false when it will not load.
     std::function<Task<bool>(const QString& directory)> onInstalled;
-    // Called once at the end, whatever the outcome.
-    std::function<void()> onFinished;
+    // Called once at the end, with the reason of a failure (empty on success).
+    std::function<void(const QString& failure)> onFinished;
+    // Stops a download under way; it fails as cancelled and keeps its part for a resume.
+    void cancel();
 
     static Task<bool> answer(bool value) { co_return value; }
 
@@ -52,12 +56,16 @@ private:
         bool decided = false;
         bool stalled = false;
         qint64 offset = 0;
+        qint64 held = 0;
+        qint64 total = 0;
         QString writeFailed;
     };
     Task<void> finishing(Task<void> work);
     Task<void> run();
     Task<DownloadEnd> download(QString part);
     Task<void> install(QString zipPath);
+    QPointer<QNetworkReply> m_reply;
+    bool m_cancelled = false;
     Logger& m_log;
     QNetworkAccessManager& m_network;
     ModelLocation m_location;

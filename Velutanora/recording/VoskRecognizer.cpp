@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QUrl>
 
 #include <cstring>
 
@@ -264,6 +265,18 @@ QString ModelLocation::defaultUrl()
     return QStringLiteral("https://alphacephei.com/vosk/models/vosk-model-small-ja-0.22.zip");
 }
 
+ModelLocation ModelLocation::forModel(const QString& model, const QString& directoryOverride, const QString& urlOverride)
+{
+    ModelLocation small{directoryOverride.isEmpty() ? defaultDirectory() : directoryOverride,
+                        urlOverride.isEmpty() ? defaultUrl() : urlOverride};
+    if (model != QLatin1String("large"))
+        return small;
+    QUrl url(small.url);
+    const QString path = url.path();
+    url.setPath(path.left(path.lastIndexOf(QLatin1Char('/')) + 1) + kLargeName + QStringLiteral(".zip"));
+    return {QFileInfo(small.directory).absolutePath() + QLatin1Char('/') + kLargeName, url.toString()};
+}
+
 VoskRecognizer::VoskRecognizer(Logger& log, std::shared_ptr<VoskApi> api, ModelLocation location,
                                QNetworkAccessManager& network, QObject* parent)
     : QObject(parent), m_log(log), m_api(std::move(api)), m_location(std::move(location)), m_network(network)
@@ -285,6 +298,11 @@ Task<bool> VoskRecognizer::loadModel(QString directory)
     void* model = co_await loaded;
     if (!model)
         co_return false;
+    // The user may have chosen another model meanwhile.
+    if (directory != m_location.directory) {
+        api->modelFree(model);
+        co_return false;
+    }
     m_model = std::shared_ptr<void>(model, [api](void* m) { api->modelFree(m); });
     m_log.line(QStringLiteral("🗣️ [Vosk] model loaded from %1").arg(directory));
     co_return true;
@@ -300,7 +318,7 @@ Task<ModelStatus> VoskRecognizer::modelStatus(QString)
 {
     if (m_model)
         co_return ModelStatus::Installed;
-    if (m_installing)
+    if (m_installation)
         co_return ModelStatus::Downloading;
     const bool present = QFileInfo(m_location.directory).isDir();
     if (present) {
@@ -318,21 +336,59 @@ Task<std::shared_ptr<ModelInstallation>> VoskRecognizer::installationRequest(QSt
     if (!m_api || m_model)
         co_return nullptr;
     if (!m_installation) {
-        QPointer<VoskRecognizer> self(this);
-        auto installer = std::make_shared<ModelInstaller>(m_log, m_network, m_location, m_api);
-        installer->onInstalled = [self](const QString& directory) {
-            return self ? self->loadModel(directory) : ModelInstaller::answer(false);
-        };
-        installer->onFinished = [self] {
-            if (self) {
-                self->m_installing = false;
-                self->m_installation.reset();
-            }
-        };
-        m_installation = installer;
-        m_installing = true;
+        m_installation = makeInstaller();
+        emit installStarted();
     }
     co_return m_installation;
+}
+
+std::shared_ptr<ModelInstaller> VoskRecognizer::makeInstaller()
+{
+    QPointer<VoskRecognizer> self(this);
+    auto installer = std::make_shared<ModelInstaller>(m_log, m_network, m_location, m_api);
+    installer->onInstalled = [self](const QString& directory) {
+        return self ? self->loadModel(directory) : ModelInstaller::answer(false);
+    };
+    installer->onBytes = [self](qint64 received, qint64 total) {
+        if (self)
+            emit self->installBytes(received, total);
+    };
+    installer->onFinished = [self](const QString& failure) {
+        if (!self)
+            return;
+        self->m_installation.reset();
+        emit self->installEnded(failure);
+    };
+    return installer;
+}
+
+std::shared_ptr<ModelInstaller> VoskRecognizer::archiveInstaller()
+{
+    if (!m_api || m_installation)
+        return nullptr;
+    m_model.reset();
+    m_installation = makeInstaller();
+    return m_installation;
+}
+
+void VoskRecognizer::setLocation(ModelLocation location)
+{
+    if (location.directory == m_location.directory && location.url == m_location.url)
+        return;
+    m_model.reset();
+    m_location = std::move(location);
+}
+
+QString VoskRecognizer::removeModel()
+{
+    if (m_installation)
+        return QStringLiteral("インストール中は削除できません");
+    m_model.reset();
+    QFile::remove(ModelInstaller(m_log, m_network, m_location, nullptr).partialPath());
+    if (QFileInfo::exists(m_location.directory) && !QDir(m_location.directory).removeRecursively())
+        return QStringLiteral("%1 を削除できません").arg(m_location.directory);
+    m_log.line(QStringLiteral("🗑️ [Vosk] model removed from %1").arg(m_location.directory));
+    return {};
 }
 
 Task<std::optional<AudioFormat>> VoskRecognizer::bestAudioFormat(QString)

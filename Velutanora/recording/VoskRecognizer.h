@@ -11,6 +11,10 @@
 class QNetworkAccessManager;
 
 namespace vel {
+class ModelInstaller;
+}
+
+namespace vel {
 
 class Logger;
 
@@ -40,6 +44,10 @@ struct ModelLocation {
 
     static QString defaultDirectory();
     static QString defaultUrl();
+    // The small model ("small") or the large one ("large"), beside the small one and from the same
+    // place; the overrides are the hidden settings (empty: the defaults).
+    static ModelLocation forModel(const QString& model, const QString& directoryOverride, const QString& urlOverride);
+    static inline const QString kLargeName = QStringLiteral("vosk-model-ja-0.22");
 };
 
 // The on-device Japanese recogniser on libvosk. Partial results are the volatile results and
@@ -64,15 +72,31 @@ public:
     // Loads the model directory off the main thread; true when libvosk accepts it.
     Task<bool> loadModel(QString directory);
 
+    const ModelLocation& location() const { return m_location; }
+    // Another model for the next dictation: the loaded one is dropped (running sessions keep theirs).
+    void setLocation(ModelLocation location);
+    // The installation under way (a download or an archive), if any.
+    std::shared_ptr<ModelInstaller> installer() const { return m_installation; }
+    // A new installation for an archive; none while one is under way.
+    std::shared_ptr<ModelInstaller> archiveInstaller();
+    // Unloads the model and deletes its folder and any kept download; the reason when it cannot.
+    QString removeModel();
+
+signals:
+    void installStarted();
+    void installBytes(qint64 received, qint64 total);
+    void installEnded(const QString& failure);
+
 private:
+    std::shared_ptr<ModelInstaller> makeInstaller();
+
     Logger& m_log;
     std::shared_ptr<VoskApi> m_api;
     ModelLocation m_location;
     QNetworkAccessManager& m_network;
     // Shared with the sessions, whose workers may outlive the recogniser.
     std::shared_ptr<void> m_model;
-    std::shared_ptr<ModelInstallation> m_installation;
-    bool m_installing = false;
+    std::shared_ptr<ModelInstaller> m_installation;
 };
 
 } // namespace vel
