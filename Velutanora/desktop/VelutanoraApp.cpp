@@ -8,6 +8,8 @@
 #include "desktop/platform/DesktopNotifier.h"
 #include "recording/DebugLog.h"
 #include "recording/LocalRecognizer.h"
+#include "recording/ModelManager.h"
+#include "recording/VoskRecognizer.h"
 #include "recording/QtAudioInput.h"
 #include "recording/SoxrConverter.h"
 #include "recording/SpeechManager.h"
@@ -83,6 +85,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_network = std::make_unique<QNetworkAccessManager>();
     m_gemini = std::make_unique<GeminiService>(m_log, m_clock, [this] { return m_settings->geminiBaseUrl(); });
     m_recognizer = makeLocalRecognizer(m_log, *m_settings, *m_network);
+    m_models = std::make_unique<ModelManager>(m_log, *m_settings, dynamic_cast<VoskRecognizer*>(m_recognizer.get()));
     m_audio = std::make_unique<QtAudioInput>(m_log, [this] { return m_settings->microphoneId(); });
     m_debugLog = std::make_unique<DebugLog>();
     m_paste = std::make_unique<PasteService>(m_log, m_clock, *m_desktop.pasteboard, *m_desktop.input);
@@ -179,7 +182,7 @@ void VelutanoraApp::startupTask()
 void VelutanoraApp::openSettings()
 {
     if (!m_window) {
-        m_window = new ContentView(*m_settings, *m_history, *m_usage);
+        m_window = new ContentView(*m_settings, *m_history, *m_usage, m_models.get());
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
         m_window->setWindowIcon(Icons::icon(QStringLiteral("velutanora"), Qt::black));
         m_window->generalView()->microphonePicker()->setDevices(QtAudioInput::inputDevices());

@@ -26,6 +26,7 @@ class DesktopNotifier;
 class GeminiService;
 class HotkeyManager;
 class JsonFileStore;
+class ModelManager;
 class PasteService;
 class QtAudioInput;
 class RecordingHistory;
@@ -81,6 +82,7 @@ private:
     std::unique_ptr<QNetworkAccessManager> m_network;
     std::unique_ptr<GeminiService> m_gemini;
     std::unique_ptr<SpeechRecognizer> m_recognizer;
+    std::unique_ptr<ModelManager> m_models;
     std::unique_ptr<QtAudioInput> m_audio;
     std::unique_ptr<DebugLog> m_debugLog;
     std::unique_ptr<PasteService> m_paste;

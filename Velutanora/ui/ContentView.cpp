@@ -104,7 +104,8 @@ void ContentView::applyAppearance(QWidget* window, AppearanceMode mode)
     }
 }
 
-ContentView::ContentView(AppSettings& settings, RecordingHistory& history, UsageTracker& usage, QWidget* parent)
+ContentView::ContentView(AppSettings& settings, RecordingHistory& history, UsageTracker& usage, ModelControl* models,
+                         QWidget* parent)
     : QWidget(parent), m_settings(settings)
 {
     setWindowTitle(QStringLiteral("Velutanora"));
@@ -143,7 +144,7 @@ ContentView::ContentView(AppSettings& settings, RecordingHistory& history, Usage
     row->addWidget(side);
 
     m_stack = new QStackedWidget;
-    m_general = new GeneralSettingsView(settings);
+    m_general = new GeneralSettingsView(settings, models);
     m_history = new HistoryView(history);
     m_dictionary = new DictionaryView(settings);
     m_usage = new UsageView(usage);

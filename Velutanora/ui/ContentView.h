@@ -12,6 +12,7 @@ namespace vel {
 class DictionaryView;
 class GeneralSettingsView;
 class HistoryView;
+class ModelControl;
 class RecordingHistory;
 class ShortcutsView;
 class UsageTracker;
@@ -24,7 +25,8 @@ class ContentView final : public QWidget {
 public:
     enum class Section { Settings, History, Dictionary, Usage, Shortcuts };
 
-    ContentView(AppSettings& settings, RecordingHistory& history, UsageTracker& usage, QWidget* parent = nullptr);
+    ContentView(AppSettings& settings, RecordingHistory& history, UsageTracker& usage, ModelControl* models = nullptr,
+                QWidget* parent = nullptr);
 
     static QString title(Section section);
     static QString symbol(Section section);

@@ -3,6 +3,7 @@
 #include "settings/AppSettings.h"
 #include "ui/GlassCard.h"
 #include "ui/MicrophonePicker.h"
+#include "ui/ModelCard.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -65,9 +66,15 @@ QString GeneralSettingsView::continuousNote(int modeIndex)
     }
 }
 
-GeneralSettingsView::GeneralSettingsView(AppSettings& settings, QWidget* parent) : QWidget(parent), m_settings(settings)
+GeneralSettingsView::GeneralSettingsView(AppSettings& settings, ModelControl* models, QWidget* parent)
+    : QWidget(parent), m_settings(settings)
 {
     QVBoxLayout* column = makeScrollingColumn(this);
+
+    if (models) {
+        m_modelCard = new ModelCard(*models, settings);
+        column->addWidget(m_modelCard);
+    }
 
     m_microphone = new MicrophonePicker(settings);
     column->addWidget(m_microphone);

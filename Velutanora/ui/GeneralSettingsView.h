@@ -11,18 +11,22 @@ namespace vel {
 
 class AppSettings;
 class MicrophonePicker;
+class ModelCard;
+class ModelControl;
 class SegmentedPicker;
 
 // The "設定" section: every control bound to a setting, written through at once.
 class GeneralSettingsView final : public QWidget {
     Q_OBJECT
 public:
-    explicit GeneralSettingsView(AppSettings& settings, QWidget* parent = nullptr);
+    // models (may be null: no card) are the speech model's controls.
+    explicit GeneralSettingsView(AppSettings& settings, ModelControl* models = nullptr, QWidget* parent = nullptr);
 
     static QString correctionNote(int modeIndex);
     static QString continuousNote(int modeIndex);
 
     MicrophonePicker* microphonePicker() const { return m_microphone; }
+    ModelCard* modelCard() const { return m_modelCard; }
     QLineEdit* apiKeyField() const { return m_apiKey; }
     QLineEdit* occupationField() const { return m_occupation; }
     SegmentedPicker* appearancePicker() const { return m_appearance; }
@@ -43,6 +47,7 @@ private:
 
     AppSettings& m_settings;
     MicrophonePicker* m_microphone;
+    ModelCard* m_modelCard = nullptr;
     QLineEdit* m_apiKey;
     QLineEdit* m_occupation;
     SegmentedPicker* m_appearance;

@@ -4,9 +4,13 @@
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
 #include "settings/UsageTracker.h"
+#include "support/FakeModelControl.h"
 #include "support/MemoryStore.h"
 #include "support/SpeechRig.h"
 #include "ui/ContentView.h"
+#include "ui/GeneralSettingsView.h"
+#include "ui/MicrophonePicker.h"
+#include "ui/ModelCard.h"
 #include "ui/RecordingIndicatorView.h"
 #include "ui/RecordingPanel.h"
 #include "ui/RecordingPanelController.h"
@@ -16,6 +20,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QProcess>
@@ -180,6 +185,27 @@ private slots:
         QTRY_VERIFY(!panel->isVisible());
     }
 
+    void modelCardStates()
+    {
+        MemoryStore store;
+        AppSettings settings(store);
+        FakeModelControl models;
+        ModelCard card(models, settings);
+        card.resize(520, card.sizeHint().height());
+        card.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&card));
+        const QList<std::pair<QString, ModelState>> states{{"absent", ModelState{}},
+                                                          {"downloading", FakeModelControl::downloading()},
+                                                          {"installed", FakeModelControl::installed()},
+                                                          {"failed", FakeModelControl::failed()}};
+        for (const auto& [name, state] : states) {
+            models.set(state);
+            QTest::qWait(50);
+            QCOMPARE(card.stateLine()->text(), state.line());
+            QVERIFY(card.grab().save(screenshotDir() + QStringLiteral("/model-card-%1.png").arg(name)));
+        }
+    }
+
     void settingsSections()
     {
         ManualClock clock;
@@ -192,9 +218,13 @@ private slots:
         history.add(history.makeEntry("今日は晴れです。", {}));
         history.add(history.makeEntry("明日は雨ですよね？\n傘を持っていきます。", QStringLiteral("あしたはあめですよね")));
         usage.recordUsage(UsageMetadata{12345, 2345, {}, 512});
+        FakeModelControl models;
+        models.set(FakeModelControl::installed());
         for (AppearanceMode mode : {AppearanceMode::Light, AppearanceMode::Dark}) {
             settings.setAppearanceMode(mode);
-            ContentView window(settings, history, usage);
+            ContentView window(settings, history, usage, &models);
+            window.generalView()->microphonePicker()->setDevices(
+                {{"alsa_input.pci-analog", "内蔵マイク アナログステレオ"}, {"alsa_input.usb-headset", "USB ヘッドセット"}});
             window.resize(760, 620);
             window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -2,6 +2,7 @@
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
 #include "settings/UsageTracker.h"
+#include "support/FakeModelControl.h"
 #include "support/MemoryStore.h"
 #include "ui/ContentView.h"
 #include "ui/DictionaryView.h"
@@ -9,6 +10,7 @@
 #include "ui/GlassCard.h"
 #include "ui/HistoryView.h"
 #include "ui/MicrophonePicker.h"
+#include "ui/ModelCard.h"
 #include "ui/ShortcutsView.h"
 #include "ui/UsageView.h"
 
@@ -28,6 +30,8 @@
 #include <QTest>
 
 using namespace vel;
+using vel::test::FakeModelControl;
+Q_DECLARE_METATYPE(vel::ModelState)
 using vel::test::MemoryStore;
 
 namespace {
@@ -102,6 +106,66 @@ private slots:
         view.launchAtLoginToggle()->click();
         QVERIFY(f.settings.launchAtLogin());
         QCOMPARE(view.launchAtLoginToggle()->text(), QStringLiteral("ログイン時に起動"));
+    }
+
+    void modelCard_data()
+    {
+        QTest::addColumn<ModelState>("state");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("buttons"); // visible and enabled
+        ModelState absent;
+        ModelState unavailable;
+        unavailable.phase = ModelState::Phase::Unavailable;
+        unavailable.reason = "libvosk なし";
+        ModelState unknownSize = FakeModelControl::downloading();
+        unknownSize.total = 0;
+        ModelState installing;
+        installing.phase = ModelState::Phase::Installing;
+        QTest::newRow("absent") << absent << "未インストール" << "ダウンロード ZIPから導入…";
+        QTest::newRow("downloading") << FakeModelControl::downloading() << "ダウンロード中 34 % (16 / 47 MB)" << "キャンセル";
+        QTest::newRow("size unknown") << unknownSize << "ダウンロード中 (16 MB)" << "キャンセル";
+        QTest::newRow("installing") << installing << "展開して確認中..." << "";
+        QTest::newRow("installed") << FakeModelControl::installed()
+                                   << "インストール済み: vosk-model-small-ja-0.22（68 MB）\n"
+                                      "/home/user/.local/share/velutanora/models/vosk-model-small-ja-0.22"
+                                   << "ZIPから導入… 削除";
+        QTest::newRow("failed") << FakeModelControl::failed() << "失敗: ダウンロードに失敗しました: ホストに接続できません"
+                                << "再試行 ZIPから導入…";
+        QTest::newRow("no libvosk") << unavailable << "使用できません: libvosk なし" << "";
+    }
+    void modelCard()
+    {
+        QFETCH(ModelState, state);
+        QFETCH(QString, line);
+        QFETCH(QString, buttons);
+        Fixture f;
+        FakeModelControl control;
+        ModelCard card(control, f.settings, [](QWidget*) { return QStringLiteral("/tmp/model.zip"); });
+        card.show();
+        control.set(state);
+        QCOMPARE(card.stateLine()->text(), line);
+        QStringList usable;
+        for (QPushButton* b : {card.downloadButton(), card.cancelButton(), card.archiveButton(), card.removeButton()})
+            if (b->isVisible() && b->isEnabled())
+                usable << b->text();
+        QCOMPARE(usable.join(' '), buttons);
+        for (QPushButton* b : {card.downloadButton(), card.cancelButton(), card.archiveButton(), card.removeButton()})
+            if (b->isVisible() && b->isEnabled())
+                b->click();
+        QStringList expected;
+        for (const QString& b : usable)
+            expected << (b == "ダウンロード" || b == "再試行" ? "download"
+                         : b == "キャンセル"                ? "cancel"
+                         : b == "削除"                      ? "remove"
+                                                            : "installArchive /tmp/model.zip");
+        QCOMPARE(control.calls, expected);
+        const bool choosable = state.phase != ModelState::Phase::Downloading && state.phase != ModelState::Phase::Installing
+                               && state.phase != ModelState::Phase::Unavailable;
+        QCOMPARE(card.modelPicker()->isEnabled(), choosable);
+        if (choosable) {
+            card.modelPicker()->clickSegment(1);
+            QCOMPARE(f.settings.recognizerModel(), QStringLiteral("large"));
+        }
     }
 
     void microphonePicker()

@@ -1,0 +1,87 @@
+#include "ui/ModelCard.h"
+
+#include "settings/AppSettings.h"
+#include "ui/GlassCard.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vel {
+
+namespace {
+
+QString chooseWithDialog(QWidget* parent)
+{
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("音声認識モデルのZIPを選択"), QDir::homePath(),
+                                        QStringLiteral("ZIP (*.zip)"));
+}
+
+} // namespace
+
+ModelCard::ModelCard(ModelControl& control, AppSettings& settings, std::function<QString(QWidget*)> chooseArchive,
+                     QWidget* parent)
+    : QWidget(parent), m_control(control), m_settings(settings),
+      m_chooseArchive(chooseArchive ? std::move(chooseArchive) : chooseWithDialog)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* card = new GlassCard;
+    card->content()->addWidget(makeHeading(QStringLiteral("音声認識モデル"), QStringLiteral("mic.fill")));
+    m_line = new QLabel;
+    m_line->setWordWrap(true);
+    m_line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    card->content()->addWidget(m_line);
+    m_model = new SegmentedPicker(QStringLiteral("モデル"),
+                                  {QStringLiteral("標準（48 MB）"), QStringLiteral("高精度（約1 GB）")});
+    card->content()->addWidget(m_model);
+    auto* buttons = new QHBoxLayout;
+    m_download = new QPushButton;
+    m_cancel = new QPushButton(QStringLiteral("キャンセル"));
+    m_archive = new QPushButton(QStringLiteral("ZIPから導入…"));
+    m_remove = new QPushButton(QStringLiteral("削除"));
+    for (QPushButton* b : {m_download, m_cancel, m_archive, m_remove})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    card->content()->addLayout(buttons);
+    card->content()->addWidget(makeNote(QStringLiteral("インターネットに直接つながらない環境では、別の場所で入手したモデルのZIPを導入できます")));
+    layout->addWidget(card);
+
+    connect(m_download, &QPushButton::clicked, &m_control, &ModelControl::download);
+    connect(m_cancel, &QPushButton::clicked, &m_control, &ModelControl::cancel);
+    connect(m_remove, &QPushButton::clicked, &m_control, &ModelControl::remove);
+    connect(m_archive, &QPushButton::clicked, this, [this] {
+        const QString path = m_chooseArchive(this);
+        if (!path.isEmpty())
+            m_control.installArchive(path);
+    });
+    connect(m_model, &SegmentedPicker::currentIndexChanged, this, [this](int index) {
+        m_settings.setRecognizerModel(index == 1 ? QStringLiteral("large") : QStringLiteral("small"));
+    });
+    connect(&m_control, &ModelControl::stateChanged, this, &ModelCard::refresh);
+    connect(&m_settings, &AppSettings::recognizerModelChanged, this, &ModelCard::refresh);
+    refresh();
+}
+
+void ModelCard::refresh()
+{
+    using Phase = ModelState::Phase;
+    const ModelState state = m_control.state();
+    m_line->setText(state.line());
+    {
+        const QSignalBlocker blocker(m_model);
+        m_model->setCurrentIndex(m_settings.recognizerModel() == QLatin1String("large") ? 1 : 0);
+    }
+    const bool busy = state.phase == Phase::Downloading || state.phase == Phase::Installing;
+    const bool usable = state.phase != Phase::Unavailable;
+    m_download->setText(state.phase == Phase::Failed ? QStringLiteral("再試行") : QStringLiteral("ダウンロード"));
+    m_download->setVisible(state.phase == Phase::Absent || state.phase == Phase::Failed);
+    m_cancel->setVisible(state.phase == Phase::Downloading);
+    m_archive->setEnabled(usable && !busy);
+    m_remove->setEnabled(state.phase == Phase::Installed);
+    m_model->setEnabled(usable && !busy);
+}
+
+} // namespace vel
