@@ -218,8 +218,9 @@ RecordingIndicatorView::RecordingIndicatorView(SpeechManager& speech, RecordingP
     QHBoxLayout* failed = makeRow(6);
     m_failureIcon = new QLabel;
     m_failure = new QLabel;
+    m_failure->setObjectName(QStringLiteral("failure"));
     m_failure->setWordWrap(true);
-    m_failure->setMaximumWidth(220);
+    m_failure->setFixedWidth(228);
     failed->addWidget(m_failureIcon, 0, Qt::AlignVCenter);
     failed->addWidget(m_failure, 1, Qt::AlignVCenter);
 
@@ -301,7 +302,7 @@ void RecordingIndicatorView::refresh()
 {
     const QColor primary = m_dark ? QColor(0xf2, 0xf2, 0xf7) : QColor(0x1c, 0x1c, 0x1e);
     const QColor secondary = m_dark ? QColor(0xae, 0xae, 0xb2) : QColor(0x6c, 0x6c, 0x70);
-    setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; } QLabel#note { color: %3; font-size: 10px; } "
+    setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; } QLabel#note { color: %3; font-size: 10px; } QLabel#failure { font-size: 10px; } "
                                  "QToolButton[circle=\"true\"] { background: %2; border-radius: 13px; border: none; }")
                       .arg(primary.name(), m_dark ? QStringLiteral("rgba(255,255,255,0.12)") : QStringLiteral("rgba(0,0,0,0.08)"),
                            secondary.name()));
