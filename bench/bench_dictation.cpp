@@ -7,6 +7,7 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "desktop/HeadlessDesktop.h"
+#include "desktop/Dictation.h"
 #include "desktop/HotkeyManager.h"
 #include "desktop/PasteService.h"
 #include "recording/DebugLog.h"
@@ -85,7 +86,8 @@ int main(int argc, char** argv)
     InstantRecognizer recognizer;
     WavFileAudioInput microphone(clock, WavFile{AudioFormat::int16Mono16k(), QByteArray(16000 * 2 * 10, '\0')});
     SpeechManager speech(log, clock, recognizer, microphone, workspace, debugLog, PipelineServices{nullptr, &paste});
-    HotkeyManager hotkeys({log, clock, speech, settings, nullptr, nullptr, panel, nullptr, keyboard, input});
+    Dictation dictation({log, clock, speech, settings, nullptr, nullptr, panel, nullptr, input});
+    HotkeyManager hotkeys({log, clock, speech, settings, dictation, keyboard, input});
     hotkeys.startMonitoring();
 
     using steady = std::chrono::steady_clock;
@@ -102,7 +104,7 @@ int main(int argc, char** argv)
 
         const auto t1 = steady::now();
         keyboard.onTapKeyDown(KeyEvent{49, ShortcutKey::Option, 1.5 + i, nullptr});
-        while (!hotkeys.processingTask().isFinished())
+        while (!dictation.processingTask().isFinished())
             QCoreApplication::processEvents();
         stopTotal += std::chrono::duration<double>(input.pastedAt - t1).count();
         clock.advance(2.5);

@@ -5,6 +5,7 @@
 #include "correction/GeminiService.h"
 #include "correction/TextFormatter.h"
 #include "correction/TextProcessor.h"
+#include "desktop/Dictation.h"
 #include "desktop/HeadlessDesktop.h"
 #include "desktop/HotkeyManager.h"
 #include "desktop/PasteService.h"
@@ -277,8 +278,9 @@ int CommandLine::transcribe(const QStringList& args)
         log.line(QStringLiteral("📝 [transcribe] no local Japanese model: only Gemini will hear the audio"));
     WavFileAudioInput microphone(clock, wav);
     SpeechManager speech(log, clock, *recognizer, microphone, workspace, debugLog, PipelineServices{&gemini, &paste});
-    HotkeyManager hotkeys({log, clock, speech, runSettings, noHistory ? nullptr : &usage, noHistory ? nullptr : &history,
-                           panel, &gemini, keyboard, input});
+    Dictation dictation({log, clock, speech, runSettings, noHistory ? nullptr : &usage, noHistory ? nullptr : &history,
+                         panel, &gemini, input});
+    HotkeyManager hotkeys({log, clock, speech, runSettings, dictation, keyboard, input});
     QObject::connect(&speech, &SpeechManager::statusMessageChanged, [&] { log.line(speech.statusMessage()); });
     int savedCount = 0;
     QObject::connect(&speech, &SpeechManager::wavBuilt, [&](const QByteArray& bytes) {
@@ -315,12 +317,12 @@ int CommandLine::transcribe(const QStringList& args)
         return ++stalled < 1500;
     };
     auto idle = [&] {
-        return !speech.isRecording() && !hotkeys.isProcessing()
-               && (!hotkeys.processingTask().isValid() || hotkeys.processingTask().isFinished());
+        return !speech.isRecording() && !dictation.isProcessing()
+               && (!dictation.processingTask().isValid() || dictation.processingTask().isFinished());
     };
 
     hotkeys.startMonitoring();
-    hotkeys.handleStartStopToggle(nullptr);
+    dictation.toggle(nullptr);
     while (!speech.isRecording() && !speech.statusMessage().startsWith(QStringLiteral("⚠️")) && step()) {
     }
     if (!speech.isRecording()) {
@@ -335,10 +337,10 @@ int CommandLine::transcribe(const QStringList& args)
     while (clock.now() < end && step()) {
     }
     // Stop as a second press would, once no utterance is between stop and restart.
-    while (!(speech.isRecording() && !hotkeys.isProcessing()) && !idle() && step()) {
+    while (!(speech.isRecording() && !dictation.isProcessing()) && !idle() && step()) {
     }
     if (speech.isRecording())
-        hotkeys.handleStartStopToggle(nullptr);
+        dictation.toggle(nullptr);
     while (!idle() && step()) {
     }
     return 0;

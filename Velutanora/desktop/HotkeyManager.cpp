@@ -1,8 +1,8 @@
-// Shortcut detection (the control half is in DictationControl.cpp).
 #include "desktop/HotkeyManager.h"
 
 #include "common/Clock.h"
 #include "common/Logger.h"
+#include "desktop/Dictation.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 
@@ -12,17 +12,20 @@ namespace vel {
 
 HotkeyManager::HotkeyManager(Dependencies d, QObject* parent)
     : QObject(parent), m_log(d.log), m_clock(d.clock), m_speech(d.speech), m_settings(d.settings),
-      m_usageTracker(d.usageTracker), m_history(d.history), m_panel(d.panel), m_gemini(d.gemini),
-      m_keyboard(d.keyboard), m_input(d.input)
+      m_dictation(d.dictation), m_keyboard(d.keyboard), m_input(d.input)
 {
-    connect(&m_speech, &SpeechManager::isRecordingChanged, this, &HotkeyManager::updateSwallowedShortcuts);
+    connect(&m_dictation, &Dictation::busyChanged, this, &HotkeyManager::updateSwallowedShortcuts);
+    connect(&m_dictation, &Dictation::startKeyStateReset, this, &HotkeyManager::resetStartModifierState);
+    connect(&m_dictation, &Dictation::startKeyBlockLifted, this, [this](const QString& reason, bool onlyWhenReleased) {
+        // While the lone start key that stopped this dictation is still held, its release is yet
+        // to come: lifting the block now would let that release start a new dictation.
+        const ShortcutKey start = m_settings.startShortcut();
+        if (onlyWhenReleased && start.isLoneModifier() && m_keyboard.isKeyDown(start.keyCode))
+            return;
+        clearStartModifierPhantomBlock(reason);
+    });
     connect(&m_settings, &AppSettings::startShortcutChanged, this, &HotkeyManager::updateSwallowedShortcuts);
     connect(&m_settings, &AppSettings::cancelShortcutChanged, this, &HotkeyManager::updateSwallowedShortcuts);
-    // A microphone that goes away ends the dictation as a second press would: nothing is lost.
-    connect(&m_speech, &SpeechManager::audioDeviceLost, this, [this] {
-        if (m_speech.isRecording())
-            handleStartStopToggle(nullptr);
-    });
 }
 
 HotkeyManager::~HotkeyManager()
@@ -100,8 +103,7 @@ QList<ShortcutKey> HotkeyManager::swallowedShortcutsNow() const
     const ShortcutKey cancel = m_settings.cancelShortcut();
     if (!start.isLoneModifier())
         out.append(start);
-    const bool busy = m_speech.isRecording() || m_isProcessing || m_processingTask.isValid();
-    if (busy && !cancel.isLoneModifier() && !out.contains(cancel))
+    if (m_dictation.isBusy() && !cancel.isLoneModifier() && !out.contains(cancel))
         out.append(cancel);
     return out;
 }
@@ -142,13 +144,13 @@ bool HotkeyManager::handleTapKeyDown(const KeyEvent& event)
     const quint64 flags = event.flags & ShortcutKey::RelevantModifiers;
     const ShortcutKey start = m_settings.startShortcut();
     if (!start.isLoneModifier() && start.keyCode == event.keyCode && flags == start.modifiers) {
-        handleStartStopToggle(event.frontmost);
+        m_dictation.toggle(event.frontmost);
         return true;
     }
-    if (m_speech.isRecording() || m_isProcessing || m_processingTask.isValid()) {
+    if (m_dictation.isBusy()) {
         const ShortcutKey cancel = m_settings.cancelShortcut();
         if (!cancel.isLoneModifier() && cancel.keyCode == event.keyCode && flags == cancel.modifiers) {
-            performCancel();
+            m_dictation.cancel();
             return true;
         }
     }
@@ -165,9 +167,9 @@ void HotkeyManager::handleKeyEvent(const KeyEvent& event)
     if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
         clearStartModifierPhantomBlock(QStringLiteral("key down"));
     if (m_settings.startShortcut().matches(event.keyCode, event.flags))
-        handleStartStopToggle(event.frontmost);
+        m_dictation.toggle(event.frontmost);
     else if (m_settings.cancelShortcut().matches(event.keyCode, event.flags))
-        performCancel();
+        m_dictation.cancel();
 }
 
 void HotkeyManager::clearStartModifierPhantomBlock(const QString& reason)
@@ -241,7 +243,7 @@ void HotkeyManager::handleFlagsChanged(const KeyEvent& event)
         bool act = false;
         if (m_speech.isRecording()) {
             act = true;
-        } else if (m_isProcessing) {
+        } else if (m_dictation.isProcessing()) {
             m_startModifierBlockedByPhantom = true;
             return;
         } else if (m_startModifierBlockedByPhantom) {
@@ -276,9 +278,9 @@ void HotkeyManager::handleModifierShortcutPress(const KeyEvent& event)
     const ShortcutKey start = m_settings.startShortcut();
     const ShortcutKey cancel = m_settings.cancelShortcut();
     if (start.isLoneModifier() && start.matches(event.keyCode, event.flags))
-        handleStartStopToggle(event.frontmost);
+        m_dictation.toggle(event.frontmost);
     else if (cancel.isLoneModifier() && cancel.matches(event.keyCode, event.flags))
-        performCancel();
+        m_dictation.cancel();
 }
 
 } // namespace vel

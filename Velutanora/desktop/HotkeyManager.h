@@ -16,16 +16,13 @@ namespace vel {
 class AppSettings;
 class Clock;
 class ClockTimer;
-class GeminiService;
+class Dictation;
 class Logger;
-class RecordingHistory;
 class SpeechManager;
-class UsageTracker;
 
-// The global shortcuts and what they do. Detection: the start and cancel shortcuts, as keys
-// with modifiers or as lone modifier keys told apart by side, from platform-neutral key
-// events. Control: start, stop, cancel and the continuous loop, with one processing task at
-// a time (replaced, never queued; cancellation cooperative).
+// The global shortcuts: the start and cancel shortcuts, as keys with modifiers or as lone
+// modifier keys told apart by side, from platform-neutral key events. What they do is the
+// dictation's.
 class HotkeyManager final : public QObject {
     Q_OBJECT
 public:
@@ -36,10 +33,7 @@ public:
         Clock& clock;
         SpeechManager& speech;
         AppSettings& settings;
-        UsageTracker* usageTracker;
-        RecordingHistory* history;
-        RecordingPanelControl& panel;
-        GeminiService* gemini;
+        Dictation& dictation;
         KeyboardMonitor& keyboard;
         SyntheticInput& input;
     };
@@ -55,15 +49,6 @@ public:
     void clearStartModifierPhantomBlock(const QString& reason);
     void resetStartModifierState();
 
-    // --- control
-    void handleStartStopToggle(ApplicationRef frontmostApp);
-    void performCancel();
-    void cancelProcessing();
-    void setupContinuousLoop(ApplicationRef targetApp);
-    Task<void> startNextContinuousRecording(ApplicationRef savedTarget);
-
-    // True when the API key is set and the mode is not instant: the audio goes to Gemini.
-    bool geminiFlag() const;
     // The key shortcuts that must be swallowed now.
     QList<ShortcutKey> swallowedShortcutsNow() const;
 
@@ -71,8 +56,6 @@ public:
     void setPaused(bool paused);
     bool isPaused() const { return m_paused; }
 
-    bool isProcessing() const { return m_isProcessing; }
-    const TaskHandle& processingTask() const { return m_processingTask; }
     bool isTapInstalled() const { return m_tapInstalled; }
     bool startModifierBlockedByPhantom() const { return m_startModifierBlockedByPhantom; }
     const std::set<quint16>& activeModifierKeys() const { return m_activeModifierKeys; }
@@ -87,22 +70,12 @@ private:
     void scheduleEventTapRetry();
     void handleModifierShortcutPress(const KeyEvent& event);
     void updateSwallowedShortcuts();
-    void setIsProcessing(bool value);
-    void setProcessingTask(TaskHandle task);
-    void sendReturn(const ApplicationRef& target);
-
-    Task<void> startTask(bool needsGeminiAudio, QStringList contextualStrings);
-    Task<void> manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target);
-    Task<void> utteranceStep(bool gemini, bool autoEnter, ApplicationRef savedTarget);
 
     Logger& m_log;
     Clock& m_clock;
     SpeechManager& m_speech;
     AppSettings& m_settings;
-    UsageTracker* m_usageTracker;
-    RecordingHistory* m_history;
-    RecordingPanelControl& m_panel;
-    GeminiService* m_gemini;
+    Dictation& m_dictation;
     KeyboardMonitor& m_keyboard;
     SyntheticInput& m_input;
 
@@ -114,9 +87,7 @@ private:
     bool m_startModifierBlockedByPhantom = false;
     double m_lastKeyTimestamp = 0;
     double m_lastFlagsTimestamp = 0;
-    bool m_isProcessing = false;
     bool m_paused = false;
-    TaskHandle m_processingTask;
     QList<ShortcutKey> m_swallowed;
     QList<ShortcutKey> m_conflicts;
 };

@@ -2,6 +2,7 @@
 
 #include "correction/GeminiService.h"
 #include "desktop/Autostart.h"
+#include "desktop/Dictation.h"
 #include "desktop/HotkeyManager.h"
 #include "desktop/PasteService.h"
 #include "desktop/UpdaterService.h"
@@ -36,28 +37,6 @@
 namespace vel {
 
 namespace {
-
-Task<void> startFromMenu(SpeechManager& speech, RecordingPanelControl& panel, bool gemini, QStringList strings)
-{
-    std::exception_ptr failure;
-    try {
-        co_await speech.startRecording(gemini, strings);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!failure)
-        co_return;
-    const QString status = QStringLiteral("⚠️ ") + describeError(failure);
-    speech.setStatusMessage(status);
-    panel.showFailure(status);
-}
-
-Task<void> stopAndProcess(SpeechManager& speech, bool gemini, AppSettings& settings, UsageTracker* usage,
-                          RecordingHistory* history)
-{
-    co_await speech.stopRecording(!gemini);
-    co_await speech.processAndPaste(settings, usage, history);
-}
 
 Task<void> repasteLast(PasteService& paste, SpeechManager& speech, QString text, ApplicationRef target)
 {
@@ -99,6 +78,8 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_panel = std::make_unique<RecordingPanelController>(m_log, m_clock, m_notifier.get());
     m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
     m_usage = std::make_unique<UsageTracker>(*m_store);
+    m_dictation = std::make_unique<Dictation>(Dictation::Dependencies{
+        m_log, m_clock, *m_speech, *m_settings, m_usage.get(), m_history.get(), *m_panel, m_gemini.get(), *m_desktop.input});
     m_updater = std::make_unique<UpdaterService>(m_log, m_clock, *m_settings, *m_network,
                                                  QStringLiteral(VELUTANORA_VERSION));
     if (!m_desktop.problem.isEmpty())
@@ -151,19 +132,13 @@ void VelutanoraApp::launch(bool autostart)
     startupTask();
 }
 
-bool VelutanoraApp::geminiFlag() const
-{
-    return !m_settings->geminiApiKey().isEmpty() && m_settings->correctionMode() != CorrectionMode::Instant;
-}
-
 void VelutanoraApp::setupHotkeyIfNeeded()
 {
     if (m_hotkeys)
         return;
     m_log.line(QStringLiteral("🔑 Accessibility trusted: ") + boolText(m_desktop.input->isAllowed()));
     m_hotkeys = std::make_unique<HotkeyManager>(HotkeyManager::Dependencies{
-        m_log, m_clock, *m_speech, *m_settings, m_usage.get(), m_history.get(), *m_panel, m_gemini.get(),
-        *m_desktop.keyboard, *m_desktop.input});
+        m_log, m_clock, *m_speech, *m_settings, *m_dictation, *m_desktop.keyboard, *m_desktop.input});
     m_hotkeys->startMonitoring();
 }
 
@@ -171,7 +146,7 @@ void VelutanoraApp::startupTask()
 {
     m_speech->workspaceMonitor().startTracking();
     setupHotkeyIfNeeded();
-    m_panel->bind(m_speech.get(), m_settings.get(), m_usage.get(), m_history.get());
+    m_panel->bind(m_speech.get(), m_settings.get(), m_dictation.get());
     m_startedUp = true;
     spawn(prepareModel(*m_speech, [self = QPointer<VelutanoraApp>(this)] {
         if (self)
@@ -205,10 +180,10 @@ void VelutanoraApp::handleCommand(const QString& command)
 
 void VelutanoraApp::runCommand(const QString& command)
 {
-    if (command == QLatin1String("toggle") && m_hotkeys)
-        m_hotkeys->handleStartStopToggle(m_desktop.workspace->frontmostApplication());
-    else if (command == QLatin1String("cancel") && m_hotkeys)
-        m_hotkeys->performCancel();
+    if (command == QLatin1String("toggle"))
+        m_dictation->toggle(m_desktop.workspace->frontmostApplication());
+    else if (command == QLatin1String("cancel"))
+        m_dictation->cancel();
     else
         openSettings();
 }
@@ -250,14 +225,11 @@ void VelutanoraApp::rebuildMenu()
 {
     m_menu->clear();
     if (m_speech->isRecording()) {
-        m_menu->addAction(QStringLiteral("録音停止"), this, [this] {
-            spawn(stopAndProcess(*m_speech, geminiFlag(), *m_settings, m_usage.get(), m_history.get()));
-        });
-        m_menu->addAction(QStringLiteral("キャンセル"), this, [this] { m_speech->cancelRecording(); });
+        m_menu->addAction(QStringLiteral("録音停止"), this, [this] { m_dictation->toggle(nullptr, Dictation::Extent::Plain); });
+        m_menu->addAction(QStringLiteral("キャンセル"), this, [this] { m_dictation->cancel(); });
     } else {
         m_menu->addAction(QStringLiteral("録音開始"), this, [this] {
-            m_speech->workspaceMonitor().chooseTarget(m_desktop.workspace->frontmostApplication());
-            spawn(startFromMenu(*m_speech, *m_panel, geminiFlag(), m_settings->contextualStrings()));
+            m_dictation->toggle(m_desktop.workspace->frontmostApplication(), Dictation::Extent::Plain);
         });
     }
     // The way out when a paste landed in the wrong window: the newest result again, into the

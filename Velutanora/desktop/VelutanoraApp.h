@@ -23,6 +23,7 @@ class AppSettings;
 class ContentView;
 class DebugLog;
 class DesktopNotifier;
+class Dictation;
 class GeminiService;
 class HotkeyManager;
 class JsonFileStore;
@@ -71,7 +72,6 @@ private:
     void setupHotkeyIfNeeded();
     void rebuildMenu();
     void refreshTray();
-    bool geminiFlag() const;
     void showUpdateResult(int outcome, bool userInitiated);
 
     Logger& m_log;
@@ -92,6 +92,7 @@ private:
     std::unique_ptr<DesktopNotifier> m_notifier;
     std::unique_ptr<RecordingPanelController> m_panel;
     std::unique_ptr<UpdaterService> m_updater;
+    std::unique_ptr<Dictation> m_dictation;
     std::unique_ptr<HotkeyManager> m_hotkeys;
     QPointer<ContentView> m_window;
     QSystemTrayIcon* m_tray = nullptr;

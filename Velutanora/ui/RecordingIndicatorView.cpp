@@ -2,8 +2,7 @@
 
 #include "common/Clock.h"
 #include "recording/SpeechManager.h"
-#include "settings/RecordingHistory.h"
-#include "settings/UsageTracker.h"
+#include "desktop/Dictation.h"
 #include "ui/Icons.h"
 #include "ui/RecordingPanelController.h"
 
@@ -145,10 +144,8 @@ void AudioLevelBars::paintEvent(QPaintEvent*)
 }
 
 RecordingIndicatorView::RecordingIndicatorView(SpeechManager& speech, RecordingPanelController& controller,
-                                               AppSettings* settings, UsageTracker* usageTracker,
-                                               RecordingHistory* history, QWidget* parent)
-    : QWidget(parent), m_speech(speech), m_controller(controller), m_settings(settings), m_usage(usageTracker),
-      m_history(history)
+                                               AppSettings* settings, Dictation* dictation, QWidget* parent)
+    : QWidget(parent), m_speech(speech), m_controller(controller), m_settings(settings), m_dictation(dictation)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     m_faces = new QStackedWidget(this);
@@ -444,18 +441,8 @@ void RecordingIndicatorView::clickContinuousButton()
 
 void RecordingIndicatorView::clickStop()
 {
-    const bool needsGeminiAudio = m_settings && !m_settings->geminiApiKey().isEmpty()
-                                  && m_settings->correctionMode() != CorrectionMode::Instant;
-    spawn(stopAndProcess(needsGeminiAudio));
-}
-
-Task<void> RecordingIndicatorView::stopAndProcess(bool needsGeminiAudio)
-{
-    QPointer<RecordingIndicatorView> self(this);
-    co_await m_speech.stopRecording(!needsGeminiAudio);
-    if (!self || !m_settings)
-        co_return;
-    co_await m_speech.processAndPaste(*m_settings, m_usage, m_history);
+    if (m_dictation && m_speech.isRecording())
+        m_dictation->toggle(nullptr, Dictation::Extent::Plain);
 }
 
 } // namespace vel

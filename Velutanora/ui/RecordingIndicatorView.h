@@ -15,10 +15,9 @@ class QToolButton;
 namespace vel {
 
 class ClockTimer;
-class RecordingHistory;
+class Dictation;
 class RecordingPanelController;
 class SpeechManager;
-class UsageTracker;
 
 // The level meter: bars lit from the left as the level rises (level × 5, full at 0.2).
 class AudioLevelBars final : public QWidget {
@@ -47,7 +46,7 @@ public:
     enum class Face { Confirmation, Recognizing, Processing, Recording, Failure };
 
     RecordingIndicatorView(SpeechManager& speech, RecordingPanelController& controller, AppSettings* settings,
-                           UsageTracker* usageTracker, RecordingHistory* history, QWidget* parent = nullptr);
+                           Dictation* dictation, QWidget* parent = nullptr);
     ~RecordingIndicatorView() override;
 
     static Face faceFor(bool showCopied, bool isRewriting, bool isRecording);
@@ -75,13 +74,11 @@ protected:
 private:
     void refresh();
     void showBubble(bool visible);
-    Task<void> stopAndProcess(bool needsGeminiAudio);
 
     SpeechManager& m_speech;
     RecordingPanelController& m_controller;
     QPointer<AppSettings> m_settings;
-    QPointer<UsageTracker> m_usage;
-    QPointer<RecordingHistory> m_history;
+    QPointer<Dictation> m_dictation;
     Face m_face = Face::Processing;
     bool m_dark = false;
     QStackedWidget* m_faces;

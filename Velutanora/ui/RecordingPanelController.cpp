@@ -4,8 +4,7 @@
 #include "common/Logger.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
-#include "settings/RecordingHistory.h"
-#include "settings/UsageTracker.h"
+#include "desktop/Dictation.h"
 #include "ui/RecordingIndicatorView.h"
 #include "ui/RecordingPanel.h"
 
@@ -43,13 +42,11 @@ void RecordingPanelController::setTexts(const QString& failure, const QString& n
     emit textsChanged();
 }
 
-void RecordingPanelController::bind(SpeechManager* speechManager, AppSettings* settings, UsageTracker* usageTracker,
-                                    RecordingHistory* history)
+void RecordingPanelController::bind(SpeechManager* speechManager, AppSettings* settings, Dictation* dictation)
 {
     m_speech = speechManager;
     m_settings = settings;
-    m_usage = usageTracker;
-    m_history = history;
+    m_dictation = dictation;
     for (const auto& c : m_observation)
         disconnect(c);
     m_observation.clear();
@@ -114,7 +111,7 @@ void RecordingPanelController::constructPanel()
 {
     if (m_panel || !m_speech)
         return;
-    auto* view = new RecordingIndicatorView(*m_speech, *this, m_settings, m_usage, m_history);
+    auto* view = new RecordingIndicatorView(*m_speech, *this, m_settings, m_dictation);
     m_panel = new RecordingPanel(view);
     // The appearance is fixed when the panel is made.
     if (m_settings)

@@ -16,11 +16,10 @@ namespace vel {
 
 class AppSettings;
 class Clock;
+class Dictation;
 class Logger;
-class RecordingHistory;
 class RecordingPanel;
 class SpeechManager;
-class UsageTracker;
 
 // Owns the floating panel: shows and hides it with short fades, shows the confirmation after a
 // delivery, and follows the dictation state by itself once bound.
@@ -34,7 +33,8 @@ public:
     RecordingPanelController(Logger& log, Clock& clock, Notifier* notifier = nullptr, QObject* parent = nullptr);
     ~RecordingPanelController() override;
 
-    void bind(SpeechManager* speechManager, AppSettings* settings, UsageTracker* usageTracker, RecordingHistory* history);
+    // dictation (may be null) is what the panel's stop button stops.
+    void bind(SpeechManager* speechManager, AppSettings* settings, Dictation* dictation);
 
     void show() override;
     void hide();
@@ -76,8 +76,7 @@ private:
     TaskHandle m_feedbackTask;
     QPointer<SpeechManager> m_speech;
     QPointer<AppSettings> m_settings;
-    QPointer<UsageTracker> m_usage;
-    QPointer<RecordingHistory> m_history;
+    QPointer<Dictation> m_dictation;
     QList<QMetaObject::Connection> m_observation;
     bool m_observePending = false;
     bool m_lastRecording = false;

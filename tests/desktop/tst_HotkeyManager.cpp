@@ -47,8 +47,8 @@ private slots:
         QVERIFY(!rig.speech.isRecording());
         QCOMPARE(rig.pasteboard.texts, QStringList{"こんにちは。"});
         QCOMPARE(rig.synthetic.strokes.first().target, ApplicationRef(editor));
-        QVERIFY(rig.hotkeys.processingTask().isFinished());
-        QVERIFY(!rig.hotkeys.isProcessing());
+        QVERIFY(rig.dictation.processingTask().isFinished());
+        QVERIFY(!rig.dictation.isProcessing());
     }
 
     void extraModifiersDoNotMatch()
@@ -80,11 +80,11 @@ private slots:
         rig.recognizer.lastSession()->deliver("はい", true);
         rig.keyboard.press(kSpace, kAlt);
         rig.advance(2.0);
-        QVERIFY(rig.hotkeys.processingTask().isFinished());
+        QVERIFY(rig.dictation.processingTask().isFinished());
         QVERIFY2(rig.keyboard.swallowedNow().contains(ShortcutKey::defaultCancel()), "a finished task's handle keeps Esc");
         QVERIFY(rig.keyboard.press(kEsc, 0));
         rig.advance(0.05);
-        QVERIFY(!rig.hotkeys.processingTask().isValid());
+        QVERIFY(!rig.dictation.processingTask().isValid());
         QVERIFY(!rig.keyboard.swallowedNow().contains(ShortcutKey::defaultCancel()));
         QVERIFY(!rig.keyboard.press(kEsc, 0));
     }
@@ -100,6 +100,35 @@ private slots:
         QVERIFY(rig.speech.isCancelled());
         rig.advance(1.0);
         QVERIFY(rig.pasteboard.texts.isEmpty());
+    }
+
+    // The tray menu and the panel's stop button run the same dictation with less around it.
+    void aPlainDictationIsCancelledLikeAnyOther()
+    {
+        DictationRig rig;
+        rig.useGemini();
+        rig.settings.setContinuousMode(ContinuousMode::Auto);
+        rig.server.enqueue(FakeReply::neverAnswer());
+        rig.hotkeys.startMonitoring();
+        rig.dictation.toggle(FakeWorkspace::app(300), Dictation::Extent::Plain);
+        rig.advance(0.3);
+        QVERIFY(rig.speech.isRecording());
+        QVERIFY2(rig.panel.calls.isEmpty(), "the menu shows no panel");
+        QVERIFY2(!rig.speech.isContinuousMode(), "nor starts continuous mode");
+        rig.recognizer.lastSession()->deliver("メニューから", true);
+        rig.advance(1.0);
+        rig.dictation.toggle(nullptr, Dictation::Extent::Plain);
+        for (int i = 0; i < 500 && rig.server.generateRequests().isEmpty(); ++i) {
+            rig.clock.advance(0.01);
+            QTest::qWait(1);
+        }
+        QCOMPARE(rig.server.generateRequests().size(), 1);
+        QVERIFY(rig.dictation.isBusy());
+        QVERIFY2(rig.keyboard.press(kEsc, 0), "the cancel shortcut applies to it");
+        rig.advance(4.0);
+        QVERIFY(rig.pasteboard.texts.isEmpty());
+        QVERIFY(!rig.dictation.isBusy());
+        QCOMPARE(rig.synthetic.count(kKeyCodeReturn), 0);
     }
 
     void loneRightControlTogglesOnce()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "correction/GeminiService.h"
+#include "desktop/Dictation.h"
 #include "desktop/HotkeyManager.h"
 #include "desktop/PasteService.h"
 #include "settings/AppSettings.h"
@@ -26,7 +27,8 @@ struct DictationRig {
           gemini(log, clock, [this] { return server.baseUrl(); }),
           paste(log, clock, pasteboard, synthetic),
           speech(log, clock, recognizer, input, workspace, debugLog, PipelineServices{&gemini, &paste}),
-          hotkeys({log, clock, speech, settings, &usage, &history, panel, &gemini, keyboard, synthetic})
+          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, synthetic}),
+          hotkeys({log, clock, speech, settings, dictation, keyboard, synthetic})
     {
         server.listen();
     }
@@ -88,6 +90,7 @@ struct DictationRig {
     FakePanel panel;
     FakeKeyboard keyboard;
     SpeechManager speech;
+    Dictation dictation;
     HotkeyManager hotkeys;
 };
 

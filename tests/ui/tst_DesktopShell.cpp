@@ -147,7 +147,7 @@ private slots:
         MemoryStore store;
         AppSettings settings(store);
         RecordingPanelController controller(speech.log, speech.clock);
-        controller.bind(&speech.speech, &settings, nullptr, nullptr);
+        controller.bind(&speech.speech, &settings, nullptr);
         speech.input.stop();
         speech.start();
         RecordingPanel* panel = controller.panel();

@@ -1,5 +1,7 @@
+#include "desktop/Dictation.h"
 #include "settings/AppSettings.h"
 #include "support/DictationRig.h"
+#include "support/FakeDesktop.h"
 #include "support/MemoryStore.h"
 #include "support/SpeechRig.h"
 #include "ui/RecordingIndicatorView.h"
@@ -26,7 +28,7 @@ struct PanelRig {
     AppSettings settings{store};
     RecordingNotifier notifier;
     RecordingPanelController controller{speech.log, speech.clock, &notifier};
-    PanelRig() { controller.bind(&speech.speech, &settings, nullptr, nullptr); }
+    PanelRig() { controller.bind(&speech.speech, &settings, nullptr); }
     RecordingIndicatorView* view() const { return controller.panel()->findChild<RecordingIndicatorView*>(); }
 };
 
@@ -179,7 +181,7 @@ private slots:
         DictationRig rig;
         RecordingNotifier notifier;
         RecordingPanelController controller(rig.log, rig.clock, &notifier);
-        controller.bind(&rig.speech, &rig.settings, nullptr, nullptr);
+        controller.bind(&rig.speech, &rig.settings, nullptr);
         rig.settings.setStealthMode(stealth);
         rig.useGemini();
         const auto dictate = [&] {
@@ -300,6 +302,10 @@ private slots:
     void stopButtonStopsAndProcesses()
     {
         PanelRig rig;
+        FakeSyntheticInput synthetic;
+        Dictation dictation({rig.speech.log, rig.speech.clock, rig.speech.speech, rig.settings, nullptr, nullptr,
+                             rig.controller, nullptr, synthetic});
+        rig.controller.bind(&rig.speech.speech, &rig.settings, &dictation);
         rig.settings.setCorrectionMode(CorrectionMode::Quality); // no key: waits for speech
         rig.speech.start();
         rig.speech.recognizer.lastSession()->deliver("とめる", true);

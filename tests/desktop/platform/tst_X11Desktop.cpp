@@ -2,6 +2,7 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "correction/GeminiService.h"
+#include "desktop/Dictation.h"
 #include "desktop/HotkeyManager.h"
 #include "desktop/PasteService.h"
 #include "desktop/platform/DesktopBackend.h"
@@ -47,7 +48,8 @@ struct X11Rig {
           usage(store), gemini(log, clock, [this] { return server.baseUrl(); }),
           paste(log, clock, *backend.pasteboard, *backend.input),
           speech(log, clock, recognizer, input, *backend.workspace, debugLog, PipelineServices{&gemini, &paste}),
-          hotkeys({log, clock, speech, settings, &usage, &history, panel, &gemini, *backend.keyboard, *backend.input})
+          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, *backend.input}),
+          hotkeys({log, clock, speech, settings, dictation, *backend.keyboard, *backend.input})
     {
         server.listen();
         settings.setGeminiApiKey(QStringLiteral("x11-test-key"));
@@ -70,6 +72,7 @@ struct X11Rig {
     PasteService paste;
     FakePanel panel;
     SpeechManager speech;
+    Dictation dictation;
     HotkeyManager hotkeys;
 };
 

@@ -1,8 +1,7 @@
-// Dictation control: what the start and cancel shortcuts do (members of HotkeyManager).
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "correction/GeminiService.h"
-#include "desktop/HotkeyManager.h"
+#include "desktop/Dictation.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 
@@ -10,47 +9,72 @@
 
 namespace vel {
 
-bool HotkeyManager::geminiFlag() const
+Dictation::Dictation(Dependencies d, QObject* parent)
+    : QObject(parent), m_log(d.log), m_clock(d.clock), m_speech(d.speech), m_settings(d.settings),
+      m_usageTracker(d.usageTracker), m_history(d.history), m_panel(d.panel), m_gemini(d.gemini), m_input(d.input)
+{
+    connect(&m_speech, &SpeechManager::isRecordingChanged, this, &Dictation::busyChanged);
+    // A microphone that goes away ends the dictation as a second press would: nothing is lost.
+    connect(&m_speech, &SpeechManager::audioDeviceLost, this, [this] {
+        if (m_speech.isRecording())
+            toggle(nullptr);
+    });
+}
+
+Dictation::~Dictation() { m_processingTask.cancel(); }
+
+void Dictation::leaveContinuousMode()
+{
+    m_speech.setIsContinuousMode(false);
+    m_speech.setContinuousAutoEnter(false);
+    m_speech.onSilenceDetected = nullptr;
+}
+
+bool Dictation::isBusy() const { return m_speech.isRecording() || m_isProcessing || m_processingTask.isValid(); }
+
+bool Dictation::geminiFlag() const
 {
     return !m_settings.geminiApiKey().isEmpty() && m_settings.correctionMode() != CorrectionMode::Instant;
 }
 
-void HotkeyManager::setIsProcessing(bool value)
+void Dictation::setIsProcessing(bool value)
 {
     m_isProcessing = value;
-    updateSwallowedShortcuts();
+    emit busyChanged();
 }
 
-void HotkeyManager::setProcessingTask(TaskHandle task)
+void Dictation::setProcessingTask(TaskHandle task)
 {
     m_processingTask = std::move(task);
-    updateSwallowedShortcuts();
+    emit busyChanged();
 }
 
-void HotkeyManager::cancelProcessing()
+void Dictation::cancelProcessing()
 {
     m_processingTask.cancel();
     m_processingTask = TaskHandle();
     m_isProcessing = false;
-    clearStartModifierPhantomBlock(QStringLiteral("cancelProcessing"));
-    updateSwallowedShortcuts();
+    emit startKeyBlockLifted(QStringLiteral("cancelProcessing"), false);
+    emit busyChanged();
 }
 
-void HotkeyManager::sendReturn(const ApplicationRef& target)
+void Dictation::sendReturn(const ApplicationRef& target)
 {
     const bool reachable = target && !target->isTerminated();
     m_input.postKeyStroke(KeyChord{kKeyCodeReturn, 0}, reachable ? target : nullptr);
 }
 
-void HotkeyManager::handleStartStopToggle(ApplicationRef frontmostApp)
+void Dictation::toggle(ApplicationRef frontmostApp, Extent extent)
 {
     if (!m_speech.isRecording()) {
         cancelProcessing();
         m_speech.workspaceMonitor().chooseTarget(frontmostApp);
-        m_panel.show();
-        if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
-            m_gemini->warmConnection(m_settings.geminiApiKey());
-        if (m_settings.continuousMode() != ContinuousMode::Off) {
+        if (extent == Extent::Full) {
+            m_panel.show();
+            if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
+                m_gemini->warmConnection(m_settings.geminiApiKey());
+        }
+        if (extent == Extent::Full && m_settings.continuousMode() != ContinuousMode::Off) {
             m_speech.setIsContinuousMode(true);
             m_speech.setContinuousAutoEnter(m_settings.continuousMode() == ContinuousMode::Auto);
             m_speech.setContinuousSilenceSeconds(m_settings.continuousSilenceSeconds());
@@ -61,22 +85,19 @@ void HotkeyManager::handleStartStopToggle(ApplicationRef frontmostApp)
     }
 
     const bool wasContinuous = m_speech.isContinuousMode();
-    const bool autoEnter = m_speech.continuousAutoEnter();
+    const bool autoEnter = extent == Extent::Full && m_speech.continuousAutoEnter();
     const ApplicationRef target = m_speech.workspaceMonitor().targetApp();
-    if (wasContinuous) {
-        m_speech.setIsContinuousMode(false);
-        m_speech.setContinuousAutoEnter(false);
-        m_speech.onSilenceDetected = nullptr;
-    }
+    if (wasContinuous)
+        leaveContinuousMode();
     cancelProcessing();
-    resetStartModifierState();
+    emit startKeyStateReset();
     setIsProcessing(true);
     setProcessingTask(spawn(manualStopTask(geminiFlag(), wasContinuous, autoEnter, target)));
 }
 
-Task<void> HotkeyManager::startTask(bool needsGeminiAudio, QStringList contextualStrings)
+Task<void> Dictation::startTask(bool needsGeminiAudio, QStringList contextualStrings)
 {
-    QPointer<HotkeyManager> self(this);
+    QPointer<Dictation> self(this);
     std::exception_ptr failure;
     try {
         co_await m_speech.startRecording(needsGeminiAudio, contextualStrings);
@@ -85,24 +106,22 @@ Task<void> HotkeyManager::startTask(bool needsGeminiAudio, QStringList contextua
     }
     if (!self || !failure)
         co_return;
-    m_speech.setIsContinuousMode(false);
-    m_speech.setContinuousAutoEnter(false);
-    m_speech.onSilenceDetected = nullptr;
+    leaveContinuousMode();
     const QString status = QStringLiteral("⚠️ ") + describeError(failure);
     m_speech.setStatusMessage(status);
     m_panel.showFailure(status);
 }
 
-Task<void> HotkeyManager::manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target)
+Task<void> Dictation::manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target)
 {
-    QPointer<HotkeyManager> self(this);
+    QPointer<Dictation> self(this);
     co_await m_speech.stopRecording(!gemini);
     if (!self)
         co_return;
     setIsProcessing(false);
     const bool cancelledAfterStop = co_await taskCancelled();
     if (cancelledAfterStop) {
-        clearStartModifierPhantomBlock(QStringLiteral("stop cancelled"));
+        emit startKeyBlockLifted(QStringLiteral("stop cancelled"), false);
         co_return;
     }
     co_await m_speech.processAndPaste(m_settings, m_usageTracker, m_history);
@@ -116,22 +135,16 @@ Task<void> HotkeyManager::manualStopTask(bool gemini, bool wasContinuous, bool a
         sendReturn(target);
         m_log.line(QStringLiteral("⏎ [continuous] Enter sent (manual stop)"));
     }
-    // While the lone start key that stopped this dictation is still held, its release is yet
-    // to come: lifting the block now would let that release start a new dictation.
-    const ShortcutKey start = m_settings.startShortcut();
-    if (!(start.isLoneModifier() && m_keyboard.isKeyDown(start.keyCode)))
-        clearStartModifierPhantomBlock(QStringLiteral("processing finished"));
+    emit startKeyBlockLifted(QStringLiteral("processing finished"), true);
 }
 
-void HotkeyManager::performCancel()
+void Dictation::cancel()
 {
-    m_speech.setIsContinuousMode(false);
-    m_speech.setContinuousAutoEnter(false);
-    m_speech.onSilenceDetected = nullptr;
+    leaveContinuousMode();
     if (m_speech.isRecording() || m_isProcessing)
-        resetStartModifierState();
+        emit startKeyStateReset();
     else
-        clearStartModifierPhantomBlock(QStringLiteral("cancel while idle"));
+        emit startKeyBlockLifted(QStringLiteral("cancel while idle"), false);
     cancelProcessing();
     if (m_speech.isRecording())
         m_speech.cancelRecording();
@@ -139,9 +152,9 @@ void HotkeyManager::performCancel()
         m_speech.setIsCancelled(true);
 }
 
-void HotkeyManager::setupContinuousLoop(ApplicationRef targetApp)
+void Dictation::setupContinuousLoop(ApplicationRef targetApp)
 {
-    QPointer<HotkeyManager> self(this);
+    QPointer<Dictation> self(this);
     m_speech.onSilenceDetected = [self, targetApp] {
         if (!self || !self->m_speech.isContinuousMode())
             return;
@@ -152,9 +165,9 @@ void HotkeyManager::setupContinuousLoop(ApplicationRef targetApp)
     };
 }
 
-Task<void> HotkeyManager::utteranceStep(bool gemini, bool autoEnter, ApplicationRef savedTarget)
+Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef savedTarget)
 {
-    QPointer<HotkeyManager> self(this);
+    QPointer<Dictation> self(this);
     co_await m_speech.stopRecording(!gemini);
     if (!self)
         co_return;
@@ -193,11 +206,11 @@ Task<void> HotkeyManager::utteranceStep(bool gemini, bool autoEnter, Application
     co_await startNextContinuousRecording(savedTarget);
 }
 
-Task<void> HotkeyManager::startNextContinuousRecording(ApplicationRef savedTarget)
+Task<void> Dictation::startNextContinuousRecording(ApplicationRef savedTarget)
 {
     if (!m_speech.isContinuousMode())
         co_return;
-    QPointer<HotkeyManager> self(this);
+    QPointer<Dictation> self(this);
     m_speech.workspaceMonitor().chooseTarget(savedTarget);
     const bool gemini = geminiFlag();
     if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
@@ -215,9 +228,7 @@ Task<void> HotkeyManager::startNextContinuousRecording(ApplicationRef savedTarge
         co_return;
     }
     m_log.line(QStringLiteral("🔄 [continuous] restart failed: ") + describeError(failure));
-    m_speech.setIsContinuousMode(false);
-    m_speech.setContinuousAutoEnter(false);
-    m_speech.onSilenceDetected = nullptr;
+    leaveContinuousMode();
     m_panel.hideImmediately();
 }
 
