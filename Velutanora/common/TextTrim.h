@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QTextBoundaryFinder>
 
 namespace vel {
 
@@ -18,6 +20,21 @@ QString trimCodePoints(const QString& text, Predicate isTrimmed)
     if (begin == 0 && end == cps.size())
         return text;
     return QString::fromUcs4(reinterpret_cast<const char32_t*>(cps.constData()) + begin, end - begin);
+}
+
+// Grapheme clusters of a text (what a reader counts as characters).
+inline QStringList graphemes(const QString& text)
+{
+    QStringList out;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    while (finder.toNextBoundary() != -1) {
+        const qsizetype end = finder.position();
+        if (end > start)
+            out.append(text.mid(start, end - start));
+        start = end;
+    }
+    return out;
 }
 
 } // namespace vel

@@ -28,21 +28,6 @@ QString geminiDescription(GeminiError::Kind kind, const QString& message)
     return {};
 }
 
-QString transportDescription(TransportError::Kind kind)
-{
-    switch (kind) {
-    case TransportError::Kind::Timeout: return QStringLiteral("要求がタイムアウトになりました。");
-    case TransportError::Kind::Cancelled: return QStringLiteral("キャンセルしました");
-    case TransportError::Kind::CannotConnect: return QStringLiteral("サーバに接続できませんでした。");
-    case TransportError::Kind::ConnectionLost: return QStringLiteral("ネットワーク接続が切れました。");
-    case TransportError::Kind::HostNotFound: return QStringLiteral("指定されたホスト名のサーバが見つかりませんでした。");
-    case TransportError::Kind::Tls:
-        return QStringLiteral("SSLエラーが起きたため、サーバへのセキュリティ保護された接続を確立できません。");
-    case TransportError::Kind::Offline: return QStringLiteral("インターネット接続がオフラインのようです。");
-    case TransportError::Kind::Other: return QStringLiteral("ネットワークエラーが発生しました。");
-    }
-    return {};
-}
 
 // The first n user-perceived characters; the rest of the text is never walked.
 QString prefixCharacters(const QString& text, int n)
@@ -77,23 +62,6 @@ QByteArray utf8Prefix(const QByteArray& bytes, qsizetype limit)
 } // namespace
 
 GeminiError::GeminiError(Kind kind, const QString& message) : Error(geminiDescription(kind, message)), m_kind(kind) {}
-
-TransportError::TransportError(Kind kind) : Error(transportDescription(kind)), m_kind(kind) {}
-
-TransportError::Kind TransportError::kindFor(QNetworkReply::NetworkError code)
-{
-    switch (code) {
-    case QNetworkReply::ConnectionRefusedError: return Kind::CannotConnect;
-    case QNetworkReply::RemoteHostClosedError: return Kind::ConnectionLost;
-    case QNetworkReply::HostNotFoundError: return Kind::HostNotFound;
-    case QNetworkReply::TimeoutError: return Kind::Timeout;
-    case QNetworkReply::OperationCanceledError: return Kind::Cancelled;
-    case QNetworkReply::SslHandshakeFailedError: return Kind::Tls;
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError: return Kind::Offline;
-    default: return Kind::Other;
-    }
-}
 
 GeminiService::GeminiService(Logger& log, Clock& clock, std::function<QString()> baseUrl, QObject* parent)
     : QObject(parent), m_log(log), m_clock(clock), m_baseUrl(std::move(baseUrl))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
+#include "common/TransportError.h"
 #include "common/Task.h"
 #include "correction/GeminiWire.h"
 #include "settings/AppSettings.h"
@@ -24,19 +25,6 @@ public:
     enum class Kind { NetworkError, ApiError, MissingApiKey, InvalidUrl, RateLimited, EmptyResponse };
     GeminiError(Kind kind, const QString& message = {});
     Kind kind() const { return m_kind; }
-
-private:
-    Kind m_kind;
-};
-
-// A request that never got an HTTP answer: no connection, a time-out, a reset, a cancellation.
-// The description never contains the address (it would carry the API key).
-class TransportError : public Error {
-public:
-    enum class Kind { Timeout, Cancelled, CannotConnect, ConnectionLost, HostNotFound, Tls, Offline, Other };
-    explicit TransportError(Kind kind);
-    Kind kind() const { return m_kind; }
-    static Kind kindFor(QNetworkReply::NetworkError code);
 
 private:
     Kind m_kind;

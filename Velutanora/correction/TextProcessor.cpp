@@ -109,20 +109,6 @@ const QStringList& correctionMarkers()
     return list;
 }
 
-QStringList graphemes(const QString& text)
-{
-    QStringList out;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
-    while (finder.toNextBoundary() != -1) {
-        const qsizetype end = finder.position();
-        if (end > start)
-            out.append(text.mid(start, end - start));
-        start = end;
-    }
-    return out;
-}
-
 QString trimSpaces(const QString& text)
 {
     return trimCodePoints(text, isTrimmedSpace);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/TextTrim.h"
 #include "settings/DictionaryEntry.h"
 
 #include <QList>
@@ -31,8 +32,7 @@ QString postProcessGeminiText(const QString& text, const QList<DictionaryEntry>&
 const QStringList& fillers();
 const QStringList& correctionMarkers();
 
-// Grapheme clusters of a text.
-QStringList graphemes(const QString& text);
+using vel::graphemes;
 // Removes Zs characters and tabs from both ends (line breaks stay).
 QString trimSpaces(const QString& text);
 

@@ -1,7 +1,7 @@
 #include "recording/ModelInstaller.h"
 
 #include "common/Logger.h"
-#include "correction/GeminiService.h"
+#include "common/TransportError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The silence detector of continuous mode (members of SpeechManager, kept apart).
 #include "common/Clock.h"
-#include "correction/TextProcessor.h"
+#include "common/TextTrim.h"
 #include "recording/DebugLog.h"
 #include "recording/SpeechManager.h"
 
@@ -109,7 +109,7 @@ void SpeechManager::silenceTick(double s, double t)
 
     const double sinceTextChange = m_clock.now() - m_lastTextChangeTime;
     if (m_audioSilentFrames % 5 == 0) {
-        const QStringList characters = TextProcessor::graphemes(m_latestRecognizedText);
+        const QStringList characters = graphemes(m_latestRecognizedText);
         const QString tail = characters.mid(std::max<qsizetype>(0, characters.size() - 20)).join(QString());
         QString line = QStringLiteral("peak=") + p4(m_peakAudioLevel) + QStringLiteral(" smooth=") + p4(m_smoothedAudioLevel)
                        + QStringLiteral(" raw=") + p4(m_audioLevel) + QStringLiteral(" silTh=") + p4(threshold)
