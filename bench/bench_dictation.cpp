@@ -85,8 +85,8 @@ int main(int argc, char** argv)
     DebugLog debugLog(QStringLiteral("/nonexistent-dir/velutanora-bench.log"));
     InstantRecognizer recognizer;
     WavFileAudioInput microphone(clock, WavFile{AudioFormat::int16Mono16k(), QByteArray(16000 * 2 * 10, '\0')});
-    SpeechManager speech(log, clock, recognizer, microphone, workspace, debugLog, PipelineServices{nullptr, &paste});
-    Dictation dictation({log, clock, speech, settings, nullptr, nullptr, panel, nullptr, input});
+    SpeechManager speech(log, clock, recognizer, microphone, debugLog);
+    Dictation dictation({log, clock, speech, settings, nullptr, nullptr, panel, nullptr, &paste, workspace, input});
     HotkeyManager hotkeys({log, clock, speech, settings, dictation, keyboard, input});
     hotkeys.startMonitoring();
 

@@ -277,9 +277,9 @@ int CommandLine::transcribe(const QStringList& args)
     if (model != ModelStatus::Installed)
         log.line(QStringLiteral("📝 [transcribe] no local Japanese model: only Gemini will hear the audio"));
     WavFileAudioInput microphone(clock, wav);
-    SpeechManager speech(log, clock, *recognizer, microphone, workspace, debugLog, PipelineServices{&gemini, &paste});
+    SpeechManager speech(log, clock, *recognizer, microphone, debugLog);
     Dictation dictation({log, clock, speech, runSettings, noHistory ? nullptr : &usage, noHistory ? nullptr : &history,
-                         panel, &gemini, input});
+                         panel, &gemini, &paste, workspace, input});
     HotkeyManager hotkeys({log, clock, speech, runSettings, dictation, keyboard, input});
     QObject::connect(&speech, &SpeechManager::statusMessageChanged, [&] { log.line(speech.statusMessage()); });
     int savedCount = 0;

@@ -1,6 +1,7 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "correction/GeminiService.h"
+#include "correction/ProcessAndPaste.h"
 #include "desktop/Dictation.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
@@ -11,7 +12,8 @@ namespace vel {
 
 Dictation::Dictation(Dependencies d, QObject* parent)
     : QObject(parent), m_log(d.log), m_clock(d.clock), m_speech(d.speech), m_settings(d.settings),
-      m_usageTracker(d.usageTracker), m_history(d.history), m_panel(d.panel), m_gemini(d.gemini), m_input(d.input)
+      m_usageTracker(d.usageTracker), m_history(d.history), m_panel(d.panel), m_gemini(d.gemini), m_paste(d.paste),
+      m_input(d.input), m_workspaceMonitor(d.workspace)
 {
     connect(&m_speech, &SpeechManager::isRecordingChanged, this, &Dictation::busyChanged);
     // A microphone that goes away ends the dictation as a second press would: nothing is lost.
@@ -31,6 +33,16 @@ void Dictation::leaveContinuousMode()
 }
 
 bool Dictation::isBusy() const { return m_speech.isRecording() || m_isProcessing || m_processingTask.isValid(); }
+
+Task<void> Dictation::process()
+{
+    const ApplicationRef target = m_workspaceMonitor.targetApp();
+    // Continuous mode pastes every utterance into the same target.
+    if (!m_speech.isContinuousMode() && target)
+        m_workspaceMonitor.setTargetApp(nullptr);
+    co_await processAndPaste(m_speech, m_speech.takeStoppedDictation(), target, m_settings,
+                             PipelineServices{m_gemini, m_paste, m_usageTracker, m_history}, m_log, m_clock);
+}
 
 bool Dictation::geminiFlag() const
 {
@@ -68,7 +80,7 @@ void Dictation::toggle(ApplicationRef frontmostApp, Extent extent)
 {
     if (!m_speech.isRecording()) {
         cancelProcessing();
-        m_speech.workspaceMonitor().chooseTarget(frontmostApp);
+        m_workspaceMonitor.chooseTarget(frontmostApp);
         if (extent == Extent::Full) {
             m_panel.show();
             if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
@@ -86,7 +98,7 @@ void Dictation::toggle(ApplicationRef frontmostApp, Extent extent)
 
     const bool wasContinuous = m_speech.isContinuousMode();
     const bool autoEnter = extent == Extent::Full && m_speech.continuousAutoEnter();
-    const ApplicationRef target = m_speech.workspaceMonitor().targetApp();
+    const ApplicationRef target = m_workspaceMonitor.targetApp();
     if (wasContinuous)
         leaveContinuousMode();
     cancelProcessing();
@@ -124,7 +136,7 @@ Task<void> Dictation::manualStopTask(bool gemini, bool wasContinuous, bool autoE
         emit startKeyBlockLifted(QStringLiteral("stop cancelled"), false);
         co_return;
     }
-    co_await m_speech.processAndPaste(m_settings, m_usageTracker, m_history);
+    co_await process();
     if (!self)
         co_return;
     const bool cancelledAfterPaste = co_await taskCancelled();
@@ -146,10 +158,12 @@ void Dictation::cancel()
     else
         emit startKeyBlockLifted(QStringLiteral("cancel while idle"), false);
     cancelProcessing();
-    if (m_speech.isRecording())
+    if (m_speech.isRecording()) {
+        m_workspaceMonitor.setTargetApp(nullptr);
         m_speech.cancelRecording();
-    else
+    } else {
         m_speech.setIsCancelled(true);
+    }
 }
 
 void Dictation::setupContinuousLoop(ApplicationRef targetApp)
@@ -182,7 +196,7 @@ Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef 
         co_await startNextContinuousRecording(savedTarget);
         co_return;
     }
-    co_await m_speech.processAndPaste(m_settings, m_usageTracker, m_history);
+    co_await process();
     if (!self)
         co_return;
     const bool cancelledAfterPaste = co_await taskCancelled();
@@ -211,7 +225,7 @@ Task<void> Dictation::startNextContinuousRecording(ApplicationRef savedTarget)
     if (!m_speech.isContinuousMode())
         co_return;
     QPointer<Dictation> self(this);
-    m_speech.workspaceMonitor().chooseTarget(savedTarget);
+    m_workspaceMonitor.chooseTarget(savedTarget);
     const bool gemini = geminiFlag();
     if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
         m_gemini->warmConnection(m_settings.geminiApiKey());

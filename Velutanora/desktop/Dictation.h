@@ -2,6 +2,7 @@
 
 #include "common/Task.h"
 #include "desktop/DesktopSeams.h"
+#include "desktop/WorkspaceMonitor.h"
 
 #include <QObject>
 #include <QStringList>
@@ -12,6 +13,7 @@ class AppSettings;
 class Clock;
 class GeminiService;
 class Logger;
+class PasteService;
 class RecordingHistory;
 class SpeechManager;
 class UsageTracker;
@@ -31,6 +33,8 @@ public:
         RecordingHistory* history;
         RecordingPanelControl& panel;
         GeminiService* gemini;
+        PasteService* paste;
+        Workspace& workspace;
         SyntheticInput& input;
     };
 
@@ -54,6 +58,11 @@ public:
     bool isBusy() const;
     bool isProcessing() const { return m_isProcessing; }
     const TaskHandle& processingTask() const { return m_processingTask; }
+    // The target of the paste: chosen at start, kept through continuous mode.
+    WorkspaceMonitor& workspaceMonitor() { return m_workspaceMonitor; }
+
+    // Processes the stopped dictation and pastes it into the target.
+    Task<void> process();
 
 signals:
     void busyChanged();
@@ -81,7 +90,9 @@ private:
     RecordingHistory* m_history;
     RecordingPanelControl& m_panel;
     GeminiService* m_gemini;
+    PasteService* m_paste;
     SyntheticInput& m_input;
+    WorkspaceMonitor m_workspaceMonitor;
     bool m_isProcessing = false;
     TaskHandle m_processingTask;
 };

@@ -68,8 +68,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_audio = std::make_unique<QtAudioInput>(m_log, [this] { return m_settings->microphoneId(); });
     m_debugLog = std::make_unique<DebugLog>();
     m_paste = std::make_unique<PasteService>(m_log, m_clock, *m_desktop.pasteboard, *m_desktop.input);
-    m_speech = std::make_unique<SpeechManager>(m_log, m_clock, *m_recognizer, *m_audio, *m_desktop.workspace,
-                                               *m_debugLog, PipelineServices{m_gemini.get(), m_paste.get()},
+    m_speech = std::make_unique<SpeechManager>(m_log, m_clock, *m_recognizer, *m_audio, *m_debugLog,
                                                SoxrConverter::factory());
     m_notifier = std::make_unique<DesktopNotifier>(m_log, QDBusConnection::sessionBus(), [this](const QString& text) {
         if (m_tray && m_tray->isVisible())
@@ -79,7 +78,8 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
     m_usage = std::make_unique<UsageTracker>(*m_store);
     m_dictation = std::make_unique<Dictation>(Dictation::Dependencies{
-        m_log, m_clock, *m_speech, *m_settings, m_usage.get(), m_history.get(), *m_panel, m_gemini.get(), *m_desktop.input});
+        m_log, m_clock, *m_speech, *m_settings, m_usage.get(), m_history.get(), *m_panel, m_gemini.get(), m_paste.get(),
+        *m_desktop.workspace, *m_desktop.input});
     m_updater = std::make_unique<UpdaterService>(m_log, m_clock, *m_settings, *m_network,
                                                  QStringLiteral(VELUTANORA_VERSION));
     if (!m_desktop.problem.isEmpty())
@@ -144,7 +144,7 @@ void VelutanoraApp::setupHotkeyIfNeeded()
 
 void VelutanoraApp::startupTask()
 {
-    m_speech->workspaceMonitor().startTracking();
+    m_dictation->workspaceMonitor().startTracking();
     setupHotkeyIfNeeded();
     m_panel->bind(m_speech.get(), m_settings.get(), m_dictation.get());
     m_startedUp = true;
@@ -238,7 +238,7 @@ void VelutanoraApp::rebuildMenu()
         if (m_history->entries().isEmpty())
             return;
         spawn(repasteLast(*m_paste, *m_speech, m_history->entries().first().text,
-                          m_speech->workspaceMonitor().lastExternalApp()));
+                          m_dictation->workspaceMonitor().lastExternalApp()));
     });
     repaste->setEnabled(!m_history->entries().isEmpty());
     m_menu->addSeparator();

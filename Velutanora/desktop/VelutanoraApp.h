@@ -60,6 +60,7 @@ public:
     QSystemTrayIcon* tray() const { return m_tray; }
     ContentView* window() const { return m_window; }
     SpeechManager& speech() const { return *m_speech; }
+    Dictation& dictation() const { return *m_dictation; }
     AppSettings& settings() const { return *m_settings; }
     HotkeyManager* hotkeys() const { return m_hotkeys.get(); }
     RecordingPanelController& panelController() const { return *m_panel; }

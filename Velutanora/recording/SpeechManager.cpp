@@ -56,10 +56,9 @@ Task<void> finalizeAfterCancel(Logger& log, std::shared_ptr<RecognizerSession> s
 SpeechError::SpeechError(Kind kind) : Error(speechErrorDescription(kind)), m_kind(kind) {}
 
 SpeechManager::SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput,
-                             Workspace& workspace, DebugLog& debugLog, Services services, ConverterFactory converters,
-                             QObject* parent)
+                             DebugLog& debugLog, ConverterFactory converters, QObject* parent)
     : QObject(parent), m_log(log), m_clock(clock), m_recognizer(recognizer), m_audioInput(audioInput),
-      m_debugLog(debugLog), m_converters(std::move(converters)), m_workspaceMonitor(workspace), m_services(services),
+      m_debugLog(debugLog), m_converters(std::move(converters)),
       m_lastTextChangeTime(clock.now())
 {
 }
@@ -105,6 +104,37 @@ void SpeechManager::setStealthCompletionVisible(bool v)
 }
 
 #undef VEL_ASSIGN
+
+StoppedDictation SpeechManager::takeStoppedDictation()
+{
+    StoppedDictation out{m_transcribedText, std::move(m_accumulator)};
+    m_accumulator.reset();
+    return out;
+}
+
+void SpeechManager::beginProcessing()
+{
+    setIsProcessingPipeline(true);
+    if (m_stealthCompletionTimer)
+        m_stealthCompletionTimer->stop();
+    setStealthCompletionVisible(false);
+    m_correctionFailure.clear();
+}
+
+void SpeechManager::endProcessing(bool delivered)
+{
+    if (delivered)
+        setIsProcessingComplete(true);
+    setIsProcessingPipeline(false);
+    if (!delivered)
+        return;
+    setStealthCompletionVisible(true);
+    QPointer<SpeechManager> self(this);
+    m_stealthCompletionTimer = m_clock.schedule(2.0, false, [self] {
+        if (self && self->m_stealthCompletionVisible)
+            self->setStealthCompletionVisible(false);
+    });
+}
 
 bool SpeechManager::heardSpeech() const { return m_accumulator && m_accumulator->hasSpeech(); }
 
@@ -378,7 +408,6 @@ void SpeechManager::cancelRecording()
     onSilenceDetected = nullptr;
     setTranscribedText(QString());
     setRewrittenText(QString());
-    m_workspaceMonitor.setTargetApp(nullptr);
     setStatusMessage(QStringLiteral("🚫 キャンセルしました"));
     setIsCancelled(true);
     setIsRecording(false);

@@ -2,7 +2,6 @@
 
 #include "common/Error.h"
 #include "common/Task.h"
-#include "desktop/WorkspaceMonitor.h"
 #include "recording/AudioConverter.h"
 #include "recording/AudioInput.h"
 #include "recording/SpeechRecognizer.h"
@@ -23,9 +22,7 @@ class AudioAccumulator;
 class Clock;
 class ClockTimer;
 class DebugLog;
-class GeminiService;
 class Logger;
-class PasteService;
 class RecordingHistory;
 class UsageTracker;
 
@@ -39,10 +36,10 @@ private:
     Kind m_kind;
 };
 
-// What the processing pipeline talks to; either may be absent (no correction, no paste).
-struct PipelineServices {
-    GeminiService* gemini = nullptr;
-    PasteService* paste = nullptr;
+// What a stopped dictation leaves for processing: the recognised text and the audio kept for Gemini.
+struct StoppedDictation {
+    QString rawText;
+    std::shared_ptr<AudioAccumulator> audio;
 };
 
 // The one controller of dictation: start, stop and cancel, the published state the user
@@ -54,10 +51,7 @@ class SpeechManager final : public QObject {
 public:
     static inline const QString kLocale = QStringLiteral("ja_JP");
 
-    using Services = PipelineServices;
-
-    SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput,
-                  Workspace& workspace, DebugLog& debugLog, Services services = {},
+    SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput, DebugLog& debugLog,
                   ConverterFactory converters = LinearConverter::factory(), QObject* parent = nullptr);
     ~SpeechManager() override;
 
@@ -97,7 +91,7 @@ public:
     // Installed by dictation control; called by the silence detector.
     std::function<void()> onSilenceDetected;
 
-    WorkspaceMonitor& workspaceMonitor() { return m_workspaceMonitor; }
+    DebugLog& debugLog() const { return m_debugLog; }
 
     // --- operations
     Task<void> startRecording(bool needsGeminiAudio, QStringList contextualStrings);
@@ -110,9 +104,13 @@ public:
     void startSilenceDetection(double silenceSeconds);
     void stopSilenceDetection();
 
-    // Turns the finished recording into pasted text: local clean-up, Gemini when the mode and
-    // the key call for it (with the local text as the fallback), history, usage, the paste.
-    Task<void> processAndPaste(AppSettings& settings, UsageTracker* usageTracker, RecordingHistory* history);
+    // The stopped dictation, handed to the processing (the kept audio goes with it).
+    StoppedDictation takeStoppedDictation();
+    // The published state around processing: under way, then ended (delivered: the completion
+    // mark shows, for two seconds in stealth mode).
+    void beginProcessing();
+    void endProcessing(bool delivered);
+    void setCorrectionFailure(const QString& reason) { m_correctionFailure = reason; }
 
     // Whether the audio kept for Gemini in this dictation holds any speech.
     bool heardSpeech() const;
@@ -179,8 +177,6 @@ private:
     AudioInput& m_audioInput;
     DebugLog& m_debugLog;
     ConverterFactory m_converters;
-    WorkspaceMonitor m_workspaceMonitor;
-    Services m_services;
 
     QString m_transcribedText;
     QString m_rewrittenText;

@@ -50,11 +50,11 @@ private slots:
         rig.settings.setCorrectionMode(CorrectionMode(mode));
         rig.server.enqueue(FakeReply::answer("今日は晴れです", R"({"promptTokenCount":50,"candidatesTokenCount":5})"));
         auto target = FakeWorkspace::app(100);
-        rig.speech.workspaceMonitor().setTargetApp(target);
+        rig.dictation.workspaceMonitor().setTargetApp(target);
         QByteArray builtWav;
         QObject::connect(&rig.speech, &SpeechManager::wavBuilt, [&](const QByteArray& w) { builtWav = w; });
         record(rig, "えーっと、きょうは晴れです", keepAudio);
-        QVERIFY(!rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history)).error);
+        QVERIFY(!rig.run(rig.dictation.process()).error);
 
         const auto requests = rig.server.generateRequests();
         QCOMPARE(requests.size(), expectedRequest.isEmpty() ? 0 : 1);
@@ -89,7 +89,7 @@ private slots:
         QVERIFY(!rig.speech.isProcessingPipeline());
         QVERIFY(!rig.speech.isRewriting());
         QVERIFY(!rig.speech.geminiAudioAccumulator());
-        QVERIFY2(!rig.speech.workspaceMonitor().targetApp(), "outside continuous mode the target is cleared");
+        QVERIFY2(!rig.dictation.workspaceMonitor().targetApp(), "outside continuous mode the target is cleared");
         QCOMPARE(target->activations, 1);
         if (keepAudio)
             QVERIFY(rig.log.lines().join("\n").contains(QRegularExpression("⚡ \\[perf\\] WAV build: \\d+\\.\\ds audio, trimmed \\d+\\.\\ds silence \\(\\d+ bytes\\)")));
@@ -104,7 +104,7 @@ private slots:
         QObject::connect(&rig.speech, &SpeechManager::statusMessageChanged, [&] { seen.append(rig.speech.statusMessage()); });
         record(rig, "今日は晴れです", false);
         seen.clear();
-        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        rig.run(rig.dictation.process());
         QCOMPARE(seen, (QStringList{"✍️ 認識中...", "⚠️ 失敗: APIエラー: サーバーエラー (500)", "📋 ペーストしました"}));
         QCOMPARE(rig.pasteboard.texts, QStringList{"今日は晴れです。"});
         QCOMPARE(rig.speech.correctionFailure(), QStringLiteral("⚠️ Gemini: APIエラー: サーバーエラー (500)"));
@@ -119,7 +119,7 @@ private slots:
         rig.useGemini();
         rig.server.enqueue(FakeReply::answer("  \n "));
         record(rig, "今日は晴れです", false);
-        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        rig.run(rig.dictation.process());
         QCOMPARE(rig.pasteboard.texts, QStringList{"今日は晴れです。"});
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
         QVERIFY(!rig.history.entries().first().originalText);
@@ -131,7 +131,7 @@ private slots:
         rig.useGemini();
         rig.server.enqueue(FakeReply::withStatus(429, ""));
         record(rig, "", true);
-        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        rig.run(rig.dictation.process());
         QCOMPARE(rig.server.generateRequests().size(), 1);
         QVERIFY(rig.pasteboard.texts.isEmpty());
         QVERIFY(rig.history.entries().isEmpty());
@@ -144,7 +144,7 @@ private slots:
         DictationRig rig;
         record(rig, "", false);
         rig.speech.setIsProcessingComplete(false);
-        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        rig.run(rig.dictation.process());
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("🚫 音声が検出されませんでした"));
         QVERIFY(rig.speech.isCancelled());
         QVERIFY(!rig.speech.isProcessingPipeline());
@@ -157,7 +157,7 @@ private slots:
     {
         DictationRig rig;
         record(rig, "えーっと、あのー", false);
-        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        rig.run(rig.dictation.process());
         QVERIFY(rig.pasteboard.texts.isEmpty());
         QVERIFY(rig.history.entries().isEmpty());
         QVERIFY(rig.speech.isProcessingComplete());
@@ -167,35 +167,23 @@ private slots:
     {
         DictationRig rig;
         auto target = FakeWorkspace::app(100);
-        rig.speech.workspaceMonitor().setTargetApp(target);
+        rig.dictation.workspaceMonitor().setTargetApp(target);
         record(rig, "はい", false);
         rig.speech.setIsContinuousMode(true);
-        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
-        QCOMPARE(rig.speech.workspaceMonitor().targetApp(), ApplicationRef(target));
-    }
-
-    void withoutTrackerOrHistoryNothingIsRecorded()
-    {
-        DictationRig rig;
-        rig.useGemini();
-        rig.server.enqueue(FakeReply::answer("はい", R"({"promptTokenCount":5})"));
-        record(rig, "はい", false);
-        rig.run(rig.speech.processAndPaste(rig.settings, nullptr, nullptr));
-        QCOMPARE(rig.usage.totalRequests(), 0);
-        QVERIFY(rig.history.entries().isEmpty());
-        QCOMPARE(rig.pasteboard.texts, QStringList{"はい。"});
+        rig.run(rig.dictation.process());
+        QCOMPARE(rig.dictation.workspaceMonitor().targetApp(), ApplicationRef(target));
     }
 
     void completionMarkLastsTwoSeconds()
     {
         DictationRig rig;
         record(rig, "一回目", false);
-        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        rig.run(rig.dictation.process());
         QVERIFY(rig.speech.stealthCompletionVisible());
         rig.advance(1.5);
         // A second run 1.5 s later: the first run's timer must not hide the second mark early.
         record(rig, "二回目", false);
-        rig.run(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history));
+        rig.run(rig.dictation.process());
         QVERIFY(rig.speech.stealthCompletionVisible());
         rig.advance(1.9);
         QVERIFY(rig.speech.stealthCompletionVisible());
@@ -211,7 +199,7 @@ private slots:
         rig.server.enqueue(FakeReply::neverAnswer());
         record(rig, "取り消す文", false);
         Outcome o;
-        TaskHandle task = spawn(captureOutcome(rig.speech.processAndPaste(rig.settings, &rig.usage, &rig.history), o));
+        TaskHandle task = spawn(captureOutcome(rig.dictation.process(), o));
         QTRY_COMPARE(rig.server.generateRequests().size(), 1);
         task.cancel();
         QTRY_VERIFY(o.done);

@@ -38,7 +38,7 @@ private slots:
         rig.advance(0.1);
         QVERIFY(rig.speech.isRecording());
         QCOMPARE(rig.panel.calls, QStringList{"show"});
-        QCOMPARE(rig.speech.workspaceMonitor().targetApp(), ApplicationRef(editor));
+        QCOMPARE(rig.dictation.workspaceMonitor().targetApp(), ApplicationRef(editor));
         QVERIFY2(rig.keyboard.swallowedNow().contains(ShortcutKey::defaultCancel()), "Esc is taken while recording");
         rig.recognizer.lastSession()->deliver("こんにちは", true);
         rig.advance(1.0);
@@ -98,6 +98,7 @@ private slots:
         QVERIFY(rig.keyboard.press(kEsc, 0));
         QVERIFY(!rig.speech.isRecording());
         QVERIFY(rig.speech.isCancelled());
+        QVERIFY(!rig.dictation.workspaceMonitor().targetApp());
         rig.advance(1.0);
         QVERIFY(rig.pasteboard.texts.isEmpty());
     }
@@ -307,7 +308,7 @@ private slots:
         rig.advance(0.6);
         QVERIFY(rig.log.contains("🔄 [continuous] recording restarted"));
         QVERIFY(rig.speech.isRecording());
-        QCOMPARE(rig.speech.workspaceMonitor().targetApp(), ApplicationRef(chat));
+        QCOMPARE(rig.dictation.workspaceMonitor().targetApp(), ApplicationRef(chat));
         QCOMPARE(rig.panel.calls, QStringList{"show"}); // not shown again on restart
     }
 

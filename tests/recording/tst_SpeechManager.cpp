@@ -157,8 +157,6 @@ private slots:
     void cancelClearsAndFinalizes()
     {
         SpeechRig rig;
-        auto target = FakeWorkspace::app(100);
-        rig.speech.workspaceMonitor().setTargetApp(target);
         rig.speech.setIsContinuousMode(true);
         rig.speech.setContinuousAutoEnter(true);
         bool called = false;
@@ -175,7 +173,6 @@ private slots:
         QVERIFY(!rig.speech.isContinuousMode());
         QVERIFY(!rig.speech.continuousAutoEnter());
         QVERIFY(!rig.speech.onSilenceDetected);
-        QVERIFY(!rig.speech.workspaceMonitor().targetApp());
         QVERIFY(!rig.speech.geminiAudioAccumulator());
         QVERIFY(!rig.speech.hasSilenceTimer());
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("🚫 キャンセルしました"));

@@ -26,8 +26,8 @@ struct DictationRig {
           settings(store), history(store, clock), usage(store),
           gemini(log, clock, [this] { return server.baseUrl(); }),
           paste(log, clock, pasteboard, synthetic),
-          speech(log, clock, recognizer, input, workspace, debugLog, PipelineServices{&gemini, &paste}),
-          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, synthetic}),
+          speech(log, clock, recognizer, input, debugLog),
+          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, workspace, synthetic}),
           hotkeys({log, clock, speech, settings, dictation, keyboard, synthetic})
     {
         server.listen();

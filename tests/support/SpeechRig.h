@@ -53,7 +53,7 @@ struct SpeechRig {
     explicit SpeechRig(const QString& wavPath = {})
         : debugLog(dir.path() + QStringLiteral("/velutanora_debug.log")),
           input(clock, wavPath.isEmpty() ? silence(60) : WavFile::read(wavPath)),
-          speech(log, clock, recognizer, input, workspace, debugLog)
+          speech(log, clock, recognizer, input, debugLog)
     {
     }
 

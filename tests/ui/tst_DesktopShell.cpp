@@ -1,4 +1,5 @@
 #include "common/Logger.h"
+#include "desktop/Dictation.h"
 #include "desktop/VelutanoraApp.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
@@ -104,13 +105,13 @@ private slots:
         // the editor is activated as a user would click it.
         QTest::qWait(1500);
         QProcess::execute("xdotool", {"search", "--sync", "--pid", QString::number(editor.processId()), "windowactivate"});
-        QTRY_VERIFY_WITH_TIMEOUT(app.speech().workspaceMonitor().lastExternalApp()
-                                     && app.speech().workspaceMonitor().lastExternalApp()->processId() == editor.processId(),
+        QTRY_VERIFY_WITH_TIMEOUT(app.dictation().workspaceMonitor().lastExternalApp()
+                                     && app.dictation().workspaceMonitor().lastExternalApp()->processId() == editor.processId(),
                                  10000);
         app.panelController().show();
         QVERIFY(app.panelController().isPanelVisible());
         QTest::qWait(500);
-        const ApplicationRef front = app.speech().workspaceMonitor().lastExternalApp();
+        const ApplicationRef front = app.dictation().workspaceMonitor().lastExternalApp();
         QVERIFY(front->isActive());
         QVERIFY2(!QApplication::activeWindow(), "the panel never becomes the active window");
         saveScreen(QGuiApplication::primaryScreen()->geometry(), "desktop-with-panel");

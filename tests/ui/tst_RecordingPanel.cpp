@@ -189,7 +189,7 @@ private slots:
             rig.recognizer.lastSession()->deliver(QStringLiteral("今日は晴れです"), true);
             rig.advance(1.0);
             QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
-            QVERIFY(!rig.run(rig.speech.processAndPaste(rig.settings, nullptr, nullptr)).error);
+            QVERIFY(!rig.run(rig.dictation.process()).error);
             ManualClock::drainPostedWork();
         };
         rig.server.enqueue(FakeReply::withStatus(401, ""));
@@ -304,7 +304,7 @@ private slots:
         PanelRig rig;
         FakeSyntheticInput synthetic;
         Dictation dictation({rig.speech.log, rig.speech.clock, rig.speech.speech, rig.settings, nullptr, nullptr,
-                             rig.controller, nullptr, synthetic});
+                             rig.controller, nullptr, nullptr, rig.speech.workspace, synthetic});
         rig.controller.bind(&rig.speech.speech, &rig.settings, &dictation);
         rig.settings.setCorrectionMode(CorrectionMode::Quality); // no key: waits for speech
         rig.speech.start();

@@ -47,13 +47,13 @@ struct X11Rig {
           input(clock, WavFile{AudioFormat::int16Mono16k(), microphone}), settings(store), history(store, clock),
           usage(store), gemini(log, clock, [this] { return server.baseUrl(); }),
           paste(log, clock, *backend.pasteboard, *backend.input),
-          speech(log, clock, recognizer, input, *backend.workspace, debugLog, PipelineServices{&gemini, &paste}),
-          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, *backend.input}),
+          speech(log, clock, recognizer, input, debugLog),
+          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, *backend.workspace, *backend.input}),
           hotkeys({log, clock, speech, settings, dictation, *backend.keyboard, *backend.input})
     {
         server.listen();
         settings.setGeminiApiKey(QStringLiteral("x11-test-key"));
-        speech.workspaceMonitor().startTracking();
+        dictation.workspaceMonitor().startTracking();
     }
 
     QTemporaryDir dir;
@@ -131,7 +131,7 @@ private slots:
 
         xdotool({"key", "alt+space"});
         QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
-        QCOMPARE(rig.speech.workspaceMonitor().targetApp()->processId(), target.process.processId());
+        QCOMPARE(rig.dictation.workspaceMonitor().targetApp()->processId(), target.process.processId());
         rig.recognizer.lastSession()->deliver("てすと", true);
         QTest::qWait(300);
         xdotool({"key", "alt+space"});

@@ -166,7 +166,7 @@ private slots:
         WavFileAudioInput input(clock, SpeechRig::silence(1));
         FakeWorkspace workspace;
         DebugLog debugLog(rig.dir.path() + "/debug.log");
-        SpeechManager speech(speechLog, clock, *rig.recognizer, input, workspace, debugLog);
+        SpeechManager speech(speechLog, clock, *rig.recognizer, input, debugLog);
         Outcome outcome;
         spawn(captureOutcome(speech.ensureJapaneseModel(), outcome));
         QTRY_VERIFY(outcome.done);

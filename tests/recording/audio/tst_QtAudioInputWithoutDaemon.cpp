@@ -19,7 +19,7 @@ private slots:
         FakeWorkspace workspace;
         DebugLog debugLog(dir.path() + "/debug.log");
         QtAudioInput input(log);
-        SpeechManager speech(log, clock, recognizer, input, workspace, debugLog);
+        SpeechManager speech(log, clock, recognizer, input, debugLog);
         Outcome o;
         spawn(captureOutcome(speech.startRecording(true, {}), o));
         QTRY_VERIFY(o.done);

@@ -24,7 +24,7 @@ void writeFile(const QString& path, const QByteArray& content)
 struct VoskRig {
     VoskRig(SpeechRecognizer& recognizer, const WavFile& wav)
         : debugLog(dir.path() + "/debug.log"), input(clock, wav),
-          speech(log, clock, recognizer, input, workspace, debugLog)
+          speech(log, clock, recognizer, input, debugLog)
     {
     }
     Outcome run(Task<void> task)
