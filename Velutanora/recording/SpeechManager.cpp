@@ -58,8 +58,7 @@ SpeechError::SpeechError(Kind kind) : Error(speechErrorDescription(kind)), m_kin
 SpeechManager::SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput,
                              DebugLog& debugLog, ConverterFactory converters, QObject* parent)
     : QObject(parent), m_log(log), m_clock(clock), m_recognizer(recognizer), m_audioInput(audioInput),
-      m_debugLog(debugLog), m_converters(std::move(converters)),
-      m_lastTextChangeTime(clock.now())
+      m_debugLog(debugLog), m_converters(std::move(converters))
 {
 }
 

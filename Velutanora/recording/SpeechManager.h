@@ -4,6 +4,7 @@
 #include "common/Task.h"
 #include "recording/AudioConverter.h"
 #include "recording/AudioInput.h"
+#include "recording/SilenceDetector.h"
 #include "recording/SpeechRecognizer.h"
 
 #include <QObject>
@@ -169,7 +170,7 @@ private:
     // Stops the audio, drops the kept audio, ends the recogniser's input and its result task, in
     // that order; returns the recogniser session, which the caller finalises or drops.
     std::shared_ptr<RecognizerSession> releaseDictation();
-    void silenceTick(double s, double t);
+    void silenceTick();
 
     Logger& m_log;
     Clock& m_clock;
@@ -213,14 +214,7 @@ private:
 
     // Silence detector state.
     std::unique_ptr<ClockTimer> m_silenceTimer;
-    QString m_lastTextSnapshot;
-    double m_lastTextChangeTime = 0;
-    bool m_hasSpeechInput = false;
-    int m_audioSilentFrames = 0;
-    float m_peakAudioLevel = 0;
-    float m_smoothedAudioLevel = 0;
-    int m_consecutiveSpeechFrames = 0;
-    int m_warmupTicks = 0;
+    std::optional<SilenceDetector> m_silenceDetector;
 };
 
 } // namespace vel
