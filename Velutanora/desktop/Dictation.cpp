@@ -66,7 +66,7 @@ void Dictation::cancelProcessing()
     m_processingTask.cancel();
     m_processingTask = TaskHandle();
     m_isProcessing = false;
-    emit startKeyBlockLifted(QStringLiteral("cancelProcessing"), false);
+    emit startKeyBlockLifted(false);
     emit busyChanged();
 }
 
@@ -133,7 +133,7 @@ Task<void> Dictation::manualStopTask(bool gemini, bool wasContinuous, bool autoE
     setIsProcessing(false);
     const bool cancelledAfterStop = co_await taskCancelled();
     if (cancelledAfterStop) {
-        emit startKeyBlockLifted(QStringLiteral("stop cancelled"), false);
+        emit startKeyBlockLifted(false);
         co_return;
     }
     co_await process();
@@ -147,7 +147,7 @@ Task<void> Dictation::manualStopTask(bool gemini, bool wasContinuous, bool autoE
         sendReturn(target);
         m_log.line(QStringLiteral("⏎ [continuous] Enter sent (manual stop)"));
     }
-    emit startKeyBlockLifted(QStringLiteral("processing finished"), true);
+    emit startKeyBlockLifted(true);
 }
 
 void Dictation::cancel()
@@ -156,7 +156,7 @@ void Dictation::cancel()
     if (m_speech.isRecording() || m_isProcessing)
         emit startKeyStateReset();
     else
-        emit startKeyBlockLifted(QStringLiteral("cancel while idle"), false);
+        emit startKeyBlockLifted(false);
     cancelProcessing();
     if (m_speech.isRecording()) {
         m_workspaceMonitor.setTargetApp(nullptr);

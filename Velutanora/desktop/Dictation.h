@@ -69,7 +69,7 @@ signals:
     // For the detection of a lone start key: its state starts afresh, or the block on its
     // phantom release may be lifted (only once the key is up, when onlyWhenReleased).
     void startKeyStateReset();
-    void startKeyBlockLifted(const QString& reason, bool onlyWhenReleased);
+    void startKeyBlockLifted(bool onlyWhenReleased);
 
 private:
     void leaveContinuousMode();

@@ -16,13 +16,13 @@ HotkeyManager::HotkeyManager(Dependencies d, QObject* parent)
 {
     connect(&m_dictation, &Dictation::busyChanged, this, &HotkeyManager::updateSwallowedShortcuts);
     connect(&m_dictation, &Dictation::startKeyStateReset, this, &HotkeyManager::resetStartModifierState);
-    connect(&m_dictation, &Dictation::startKeyBlockLifted, this, [this](const QString& reason, bool onlyWhenReleased) {
+    connect(&m_dictation, &Dictation::startKeyBlockLifted, this, [this](bool onlyWhenReleased) {
         // While the lone start key that stopped this dictation is still held, its release is yet
         // to come: lifting the block now would let that release start a new dictation.
         const ShortcutKey start = m_settings.startShortcut();
         if (onlyWhenReleased && start.isLoneModifier() && m_keyboard.isKeyDown(start.keyCode))
             return;
-        clearStartModifierPhantomBlock(reason);
+        clearStartModifierPhantomBlock();
     });
     connect(&m_settings, &AppSettings::startShortcutChanged, this, &HotkeyManager::updateSwallowedShortcuts);
     connect(&m_settings, &AppSettings::cancelShortcutChanged, this, &HotkeyManager::updateSwallowedShortcuts);
@@ -140,7 +140,7 @@ bool HotkeyManager::handleTapKeyDown(const KeyEvent& event)
     if (m_paused)
         return false;
     if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
-        clearStartModifierPhantomBlock(QStringLiteral("key down"));
+        clearStartModifierPhantomBlock();
     const quint64 flags = event.flags & ShortcutKey::RelevantModifiers;
     const ShortcutKey start = m_settings.startShortcut();
     if (!start.isLoneModifier() && start.keyCode == event.keyCode && flags == start.modifiers) {
@@ -165,16 +165,15 @@ void HotkeyManager::handleKeyEvent(const KeyEvent& event)
         return;
     m_lastKeyTimestamp = event.timestamp;
     if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
-        clearStartModifierPhantomBlock(QStringLiteral("key down"));
+        clearStartModifierPhantomBlock();
     if (m_settings.startShortcut().matches(event.keyCode, event.flags))
         m_dictation.toggle(event.frontmost);
     else if (m_settings.cancelShortcut().matches(event.keyCode, event.flags))
         m_dictation.cancel();
 }
 
-void HotkeyManager::clearStartModifierPhantomBlock(const QString& reason)
+void HotkeyManager::clearStartModifierPhantomBlock()
 {
-    Q_UNUSED(reason);
     const ShortcutKey start = m_settings.startShortcut();
     if (!start.isLoneModifier() || !m_startModifierBlockedByPhantom)
         return;
@@ -225,7 +224,7 @@ void HotkeyManager::handleFlagsChanged(const KeyEvent& event)
         m_activeModifierKeys.insert(k);
         m_pendingModifierTapTime.erase(k);
         if (!isStart && m_startModifierBlockedByPhantom)
-            clearStartModifierPhantomBlock(QStringLiteral("other modifier pressed"));
+            clearStartModifierPhantomBlock();
         handleModifierShortcutPress(event);
         return;
     }

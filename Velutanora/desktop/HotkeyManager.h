@@ -46,7 +46,7 @@ public:
     bool handleTapKeyDown(const KeyEvent& event);
     void handleKeyEvent(const KeyEvent& event);
     void handleFlagsChanged(const KeyEvent& event);
-    void clearStartModifierPhantomBlock(const QString& reason);
+    void clearStartModifierPhantomBlock();
     void resetStartModifierState();
 
     // The key shortcuts that must be swallowed now.
