@@ -31,7 +31,6 @@ private slots:
     {
         DictationRig rig;
         rig.hotkeys.startMonitoring();
-        QVERIFY(rig.log.contains("🔑 [HotkeyManager] CGEventTap installed successfully"));
         QCOMPARE(rig.keyboard.swallowedNow(), (QList<ShortcutKey>{ShortcutKey::defaultStart()}));
         auto editor = FakeWorkspace::app(100);
         QVERIFY2(rig.keyboard.press(kSpace, kAlt, editor), "the start shortcut is swallowed");
@@ -243,13 +242,11 @@ private slots:
         rig.keyboard.tapInstallable = false;
         rig.synthetic.allowed = false;
         rig.hotkeys.startMonitoring();
-        QVERIFY(rig.log.contains("🔑 [HotkeyManager] CGEventTap creation failed (accessibility not granted?), will retry..."));
         rig.advance(5.0);
         QCOMPARE(rig.keyboard.tapInstalls, 1);
         rig.synthetic.allowed = true;
         rig.keyboard.tapInstallable = true;
         rig.advance(2.0);
-        QVERIFY(rig.log.contains("🔑 [HotkeyManager] Accessibility granted, retrying CGEventTap install..."));
         QVERIFY(rig.hotkeys.isTapInstalled());
         QVERIFY(rig.keyboard.monitorsStarted);
     }
@@ -304,9 +301,7 @@ private slots:
         rig.advance(0.3);
         QCOMPARE(rig.synthetic.count(kKeyCodeReturn), 1);
         QCOMPARE(rig.synthetic.strokes.last().target, ApplicationRef(chat));
-        QVERIFY(rig.log.contains("⏎ [continuous] Enter sent"));
         rig.advance(0.6);
-        QVERIFY(rig.log.contains("🔄 [continuous] recording restarted"));
         QVERIFY(rig.speech.isRecording());
         QCOMPARE(rig.dictation.workspaceMonitor().targetApp(), ApplicationRef(chat));
         QCOMPARE(rig.panel.calls, QStringList{"show"}); // not shown again on restart
@@ -323,7 +318,6 @@ private slots:
         // the silence callback directly.
         rig.speech.onSilenceDetected();
         rig.advance(0.05);
-        QVERIFY(rig.log.contains("🔄 [continuous] no text after finalize, skipping paste"));
         QVERIFY(rig.speech.isRecording());
         QVERIFY(rig.pasteboard.texts.isEmpty());
     }
@@ -340,8 +334,7 @@ private slots:
         rig.advance(1.5 + 3.5);
         QCOMPARE(rig.server.generateRequests().size(), 1);
         QCOMPARE(rig.pasteboard.texts, QStringList{"音声だけで届いた。"});
-        QVERIFY(rig.log.contains("📋 [continuous] paste only (no Enter)"));
-        QVERIFY(!rig.log.contains("🔄 [continuous] no text after finalize, skipping paste"));
+        QCOMPARE(rig.synthetic.count(kKeyCodeReturn), 0);
     }
 
     void manualStopInContinuousAutoPressesReturnOnce()
@@ -357,7 +350,6 @@ private slots:
         rig.advance(2.0);
         QCOMPARE(rig.pasteboard.texts, QStringList{"手で止める。"});
         QCOMPARE(rig.synthetic.count(kKeyCodeReturn), 1);
-        QVERIFY(rig.log.contains("⏎ [continuous] Enter sent (manual stop)"));
         QVERIFY(!rig.speech.isRecording());
         QVERIFY(!rig.speech.isContinuousMode());
     }

@@ -41,8 +41,6 @@ private slots:
     {
         PanelRig rig;
         rig.speech.start();
-        QVERIFY(rig.speech.log.contains("📺 [PANEL] isRecording changed: true"));
-        QVERIFY(rig.speech.log.contains("📺 [PANEL] → calling show()"));
         QVERIFY(rig.controller.isPanelVisible());
         QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Recording);
 
@@ -70,7 +68,6 @@ private slots:
         ManualClock::drainPostedWork();
         rig.speech.clock.advance(1.0);
         rig.controller.show();
-        QVERIFY(rig.speech.log.contains("📺 [PANEL] show() skipped — already visible (showCopied reset)"));
         QVERIFY(!rig.controller.showCopied());
         rig.speech.clock.advance(3.0);
         QTest::qWait(400);
@@ -99,7 +96,6 @@ private slots:
         rig.speech.start();
         rig.speech.speech.cancelRecording();
         ManualClock::drainPostedWork();
-        QVERIFY(rig.speech.log.contains("📺 [PANEL] → calling hideImmediately()"));
         QVERIFY(!rig.controller.isPanelVisible());
     }
 
@@ -108,11 +104,9 @@ private slots:
         PanelRig rig;
         rig.settings.setStealthMode(true);
         rig.speech.start();
-        QVERIFY(rig.speech.log.contains("📺 [PANEL] show() called, speechManager exists: true, stealth: true"));
-        QVERIFY(!rig.controller.panel());
         rig.speech.speech.cancelRecording();
         ManualClock::drainPostedWork();
-        QVERIFY(rig.speech.log.contains("📺 [PANEL] hideImmediately() called, panel exists: false"));
+        QVERIFY(!rig.controller.panel());
     }
 
     void failedStartShowsItsReason_data()
@@ -313,7 +307,6 @@ private slots:
         rig.view()->clickStop();
         rig.speech.clock.advance(0.5);
         QVERIFY(!rig.speech.speech.isRecording());
-        QVERIFY(rig.speech.log.contains("⚡ [perf] stopRecording: 0ms (waitForSpeech=true)"));
         QVERIFY(rig.speech.speech.isProcessingComplete());
         QCOMPARE(rig.speech.speech.transcribedText(), QStringLiteral("とめる。"));
     }
