@@ -207,6 +207,22 @@ private slots:
         QVERIFY2(rig.speech.isRecording(), "a single release-without-press acts when not blocked");
     }
 
+    // A release whose press the detector never saw acts once; until the key is seen again, a
+    // second lone release (the same key's, arriving late) needs its confirming twin.
+    void aPhantomActsOnce()
+    {
+        DictationRig rig;
+        rig.settings.setStartShortcut(ShortcutKey{kRightCtrl, 0});
+        rig.input.failNextStart(QStringLiteral("マイクがありません"));
+        rig.hotkeys.startMonitoring();
+        rig.keyboard.phantomRelease(kRightCtrl);
+        rig.advance(0.1);
+        QVERIFY(!rig.speech.isRecording()); // the start failed
+        rig.keyboard.phantomRelease(kRightCtrl, 1.0);
+        rig.advance(0.1);
+        QVERIFY2(!rig.speech.isRecording(), "a lone late release needs its confirming twin");
+    }
+
     void loneModifierCancelNeedsConfirmation()
     {
         DictationRig rig;
