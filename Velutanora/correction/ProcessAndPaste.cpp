@@ -21,6 +21,47 @@ namespace {
 QString milliseconds(double seconds) { return QString::number(seconds * 1000.0, 'f', 0); }
 } // namespace
 
+bool sendsToGemini(const AppSettings& settings, CorrectionMode mode)
+{
+    return !settings.geminiApiKey().isEmpty() && mode != CorrectionMode::Instant;
+}
+
+QString Correction::finalText(const QString& localText) const
+{
+    return TextFormatter::format(rewritten && !rewritten->isEmpty() ? *rewritten : localText);
+}
+
+Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> wav, CorrectionMode mode,
+                                   AppSettings& settings, GeminiService& gemini, UsageTracker* usage,
+                                   Logger& log, Clock& clock)
+{
+    const QString apiKey = settings.geminiApiKey();
+    const double start = clock.now();
+    Correction correction;
+    try {
+        GeminiResult result;
+        if (!wav) {
+            result = co_await gemini.rewrite(localText, apiKey, settings.userOccupation(), settings.assumePoorDiction(),
+                                             mode);
+        } else {
+            log.line(QStringLiteral("📤 [SpeechManager] sending audio to Gemini: %1 bytes").arg(wav->size()));
+            result = co_await gemini.transcribeAudio(*wav, apiKey, settings.userOccupation(),
+                                                     settings.assumePoorDiction(), mode);
+        }
+        log.line(QStringLiteral("⚡ [perf] Gemini API call: ") + milliseconds(clock.now() - start) + QStringLiteral("ms"));
+        log.line(QStringLiteral("📝 [Gemini raw] ") + quotedDebugForm(result.text));
+        const QString formatted
+            = TextFormatter::format(TextProcessor::postProcessGeminiText(result.text, settings.dictionaryEntries()));
+        log.line(QStringLiteral("📝 [TextFormatter] ") + quotedDebugForm(formatted));
+        if (result.usage && usage)
+            usage->recordUsage(*result.usage);
+        correction.rewritten = formatted;
+    } catch (...) {
+        correction.failure = describeError(std::current_exception());
+    }
+    co_return correction;
+}
+
 Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, ApplicationRef target,
                            AppSettings& settings, PipelineServices services, Logger& log, Clock& clock)
 {
@@ -63,59 +104,31 @@ Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, Ap
     const QString local = TextProcessor::localText(raw, settings.removeFillers(), entries);
     speech.setTranscribedText(TextFormatter::format(local));
 
-    QString finalText;
+    QString finalText = TextFormatter::format(local);
     std::optional<QString> originalText;
-    const QString apiKey = settings.geminiApiKey();
     const CorrectionMode mode = settings.correctionMode();
-    if (apiKey.isEmpty() || mode == CorrectionMode::Instant || !services.gemini) {
-        finalText = TextFormatter::format(local);
-    } else {
+    if (services.gemini && sendsToGemini(settings, mode)) {
         speech.setIsRewriting(true);
         speech.setStatusMessage(QStringLiteral("✍️ 認識中..."));
-        const double geminiStart = clock.now();
-        std::optional<GeminiResult> result;
-        std::exception_ptr failure;
-        try {
-            if (!wav) {
-                result = co_await services.gemini->rewrite(local, apiKey, settings.userOccupation(),
-                                                             settings.assumePoorDiction(), mode);
-            } else {
-                log.line(QStringLiteral("📤 [SpeechManager] sending audio to Gemini: %1 bytes").arg(wav->size()));
-                result = co_await services.gemini->transcribeAudio(*wav, apiKey, settings.userOccupation(),
-                                                                     settings.assumePoorDiction(), mode);
-            }
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        const Correction correction
+            = co_await correctWithGemini(local, wav, mode, settings, *services.gemini, services.usage, log, clock);
         if (!self)
             co_return;
-        if (result) {
-            log.line(QStringLiteral("⚡ [perf] Gemini API call: ") + milliseconds(clock.now() - geminiStart)
-                       + QStringLiteral("ms"));
-            log.line(QStringLiteral("📝 [Gemini raw] ") + quotedDebugForm(result->text));
-            const QString formatted = TextFormatter::format(TextProcessor::postProcessGeminiText(result->text, entries));
-            log.line(QStringLiteral("📝 [TextFormatter] ") + quotedDebugForm(formatted));
-            speech.setRewrittenText(formatted);
-            if (result->usage && services.usage)
-                services.usage->recordUsage(*result->usage);
+        if (correction.rewritten) {
+            speech.setRewrittenText(*correction.rewritten);
             // The local text covers the whole recording; Gemini heard only its start.
             speech.setStatusMessage(wav && droppedBytes > 0 ? QStringLiteral("✅ 完了（Geminiには最初の7分だけを送りました）")
                                                      : QStringLiteral("✅ 完了"));
             log.line(QStringLiteral("⚡ [perf] total processAndPaste: ") + milliseconds(clock.now() - t0)
                        + QStringLiteral("ms"));
-            speech.setIsRewriting(false);
-            if (!formatted.isEmpty()) {
-                finalText = TextFormatter::format(formatted);
+            if (!correction.rewritten->isEmpty())
                 originalText = local;
-            } else {
-                finalText = TextFormatter::format(local);
-            }
         } else {
-            speech.setStatusMessage(QStringLiteral("⚠️ 失敗: ") + describeError(failure));
-            speech.setCorrectionFailure(QStringLiteral("⚠️ Gemini: ") + describeError(failure));
-            speech.setIsRewriting(false);
-            finalText = TextFormatter::format(local);
+            speech.setStatusMessage(QStringLiteral("⚠️ 失敗: ") + correction.failure);
+            speech.setCorrectionFailure(QStringLiteral("⚠️ Gemini: ") + correction.failure);
         }
+        speech.setIsRewriting(false);
+        finalText = correction.finalText(local);
     }
 
     // An abandoned result (a new dictation, or a cancel, while it was being corrected) is not

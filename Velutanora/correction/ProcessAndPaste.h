@@ -3,10 +3,10 @@
 #include "common/Task.h"
 #include "desktop/Workspace.h"
 #include "recording/SpeechManager.h"
+#include "settings/AppSettings.h"
 
 namespace vel {
 
-class AppSettings;
 class Clock;
 class GeminiService;
 class Logger;
@@ -21,6 +21,24 @@ struct PipelineServices {
     UsageTracker* usage = nullptr;
     RecordingHistory* history = nullptr;
 };
+
+// Whether text in this mode goes to Gemini: a key is set and the mode is not the instant one.
+bool sendsToGemini(const AppSettings& settings, CorrectionMode mode);
+
+// Gemini's answer, cleaned and formatted (possibly empty), or why there is none.
+struct Correction {
+    std::optional<QString> rewritten;
+    QString failure;
+
+    // What to paste: the answer when it has words, the local text otherwise.
+    QString finalText(const QString& localText) const;
+};
+
+// Has Gemini correct the locally cleaned text, or transcribe the recording when there is one,
+// and records the usage it reports. Never throws: a failure is the Correction's reason.
+Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> wav, CorrectionMode mode,
+                                   AppSettings& settings, GeminiService& gemini, UsageTracker* usage,
+                                   Logger& log, Clock& clock);
 
 // Turns a stopped dictation into pasted text: local clean-up, Gemini when the mode and the key
 // call for it (with the local text as the fallback), history, usage, the paste into target.

@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "common/Task.h"
 #include "correction/GeminiService.h"
+#include "correction/ProcessAndPaste.h"
 #include "correction/TextFormatter.h"
 #include "correction/TextProcessor.h"
 #include "desktop/Dictation.h"
@@ -174,26 +175,19 @@ int CommandLine::process(const QStringList& args)
     UsageTracker usage(store);
     GeminiService gemini(log, clock, [&settings] { return settings.geminiBaseUrl(); });
     const CorrectionMode effectiveMode = mode.value_or(settings.correctionMode());
-    const QList<DictionaryEntry> entries = settings.dictionaryEntries();
-
-    const QString local = TextProcessor::localText(*text, settings.removeFillers(), entries);
+    const QString local = TextProcessor::localText(*text, settings.removeFillers(), settings.dictionaryEntries());
     QString final = TextFormatter::format(local);
-    if (!settings.geminiApiKey().isEmpty() && effectiveMode != CorrectionMode::Instant) {
+    if (sendsToGemini(settings, effectiveMode)) {
         log.line(QStringLiteral("✍️ 認識中..."));
-        try {
-            const GeminiResult result = runBlocking(gemini.rewrite(local, settings.geminiApiKey(),
-                                                                   settings.userOccupation(),
-                                                                   settings.assumePoorDiction(), effectiveMode));
-            const QString corrected = TextFormatter::format(TextProcessor::postProcessGeminiText(result.text, entries));
-            if (result.usage)
-                usage.recordUsage(*result.usage);
-            if (!corrected.isEmpty())
-                final = TextFormatter::format(corrected);
+        const Correction correction
+            = runBlocking(correctWithGemini(local, std::nullopt, effectiveMode, settings, gemini, &usage, log, clock));
+        if (correction.rewritten) {
             log.line(QStringLiteral("✅ 完了"));
-        } catch (...) {
-            log.line(QStringLiteral("⚠️ 失敗: ") + describeError(std::current_exception()));
+        } else {
+            log.line(QStringLiteral("⚠️ 失敗: ") + correction.failure);
             log.line(QStringLiteral("📋 [process] Gemini failed; the locally cleaned text is used"));
         }
+        final = correction.finalText(local);
     }
     if (!final.isEmpty())
         write(m_out, final + QLatin1Char('\n'));

@@ -46,7 +46,7 @@ Task<void> Dictation::process()
 
 bool Dictation::geminiFlag() const
 {
-    return !m_settings.geminiApiKey().isEmpty() && m_settings.correctionMode() != CorrectionMode::Instant;
+    return sendsToGemini(m_settings, m_settings.correctionMode());
 }
 
 void Dictation::setIsProcessing(bool value)
