@@ -107,19 +107,25 @@ void Dictation::toggle(ApplicationRef frontmostApp, Extent extent)
     setProcessingTask(spawn(manualStopTask(geminiFlag(), wasContinuous, autoEnter, target)));
 }
 
-Task<void> Dictation::startTask(bool needsGeminiAudio, QStringList contextualStrings)
+Task<QString> Dictation::tryStartRecording(bool needsGeminiAudio, QStringList contextualStrings)
 {
-    QPointer<Dictation> self(this);
-    std::exception_ptr failure;
+    QString failure;
     try {
         co_await m_speech.startRecording(needsGeminiAudio, contextualStrings);
     } catch (...) {
-        failure = std::current_exception();
+        failure = describeError(std::current_exception());
     }
-    if (!self || !failure)
+    co_return failure;
+}
+
+Task<void> Dictation::startTask(bool needsGeminiAudio, QStringList contextualStrings)
+{
+    QPointer<Dictation> self(this);
+    const QString failure = co_await tryStartRecording(needsGeminiAudio, contextualStrings);
+    if (!self || failure.isEmpty())
         co_return;
     leaveContinuousMode();
-    const QString status = QStringLiteral("⚠️ ") + describeError(failure);
+    const QString status = QStringLiteral("⚠️ ") + failure;
     m_speech.setStatusMessage(status);
     m_panel.showFailure(status);
 }
@@ -229,19 +235,14 @@ Task<void> Dictation::startNextContinuousRecording(ApplicationRef savedTarget)
     const bool gemini = geminiFlag();
     if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
         m_gemini->warmConnection(m_settings.geminiApiKey());
-    std::exception_ptr failure;
-    try {
-        co_await m_speech.startRecording(gemini, m_settings.contextualStrings());
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const QString failure = co_await tryStartRecording(gemini, m_settings.contextualStrings());
     if (!self)
         co_return;
-    if (!failure) {
+    if (failure.isEmpty()) {
         m_log.line(QStringLiteral("🔄 [continuous] recording restarted"));
         co_return;
     }
-    m_log.line(QStringLiteral("🔄 [continuous] restart failed: ") + describeError(failure));
+    m_log.line(QStringLiteral("🔄 [continuous] restart failed: ") + failure);
     leaveContinuousMode();
     m_panel.hideImmediately();
 }

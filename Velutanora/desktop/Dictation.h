@@ -79,6 +79,8 @@ private:
     void setupContinuousLoop(ApplicationRef targetApp);
     Task<void> startNextContinuousRecording(ApplicationRef savedTarget);
     Task<void> startTask(bool needsGeminiAudio, QStringList contextualStrings);
+    // What kept the recording from starting, or an empty text.
+    Task<QString> tryStartRecording(bool needsGeminiAudio, QStringList contextualStrings);
     Task<void> manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target);
     Task<void> utteranceStep(bool gemini, bool autoEnter, ApplicationRef savedTarget);
 
