@@ -28,14 +28,10 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("filler") << "えーっと、今日は晴れです" << "今日は晴れです。";
-        QTest::newRow("self-correction") << "明日、いや、明後日に行きます" << "明後日に行きます。";
-        QTest::newRow("bounded correction") << "今日は、東京じゃなくて大阪に行きます。" << "今日は大阪に行きます。";
-        QTest::newRow("conjunctive stop") << "雨が降ったので。 傘を持つ。" << "雨が降ったので傘を持つ。";
-        QTest::newRow("duplicates and lines") << "了解です。了解です。次へ" << "了解です。\n次へ。";
-        QTest::newRow("question") << "行くのかな。それとも帰る。" << "行くのかな？\nそれとも帰る。";
-        QTest::newRow("only fillers") << "えーっと" << "";
-        QTest::newRow("fillers with their commas") << "えーっと、あのー、うーん、" << "";
+        // The rules themselves are the text processor's; these show the command applies them.
+        QTest::newRow("filler and self-correction") << "えーっと、明日、いや、明後日に行きます" << "明後日に行きます。";
+        QTest::newRow("lines and a question") << "了解です。行くのかな。" << "了解です。\n行くのかな？";
+        QTest::newRow("only fillers") << "えーっと、あのー、" << "";
     }
     void localExamples()
     {
@@ -62,7 +58,6 @@ private slots:
         const Result r = runProgram({"process", "--mode", "fast", "--text", "えーと、とうきょう に いきますか"}, dir.path());
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("東京に行きますか。\n"));
-        QVERIFY(r.err.contains("✅ 完了"));
         QCOMPARE(server.generateRequests().size(), 1);
         const QString prompt = server.generateRequests().first().json()["contents"].toArray().at(0).toObject()["parts"]
                                    .toArray().at(0).toObject()["text"].toString();

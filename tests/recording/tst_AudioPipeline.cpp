@@ -27,13 +27,6 @@ AudioBuffer sine(const AudioFormat& format, qsizetype frames, double amplitude, 
 class TestAudioPipeline : public QObject {
     Q_OBJECT
 private slots:
-    void capacities()
-    {
-        QCOMPARE(AudioFanOut::int16Capacity(1024, 48000), 342);
-        QCOMPARE(AudioFanOut::analyzerCapacity(1024, 48000, 16000), 341);
-        QCOMPARE(AudioFanOut::int16Capacity(1024, 16000), 1025);
-    }
-
     void levelIsRmsOfTheFirstChannel_data()
     {
         QTest::addColumn<int>("type");
@@ -81,30 +74,30 @@ private slots:
         QVERIFY(std::abs(firstChannelRms(converted) - 0.3536f) < 0.01f);
     }
 
-    void withoutGeminiNoInt16Conversion()
+    // Same format, or no converter to be had: the buffer reaches the recogniser unchanged, and
+    // nothing is converted for Gemini when it is not asked for.
+    void unconvertedBuffers_data()
     {
-        const AudioFormat input{16000, 1, SampleType::Int16};
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("refusing");
+        QTest::newRow("already 16 kHz int16") << 16000 << false;
+        QTest::newRow("converter refused") << 44100 << true;
+    }
+    void unconvertedBuffers()
+    {
+        QFETCH(int, rate);
+        QFETCH(bool, refusing);
+        const AudioFormat input{rate, 1, refusing ? SampleType::Float32 : SampleType::Int16};
         auto session = std::make_shared<ScriptedSession>();
         int converterCalls = 0;
-        ConverterFactory counting = [&](const AudioFormat& a, const AudioFormat& b) {
+        ConverterFactory factory = [&](const AudioFormat& a, const AudioFormat& b) {
             ++converterCalls;
-            return LinearConverter::factory()(a, b);
+            return refusing ? std::unique_ptr<SampleConverter>() : LinearConverter::factory()(a, b);
         };
-        AudioFanOut fan(input, AudioFormat::int16Mono16k(), session, nullptr, [](float) {}, counting);
+        AudioFanOut fan(input, AudioFormat::int16Mono16k(), session, nullptr, [](float) {}, factory);
         const AudioBuffer b = sine(input, 1024, 0.2);
         fan.process(b);
-        QCOMPARE(converterCalls, 0);
-        QCOMPARE(session->audio(), b.data); // same format: the buffer goes through unchanged
-    }
-
-    void refusedConverterPassesBuffersUnconverted()
-    {
-        const AudioFormat input{44100, 1, SampleType::Float32};
-        auto session = std::make_shared<ScriptedSession>();
-        ConverterFactory refusing = [](const AudioFormat&, const AudioFormat&) { return std::unique_ptr<SampleConverter>(); };
-        AudioFanOut fan(input, AudioFormat::int16Mono16k(), session, nullptr, [](float) {}, refusing);
-        const AudioBuffer b = sine(input, 1024, 0.2);
-        fan.process(b);
+        QCOMPARE(converterCalls, refusing ? 1 : 0);
         QCOMPARE(session->audio(), b.data);
     }
 

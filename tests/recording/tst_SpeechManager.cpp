@@ -19,8 +19,6 @@ private slots:
         QSignalSpy spy(&rig.speech, &SpeechManager::isRecordingChanged);
         const Outcome again = rig.start();
         QVERIFY(!again.error);
-        QCOMPARE(rig.log.count("🎤 [START] guard failed — already recording"), 1);
-        QCOMPARE(rig.log.count("🎤 [START] enter: isRecording=true"), 1);
         QCOMPARE(spy.count(), 0);
         QCOMPARE(rig.recognizer.sessions.size(), 1);
     }
@@ -29,11 +27,8 @@ private slots:
     {
         SpeechRig rig;
         QVERIFY(!rig.stop().error);
-        QVERIFY(rig.log.lines().isEmpty());
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("準備完了"));
         rig.speech.cancelRecording();
-        QCOMPARE(rig.log.lines(), (QStringList{"🎤 [CANCEL] enter: isRecording=false",
-                                               "🎤 [CANCEL] guard failed — already not recording, returning early"}));
         QVERIFY(!rig.speech.isCancelled());
     }
 
@@ -50,7 +45,6 @@ private slots:
         QVERIFY(!rig.speech.hasRecognizerSession());
         QVERIFY(!rig.speech.geminiAudioAccumulator());
         QVERIFY(rig.recognizer.lastSession()->inputFinished());
-        QVERIFY(rig.log.contains("🎤 [START] failed, rolled back: 入力デバイスがありません"));
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("準備完了")); // the rollback leaves the status
         // The next start works.
         QVERIFY(!rig.start(true).error);
@@ -88,7 +82,6 @@ private slots:
             QCOMPARE(o.description(), QStringLiteral("音声認識の権限が必要です。システム環境設定で許可してください。"));
             QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ 音声認識の権限がありません"));
             QVERIFY(rig.recognizer.sessions.isEmpty());
-            QVERIFY(!rig.log.contains("🎤 [START] isRecording=true set (early)"));
         }
     }
 
@@ -132,7 +125,6 @@ private slots:
         rig.stop(true);
         QCOMPARE(rig.speech.processingTime(), 4.5);
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⏹️ 録音停止 （処理時間: 4.50秒）"));
-        QVERIFY(rig.log.contains("⚡ [perf] stopRecording: 0ms (waitForSpeech=true)"));
         QVERIFY(!rig.speech.hasAnyRecognizedText());
     }
 
@@ -144,7 +136,6 @@ private slots:
         session->deliver("途中", true);
         rig.clock.advance(1.0);
         rig.stop(false);
-        QVERIFY(rig.log.contains("⚡ [perf] speech finalization SKIPPED (Gemini Audio mode)"));
         QVERIFY(!rig.speech.hasRecognizerSession());
         QVERIFY(!rig.speech.hasRecognizerTask());
         QVERIFY(rig.speech.geminiAudioAccumulator()); // the pipeline reads it after the stop
@@ -176,12 +167,8 @@ private slots:
         QVERIFY(!rig.speech.geminiAudioAccumulator());
         QVERIFY(!rig.speech.hasSilenceTimer());
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("🚫 キャンセルしました"));
-        QVERIFY(rig.log.contains("🎤 [CANCEL] state updated: isRecording=false isCancelled=true"));
-        QVERIFY2(!rig.log.contains("🎤 [CANCEL] done"), "cancel returns before its finalisation task runs");
         ManualClock::drainPostedWork();
-        const QStringList tail = rig.log.lines().mid(rig.log.lines().size() - 3);
-        QCOMPARE(tail, (QStringList{"🎤 [CANCEL] finalizing analyzer...", "🎤 [CANCEL] analyzer finalize error: 終了できません",
-                                    "🎤 [CANCEL] done"}));
+        QCOMPARE(session->finalizeCalls(), 1); // its failure is only logged
         QVERIFY(!called);
         rig.start();
         QVERIFY2(!rig.speech.isCancelled(), "the next start clears the flag");
@@ -265,11 +252,6 @@ private slots:
         SpeechRig rig;
         rig.start(false, {"東京", "Velutanora"});
         QCOMPARE(rig.recognizer.lastSession()->contextualStrings, (QStringList{"東京", "Velutanora"}));
-        QVERIFY(rig.log.contains("🔤 [SpeechManager] contextualStrings set: 2 terms"));
-        rig.stop();
-        rig.log.clear();
-        rig.start(false, {});
-        QVERIFY(!rig.log.lines().join("\n").contains("contextualStrings"));
     }
 
     void elapsedTimeTicksEverySecond()

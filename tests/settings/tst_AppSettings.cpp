@@ -14,74 +14,51 @@ using vel::test::MemoryStore;
 class TestAppSettings : public QObject {
     Q_OBJECT
 private slots:
-    void emptyStoreGivesDefaults()
-    {
-        MemoryStore store;
-        AppSettings s(store);
-        QCOMPARE(s.geminiApiKey(), QString());
-        QCOMPARE(s.removeFillers(), true);
-        QVERIFY(s.dictionaryEntries().isEmpty());
-        QCOMPARE(s.startShortcut().displayString(), QStringLiteral("⌥Space"));
-        QCOMPARE(s.cancelShortcut().displayString(), QStringLiteral("Esc"));
-        QCOMPARE(s.appearanceMode(), AppearanceMode::Light);
-        QCOMPARE(s.userOccupation(), QString());
-        QCOMPARE(s.correctionMode(), CorrectionMode::Fast);
-        QCOMPARE(s.assumePoorDiction(), false);
-        QCOMPARE(s.continuousMode(), ContinuousMode::Off);
-        QCOMPARE(s.continuousSilenceSeconds(), 3.0);
-        QCOMPARE(s.stealthMode(), false);
-        QVERIFY2(store.writes().isEmpty(), "loading never writes");
-    }
-
-    void continuousModeLoading_data()
-    {
-        QTest::addColumn<QJsonValue>("stored");
-        QTest::addColumn<ContinuousMode>("expected");
-        QTest::newRow("Boolean true of older stores") << QJsonValue(true) << ContinuousMode::Auto;
-        QTest::newRow("Boolean false") << QJsonValue(false) << ContinuousMode::Off;
-        QTest::newRow("paste_only") << QJsonValue(QStringLiteral("paste_only")) << ContinuousMode::PasteOnly;
-        QTest::newRow("auto") << QJsonValue(QStringLiteral("auto")) << ContinuousMode::Auto;
-        QTest::newRow("unknown string") << QJsonValue(QStringLiteral("pasteOnly")) << ContinuousMode::Off;
-        QTest::newRow("number") << QJsonValue(1) << ContinuousMode::Off;
-        QTest::newRow("absent") << QJsonValue(QJsonValue::Undefined) << ContinuousMode::Off;
-    }
-    void continuousModeLoading()
-    {
-        QFETCH(QJsonValue, stored);
-        QFETCH(ContinuousMode, expected);
-        MemoryStore store;
-        if (!stored.isUndefined())
-            store.seed(QStringLiteral("continuous_mode"), stored);
-        AppSettings s(store);
-        QCOMPARE(s.continuousMode(), expected);
-        QVERIFY2(store.writes().isEmpty(), "the old Boolean is not rewritten at load");
-    }
-
-    void rawValuesMatchExactly_data()
+    // What each stored form loads as; the old Boolean continuous mode is read, never rewritten.
+    void loading_data()
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QJsonValue>("stored");
-        QTest::addColumn<QString>("expectedRaw");
-        QTest::newRow("correction paste_only") << "correction_mode" << QJsonValue("paste_only") << "fast";
-        QTest::newRow("correction quality") << "correction_mode" << QJsonValue("quality") << "quality";
-        QTest::newRow("correction instant") << "correction_mode" << QJsonValue("instant") << "instant";
-        QTest::newRow("correction wrong type") << "correction_mode" << QJsonValue(true) << "fast";
-        QTest::newRow("appearance Dark") << "appearance_mode" << QJsonValue("Dark") << "light";
-        QTest::newRow("appearance dark") << "appearance_mode" << QJsonValue("dark") << "dark";
-        QTest::newRow("appearance system") << "appearance_mode" << QJsonValue("system") << "system";
-        QTest::newRow("appearance number") << "appearance_mode" << QJsonValue(2) << "light";
+        QTest::addColumn<QString>("loaded");
+        const QJsonValue absent(QJsonValue::Undefined);
+        const QString continuous = "continuous_mode", correction = "correction_mode", appearance = "appearance_mode",
+                      silence = "continuous_silence_seconds";
+        QTest::newRow("continuous: Boolean true of older stores") << continuous << QJsonValue(true) << "auto";
+        QTest::newRow("continuous: Boolean false") << continuous << QJsonValue(false) << "off";
+        QTest::newRow("continuous: paste_only") << continuous << QJsonValue("paste_only") << "paste_only";
+        QTest::newRow("continuous: unknown string") << continuous << QJsonValue("pasteOnly") << "off";
+        QTest::newRow("continuous: number") << continuous << QJsonValue(1) << "off";
+        QTest::newRow("continuous: absent") << continuous << absent << "off";
+        QTest::newRow("correction: paste_only") << correction << QJsonValue("paste_only") << "fast";
+        QTest::newRow("correction: quality") << correction << QJsonValue("quality") << "quality";
+        QTest::newRow("correction: instant") << correction << QJsonValue("instant") << "instant";
+        QTest::newRow("correction: wrong type") << correction << QJsonValue(true) << "fast";
+        QTest::newRow("appearance: Dark") << appearance << QJsonValue("Dark") << "light";
+        QTest::newRow("appearance: dark") << appearance << QJsonValue("dark") << "dark";
+        QTest::newRow("appearance: system") << appearance << QJsonValue("system") << "system";
+        QTest::newRow("appearance: number") << appearance << QJsonValue(2) << "light";
+        QTest::newRow("silence: 2.5") << silence << QJsonValue(2.5) << "2.5";
+        QTest::newRow("silence: integer 4") << silence << QJsonValue(4) << "4";
+        QTest::newRow("silence: zero") << silence << QJsonValue(0) << "3";
+        QTest::newRow("silence: negative") << silence << QJsonValue(-1.5) << "3";
+        QTest::newRow("silence: string") << silence << QJsonValue("2.0") << "3";
+        QTest::newRow("silence: absent") << silence << absent << "3";
     }
-    void rawValuesMatchExactly()
+    void loading()
     {
         QFETCH(QString, key);
         QFETCH(QJsonValue, stored);
-        QFETCH(QString, expectedRaw);
+        QFETCH(QString, loaded);
         MemoryStore store;
-        store.seed(key, stored);
+        if (!stored.isUndefined())
+            store.seed(key, stored);
         AppSettings s(store);
-        const QString raw = key == QLatin1String("correction_mode") ? rawValue(s.correctionMode())
-                                                                    : rawValue(s.appearanceMode());
-        QCOMPARE(raw, expectedRaw);
+        const QString raw = key == "continuous_mode"   ? rawValue(s.continuousMode())
+                            : key == "correction_mode" ? rawValue(s.correctionMode())
+                            : key == "appearance_mode" ? rawValue(s.appearanceMode())
+                                                       : QString::number(s.continuousSilenceSeconds());
+        QCOMPARE(raw, loaded);
+        QVERIFY2(store.writes().isEmpty(), "loading never writes");
     }
 
     void wrongTypesLoadTheirDefaultAlone()
@@ -104,27 +81,6 @@ private slots:
         QCOMPARE(s.startShortcut(), ShortcutKey::defaultStart());
         QCOMPARE(s.cancelShortcut(), ShortcutKey::defaultCancel());
         QCOMPARE(s.correctionMode(), CorrectionMode::Quality);
-    }
-
-    void silenceSeconds_data()
-    {
-        QTest::addColumn<QJsonValue>("stored");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("2.5") << QJsonValue(2.5) << 2.5;
-        QTest::newRow("integer 4") << QJsonValue(4) << 4.0;
-        QTest::newRow("zero") << QJsonValue(0) << 3.0;
-        QTest::newRow("negative") << QJsonValue(-1.5) << 3.0;
-        QTest::newRow("string") << QJsonValue("2.0") << 3.0;
-        QTest::newRow("Boolean") << QJsonValue(true) << 3.0;
-    }
-    void silenceSeconds()
-    {
-        QFETCH(QJsonValue, stored);
-        QFETCH(double, expected);
-        MemoryStore store;
-        store.seed("continuous_silence_seconds", stored);
-        AppSettings s(store);
-        QCOMPARE(s.continuousSilenceSeconds(), expected);
     }
 
     void dictionaryBlobs_data()

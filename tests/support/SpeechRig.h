@@ -7,6 +7,7 @@
 #include "recording/SpeechManager.h"
 #include "recording/WavFileAudioInput.h"
 #include "support/FakeWorkspace.h"
+#include "support/Outcome.h"
 #include "support/ScriptedRecognizer.h"
 
 #include <QTemporaryDir>
@@ -14,36 +15,6 @@
 #include <memory>
 
 namespace vel::test {
-
-// The outcome of a task run to its end on simulated time.
-struct Outcome {
-    bool done = false;
-    std::exception_ptr error;
-    QString description() const { return describeError(error); }
-};
-
-inline Task<void> captureOutcome(Task<void> task, Outcome& outcome)
-{
-    try {
-        co_await std::move(task);
-    } catch (...) {
-        outcome.error = std::current_exception();
-    }
-    outcome.done = true;
-}
-
-template <class E>
-bool errorIs(std::exception_ptr error)
-{
-    try {
-        if (error)
-            std::rethrow_exception(error);
-    } catch (const E&) {
-        return true;
-    } catch (...) {
-    }
-    return false;
-}
 
 inline QString testdata(const QString& name) { return QStringLiteral(VELUTANORA_TESTDATA "/") + name; }
 
