@@ -83,6 +83,9 @@ void panelFaces()
     ManualClock::drainPostedWork();
     saveScreen(panel->frameGeometry(), "panel-confirmation");
     settings.setCorrectionMode(CorrectionMode::Quality);
+    controller.showFailure(QStringLiteral("⚠️ 日本語の音声認識モデルがまだ使えません。モデルの準備ができるまで待つか、"
+                                          "Gemini APIキーを設定してください。"));
+    saveScreen(panel->frameGeometry(), "panel-error");
 }
 
 void modelCardStates()

@@ -62,9 +62,6 @@ private slots:
         ContentView window(f.settings, f.history, f.usage);
         QCOMPARE(window.selectedSection(), ContentView::Section::Settings);
         QCOMPARE(window.sidebar()->count(), 5);
-        const QStringList titles{"設定", "履歴", "辞書", "利用状況", "ショートカット"};
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(window.sidebar()->item(i)->text(), titles.at(i));
         window.sidebar()->setCurrentRow(3);
         QCOMPARE(window.selectedSection(), ContentView::Section::Usage);
         window.resize(1200, 700);
@@ -88,7 +85,6 @@ private slots:
 
         view.appearancePicker()->clickSegment(2);
         QCOMPARE(f.settings.appearanceMode(), AppearanceMode::Dark);
-        QCOMPARE(view.appearancePicker()->segmentText(0), QStringLiteral("システム設定に従う"));
 
         view.correctionPicker()->clickSegment(2);
         QCOMPARE(f.settings.correctionMode(), CorrectionMode::Quality);
@@ -105,7 +101,6 @@ private slots:
         QVERIFY(!f.settings.removeFillers());
         view.launchAtLoginToggle()->click();
         QVERIFY(f.settings.launchAtLogin());
-        QCOMPARE(view.launchAtLoginToggle()->text(), QStringLiteral("ログイン時に起動"));
     }
 
     void modelCard_data()
@@ -210,8 +205,6 @@ private slots:
         view.silenceSlider()->setValue(5);
         QCOMPARE(f.settings.continuousSilenceSeconds(), 2.5);
         QCOMPARE(view.silenceValue()->text(), QStringLiteral("2.5秒"));
-        QCOMPARE(view.silenceSlider()->minimum() * 0.5, 1.0);
-        QCOMPARE(view.silenceSlider()->maximum() * 0.5, 5.0);
         view.continuousPicker()->clickSegment(0);
         QVERIFY(view.silenceRow()->isHidden());
         view.continuousPicker()->clickSegment(2);
@@ -310,7 +303,6 @@ private slots:
         view.clearButton()->click();
         QVERIFY(f.history.entries().isEmpty());
         QVERIFY(view.isShowingEmptyState());
-        QCOMPARE(HistoryView::countText(12), QStringLiteral("12件の記録"));
     }
 
     void historyPurgesWhenShown()
@@ -383,7 +375,6 @@ private slots:
         ShortcutRecorderView* recorder = view.startRecorder();
         recorder->click();
         QVERIFY(recorder->isRecording());
-        QCOMPARE(recorder->text(), QStringLiteral("キーを入力..."));
         if (modifiers & Qt::MetaModifier)
             sendKey(recorder, QEvent::KeyPress, Qt::Key_Meta, Qt::MetaModifier, 0xffeb); // the modifier alone waits
         QVERIFY(recorder->isRecording());
