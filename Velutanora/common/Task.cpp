@@ -44,21 +44,47 @@ std::exception_ptr TaskHandle::error() const { return m_state ? m_state->error :
 
 TaskHandle::FinishedAwaiter TaskHandle::finished() const { return FinishedAwaiter{m_state}; }
 
-TaskHandle spawn(Task<void> task)
+namespace {
+
+void finish(TaskHandle::State& state, std::exception_ptr error)
+{
+    state.finished = true;
+    state.error = error;
+    QObject::disconnect(state.ownerWatch);
+    auto waiters = std::move(state.waiters);
+    state.waiters.clear();
+    for (auto& waiter : waiters)
+        postToMainLoop(std::move(waiter));
+}
+
+} // namespace
+
+TaskHandle spawn(Task<void> task) { return spawn(nullptr, std::move(task)); }
+
+TaskHandle spawn(QObject* owner, Task<void> task)
 {
     auto state = std::make_shared<TaskHandle::State>();
     auto h = task.release();
     h.promise().cancel = state->cancel;
     h.promise().detached = true;
-    h.promise().onDetachedDone = [state](std::exception_ptr error) {
-        state->finished = true;
-        state->error = error;
-        auto waiters = std::move(state->waiters);
-        state->waiters.clear();
-        for (auto& waiter : waiters)
-            postToMainLoop(std::move(waiter));
-    };
-    postToMainLoop([h] { h.resume(); });
+    h.promise().onDetachedDone = [state](std::exception_ptr error) { finish(*state, error); };
+    if (owner) {
+        // Destroyed from the main loop, where no coroutine is running: abandoned first, so
+        // nothing resumes it in between.
+        state->ownerWatch = QObject::connect(owner, &QObject::destroyed, [state, h] {
+            state->cancel->abandon();
+            postToMainLoop([state, h] {
+                if (state->finished)
+                    return;
+                h.destroy();
+                finish(*state, nullptr);
+            });
+        });
+    }
+    postToMainLoop([h, cancel = state->cancel] {
+        if (!cancel->isAbandoned())
+            h.resume();
+    });
     return TaskHandle(state);
 }
 
@@ -77,8 +103,8 @@ bool SleepAwaiter::suspendWith(std::coroutine_handle<> h, const CancelRef& cance
         return false;
     m_cancel = cancel;
     auto guard = m_guard;
-    auto resumeOnce = [h, guard] {
-        if (!*guard->alive || guard->resumed)
+    auto resumeOnce = [h, guard, cancel] {
+        if (!*guard->alive || guard->resumed || (cancel && cancel->isAbandoned()))
             return;
         guard->resumed = true;
         h.resume();

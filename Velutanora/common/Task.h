@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QObject>
 
 #include <coroutine>
 #include <exception>
@@ -31,11 +32,19 @@ class CancelState {
 public:
     bool isCancelled() const { return m_cancelled; }
     void cancel();
+    // The task's owner is gone: the task is cancelled and never resumed again.
+    void abandon()
+    {
+        m_abandoned = true;
+        cancel();
+    }
+    bool isAbandoned() const { return m_abandoned; }
     int addListener(std::function<void()> listener);
     void removeListener(int id) { m_listeners.erase(id); }
 
 private:
     bool m_cancelled = false;
+    bool m_abandoned = false;
     int m_nextId = 0;
     std::map<int, std::function<void()>> m_listeners;
 };
@@ -77,6 +86,13 @@ struct ResumeGuard {
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     bool resumed = false;
 };
+
+// Resumes h unless its awaiter is gone or its task was abandoned with its owner.
+inline void resumeUnlessAbandoned(std::coroutine_handle<> h, const std::weak_ptr<bool>& alive, const CancelRef& cancel)
+{
+    if (alive.lock() && !(cancel && cancel->isAbandoned()))
+        h.resume();
+}
 
 } // namespace detail
 
@@ -203,6 +219,7 @@ public:
         bool finished = false;
         std::exception_ptr error;
         std::vector<std::function<void()>> waiters;
+        QMetaObject::Connection ownerWatch;
     };
     explicit TaskHandle(std::shared_ptr<State> state) : m_state(std::move(state)) {}
 
@@ -216,13 +233,12 @@ struct TaskHandle::FinishedAwaiter {
     std::shared_ptr<State> state;
     std::shared_ptr<detail::ResumeGuard> guard = std::make_shared<detail::ResumeGuard>();
     bool await_ready() const noexcept { return !state || state->finished; }
-    void await_suspend(std::coroutine_handle<> h)
+    template <class P>
+    void await_suspend(std::coroutine_handle<P> h)
     {
         std::weak_ptr<bool> alive = guard->alive;
-        state->waiters.push_back([h, alive] {
-            if (alive.lock())
-                h.resume();
-        });
+        CancelRef cancel = h.promise().cancel;
+        state->waiters.push_back([h, alive, cancel] { detail::resumeUnlessAbandoned(h, alive, cancel); });
     }
     void await_resume() const noexcept {}
     ~FinishedAwaiter()
@@ -236,8 +252,15 @@ struct TaskHandle::FinishedAwaiter {
 // A lambda that is a coroutine must not capture: its closure dies before the task runs.
 // Pass what it needs as parameters, which the coroutine frame keeps.
 TaskHandle spawn(Task<void> task);
+// The same, for a task that ends with its owner: once owner is destroyed the task is
+// cancelled, never resumed, and its frames are freed, so code after an await never needs to
+// ask whether its object still exists. What the owner was built on outlives it, so one
+// owner covers everything the task awaits.
+TaskHandle spawn(QObject* owner, Task<void> task);
 
 // co_await taskCancelled(): whether the current task has been asked to stop.
+// Await it, like any awaitable, in a statement of its own (`const bool c = co_await …;`),
+// never inside a condition: GCC 12 miscompiles some awaits there.
 struct IsCancelledAwaiter {
     bool result = false;
     bool await_ready() const noexcept { return false; }
@@ -336,11 +359,8 @@ public:
         void await_suspend(std::coroutine_handle<P> h)
         {
             std::weak_ptr<bool> alive = guard->alive;
-            state->waiter = [h, alive] {
-                if (alive.lock())
-                    h.resume();
-            };
             cancel = h.promise().cancel;
+            state->waiter = [h, alive, c = cancel] { detail::resumeUnlessAbandoned(h, alive, c); };
             if (cancel && state->onCancel) {
                 std::weak_ptr<State> weakState = state;
                 auto fire = [weakState] {

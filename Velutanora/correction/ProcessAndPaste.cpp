@@ -13,7 +13,6 @@
 #include "settings/RecordingHistory.h"
 #include "settings/UsageTracker.h"
 
-#include <QPointer>
 
 namespace vel {
 
@@ -65,7 +64,6 @@ Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> 
 Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, ApplicationRef target,
                            AppSettings& settings, PipelineServices services, Logger& log, Clock& clock)
 {
-    QPointer<SpeechManager> self(&speech);
     speech.beginProcessing();
     const double t0 = clock.now();
     const QString raw = dictation.rawText;
@@ -112,8 +110,6 @@ Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, Ap
         speech.setStatusMessage(QStringLiteral("✍️ 認識中..."));
         const Correction correction
             = co_await correctWithGemini(local, wav, mode, settings, *services.gemini, services.usage, log, clock);
-        if (!self)
-            co_return;
         if (correction.rewritten) {
             speech.setRewrittenText(*correction.rewritten);
             // The local text covers the whole recording; Gemini heard only its start.
@@ -144,8 +140,6 @@ Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, Ap
     if (!finalText.isEmpty()) {
         if (services.paste) {
             const QString status = co_await services.paste->copyAndPaste(finalText, target);
-            if (!self)
-                co_return;
             speech.setStatusMessage(status);
         }
     }

@@ -92,7 +92,7 @@ void Dictation::toggle(ApplicationRef frontmostApp, Extent extent)
             m_speech.setContinuousSilenceSeconds(m_settings.continuousSilenceSeconds());
             setupContinuousLoop(frontmostApp);
         }
-        spawn(startTask(geminiFlag(), m_settings.contextualStrings()));
+        spawn(this, startTask(geminiFlag(), m_settings.contextualStrings()));
         return;
     }
 
@@ -104,7 +104,7 @@ void Dictation::toggle(ApplicationRef frontmostApp, Extent extent)
     cancelProcessing();
     emit startKeyStateReset();
     setIsProcessing(true);
-    setProcessingTask(spawn(manualStopTask(geminiFlag(), wasContinuous, autoEnter, target)));
+    setProcessingTask(spawn(this, manualStopTask(geminiFlag(), wasContinuous, autoEnter, target)));
 }
 
 Task<QString> Dictation::tryStartRecording(bool needsGeminiAudio, QStringList contextualStrings)
@@ -120,9 +120,8 @@ Task<QString> Dictation::tryStartRecording(bool needsGeminiAudio, QStringList co
 
 Task<void> Dictation::startTask(bool needsGeminiAudio, QStringList contextualStrings)
 {
-    QPointer<Dictation> self(this);
     const QString failure = co_await tryStartRecording(needsGeminiAudio, contextualStrings);
-    if (!self || failure.isEmpty())
+    if (failure.isEmpty())
         co_return;
     leaveContinuousMode();
     const QString status = QStringLiteral("⚠️ ") + failure;
@@ -132,10 +131,7 @@ Task<void> Dictation::startTask(bool needsGeminiAudio, QStringList contextualStr
 
 Task<void> Dictation::manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target)
 {
-    QPointer<Dictation> self(this);
     co_await m_speech.stopRecording(!gemini);
-    if (!self)
-        co_return;
     setIsProcessing(false);
     const bool cancelledAfterStop = co_await taskCancelled();
     if (cancelledAfterStop) {
@@ -143,13 +139,9 @@ Task<void> Dictation::manualStopTask(bool gemini, bool wasContinuous, bool autoE
         co_return;
     }
     co_await process();
-    if (!self)
-        co_return;
     const bool cancelledAfterPaste = co_await taskCancelled();
     if (wasContinuous && autoEnter && !cancelledAfterPaste) {
         co_await sleepFor(m_clock, 0.2);
-        if (!self)
-            co_return;
         sendReturn(target);
         m_log.line(QStringLiteral("⏎ [continuous] Enter sent (manual stop)"));
     }
@@ -181,16 +173,13 @@ void Dictation::setupContinuousLoop(ApplicationRef targetApp)
         const bool autoEnter = self->m_speech.continuousAutoEnter();
         self->cancelProcessing();
         self->setIsProcessing(true);
-        self->setProcessingTask(spawn(self->utteranceStep(self->geminiFlag(), autoEnter, targetApp)));
+        self->setProcessingTask(spawn(self, self->utteranceStep(self->geminiFlag(), autoEnter, targetApp)));
     };
 }
 
 Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef savedTarget)
 {
-    QPointer<Dictation> self(this);
     co_await m_speech.stopRecording(!gemini);
-    if (!self)
-        co_return;
     setIsProcessing(false);
     const bool cancelledAfterStop = co_await taskCancelled();
     if (cancelledAfterStop || !m_speech.isContinuousMode())
@@ -203,15 +192,11 @@ Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef 
         co_return;
     }
     co_await process();
-    if (!self)
-        co_return;
     const bool cancelledAfterPaste = co_await taskCancelled();
     if (cancelledAfterPaste || !m_speech.isContinuousMode())
         co_return;
     if (autoEnter) {
         co_await sleepFor(m_clock, 0.2);
-        if (!self)
-            co_return;
         sendReturn(savedTarget);
         m_log.line(QStringLiteral("⏎ [continuous] Enter sent"));
     } else {
@@ -221,8 +206,6 @@ Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef 
     if (cancelledBeforeRestart || !m_speech.isContinuousMode())
         co_return;
     co_await sleepFor(m_clock, 0.5);
-    if (!self)
-        co_return;
     co_await startNextContinuousRecording(savedTarget);
 }
 
@@ -230,14 +213,11 @@ Task<void> Dictation::startNextContinuousRecording(ApplicationRef savedTarget)
 {
     if (!m_speech.isContinuousMode())
         co_return;
-    QPointer<Dictation> self(this);
     m_workspaceMonitor.chooseTarget(savedTarget);
     const bool gemini = geminiFlag();
     if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
         m_gemini->warmConnection(m_settings.geminiApiKey());
     const QString failure = co_await tryStartRecording(gemini, m_settings.contextualStrings());
-    if (!self)
-        co_return;
     if (failure.isEmpty()) {
         m_log.line(QStringLiteral("🔄 [continuous] recording restarted"));
         co_return;

@@ -71,7 +71,7 @@ void UpdaterService::checkForUpdates(bool userInitiated)
         return;
     m_checking = true;
     emit canCheckForUpdatesChanged();
-    spawn(check(userInitiated));
+    spawn(this, check(userInitiated));
 }
 
 bool UpdaterService::isNewer(const QString& published, const QString& current)
@@ -83,7 +83,6 @@ bool UpdaterService::isNewer(const QString& published, const QString& current)
 
 Task<void> UpdaterService::check(bool userInitiated)
 {
-    QPointer<UpdaterService> self(this);
     QNetworkRequest request{QUrl(feedUrl())};
     request.setTransferTimeout(15000);
     QNetworkReply* reply = m_network.get(request);
@@ -93,8 +92,6 @@ Task<void> UpdaterService::check(bool userInitiated)
     const QByteArray body = reply->readAll();
     const bool ok = reply->error() == QNetworkReply::NoError;
     reply->deleteLater();
-    if (!self)
-        co_return;
     m_checking = false;
     m_settings.store().setNumber(kLastCheck, m_clock.now());
 

@@ -148,10 +148,7 @@ void VelutanoraApp::startupTask()
     setupHotkeyIfNeeded();
     m_panel->bind(m_speech.get(), m_settings.get(), m_dictation.get());
     m_startedUp = true;
-    spawn(prepareModel(*m_speech, [self = QPointer<VelutanoraApp>(this)] {
-        if (self)
-            self->m_gate.open();
-    }));
+    spawn(this, prepareModel(*m_speech, [this] { m_gate.open(); }));
 }
 
 void VelutanoraApp::openSettings()
@@ -237,7 +234,7 @@ void VelutanoraApp::rebuildMenu()
     QAction* repaste = m_menu->addAction(QStringLiteral("最後の結果をもう一度ペースト"), this, [this] {
         if (m_history->entries().isEmpty())
             return;
-        spawn(repasteLast(*m_paste, *m_speech, m_history->entries().first().text,
+        spawn(this, repasteLast(*m_paste, *m_speech, m_history->entries().first().text,
                           m_dictation->workspaceMonitor().lastExternalApp()));
     });
     repaste->setEnabled(!m_history->entries().isEmpty());

@@ -93,7 +93,7 @@ void ModelManager::switchModel()
             m_recognizer->installer()->cancel();
         m_log.line(QStringLiteral("🗣️ [Vosk] model chosen: %1").arg(location.directory));
         m_recognizer->setLocation(location);
-        spawn(load());
+        spawn(this, load());
     }
     refresh();
 }
@@ -101,11 +101,9 @@ void ModelManager::switchModel()
 // The chosen model, loaded now so that the next dictation uses it.
 Task<void> ModelManager::load()
 {
-    QPointer<ModelManager> self(this);
     if (m_recognizer && QFileInfo(m_recognizer->location().directory).isDir())
         co_await m_recognizer->modelStatus(SpeechManager::kLocale);
-    if (self)
-        refresh();
+    refresh();
 }
 
 void ModelManager::download()
@@ -117,16 +115,13 @@ void ModelManager::download()
     next.received = next.total = 0;
     next.reason.clear();
     setState(next);
-    spawn(runDownload());
+    spawn(this, runDownload());
 }
 
 Task<void> ModelManager::runDownload()
 {
-    QPointer<ModelManager> self(this);
     const std::shared_ptr<ModelInstallation> installation =
         co_await m_recognizer->installationRequest(SpeechManager::kLocale);
-    if (!self)
-        co_return;
     if (!installation) {
         refresh();
         co_return;

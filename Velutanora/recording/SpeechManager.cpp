@@ -153,7 +153,6 @@ double SpeechManager::secondsSinceStart() const
 
 Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList contextualStrings)
 {
-    QPointer<SpeechManager> self(this);
     m_log.line(QStringLiteral("🎤 [START] enter: isRecording=") + boolText(m_isRecording));
     if (m_isRecording) {
         m_log.line(QStringLiteral("🎤 [START] guard failed — already recording"));
@@ -162,8 +161,6 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
 
     if (m_recognizer.authorizationStatus() != AuthorizationStatus::Authorized) {
         const bool granted = co_await requestPermission();
-        if (!self)
-            co_return;
         if (!granted) {
             setStatusMessage(QStringLiteral("⚠️ 音声認識の権限がありません"));
             throw SpeechError(SpeechError::Kind::PermissionDenied);
@@ -200,8 +197,6 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
         if (recognizerAvailable) {
             if (!m_cachedAudioFormat) {
                 m_cachedAudioFormat = co_await m_recognizer.bestAudioFormat(kLocale);
-                if (!self)
-                    co_return;
             }
             m_analyzerFormat = m_cachedAudioFormat;
             if (!contextualStrings.isEmpty())
@@ -215,7 +210,7 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
         }
         m_startTime = m_clock.now();
         if (m_session)
-            m_recognizerTask = spawn(consumeResults(m_session));
+            m_recognizerTask = spawn(this, consumeResults(m_session));
         if (needsGeminiAudio)
             m_accumulator = std::make_shared<AudioAccumulator>();
         if (recognizerAvailable && (!m_analyzerFormat || !m_session))
@@ -296,12 +291,11 @@ void SpeechManager::rollBack()
 
 Task<void> SpeechManager::consumeResults(std::shared_ptr<RecognizerSession> session)
 {
-    QPointer<SpeechManager> self(this);
     try {
         for (;;) {
             const std::optional<RecognitionResult> result = co_await session->nextResult();
             const bool cancelled = co_await taskCancelled();
-            if (!self || cancelled)
+            if (cancelled)
                 co_return;
             if (!result)
                 break;
@@ -311,7 +305,7 @@ Task<void> SpeechManager::consumeResults(std::shared_ptr<RecognizerSession> sess
         // The sequence ended with an error: end quietly; the closing step still runs.
     }
     const bool cancelled = co_await taskCancelled();
-    if (!self || cancelled)
+    if (cancelled)
         co_return;
     closeResults();
 }
@@ -348,7 +342,6 @@ Task<void> SpeechManager::stopRecording(bool waitForSpeech)
 {
     if (!m_isRecording)
         co_return;
-    QPointer<SpeechManager> self(this);
     const double t0 = m_clock.now();
     setAudioLevel(0);
     m_elapsedTimer.reset();
@@ -366,14 +359,10 @@ Task<void> SpeechManager::stopRecording(bool waitForSpeech)
                 co_await session->finalizeAndFinishThroughEndOfInput();
             } catch (...) {
             }
-            if (!self)
-                co_return;
         }
         if (m_recognizerTask.isValid()) {
             const TaskHandle task = m_recognizerTask;
             co_await task.finished();
-            if (!self)
-                co_return;
         }
     } else {
         m_recognizerTask.cancel();
@@ -432,8 +421,6 @@ Task<void> SpeechManager::ensureJapaneseModel()
 {
     QPointer<SpeechManager> self(this);
     const QStringList locales = co_await m_recognizer.supportedLocales();
-    if (!self)
-        co_return;
     const bool japanese = std::any_of(locales.begin(), locales.end(),
                                       [](const QString& l) { return l.startsWith(QLatin1String("ja")); });
     if (!japanese) {
@@ -441,8 +428,6 @@ Task<void> SpeechManager::ensureJapaneseModel()
         throw SpeechError(SpeechError::Kind::LocaleNotSupported);
     }
     const ModelStatus status = co_await m_recognizer.modelStatus(kLocale);
-    if (!self)
-        co_return;
     bool download = false;
     switch (status) {
     case ModelStatus::Unsupported:
@@ -465,7 +450,7 @@ Task<void> SpeechManager::ensureJapaneseModel()
     }
     if (download) {
         const std::shared_ptr<ModelInstallation> installation = co_await m_recognizer.installationRequest(kLocale);
-        if (!self || !installation)
+        if (!installation)
             co_return;
         const QString downloading = m_statusMessage;
         installation->onProgress = [self, downloading](int percent) {
@@ -479,8 +464,6 @@ Task<void> SpeechManager::ensureJapaneseModel()
             failure = std::current_exception();
         }
         installation->onProgress = nullptr;
-        if (!self)
-            co_return;
         if (failure) {
             // A status that still said "downloading" would be a lie: say what went wrong.
             setStatusMessage(QStringLiteral("⚠️ 日本語モデルのダウンロードに失敗しました: ") + describeError(failure));
@@ -490,8 +473,7 @@ Task<void> SpeechManager::ensureJapaneseModel()
     }
     if (!m_cachedAudioFormat) {
         const std::optional<AudioFormat> format = co_await m_recognizer.bestAudioFormat(kLocale);
-        if (self)
-            m_cachedAudioFormat = format;
+        m_cachedAudioFormat = format;
     }
 }
 

@@ -218,15 +218,12 @@ void RecordingPanelController::showFailure(const QString& status)
     setShowCopied(false);
     setTexts(status, QString());
     present();
-    m_feedbackTask = spawn(delayedHide(kFailureSeconds));
+    m_feedbackTask = spawn(this, delayedHide(kFailureSeconds));
 }
 
 Task<void> RecordingPanelController::delayedHide(double seconds)
 {
-    QPointer<RecordingPanelController> self(this);
     co_await sleepFor(m_clock, seconds);
-    if (!self)
-        co_return;
     const bool cancelled = co_await taskCancelled();
     if (!cancelled)
         hide();
@@ -238,7 +235,7 @@ void RecordingPanelController::showCopiedFeedback()
         return;
     setShowCopied(true);
     m_feedbackTask.cancel();
-    m_feedbackTask = spawn(delayedHide(2.0));
+    m_feedbackTask = spawn(this, delayedHide(2.0));
 }
 
 } // namespace vel

@@ -53,6 +53,16 @@ Task<void> awaitCompletion(Completion<QString> completion, QString& got)
     got = co_await completion;
 }
 
+// Marks its steps; the frame holds a copy of token while it exists.
+Task<void> ownedSteps(Clock& clock, Completion<QString> reply, QStringList& steps, [[maybe_unused]] std::shared_ptr<int> token)
+{
+    steps << "start";
+    co_await sleepFor(clock, 1.0);
+    steps << "slept";
+    const QString answer = co_await reply;
+    steps << answer;
+}
+
 Task<void> sleepThenMark(Clock& clock, QStringList& order)
 {
     co_await sleepFor(clock, 2.0);
@@ -137,6 +147,47 @@ private slots:
         clock.advance(3.0);
         QCOMPARE(order, (QStringList{"first", "second"}));
         QVERIFY(second.isFinished());
+    }
+
+    // A task bound to an owner that goes away at any wait is never resumed again, and its frames
+    // are freed; one that outlives its owner's waits ends as usual.
+    void tasksEndWithTheirOwner_data()
+    {
+        QTest::addColumn<int>("ownerGoneAfter"); // steps taken before the owner goes; -1: stays
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("before it starts") << 0 << QStringList{};
+        QTest::newRow("while it sleeps") << 1 << QStringList{"start"};
+        QTest::newRow("while it waits for a reply") << 2 << QStringList{"start", "slept"};
+        QTest::newRow("owner stays") << -1 << QStringList{"start", "slept", "answer"};
+    }
+    void tasksEndWithTheirOwner()
+    {
+        QFETCH(int, ownerGoneAfter);
+        QFETCH(QStringList, steps);
+        ManualClock clock;
+        auto owner = std::make_unique<QObject>();
+        Completion<QString> reply;
+        QStringList taken;
+        auto token = std::make_shared<int>();
+        TaskHandle handle = spawn(owner.get(), ownedSteps(clock, reply, taken, token));
+        bool waiterRan = false;
+        spawn([](TaskHandle h, bool& ran) -> Task<void> {
+            co_await h.finished();
+            ran = true;
+        }(handle, waiterRan));
+        for (int step = 0; step < 3; ++step) {
+            if (step == ownerGoneAfter)
+                owner.reset();
+            if (step == 1)
+                clock.advance(1.0);
+            if (step == 2)
+                reply.resolve(QStringLiteral("answer"));
+            ManualClock::drainPostedWork();
+        }
+        QCOMPARE(taken, steps);
+        QVERIFY(handle.isFinished());
+        QCOMPARE(token.use_count(), 1); // the frame is gone
+        QVERIFY2(waiterRan, "those who wait for it are told it ended");
     }
 
     void repeatingTimersFireOnSchedule()

@@ -78,14 +78,14 @@ private slots:
     // nothing is converted for Gemini when it is not asked for.
     void unconvertedBuffers_data()
     {
-        QTest::addColumn<int>("rate");
+        QTest::addColumn<double>("rate");
         QTest::addColumn<bool>("refusing");
-        QTest::newRow("already 16 kHz int16") << 16000 << false;
-        QTest::newRow("converter refused") << 44100 << true;
+        QTest::newRow("already 16 kHz int16") << 16000.0 << false;
+        QTest::newRow("converter refused") << 44100.0 << true;
     }
     void unconvertedBuffers()
     {
-        QFETCH(int, rate);
+        QFETCH(double, rate);
         QFETCH(bool, refusing);
         const AudioFormat input{rate, 1, refusing ? SampleType::Float32 : SampleType::Int16};
         auto session = std::make_shared<ScriptedSession>();

@@ -60,7 +60,7 @@ struct DictationRig {
     Outcome run(Task<void> task)
     {
         Outcome outcome;
-        spawn(captureOutcome(std::move(task), outcome));
+        spawn(&dictation, captureOutcome(std::move(task), outcome));
         for (int i = 0; i < 20000 && !outcome.done; ++i)
             advance(0.01);
         return outcome;

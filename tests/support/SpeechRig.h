@@ -38,7 +38,7 @@ struct SpeechRig {
     Outcome run(Task<void> task, double stepSeconds = 0.01)
     {
         Outcome outcome;
-        spawn(captureOutcome(std::move(task), outcome));
+        spawn(&speech, captureOutcome(std::move(task), outcome));
         ManualClock::drainPostedWork();
         for (int i = 0; i < 6000 && !outcome.done; ++i)
             clock.advance(stepSeconds);
