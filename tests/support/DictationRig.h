@@ -19,14 +19,11 @@ namespace vel::test {
 // The whole dictation on simulated time: SpeechManager, pipeline, paste service and shortcut
 // handling over fakes, with a fake Gemini server on 127.0.0.1. Simulated time stands still
 // while a Gemini request is on its way.
-struct DictationRig {
+struct DictationRig : SpeechRig {
     explicit DictationRig(const QString& wavPath = {})
-        : debugLog(dir.path() + QStringLiteral("/velutanora_debug.log")),
-          input(clock, wavPath.isEmpty() ? SpeechRig::silence(120) : WavFile::read(wavPath)),
-          settings(store), history(store, clock), usage(store),
+        : SpeechRig(wavPath, 120), settings(store), history(store, clock), usage(store),
           gemini(log, clock, [this] { return server.baseUrl(); }),
           paste(log, clock, pasteboard, synthetic),
-          speech(log, clock, recognizer, input, debugLog),
           dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, workspace, synthetic}),
           hotkeys({log, clock, speech, settings, dictation, keyboard, synthetic})
     {
@@ -71,13 +68,6 @@ struct DictationRig {
         settings.setCorrectionMode(mode);
     }
 
-    QTemporaryDir dir;
-    RecordingLogger log;
-    ManualClock clock;
-    ScriptedRecognizer recognizer;
-    FakeWorkspace workspace;
-    DebugLog debugLog;
-    WavFileAudioInput input;
     MemoryStore store;
     AppSettings settings;
     RecordingHistory history;
@@ -89,7 +79,6 @@ struct DictationRig {
     PasteService paste;
     FakePanel panel;
     FakeKeyboard keyboard;
-    SpeechManager speech;
     Dictation dictation;
     HotkeyManager hotkeys;
 };

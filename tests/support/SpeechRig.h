@@ -21,9 +21,9 @@ inline QString testdata(const QString& name) { return QStringLiteral(VELUTANORA_
 // A SpeechManager on simulated time with a scripted recogniser, a fake workspace and a WAV file
 // as the microphone (digital silence unless a file is given).
 struct SpeechRig {
-    explicit SpeechRig(const QString& wavPath = {})
+    explicit SpeechRig(const QString& wavPath = {}, double silenceSeconds = 60)
         : debugLog(dir.path() + QStringLiteral("/velutanora_debug.log")),
-          input(clock, wavPath.isEmpty() ? silence(60) : WavFile::read(wavPath)),
+          input(clock, wavPath.isEmpty() ? silence(silenceSeconds) : WavFile::read(wavPath)),
           speech(log, clock, recognizer, input, debugLog)
     {
     }
