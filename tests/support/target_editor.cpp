@@ -1,4 +1,4 @@
-// A small text editor used as the target application of the X11 tests. It writes its whole
+// A small text editor used as the target application of the X11 and Wayland tests. It writes its whole
 // text to OUT after every change and appends each key press it receives to OUT.keys, so a
 // test can see what reached it. Like a terminal, it also pastes on Ctrl+Shift+V.
 #include <QApplication>
@@ -52,6 +52,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    // On Wayland the app_id, by which the compositor names the window (a terminal's, in tests).
+    if (args.contains(QStringLiteral("--app-id")))
+        QGuiApplication::setDesktopFileName(args.value(args.indexOf(QStringLiteral("--app-id")) + 1));
     const QString out = args.value(args.indexOf(QStringLiteral("--out")) + 1, QStringLiteral("/tmp/target_editor.txt"));
     Editor editor(out);
     editor.setWindowTitle(QStringLiteral("target editor"));

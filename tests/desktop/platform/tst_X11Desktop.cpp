@@ -1,104 +1,20 @@
 #include "OtherGrabber.h"
-#include "common/Clock.h"
-#include "common/Logger.h"
-#include "correction/GeminiService.h"
-#include "desktop/Dictation.h"
-#include "desktop/HotkeyManager.h"
-#include "desktop/PasteService.h"
-#include "desktop/platform/DesktopBackend.h"
-#include "recording/DebugLog.h"
-#include "recording/SpeechManager.h"
-#include "recording/WavFileAudioInput.h"
-#include "settings/AppSettings.h"
-#include "settings/RecordingHistory.h"
-#include "settings/UsageTracker.h"
-#include "support/FakeDesktop.h"
-#include "support/FakeGeminiServer.h"
-#include "support/MemoryStore.h"
-#include "support/ScriptedRecognizer.h"
+#include "support/DesktopRig.h"
 #include "support/Tones.h"
 
-#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <cmath>
 
 using namespace vel;
 using namespace vel::test;
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 void xdotool(const QStringList& args) { QProcess::execute(QStringLiteral("xdotool"), args); }
 
-// The real X11 backends with the rest of the program over fakes, on real time.
-struct X11Rig {
-    explicit X11Rig(const QByteArray& microphone = QByteArray(32000 * 120, '\0'))
-        : backend(DesktopBackend::create(log)), debugLog(dir.path() + "/debug.log"),
-          input(clock, WavFile{AudioFormat::int16Mono16k(), microphone}), settings(store), history(store, clock),
-          usage(store), gemini(log, clock, [this] { return server.baseUrl(); }),
-          paste(log, clock, *backend.pasteboard, *backend.input),
-          speech(log, clock, recognizer, input, debugLog),
-          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, *backend.workspace, *backend.input}),
-          hotkeys({log, clock, speech, settings, dictation, *backend.keyboard, *backend.input})
-    {
-        server.listen();
-        settings.setGeminiApiKey(QStringLiteral("x11-test-key"));
-        dictation.workspaceMonitor().startTracking();
-    }
-
-    QTemporaryDir dir;
-    RecordingLogger log;
-    SystemClock clock;
-    DesktopBackend backend;
-    ScriptedRecognizer recognizer;
-    DebugLog debugLog;
-    WavFileAudioInput input;
-    MemoryStore store;
-    AppSettings settings;
-    RecordingHistory history;
-    UsageTracker usage;
-    FakeGeminiServer server;
-    GeminiService gemini;
-    PasteService paste;
-    FakePanel panel;
-    SpeechManager speech;
-    Dictation dictation;
-    HotkeyManager hotkeys;
-};
-
-// The target application in front, which records what reaches it.
-struct Target {
-    QProcess process;
-    QString out;
-    explicit Target(const QString& dir, const QString& resourceName = {})
-    {
-        out = dir + "/target.txt";
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        if (!resourceName.isEmpty())
-            env.insert("RESOURCE_NAME", resourceName);
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(TARGET_EDITOR), {"--out", out});
-        process.waitForStarted();
-    }
-    ~Target()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-    QString text() const { return QString::fromUtf8(readFile(out)); }
-    QStringList keys() const { return QString::fromUtf8(readFile(out + ".keys")).split('\n', Qt::SkipEmptyParts); }
-};
+using X11Rig = DesktopRig;
 
 bool inFront(X11Rig& rig, Target& target)
 {
@@ -124,7 +40,7 @@ private slots:
     void startShortcutIsSwallowedAndTheAnswerPasted()
     {
         X11Rig rig;
-        Target target(rig.dir.path());
+        Target target(rig.dir.path(), "xcb");
         QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
         rig.hotkeys.startMonitoring();
         rig.server.enqueue(FakeReply::answer("テスト結果です"));
@@ -146,7 +62,7 @@ private slots:
     void escapeCancelsWhileRecordingAndReachesTheTargetWhenIdle()
     {
         X11Rig rig;
-        Target target(rig.dir.path());
+        Target target(rig.dir.path(), "xcb");
         QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
         rig.hotkeys.startMonitoring();
         xdotool({"key", "alt+space"});
@@ -165,7 +81,7 @@ private slots:
         X11Rig rig;
         rig.settings.setStartShortcut(ShortcutKey{62, 0});
         rig.settings.setGeminiApiKey(QString());
-        Target target(rig.dir.path());
+        Target target(rig.dir.path(), "xcb");
         QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
         rig.hotkeys.startMonitoring();
         xdotool({"key", "105"});
@@ -186,7 +102,7 @@ private slots:
         rig.settings.setContinuousMode(ContinuousMode::Auto);
         rig.settings.setContinuousSilenceSeconds(1.0);
         rig.server.setDefaultReply(FakeReply::answer("返事"));
-        Target target(rig.dir.path());
+        Target target(rig.dir.path(), "xcb");
         QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
         rig.hotkeys.startMonitoring();
         xdotool({"key", "alt+space"});
@@ -202,7 +118,7 @@ private slots:
     {
         X11Rig rig;
         rig.server.enqueue(FakeReply::answer("オルト"));
-        Target target(rig.dir.path());
+        Target target(rig.dir.path(), "xcb");
         QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
         rig.hotkeys.startMonitoring();
         xdotool({"keydown", "alt"});
@@ -220,7 +136,7 @@ private slots:
     {
         X11Rig rig;
         rig.server.enqueue(FakeReply::answer("端末"));
-        Target target(rig.dir.path(), QStringLiteral("xterm"));
+        Target target(rig.dir.path(), "xcb", QStringLiteral("xterm"));
         QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);
         QVERIFY(rig.backend.workspace->frontmostApplication()->windowClass().contains("xterm"));
         rig.hotkeys.startMonitoring();

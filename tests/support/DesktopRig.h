@@ -1,0 +1,98 @@
+#pragma once
+
+#include "common/Clock.h"
+#include "common/Logger.h"
+#include "correction/GeminiService.h"
+#include "desktop/Dictation.h"
+#include "desktop/HotkeyManager.h"
+#include "desktop/PasteService.h"
+#include "desktop/platform/DesktopBackend.h"
+#include "recording/DebugLog.h"
+#include "recording/SpeechManager.h"
+#include "recording/WavFileAudioInput.h"
+#include "settings/AppSettings.h"
+#include "settings/RecordingHistory.h"
+#include "settings/UsageTracker.h"
+#include "support/FakeDesktop.h"
+#include "support/FakeGeminiServer.h"
+#include "support/MemoryStore.h"
+#include "support/ScriptedRecognizer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace vel::test {
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The real desktop backends of the session the test runs in, with the rest of the program over
+// fakes, on real time.
+struct DesktopRig {
+    explicit DesktopRig(const QByteArray& microphone = QByteArray(32000 * 120, '\0'))
+        : backend(DesktopBackend::create(log)), debugLog(dir.path() + "/debug.log"),
+          input(clock, WavFile{AudioFormat::int16Mono16k(), microphone}), settings(store), history(store, clock),
+          usage(store), gemini(log, clock, [this] { return server.baseUrl(); }),
+          paste(log, clock, *backend.pasteboard, *backend.input),
+          speech(log, clock, recognizer, input, debugLog),
+          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, *backend.workspace, *backend.input}),
+          hotkeys({log, clock, speech, settings, dictation, *backend.keyboard, *backend.input})
+    {
+        server.listen();
+        settings.setGeminiApiKey(QStringLiteral("desktop-test-key"));
+        dictation.workspaceMonitor().startTracking();
+    }
+
+    QTemporaryDir dir;
+    RecordingLogger log;
+    SystemClock clock;
+    DesktopBackend backend;
+    ScriptedRecognizer recognizer;
+    DebugLog debugLog;
+    WavFileAudioInput input;
+    MemoryStore store;
+    AppSettings settings;
+    RecordingHistory history;
+    UsageTracker usage;
+    FakeGeminiServer server;
+    GeminiService gemini;
+    PasteService paste;
+    FakePanel panel;
+    SpeechManager speech;
+    Dictation dictation;
+    HotkeyManager hotkeys;
+};
+
+// The target application, which records what reaches it. `name` is its window class on X11
+// and its app_id on Wayland (a terminal's, to be pasted into as one).
+struct Target {
+    QProcess process;
+    QString out;
+    Target(const QString& dir, const QString& platform, const QString& name = {})
+    {
+        out = dir + "/target.txt";
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", platform);
+        if (!name.isEmpty())
+            env.insert("RESOURCE_NAME", name);
+        process.setProcessEnvironment(env);
+        QStringList args{"--out", out};
+        if (!name.isEmpty())
+            args << "--app-id" << name;
+        process.start(qEnvironmentVariable("VELUTANORA_TARGET_EDITOR", QStringLiteral(TARGET_EDITOR)), args);
+        process.waitForStarted();
+    }
+    ~Target()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QString text() const { return QString::fromUtf8(readFile(out)); }
+    QStringList keys() const { return QString::fromUtf8(readFile(out + ".keys")).split('\n', Qt::SkipEmptyParts); }
+};
+
+} // namespace vel::test
