@@ -2,6 +2,10 @@
 
 #include "common/Logger.h"
 #include "desktop/HeadlessDesktop.h"
+#include "desktop/platform/WaylandConnection.h"
+#include "desktop/platform/WaylandPasteboard.h"
+#include "desktop/platform/WaylandSyntheticInput.h"
+#include "desktop/platform/WaylandWorkspace.h"
 #include "desktop/platform/X11Connection.h"
 #include "desktop/platform/X11Keyboard.h"
 #include "desktop/platform/X11SyntheticInput.h"
@@ -26,6 +30,15 @@ public:
     QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) override { return shortcuts; }
 };
 
+// The compositor binds the shortcuts and runs the program's commands; nothing is grabbed here.
+class DesktopBoundKeyboard final : public KeyboardMonitor {
+public:
+    bool installTap() override { return true; }
+    void startMonitors() override {}
+    bool isKeyDown(quint16) const override { return false; }
+    QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>&) override { return {}; }
+};
+
 class UnavailableInput final : public SyntheticInput {
 public:
     bool isAllowed() const override { return false; }
@@ -47,6 +60,7 @@ DesktopBackend::~DesktopBackend()
     keyboard.reset();
     input.reset();
     workspace.reset();
+    pasteboard.reset();
 }
 DesktopBackend::DesktopBackend(DesktopBackend&&) noexcept = default;
 DesktopBackend& DesktopBackend::operator=(DesktopBackend&&) noexcept = default;
@@ -56,13 +70,80 @@ QString DesktopBackend::unsupportedStatus()
     return QStringLiteral("⚠️ このデスクトップではグローバルショートカットと自動ペーストを使えません（X11 が必要です）");
 }
 
+QString DesktopBackend::waylandStatus()
+{
+    return QStringLiteral("⚠️ このWaylandコンポジタでは自動ペーストを使えません（wlroots系のコンポジタが必要です）");
+}
+
+namespace {
+
+// Wayland: each capability from the global that gives it, or a line saying what is missing.
+DesktopBackend waylandBackend(Logger& log)
+{
+    DesktopBackend backend;
+    backend.shortcutsBoundByDesktop = true;
+    backend.panelKeepsFocusAway = false;
+    backend.keyboard = std::make_unique<DesktopBoundKeyboard>();
+    backend.wayland = WaylandConnection::open();
+    if (!backend.wayland) {
+        backend.problem = QStringLiteral("cannot connect to the Wayland compositor");
+        backend.status = DesktopBackend::waylandStatus();
+        backend.pasteboard = std::make_unique<QtPasteboard>();
+        backend.input = std::make_unique<UnavailableInput>();
+        backend.workspace = std::make_unique<EmptyWorkspace>();
+        log.line(QStringLiteral("⚠️ [Desktop] Wayland: ") + backend.problem);
+        return backend;
+    }
+    WaylandConnection& wayland = *backend.wayland;
+    QStringList missing;
+    if (!wayland.seat())
+        missing << QStringLiteral("no wl_seat");
+    if (wayland.dataControl() && wayland.seat()) {
+        backend.pasteboard = std::make_unique<WaylandPasteboard>(wayland);
+    } else {
+        missing << QStringLiteral("no zwlr_data_control_manager_v1 (the clipboard is set only while a window of this "
+                                  "program has the focus)");
+        backend.pasteboard = std::make_unique<QtPasteboard>();
+    }
+    auto input = std::make_unique<WaylandSyntheticInput>(wayland);
+    if (input->isAllowed()) {
+        backend.input = std::move(input);
+    } else {
+        missing << QStringLiteral("no zwp_virtual_keyboard_manager_v1 (no automatic paste or Return)");
+        backend.input = std::make_unique<UnavailableInput>();
+    }
+    if (wayland.toplevels()) {
+        backend.workspace = std::make_unique<WaylandWorkspace>(wayland, QGuiApplication::desktopFileName());
+    } else {
+        missing << QStringLiteral("no zwlr_foreign_toplevel_manager_v1 (the application in front is not known)");
+        backend.workspace = std::make_unique<EmptyWorkspace>();
+    }
+    if (!missing.isEmpty()) {
+        backend.problem = missing.join(QStringLiteral("; "));
+        backend.status = DesktopBackend::waylandStatus();
+        log.line(QStringLiteral("⚠️ [Desktop] Wayland: ") + backend.problem);
+    }
+    log.line(QStringLiteral("🖥️ [Desktop] Wayland backend: clipboard %1, paste %2, target %3; shortcuts are bound in the "
+                            "compositor to velutanora --toggle / --cancel")
+                 .arg(wayland.dataControl() ? QStringLiteral("data-control") : QStringLiteral("Qt"),
+                      backend.input->isAllowed() ? QStringLiteral("virtual keyboard") : QStringLiteral("none"),
+                      wayland.toplevels() ? QStringLiteral("foreign-toplevel") : QStringLiteral("none")));
+    return backend;
+}
+
+} // namespace
+
 DesktopBackend DesktopBackend::create(Logger& log)
 {
+    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        return waylandBackend(log);
+
     DesktopBackend backend;
     backend.pasteboard = std::make_unique<QtPasteboard>();
 
     auto unsupported = [&](const QString& why) {
         backend.problem = why;
+        backend.status = unsupportedStatus();
         backend.keyboard = std::make_unique<UnavailableKeyboard>();
         backend.input = std::make_unique<UnavailableInput>();
         backend.workspace = std::make_unique<EmptyWorkspace>();

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+struct wl_display;
+struct wl_registry;
+struct wl_seat;
+struct zwlr_data_control_manager_v1;
+struct zwlr_foreign_toplevel_manager_v1;
+struct zwp_virtual_keyboard_manager_v1;
+
+class QSocketNotifier;
+
+namespace vel {
+
+// The program's own libwayland-client connection to the compositor Qt runs on (a second one
+// beside Qt's, read on the main thread through a socket notifier, like the X11 backend's), with
+// the globals the backends use bound once. Wayland stays inside the platform's own translation
+// units; this header names none of its types' members.
+class WaylandConnection final : public QObject {
+    Q_OBJECT
+public:
+    // Connects to $WAYLAND_DISPLAY; null when there is none.
+    static std::unique_ptr<WaylandConnection> open();
+    ~WaylandConnection() override;
+
+    wl_display* display() const { return m_display; }
+    wl_seat* seat() const { return m_seat; }
+    zwlr_data_control_manager_v1* dataControl() const { return m_dataControl; }
+    zwp_virtual_keyboard_manager_v1* virtualKeyboards() const { return m_virtualKeyboards; }
+    zwlr_foreign_toplevel_manager_v1* toplevels() const { return m_toplevels; }
+    // The interfaces the compositor offers, as named in its registry.
+    const QStringList& offered() const { return m_offered; }
+
+    // Sends what is queued; the backends call it after their requests.
+    void flush();
+    // Waits until the compositor has handled everything sent so far (and its answers are read).
+    bool roundtrip();
+    // Reads and handles what has arrived (also called by the notifier).
+    void dispatch();
+
+    // For the registry listener.
+    void onGlobalForListener(wl_registry* registry, uint32_t name, const char* interface, uint32_t version);
+
+private:
+    explicit WaylandConnection(wl_display* display);
+
+    wl_display* m_display;
+    wl_registry* m_registry = nullptr;
+    wl_seat* m_seat = nullptr;
+    zwlr_data_control_manager_v1* m_dataControl = nullptr;
+    zwp_virtual_keyboard_manager_v1* m_virtualKeyboards = nullptr;
+    zwlr_foreign_toplevel_manager_v1* m_toplevels = nullptr;
+    QStringList m_offered;
+    QSocketNotifier* m_notifier = nullptr;
+};
+
+} // namespace vel
