@@ -48,6 +48,44 @@ PA
   pactl info >/dev/null 2>&1 && echo "PulseAudio for the tests at $PULSE_SERVER" >&2 || unset PULSE_SERVER
 }
 
+# A headless sway for the Wayland tests. sway refuses to run as root, so as root it runs as a
+# throw-away system user; its home holds the runtime folder and what the tests write. Sets
+# VELUTANORA_SWAY_* for tests/desktop/platform/run-under-sway, not WAYLAND_DISPLAY: the other
+# tests stay off it.
+sway_home=""
+wayland_start() {
+  local user socket
+  command -v sway >/dev/null || { echo "sway is missing: the Wayland tests will skip" >&2; return 0; }
+  user="$(id -un)"
+  if [ "$(id -u)" -eq 0 ]; then
+    user=velutanora-wl
+    id -u "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user" \
+      || { echo "cannot add a user for sway: the Wayland tests will skip" >&2; return 0; }
+  fi
+  sway_home="$(mktemp -d /tmp/velutanora-sway.XXXXXX)"
+  chmod 755 "$sway_home"
+  mkdir -p "$sway_home/run" "$sway_home/bin" "$sway_home/tmp" "$sway_home/config" "$sway_home/data"
+  printf 'output HEADLESS-1 resolution 1280x800\ndefault_border none\nxwayland disable\n' >"$sway_home/sway.conf"
+  chown -R "$user:" "$sway_home"
+  chmod 700 "$sway_home/run"
+  local run=(env -i HOME="$sway_home" PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$sway_home/run" WLR_BACKENDS=headless
+             WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS=1 sway -c "$sway_home/sway.conf")
+  if [ "$(id -u)" -eq 0 ]; then
+    setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups "${run[@]}" >"$sway_home/sway.log" 2>&1 &
+  else
+    "${run[@]}" >"$sway_home/sway.log" 2>&1 &
+  fi
+  desktop_pids+=($!)
+  for _ in $(seq 1 100); do
+    socket="$(find "$sway_home/run" -maxdepth 1 -name 'wayland-*' ! -name '*.lock' -printf '%f\n' 2>/dev/null | head -1)"
+    [ -n "$socket" ] && break
+    sleep 0.05
+  done
+  if [ -z "$socket" ]; then echo "sway did not start: the Wayland tests will skip" >&2; return 0; fi
+  export VELUTANORA_SWAY_USER="$user" VELUTANORA_SWAY_HOME="$sway_home" VELUTANORA_SWAY_DISPLAY="$socket"
+  echo "headless sway for the Wayland tests at $sway_home/run/$socket" >&2
+}
+
 desktop_stop() {
   local i
   for ((i=${#desktop_pids[@]}-1; i>=0; i--)); do
@@ -55,4 +93,5 @@ desktop_stop() {
     wait "${desktop_pids[$i]}" 2>/dev/null || true
   done
   desktop_pids=()
+  if [ -n "$sway_home" ]; then rm -rf "$sway_home"; sway_home=""; fi
 }

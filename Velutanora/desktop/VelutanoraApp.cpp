@@ -75,6 +75,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
             m_tray->showMessage(QStringLiteral("Velutanora"), text, QSystemTrayIcon::Warning, DesktopNotifier::kTimeoutMs);
     });
     m_panel = std::make_unique<RecordingPanelController>(m_log, m_clock, m_notifier.get());
+    m_panel->setPanelAllowed(m_desktop.panelKeepsFocusAway);
     m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
     m_usage = std::make_unique<UsageTracker>(*m_store);
     m_dictation = std::make_unique<Dictation>(Dictation::Dependencies{
@@ -82,8 +83,8 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
         *m_desktop.workspace, *m_desktop.input});
     m_updater = std::make_unique<UpdaterService>(m_log, m_clock, *m_settings, *m_network,
                                                  QStringLiteral(VELUTANORA_VERSION));
-    if (!m_desktop.problem.isEmpty())
-        m_speech->setStatusMessage(DesktopBackend::unsupportedStatus());
+    if (!m_desktop.status.isEmpty())
+        m_speech->setStatusMessage(m_desktop.status);
 
     // The microphone list of an open settings window follows devices being plugged and unplugged.
     auto* devices = new QMediaDevices(this);
@@ -179,8 +180,8 @@ void VelutanoraApp::runCommand(const QString& command)
 {
     if (command == QLatin1String("toggle"))
         m_dictation->toggle(m_desktop.workspace->frontmostApplication());
-    else if (command == QLatin1String("cancel"))
-        m_dictation->cancel();
+    else if (command == QLatin1String("cancel") && m_dictation->isBusy())
+        m_dictation->cancel(); // bound in a compositor it takes the key always: idle, it does nothing
     else
         openSettings();
 }

@@ -87,7 +87,7 @@ void RecordingPanelController::observe()
         if (complete) {
             const QString note = m_speech->correctionFailure();
             setTexts(QString(), note);
-            if (!note.isEmpty() && m_notifier && m_settings && m_settings->stealthMode())
+            if (!note.isEmpty() && m_notifier && hidesPanel())
                 m_notifier->notify(note);
             if (!m_speech->isContinuousMode())
                 showCopiedFeedback();
@@ -132,9 +132,14 @@ void RecordingPanelController::stopFade()
     disconnect(m_fade, &QPropertyAnimation::finished, nullptr, nullptr);
 }
 
+bool RecordingPanelController::hidesPanel() const
+{
+    return !m_panelAllowed || (m_settings && m_settings->stealthMode());
+}
+
 void RecordingPanelController::show()
 {
-    const bool stealth = m_settings && m_settings->stealthMode();
+    const bool stealth = hidesPanel();
     m_log.line(QStringLiteral("📺 [PANEL] show() called, speechManager exists: %1, stealth: %2")
                    .arg(boolText(!m_speech.isNull()), boolText(stealth)));
     if (!m_speech || stealth)
@@ -205,7 +210,7 @@ void RecordingPanelController::hideImmediately()
 void RecordingPanelController::showFailure(const QString& status)
 {
     m_log.line(QStringLiteral("📺 [PANEL] showFailure(): ") + status);
-    const bool stealth = m_settings && m_settings->stealthMode();
+    const bool stealth = hidesPanel();
     if (!stealth && m_speech) {
         cancelFeedback();
         constructPanel();

@@ -35,6 +35,9 @@ public:
 
     // dictation (may be null) is what the panel's stop button stops.
     void bind(SpeechManager* speechManager, AppSettings* settings, Dictation* dictation);
+    // Off where a panel window would take the keyboard from the target (a Wayland compositor
+    // without layer-shell): the state then shows as in stealth mode.
+    void setPanelAllowed(bool allowed) { m_panelAllowed = allowed; }
 
     void show() override;
     void hide();
@@ -56,6 +59,9 @@ signals:
     void textsChanged();
 
 private:
+    // In stealth mode, or where the panel may not show: notifications and the tray instead.
+    bool hidesPanel() const;
+    bool m_panelAllowed = true;
     void setShowCopied(bool value);
     void setTexts(const QString& failure, const QString& note);
     void present();

@@ -1,0 +1,117 @@
+#include "support/DesktopRig.h"
+#include "support/Tones.h"
+
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+bool inFront(DesktopRig& rig, const QString& appId)
+{
+    const ApplicationRef front = rig.backend.workspace->frontmostApplication();
+    return front && front->windowClass() == appId;
+}
+
+// What another client reads from the clipboard. This process serves it, so its loop keeps running.
+QString clipboard()
+{
+    QProcess p;
+    p.start(QStringLiteral("wl-paste"), {"--no-newline"});
+    for (int i = 0; i < 500 && p.state() != QProcess::NotRunning; ++i)
+        QTest::qWait(10);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// A dictation as the compositor's bound command runs it: --toggle carries the application in front.
+void dictate(DesktopRig& rig, const QString& heard)
+{
+    rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+    rig.recognizer.lastSession()->deliver(heard, true);
+    QTest::qWait(200);
+    rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+}
+
+} // namespace
+
+// The Wayland backends against a real headless sway (scripts/test starts it for an unprivileged
+// user and runs this test as that user).
+class TestWaylandDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || QGuiApplication::platformName() != QLatin1String("wayland"))
+            QSKIP("needs a Wayland compositor (scripts/test starts a headless sway)");
+        RecordingLogger log;
+        const DesktopBackend probe = DesktopBackend::create(log);
+        if (!probe.problem.isEmpty())
+            QSKIP(qPrintable(probe.problem));
+    }
+
+    void theAnswerIsPastedAndStaysOnTheClipboard()
+    {
+        DesktopRig rig;
+        QVERIFY(rig.backend.shortcutsBoundByDesktop);
+        Target target(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("target_editor")), 10000);
+        rig.server.enqueue(FakeReply::answer("ウェイランドで届きました"));
+        dictate(rig, QStringLiteral("うぇいらんど"));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("ウェイランドで届きました。"), 10000);
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
+        QTRY_VERIFY2_WITH_TIMEOUT(target.keys().contains("Ctrl+V"), qPrintable(target.keys().join(',')), 5000);
+        QCOMPARE(clipboard(), QStringLiteral("ウェイランドで届きました。"));
+    }
+
+    void terminalGetsControlShiftV()
+    {
+        DesktopRig rig;
+        rig.server.enqueue(FakeReply::answer("端末"));
+        Target target(rig.dir.path(), "wayland", QStringLiteral("foot"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("foot")), 10000);
+        dictate(rig, QStringLiteral("たんまつ"));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("端末。"), 10000);
+        QVERIFY2(target.keys().contains("Ctrl+Shift+V"), qPrintable(target.keys().join(',')));
+    }
+
+    // The user moved to another window while speaking: the target is brought back for the paste.
+    void theTargetIsActivatedAgain()
+    {
+        DesktopRig rig;
+        rig.server.enqueue(FakeReply::answer("元の窓へ"));
+        Target first(rig.dir.path(), "wayland", QStringLiteral("first_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("first_editor")), 10000);
+        rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        QTemporaryDir otherDir;
+        Target second(otherDir.path(), "wayland", QStringLiteral("second_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("second_editor")), 10000);
+        rig.recognizer.lastSession()->deliver("もとのまどへ", true);
+        QTest::qWait(200);
+        rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+        QTRY_COMPARE_WITH_TIMEOUT(first.text(), QStringLiteral("元の窓へ。"), 10000);
+        QVERIFY(second.text().isEmpty());
+    }
+
+    void continuousAutoPressesReturn()
+    {
+        DesktopRig rig(tonePcm(1.0, 0.3, 300) + silencePcm(60));
+        rig.settings.setContinuousMode(ContinuousMode::Auto);
+        rig.settings.setContinuousSilenceSeconds(1.0);
+        rig.server.setDefaultReply(FakeReply::answer("返事"));
+        Target target(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("target_editor")), 10000);
+        rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("返事。\n"), 15000);
+        QVERIFY(target.keys().contains("Return"));
+        rig.dictation.cancel();
+    }
+};
+
+QTEST_MAIN(TestWaylandDesktop)
+#include "tst_WaylandDesktop.moc"
