@@ -39,6 +39,8 @@ public:
     void addActivationObserver(std::function<void(ApplicationRef)>) override {}
 };
 
+// Nothing to grab: the command line reads no keys, and a Wayland compositor binds the
+// shortcuts to the program's commands itself.
 class NoKeyboard final : public KeyboardMonitor {
 public:
     bool installTap() override { return true; }

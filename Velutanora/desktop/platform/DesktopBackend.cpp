@@ -30,15 +30,6 @@ public:
     QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) override { return shortcuts; }
 };
 
-// The compositor binds the shortcuts and runs the program's commands; nothing is grabbed here.
-class DesktopBoundKeyboard final : public KeyboardMonitor {
-public:
-    bool installTap() override { return true; }
-    void startMonitors() override {}
-    bool isKeyDown(quint16) const override { return false; }
-    QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>&) override { return {}; }
-};
-
 class UnavailableInput final : public SyntheticInput {
 public:
     bool isAllowed() const override { return false; }
@@ -83,7 +74,7 @@ DesktopBackend waylandBackend(Logger& log)
     DesktopBackend backend;
     backend.shortcutsBoundByDesktop = true;
     backend.panelKeepsFocusAway = false;
-    backend.keyboard = std::make_unique<DesktopBoundKeyboard>();
+    backend.keyboard = std::make_unique<NoKeyboard>(); // the compositor binds the shortcuts
     backend.wayland = WaylandConnection::open();
     if (!backend.wayland) {
         backend.problem = QStringLiteral("cannot connect to the Wayland compositor");
