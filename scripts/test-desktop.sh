@@ -83,6 +83,8 @@ wayland_start() {
   done
   if [ -z "$socket" ]; then echo "sway did not start: the Wayland tests will skip" >&2; return 0; fi
   export VELUTANORA_SWAY_USER="$user" VELUTANORA_SWAY_HOME="$sway_home" VELUTANORA_SWAY_DISPLAY="$socket"
+  VELUTANORA_SWAY_IPC="$(find "$sway_home/run" -maxdepth 1 -name 'sway-ipc.*.sock' | head -1)"
+  export VELUTANORA_SWAY_IPC
   echo "headless sway for the Wayland tests at $sway_home/run/$socket" >&2
 }
 

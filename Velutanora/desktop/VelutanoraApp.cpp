@@ -6,6 +6,7 @@
 #include "desktop/HotkeyManager.h"
 #include "desktop/PasteService.h"
 #include "desktop/UpdaterService.h"
+#include "desktop/platform/CompositorBindings.h"
 #include "desktop/platform/DesktopNotifier.h"
 #include "recording/DebugLog.h"
 #include "recording/LocalRecognizer.h"
@@ -159,6 +160,14 @@ void VelutanoraApp::openSettings()
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
         m_window->setWindowIcon(Icons::icon(QStringLiteral("velutanora"), Qt::black));
         m_window->generalView()->microphonePicker()->setDevices(QtAudioInput::inputDevices());
+        if (m_desktop.shortcutsBoundByDesktop) {
+            const auto compositor = CompositorBindings::detect(QProcessEnvironment::systemEnvironment());
+            const QString program = QCoreApplication::applicationFilePath();
+            m_window->shortcutsView()->showDesktopBindings(
+                CompositorBindings::name(compositor), [compositor, program](const ShortcutKey& start, const ShortcutKey& cancel) {
+                    return CompositorBindings::lines(compositor, start, cancel, program);
+                });
+        }
         connect(m_window->shortcutsView(), &ShortcutsView::capturingChanged, this, [this](bool capturing) {
             if (m_hotkeys)
                 m_hotkeys->setPaused(capturing);
@@ -204,7 +213,9 @@ QString VelutanoraApp::iconNameFor(bool stealthMode, bool completionVisible, boo
 
 QString VelutanoraApp::menuBarIconName() const
 {
-    return iconNameFor(m_settings->stealthMode(), m_speech->stealthCompletionVisible(), m_speech->isRewriting(),
+    // Without the panel (stealth, or a compositor it would take the keyboard on) the icon carries the state.
+    const bool noPanel = m_settings->stealthMode() || !m_desktop.panelKeepsFocusAway;
+    return iconNameFor(noPanel, m_speech->stealthCompletionVisible(), m_speech->isRewriting(),
                        m_speech->isProcessingPipeline(), m_speech->isRecording(), m_speech->silenceCountdown(),
                        m_speech->isContinuousMode());
 }

@@ -4,9 +4,13 @@
 #include "settings/AppSettings.h"
 #include "ui/GlassCard.h"
 
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QVBoxLayout>
 
 namespace vel {
@@ -199,7 +203,27 @@ ShortcutsView::ShortcutsView(AppSettings& settings, QWidget* parent) : QWidget(p
     cancelRow->addStretch();
     card->content()->addLayout(cancelRow);
     column->addWidget(card);
+
+    m_bindingsCard = new GlassCard(12);
+    m_bindingsCard->content()->addWidget(makeHeading(QStringLiteral("コンポジタの設定"), QStringLiteral("keyboard")));
+    m_bindingsNote = makeNote(QString());
+    m_bindingsNote->setWordWrap(true);
+    m_bindingsCard->content()->addWidget(m_bindingsNote);
+    m_bindingsText = new QPlainTextEdit;
+    m_bindingsText->setReadOnly(true);
+    m_bindingsText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_bindingsText->setFixedHeight(120);
+    m_bindingsCard->content()->addWidget(m_bindingsText);
+    m_copyBindings = new QPushButton(QStringLiteral("コピー"));
+    auto* copyRow = new QHBoxLayout;
+    copyRow->addStretch();
+    copyRow->addWidget(m_copyBindings);
+    m_bindingsCard->content()->addLayout(copyRow);
+    m_bindingsCard->hide();
+    column->addWidget(m_bindingsCard);
     column->addStretch();
+    connect(m_copyBindings, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(m_bindingsText->toPlainText()); });
 
     connect(m_defaults, &QPushButton::clicked, this, [this] {
         m_settings.setStartShortcut(ShortcutKey::defaultStart());
@@ -215,10 +239,22 @@ ShortcutsView::ShortcutsView(AppSettings& settings, QWidget* parent) : QWidget(p
     refresh();
 }
 
+void ShortcutsView::showDesktopBindings(const QString& compositorName, BindingLines lines)
+{
+    m_bindingLines = std::move(lines);
+    m_bindingsNote->setText(QStringLiteral("Waylandではショートカットをコンポジタ（%1）が受け取ります。次の行を設定ファイルに加えて"
+                                           "再読み込みしてください。ショートカットを変えたときは、書き換えた行をもう一度加えてください。")
+                                .arg(compositorName));
+    m_bindingsCard->show();
+    refresh();
+}
+
 void ShortcutsView::refresh()
 {
     m_start->refresh();
     m_cancel->refresh();
+    if (m_bindingLines)
+        m_bindingsText->setPlainText(m_bindingLines(m_settings.startShortcut(), m_settings.cancelShortcut()));
     m_esc->setEnabled(!(m_settings.cancelShortcut() == ShortcutKey::defaultCancel()));
 }
 

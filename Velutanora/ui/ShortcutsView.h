@@ -9,10 +9,13 @@
 #include <optional>
 
 class QKeyEvent;
+class QLabel;
+class QPlainTextEdit;
 
 namespace vel {
 
 class AppSettings;
+class GlassCard;
 
 // A click-to-record control: the next key with its modifiers, or a lone modifier key (told
 // apart by side) released with nothing else held, becomes the shortcut. Esc alone cancels.
@@ -59,6 +62,13 @@ public:
     QPushButton* escButton() const { return m_esc; }
     QPushButton* defaultsButton() const { return m_defaults; }
 
+    // Where the compositor binds the shortcuts (Wayland): the lines for its configuration,
+    // built from the stored shortcuts and rebuilt when they change, with a copy button.
+    using BindingLines = std::function<QString(const ShortcutKey& start, const ShortcutKey& cancel)>;
+    void showDesktopBindings(const QString& compositorName, BindingLines lines);
+    QPlainTextEdit* bindingsText() const { return m_bindingsText; }
+    QPushButton* copyBindingsButton() const { return m_copyBindings; }
+
 signals:
     // A recorder is capturing: the global shortcuts must let its keys through meanwhile.
     void capturingChanged(bool capturing);
@@ -70,6 +80,11 @@ private:
     ShortcutRecorderView* m_cancel;
     QPushButton* m_esc;
     QPushButton* m_defaults;
+    GlassCard* m_bindingsCard = nullptr;
+    QLabel* m_bindingsNote = nullptr;
+    QPlainTextEdit* m_bindingsText = nullptr;
+    QPushButton* m_copyBindings = nullptr;
+    BindingLines m_bindingLines;
 };
 
 } // namespace vel

@@ -1,3 +1,4 @@
+#include "desktop/platform/CompositorBindings.h"
 #include "support/DesktopRig.h"
 #include "support/Tones.h"
 
@@ -95,6 +96,46 @@ private slots:
         rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
         QTRY_COMPARE_WITH_TIMEOUT(first.text(), QStringLiteral("元の窓へ。"), 10000);
         QVERIFY(second.text().isEmpty());
+    }
+
+    // The lines the shortcut section shows work in sway: bound as shown, the keys run the command.
+    void swayRunsTheShownBindings_data()
+    {
+        QTest::addColumn<quint16>("keyCode");
+        QTest::addColumn<quint64>("modifiers");
+        QTest::addColumn<QStringList>("wtype");
+        QTest::newRow("Alt+Space") << quint16(49) << quint64(ShortcutKey::Option)
+                                   << QStringList{"-M", "alt", "-k", "space", "-m", "alt"};
+        QTest::newRow("lone Right Ctrl, on release") << quint16(62) << quint64(0) << QStringList{"-P", "Control_R", "-p", "Control_R"};
+    }
+    void swayRunsTheShownBindings()
+    {
+        QFETCH(quint16, keyCode);
+        QFETCH(quint64, modifiers);
+        QFETCH(QStringList, wtype);
+        if (qEnvironmentVariableIsEmpty("SWAYSOCK"))
+            QSKIP("the compositor is not sway");
+        QTemporaryDir dir;
+        const QString program = dir.path() + "/program";
+        const QString ran = dir.path() + "/ran";
+        QFile script(program);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> %1\n").arg(ran).toUtf8());
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        const QString lines = CompositorBindings::lines(CompositorBindings::Compositor::Sway, ShortcutKey{keyCode, modifiers},
+                                                        ShortcutKey{53, ShortcutKey::Command}, program);
+        for (const QString& line : lines.split('\n', Qt::SkipEmptyParts)) {
+            if (line.startsWith('#'))
+                continue;
+            QCOMPARE(QProcess::execute(QStringLiteral("swaymsg"), {line}), 0);
+        }
+        // A keyboard kept alive across the presses: a fresh one loses its first key.
+        QProcess::execute(QStringLiteral("wtype"), QStringList{"-s", "300"} + wtype);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(ran)), QStringLiteral("--toggle\n"), 5000);
+        for (const QString& line : lines.split('\n', Qt::SkipEmptyParts))
+            if (!line.startsWith('#'))
+                QProcess::execute(QStringLiteral("swaymsg"), {QString(line).replace("bindsym", "unbindsym").section(" exec ", 0, 0)});
     }
 
     void continuousAutoPressesReturn()

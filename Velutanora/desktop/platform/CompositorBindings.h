@@ -1,0 +1,27 @@
+#pragma once
+
+#include "settings/ShortcutKey.h"
+
+#include <QProcessEnvironment>
+#include <QString>
+
+namespace vel {
+
+// Wayland gives a program no global key grab of its own on wlroots compositors: the user binds
+// the shortcuts in the compositor to the program's commands. These are the lines to add there,
+// built from the stored shortcuts.
+namespace CompositorBindings {
+
+enum class Compositor { Sway, Hyprland, River, Other };
+
+Compositor detect(const QProcessEnvironment& environment);
+QString name(Compositor compositor);
+// The configuration lines that run `program --toggle` and `program --cancel`. A lone modifier
+// fires on its release. Where the compositor's binding takes the key from every application
+// (sway, river), a cancel on plain Escape is left commented out with the reason, since Escape
+// must reach the applications while no dictation runs.
+QString lines(Compositor compositor, const ShortcutKey& start, const ShortcutKey& cancel, const QString& program);
+
+} // namespace CompositorBindings
+
+} // namespace vel

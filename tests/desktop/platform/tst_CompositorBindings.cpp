@@ -1,0 +1,82 @@
+#include "desktop/platform/CompositorBindings.h"
+
+#include <QTest>
+
+using namespace vel;
+using namespace vel::CompositorBindings;
+
+Q_DECLARE_METATYPE(vel::CompositorBindings::Compositor)
+
+class TestCompositorBindings : public QObject {
+    Q_OBJECT
+private slots:
+    void lines_data()
+    {
+        QTest::addColumn<Compositor>("compositor");
+        QTest::addColumn<quint16>("startKey");
+        QTest::addColumn<quint64>("startModifiers");
+        QTest::addColumn<quint64>("cancelModifiers"); // on Esc
+        QTest::addColumn<QStringList>("bindings");    // the lines that are not comments
+        const quint64 alt = ShortcutKey::Option, super = ShortcutKey::Command;
+        const quint64 ctrlShift = ShortcutKey::Control | ShortcutKey::Shift;
+        QTest::newRow("sway, the defaults: Esc is not taken")
+            << Compositor::Sway << quint16(49) << alt << quint64(0) << QStringList{"bindsym Mod1+space exec velutanora --toggle"};
+        QTest::newRow("sway, Super+Esc to cancel")
+            << Compositor::Sway << quint16(49) << alt << super
+            << QStringList{"bindsym Mod1+space exec velutanora --toggle", "bindsym Mod4+Escape exec velutanora --cancel"};
+        QTest::newRow("sway, lone Right Ctrl on release")
+            << Compositor::Sway << quint16(62) << quint64(0) << super
+            << QStringList{"bindsym --release Control_R exec velutanora --toggle", "bindsym Mod4+Escape exec velutanora --cancel"};
+        QTest::newRow("sway, Ctrl+Shift+D") << Compositor::Sway << quint16(2) << ctrlShift << quint64(0)
+                                            << QStringList{"bindsym Ctrl+Shift+d exec velutanora --toggle"};
+        QTest::newRow("Hyprland, the defaults: Esc passes on")
+            << Compositor::Hyprland << quint16(49) << alt << quint64(0)
+            << QStringList{"bind = ALT, space, exec, velutanora --toggle", "bindn = , Escape, exec, velutanora --cancel"};
+        QTest::newRow("Hyprland, lone Right Ctrl")
+            << Compositor::Hyprland << quint16(62) << quint64(0) << super
+            << QStringList{"bindr = CTRL, Control_R, exec, velutanora --toggle", "bind = SUPER, Escape, exec, velutanora --cancel"};
+        QTest::newRow("river, the defaults") << Compositor::River << quint16(49) << alt << quint64(0)
+                                             << QStringList{"riverctl map normal Alt space spawn 'velutanora --toggle'"};
+        QTest::newRow("river, lone Right Ctrl")
+            << Compositor::River << quint16(62) << quint64(0) << quint64(0)
+            << QStringList{"riverctl map -release normal None Control_R spawn 'velutanora --toggle'"};
+    }
+    void lines()
+    {
+        QFETCH(Compositor, compositor);
+        QFETCH(quint16, startKey);
+        QFETCH(quint64, startModifiers);
+        QFETCH(quint64, cancelModifiers);
+        QFETCH(QStringList, bindings);
+        const QString text = CompositorBindings::lines(compositor, ShortcutKey{startKey, startModifiers},
+                                                       ShortcutKey{53, cancelModifiers}, QStringLiteral("velutanora"));
+        QStringList got;
+        for (const QString& line : text.split('\n', Qt::SkipEmptyParts))
+            if (!line.startsWith('#'))
+                got << line;
+        QCOMPARE(got, bindings);
+    }
+
+    void detection_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<Compositor>("compositor");
+        QTest::newRow("sway's socket") << "SWAYSOCK" << "/run/user/1000/sway-ipc.sock" << Compositor::Sway;
+        QTest::newRow("Hyprland's signature") << "HYPRLAND_INSTANCE_SIGNATURE" << "abc" << Compositor::Hyprland;
+        QTest::newRow("river by its desktop name") << "XDG_CURRENT_DESKTOP" << "river" << Compositor::River;
+        QTest::newRow("GNOME") << "XDG_CURRENT_DESKTOP" << "GNOME" << Compositor::Other;
+    }
+    void detection()
+    {
+        QFETCH(QString, variable);
+        QFETCH(QString, value);
+        QFETCH(Compositor, compositor);
+        QProcessEnvironment env;
+        env.insert(variable, value);
+        QCOMPARE(detect(env), compositor);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCompositorBindings)
+#include "tst_CompositorBindings.moc"
