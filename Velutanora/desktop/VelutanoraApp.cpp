@@ -8,6 +8,8 @@
 #include "desktop/UpdaterService.h"
 #include "desktop/platform/CompositorBindings.h"
 #include "desktop/platform/DesktopNotifier.h"
+#include "desktop/platform/WaylandConnection.h"
+#include "desktop/platform/WaylandPanelSurface.h"
 #include "recording/DebugLog.h"
 #include "recording/LocalRecognizer.h"
 #include "recording/ModelManager.h"
@@ -23,6 +25,7 @@
 #include "ui/GeneralSettingsView.h"
 #include "ui/Icons.h"
 #include "ui/MicrophonePicker.h"
+#include "ui/RecordingPanel.h"
 #include "ui/RecordingPanelController.h"
 #include "ui/ShortcutsView.h"
 
@@ -31,6 +34,8 @@
 #include <QLabel>
 #include <QMediaDevices>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QSystemTrayIcon>
@@ -38,6 +43,45 @@
 namespace vel {
 
 namespace {
+
+// The panel widget, kept off screen, shown on a layer surface: painted into it while it shows,
+// with its opacity, and given the clicks made on it.
+class LayerShellPanel final : public QObject {
+public:
+    LayerShellPanel(WaylandConnection& connection, QWidget* panel)
+        : QObject(panel), m_panel(panel),
+          m_surface(connection, QSize(RecordingPanel::kWidth, RecordingPanel::kHeight), RecordingPanel::kBottomMargin, this)
+    {
+        m_surface.paint = [panel](QPainter& painter) {
+            painter.setOpacity(panel->windowOpacity());
+            panel->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+        };
+        m_surface.clicked = [panel](QPoint at) {
+            QWidget* target = panel->childAt(at) ? panel->childAt(at) : panel;
+            const QPointF local = target->mapFrom(panel, at);
+            for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                QMouseEvent event(type, local, local, type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                  Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(target, &event);
+            }
+        };
+        panel->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_panel && event->type() == QEvent::Show)
+            m_surface.show();
+        else if (watched == m_panel && event->type() == QEvent::Hide)
+            m_surface.hide();
+        return false;
+    }
+
+private:
+    QWidget* m_panel;
+    WaylandPanelSurface m_surface;
+};
 
 Task<void> repasteLast(PasteService& paste, SpeechManager& speech, QString text, ApplicationRef target)
 {
@@ -77,6 +121,10 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     });
     m_panel = std::make_unique<RecordingPanelController>(m_log, m_clock, m_notifier.get());
     m_panel->setPanelAllowed(m_desktop.panelKeepsFocusAway);
+    if (m_desktop.wayland && WaylandPanelSurface::isAvailable(*m_desktop.wayland)) {
+        WaylandConnection* wayland = m_desktop.wayland.get();
+        m_panel->setPanelHost([wayland](QWidget* panel) { new LayerShellPanel(*wayland, panel); });
+    }
     m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
     m_usage = std::make_unique<UsageTracker>(*m_store);
     m_dictation = std::make_unique<Dictation>(Dictation::Dependencies{

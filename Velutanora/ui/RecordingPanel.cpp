@@ -27,7 +27,7 @@ void RecordingPanel::placeOnScreen()
     if (!screen)
         return;
     const QRect area = screen->availableGeometry();
-    move(area.x() + (area.width() - kWidth) / 2, area.y() + area.height() - 80 - kHeight);
+    move(area.x() + (area.width() - kWidth) / 2, area.y() + area.height() - kBottomMargin - kHeight);
 }
 
 void RecordingPanel::mousePressEvent(QMouseEvent* event)

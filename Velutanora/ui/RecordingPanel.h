@@ -11,6 +11,8 @@ class RecordingPanel final : public QWidget {
 public:
     static constexpr int kWidth = 280;
     static constexpr int kHeight = 80;
+    // Its distance above the bottom of the screen's available area.
+    static constexpr int kBottomMargin = 80;
 
     explicit RecordingPanel(QWidget* content);
 

@@ -117,6 +117,10 @@ void RecordingPanelController::constructPanel()
     if (m_settings)
         view->applyAppearance(m_settings->appearanceMode());
     m_fade = new QPropertyAnimation(m_panel, "windowOpacity", m_panel);
+    if (m_panelHost) {
+        m_panel->setAttribute(Qt::WA_DontShowOnScreen);
+        m_panelHost(m_panel);
+    }
 }
 
 void RecordingPanelController::cancelFeedback()

@@ -3,6 +3,7 @@
 #include "common/Logger.h"
 #include "desktop/HeadlessDesktop.h"
 #include "desktop/platform/WaylandConnection.h"
+#include "desktop/platform/WaylandPanelSurface.h"
 #include "desktop/platform/WaylandPasteboard.h"
 #include "desktop/platform/WaylandSyntheticInput.h"
 #include "desktop/platform/WaylandWorkspace.h"
@@ -73,7 +74,6 @@ DesktopBackend waylandBackend(Logger& log)
 {
     DesktopBackend backend;
     backend.shortcutsBoundByDesktop = true;
-    backend.panelKeepsFocusAway = false;
     backend.keyboard = std::make_unique<NoKeyboard>(); // the compositor binds the shortcuts
     backend.wayland = WaylandConnection::open();
     if (!backend.wayland) {
@@ -109,6 +109,11 @@ DesktopBackend waylandBackend(Logger& log)
         missing << QStringLiteral("no zwlr_foreign_toplevel_manager_v1 (the application in front is not known)");
         backend.workspace = std::make_unique<EmptyWorkspace>();
     }
+    // The panel is a layer-shell overlay; without one it would take the keyboard, and stays hidden.
+    backend.panelKeepsFocusAway = WaylandPanelSurface::isAvailable(wayland);
+    if (!backend.panelKeepsFocusAway)
+        log.line(QStringLiteral("⚠️ [Desktop] Wayland: no zwlr_layer_shell_v1: the panel stays hidden, the tray icon shows "
+                                "the state"));
     if (!missing.isEmpty()) {
         backend.problem = missing.join(QStringLiteral("; "));
         backend.status = DesktopBackend::waylandStatus();

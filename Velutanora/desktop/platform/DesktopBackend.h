@@ -35,9 +35,9 @@ struct DesktopBackend {
     QString problem; // empty when everything works
     QString status;  // the status line that tells the user, when something does not work
     bool shortcutsBoundByDesktop = false; // the compositor runs --toggle / --cancel
-    // Whether the floating panel can show without taking the keyboard from the target. A
-    // Qt::Tool window does on X11; on sway it becomes a tiled window with the focus, until the
-    // panel is a layer-shell surface.
+    // Whether the floating panel can show without taking the keyboard from the target: a
+    // Qt::Tool window on X11, a layer-shell overlay on Wayland (an ordinary window becomes a
+    // tiled, focused one on sway).
     bool panelKeepsFocusAway = true;
 
     static DesktopBackend create(Logger& log);

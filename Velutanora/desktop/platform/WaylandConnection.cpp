@@ -1,6 +1,7 @@
 #include "desktop/platform/WaylandConnection.h"
 
 #include "virtual-keyboard-unstable-v1-client.h"
+#include "desktop/platform/WaylandLayerShell.h"
 #include "wlr-data-control-unstable-v1-client.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client.h"
 
@@ -19,6 +20,33 @@ const wl_registry_listener kRegistryListener = {
         static_cast<WaylandConnection*>(data)->onGlobalForListener(registry, name, interface, version);
     },
     [](void*, wl_registry*, uint32_t) {},
+};
+
+WaylandConnection& connectionOf(void* data) { return *static_cast<WaylandConnection*>(data); }
+
+const wl_seat_listener kSeatListener = {
+    [](void* data, wl_seat*, uint32_t capabilities) { connectionOf(data).onSeatCapabilities(capabilities); },
+    [](void*, wl_seat*, const char*) {},
+};
+
+const wl_pointer_listener kPointerListener = {
+    [](void* data, wl_pointer*, uint32_t, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
+        connectionOf(data).onPointerEnter(surface, QPoint(wl_fixed_to_int(x), wl_fixed_to_int(y)));
+    },
+    [](void* data, wl_pointer*, uint32_t, wl_surface*) { connectionOf(data).onPointerEnter(nullptr, QPoint()); },
+    [](void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
+        connectionOf(data).onPointerMotion(QPoint(wl_fixed_to_int(x), wl_fixed_to_int(y)));
+    },
+    [](void* data, wl_pointer*, uint32_t, uint32_t, uint32_t button, uint32_t state) {
+        if (button == 0x110) // BTN_LEFT
+            connectionOf(data).onPointerButton(state == WL_POINTER_BUTTON_STATE_PRESSED);
+    },
+    [](void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t) {},
+    [](void*, wl_pointer*) {},
+    [](void*, wl_pointer*, uint32_t) {},
+    [](void*, wl_pointer*, uint32_t, uint32_t) {},
+    [](void*, wl_pointer*, uint32_t, int32_t) {},
+    [](void*, wl_pointer*, uint32_t, int32_t) {},
 };
 
 template <class T>
@@ -53,6 +81,14 @@ WaylandConnection::WaylandConnection(wl_display* display) : m_display(display)
 WaylandConnection::~WaylandConnection()
 {
     delete m_notifier;
+    if (m_pointer)
+        wl_pointer_destroy(m_pointer);
+    if (m_layerShell)
+        zwlr_layer_shell_v1_destroy(m_layerShell);
+    if (m_shm)
+        wl_shm_destroy(m_shm);
+    if (m_compositor)
+        wl_compositor_destroy(m_compositor);
     if (m_toplevels)
         zwlr_foreign_toplevel_manager_v1_destroy(m_toplevels);
     if (m_virtualKeyboards)
@@ -71,14 +107,48 @@ void WaylandConnection::onGlobalForListener(wl_registry* registry, uint32_t name
     const QString iface = QString::fromLatin1(interface);
     m_offered.append(iface);
     // The first seat is the user's; data-control version 2 adds the primary selection, unused here.
-    if (iface == QLatin1String(wl_seat_interface.name) && !m_seat)
+    if (iface == QLatin1String(wl_seat_interface.name) && !m_seat) {
         m_seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 1);
+        wl_seat_add_listener(m_seat, &kSeatListener, this);
+    } else if (iface == QLatin1String(wl_compositor_interface.name))
+        m_compositor = bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 4);
+    else if (iface == QLatin1String(wl_shm_interface.name))
+        m_shm = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
+    else if (iface == QLatin1String(zwlr_layer_shell_v1_interface.name))
+        m_layerShell = bind<zwlr_layer_shell_v1>(registry, name, &zwlr_layer_shell_v1_interface, version, 1);
     else if (iface == QLatin1String(zwlr_data_control_manager_v1_interface.name))
         m_dataControl = bind<zwlr_data_control_manager_v1>(registry, name, &zwlr_data_control_manager_v1_interface, version, 1);
     else if (iface == QLatin1String(zwp_virtual_keyboard_manager_v1_interface.name))
         m_virtualKeyboards = bind<zwp_virtual_keyboard_manager_v1>(registry, name, &zwp_virtual_keyboard_manager_v1_interface, version, 1);
     else if (iface == QLatin1String(zwlr_foreign_toplevel_manager_v1_interface.name))
         m_toplevels = bind<zwlr_foreign_toplevel_manager_v1>(registry, name, &zwlr_foreign_toplevel_manager_v1_interface, version, 3);
+}
+
+void WaylandConnection::onSeatCapabilities(uint32_t capabilities)
+{
+    const bool hasPointer = capabilities & WL_SEAT_CAPABILITY_POINTER;
+    if (hasPointer && !m_pointer) {
+        m_pointer = wl_seat_get_pointer(m_seat);
+        wl_pointer_add_listener(m_pointer, &kPointerListener, this);
+    } else if (!hasPointer && m_pointer) {
+        wl_pointer_destroy(m_pointer);
+        m_pointer = nullptr;
+    }
+}
+
+void WaylandConnection::onPointerEnter(wl_surface* surface, QPoint position)
+{
+    m_pointerSurface = surface;
+    m_pointerPosition = position;
+}
+
+void WaylandConnection::onPointerMotion(QPoint position) { m_pointerPosition = position; }
+
+void WaylandConnection::onPointerButton(bool pressed)
+{
+    // The click counts where the button goes up, as a button's does.
+    if (!pressed && m_pointerSurface && onClick)
+        onClick(m_pointerSurface, m_pointerPosition);
 }
 
 void WaylandConnection::flush() { wl_display_flush(m_display); }

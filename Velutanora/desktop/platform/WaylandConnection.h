@@ -1,11 +1,18 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
+struct wl_compositor;
 struct wl_display;
+struct wl_pointer;
+struct wl_shm;
+struct wl_surface;
+struct zwlr_layer_shell_v1;
 struct wl_registry;
 struct wl_seat;
 struct zwlr_data_control_manager_v1;
@@ -32,6 +39,12 @@ public:
     zwlr_data_control_manager_v1* dataControl() const { return m_dataControl; }
     zwp_virtual_keyboard_manager_v1* virtualKeyboards() const { return m_virtualKeyboards; }
     zwlr_foreign_toplevel_manager_v1* toplevels() const { return m_toplevels; }
+    wl_compositor* compositor() const { return m_compositor; }
+    wl_shm* shm() const { return m_shm; }
+    zwlr_layer_shell_v1* layerShell() const { return m_layerShell; }
+
+    // A click of the seat's pointer on one of this connection's surfaces, at surface coordinates.
+    std::function<void(wl_surface* surface, QPoint position)> onClick;
     // The interfaces the compositor offers, as named in its registry.
     const QStringList& offered() const { return m_offered; }
 
@@ -44,6 +57,10 @@ public:
 
     // For the registry listener.
     void onGlobalForListener(wl_registry* registry, uint32_t name, const char* interface, uint32_t version);
+    void onSeatCapabilities(uint32_t capabilities);
+    void onPointerEnter(wl_surface* surface, QPoint position);
+    void onPointerMotion(QPoint position);
+    void onPointerButton(bool pressed);
 
 private:
     explicit WaylandConnection(wl_display* display);
@@ -54,6 +71,12 @@ private:
     zwlr_data_control_manager_v1* m_dataControl = nullptr;
     zwp_virtual_keyboard_manager_v1* m_virtualKeyboards = nullptr;
     zwlr_foreign_toplevel_manager_v1* m_toplevels = nullptr;
+    wl_compositor* m_compositor = nullptr;
+    wl_shm* m_shm = nullptr;
+    zwlr_layer_shell_v1* m_layerShell = nullptr;
+    wl_pointer* m_pointer = nullptr;
+    wl_surface* m_pointerSurface = nullptr;
+    QPoint m_pointerPosition;
     QStringList m_offered;
     QSocketNotifier* m_notifier = nullptr;
 };

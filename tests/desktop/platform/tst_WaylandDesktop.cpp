@@ -1,8 +1,14 @@
 #include "desktop/platform/CompositorBindings.h"
+#include "desktop/platform/WaylandConnection.h"
+#include "desktop/platform/WaylandPanelSurface.h"
 #include "support/DesktopRig.h"
 #include "support/Tones.h"
 
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
 #include <QProcess>
 #include <QTest>
 
@@ -25,6 +31,26 @@ QString clipboard()
     for (int i = 0; i < 500 && p.state() != QProcess::NotRunning; ++i)
         QTest::qWait(10);
     return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The app_id of the window sway says has the keyboard focus.
+QString focusedAppId(const QJsonObject& node)
+{
+    if (node.value("focused").toBool())
+        return node.value("app_id").toString();
+    for (const char* key : {"nodes", "floating_nodes"})
+        for (const QJsonValue& child : node.value(key).toArray())
+            if (const QString id = focusedAppId(child.toObject()); !id.isEmpty())
+                return id;
+    return {};
+}
+
+QString swayFocus()
+{
+    QProcess p;
+    p.start(QStringLiteral("swaymsg"), {"-t", "get_tree"});
+    p.waitForFinished(5000);
+    return focusedAppId(QJsonDocument::fromJson(p.readAllStandardOutput()).object());
 }
 
 // A dictation as the compositor's bound command runs it: --toggle carries the application in front.
@@ -136,6 +162,24 @@ private slots:
         for (const QString& line : lines.split('\n', Qt::SkipEmptyParts))
             if (!line.startsWith('#'))
                 QProcess::execute(QStringLiteral("swaymsg"), {QString(line).replace("bindsym", "unbindsym").section(" exec ", 0, 0)});
+    }
+
+    // The panel is an overlay: it shows, keeps being drawn, and the target keeps the keyboard.
+    void thePanelLeavesTheFocusWithTheTarget()
+    {
+        DesktopRig rig;
+        QVERIFY(rig.backend.panelKeepsFocusAway);
+        Target target(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("target_editor")), 10000);
+        WaylandPanelSurface panel(*rig.backend.wayland, QSize(280, 80), 80);
+        panel.paint = [](QPainter& painter) { painter.fillRect(0, 0, 280, 80, QColor(30, 30, 30, 200)); };
+        panel.show();
+        QTRY_VERIFY_WITH_TIMEOUT(panel.framesShown() >= 5, 5000);
+        QVERIFY(inFront(rig, QStringLiteral("target_editor")));
+        if (!qEnvironmentVariableIsEmpty("SWAYSOCK"))
+            QCOMPARE(swayFocus(), QStringLiteral("target_editor"));
+        panel.hide();
+        QVERIFY(!panel.isMapped());
     }
 
     void continuousAutoPressesReturn()
