@@ -6,7 +6,9 @@
 
 #include <QApplication>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -31,6 +33,23 @@ int main(int argc, char** argv)
         QCoreApplication::setApplicationVersion(QStringLiteral(VELUTANORA_VERSION));
         vel::CommandLine commandLine(stdout, stderr, vel::makeLocalRecognizer, vel::localRecognitionReport);
         return commandLine.run(QCoreApplication::arguments());
+    }
+
+    const bool isCommand = std::any_of(argv + 1, argv + argc, [](const char* a) {
+        return QByteArray(a) == "--toggle" || QByteArray(a) == "--cancel";
+    });
+    if (isCommand) {
+        // A running instance takes the command; only without one does this become the program.
+        QCoreApplication core(argc, argv);
+        QString ignored;
+        vel::SingleInstance running(vel::SingleInstance::defaultFolder(&ignored));
+        const QString command = core.arguments().contains(QStringLiteral("--toggle")) ? QStringLiteral("toggle")
+                                                                                      : QStringLiteral("cancel");
+        if (const std::optional<bool> handed = running.handOverToRunning(command)) {
+            if (!*handed)
+                std::fprintf(stderr, "velutanora: %s\n", qUtf8Printable(running.problem()));
+            return *handed ? 0 : 1;
+        }
     }
 
     QApplication app(argc, argv);

@@ -114,6 +114,20 @@ SingleInstance::Outcome SingleInstance::start(const QString& command, int timeou
     return send(command, timeoutMs) ? Outcome::HandedOver : Outcome::Unreachable;
 }
 
+std::optional<bool> SingleInstance::handOverToRunning(const QString& command, int timeoutMs)
+{
+    if (m_folder.isEmpty())
+        return std::nullopt;
+    const int fd = ::open(QFile::encodeName(m_folder + kLock).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd); // also lets go of the lock if it was taken here
+    if (free)
+        return std::nullopt;
+    return send(command, timeoutMs);
+}
+
 bool SingleInstance::send(const QString& command, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);

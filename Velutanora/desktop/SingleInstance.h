@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QLocalServer;
 
 namespace vel {
@@ -35,6 +37,10 @@ public:
 
     Outcome start(const QString& command, int timeoutMs = 3000);
     QString problem() const { return m_problem; }
+    // Hands the command to a running instance without ever becoming one: nothing when none runs,
+    // else whether it took the command. Needs no GUI, so a compositor's bound --toggle starts fast
+    // and on any platform.
+    std::optional<bool> handOverToRunning(const QString& command, int timeoutMs = 3000);
 
 signals:
     void commandReceived(const QString& command);
