@@ -82,6 +82,27 @@ wayland_start() {
     sleep 0.05
   done
   if [ -z "$socket" ]; then echo "sway did not start: the Wayland tests will skip" >&2; return 0; fi
+  # A virtual microphone of its own that this user can reach, as sound_start's (vsink → vmic).
+  if command -v pulseaudio >/dev/null; then
+    mkdir -p "$sway_home/pulse/run" "$sway_home/pulse/state"
+    printf '%s\n' "load-module module-native-protocol-unix auth-anonymous=1 socket=$sway_home/pulse/native" \
+      "load-module module-null-sink sink_name=vsink norewinds=1 rate=48000 channels=1" \
+      "load-module module-remap-source master=vsink.monitor source_name=vmic" \
+      "set-default-source vmic" "set-default-sink vsink" >"$sway_home/pulse/test.pa"
+    chown -R "$user:" "$sway_home/pulse"
+    local pulse=(env -i HOME="$sway_home" PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$sway_home/run"
+                 PULSE_RUNTIME_PATH="$sway_home/pulse/run" PULSE_STATE_PATH="$sway_home/pulse/state"
+                 pulseaudio -n -F "$sway_home/pulse/test.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no
+                 --realtime=no --high-priority=no)
+    if [ "$(id -u)" -eq 0 ]; then
+      setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups "${pulse[@]}" >"$sway_home/pulse/log" 2>&1 &
+    else
+      "${pulse[@]}" >"$sway_home/pulse/log" 2>&1 &
+    fi
+    desktop_pids+=($!)
+    for _ in $(seq 1 200); do [ -S "$sway_home/pulse/native" ] && break; sleep 0.05; done
+    [ -S "$sway_home/pulse/native" ] && export VELUTANORA_SWAY_PULSE="unix:$sway_home/pulse/native"
+  fi
   export VELUTANORA_SWAY_USER="$user" VELUTANORA_SWAY_HOME="$sway_home" VELUTANORA_SWAY_DISPLAY="$socket"
   VELUTANORA_SWAY_IPC="$(find "$sway_home/run" -maxdepth 1 -name 'sway-ipc.*.sock' | head -1)"
   export VELUTANORA_SWAY_IPC

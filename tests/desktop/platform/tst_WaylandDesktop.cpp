@@ -2,8 +2,10 @@
 #include "desktop/platform/WaylandConnection.h"
 #include "desktop/platform/WaylandPanelSurface.h"
 #include "support/DesktopRig.h"
+#include "support/FakeGeminiServer.h"
 #include "support/Tones.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -180,6 +182,60 @@ private slots:
             QCOMPARE(swayFocus(), QStringLiteral("target_editor"));
         panel.hide();
         QVERIFY(!panel.isMapped());
+    }
+
+    // The program itself, as a user runs it: sway's binding runs --toggle, the microphone hears
+    // speech, Gemini hears the recording, and the answer lands in the application in front.
+    void theProgramDictatesThroughTheCompositorsShortcut()
+    {
+        const QString program = qEnvironmentVariable("VELUTANORA_PROGRAM");
+        if (program.isEmpty() || qEnvironmentVariableIsEmpty("SWAYSOCK") || qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs sway, its virtual microphone and the program (scripts/test)");
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::answer("最後まで届きました"));
+        QTemporaryDir home;
+        QDir().mkpath(home.path() + "/config/velutanora");
+        QFile store(home.path() + "/config/velutanora/defaults.json");
+        QVERIFY(store.open(QIODevice::WriteOnly));
+        store.write(QJsonDocument(QJsonObject{{"gemini_api_key", "e2e-key"},
+                                              {"gemini_base_url", server.baseUrl()},
+                                              {"recognizer_model_url", "http://127.0.0.1:9/model.zip"}})
+                        .toJson());
+        store.close();
+        Target target(home.path(), "wayland", QStringLiteral("target_editor"));
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        env.insert("XDG_DATA_HOME", home.path() + "/data");
+        env.insert("VELUTANORA_VOSK_LIBRARY", home.path() + "/no-libvosk.so"); // the audio alone goes to Gemini
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(program, {"--autostart"}); // in the tray, without opening its window
+        QVERIFY(app.waitForStarted());
+        QTest::qWait(3000); // launched: its instance channel is listening
+        const QString bind = CompositorBindings::lines(CompositorBindings::Compositor::Sway, ShortcutKey::defaultStart(),
+                                                       ShortcutKey{53, ShortcutKey::Command}, program)
+                                 .split('\n')
+                                 .filter(QStringLiteral("--toggle"))
+                                 .first();
+        QCOMPARE(QProcess::execute(QStringLiteral("swaymsg"), {bind}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(swayFocus() == QStringLiteral("target_editor"), 10000);
+
+        const QString speech = writeWav(home.path(), "speech.wav", silencePcm(0.3) + tonePcm(1.5, 0.3, 300) + silencePcm(0.5));
+        QProcess::execute(QStringLiteral("wtype"), {"-s", "300", "-M", "alt", "-k", "space", "-m", "alt"});
+        QTest::qWait(1500); // the recording has started
+        QProcess play;
+        play.start(QStringLiteral("paplay"), {speech});
+        for (int i = 0; i < 500 && play.state() != QProcess::NotRunning; ++i)
+            QTest::qWait(10);
+        QProcess::execute(QStringLiteral("wtype"), {"-s", "300", "-M", "alt", "-k", "space", "-m", "alt"});
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("最後まで届きました。"), 20000);
+        QCOMPARE(server.generateRequests().size(), 1);
+        QCOMPARE(swayFocus(), QStringLiteral("target_editor"));
+        app.terminate();
+        app.waitForFinished(5000);
+        QProcess::execute(QStringLiteral("swaymsg"), {"unbindsym Mod1+space"});
     }
 
     void continuousAutoPressesReturn()
