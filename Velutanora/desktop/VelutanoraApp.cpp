@@ -121,7 +121,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     });
     m_panel = std::make_unique<RecordingPanelController>(m_log, m_clock, m_notifier.get());
     m_panel->setPanelAllowed(m_desktop.panelKeepsFocusAway);
-    if (m_desktop.wayland && WaylandPanelSurface::isAvailable(*m_desktop.wayland)) {
+    if (m_desktop.wayland && m_desktop.panelKeepsFocusAway) {
         WaylandConnection* wayland = m_desktop.wayland.get();
         m_panel->setPanelHost([wayland](QWidget* panel) { new LayerShellPanel(*wayland, panel); });
     }

@@ -105,7 +105,6 @@ WaylandConnection::~WaylandConnection()
 void WaylandConnection::onGlobalForListener(wl_registry* registry, uint32_t name, const char* interface, uint32_t version)
 {
     const QString iface = QString::fromLatin1(interface);
-    m_offered.append(iface);
     // The first seat is the user's; data-control version 2 adds the primary selection, unused here.
     if (iface == QLatin1String(wl_seat_interface.name) && !m_seat) {
         m_seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 1);

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QPoint>
-#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -45,8 +44,6 @@ public:
 
     // A click of the seat's pointer on one of this connection's surfaces, at surface coordinates.
     std::function<void(wl_surface* surface, QPoint position)> onClick;
-    // The interfaces the compositor offers, as named in its registry.
-    const QStringList& offered() const { return m_offered; }
 
     // Sends what is queued; the backends call it after their requests.
     void flush();
@@ -77,7 +74,6 @@ private:
     wl_pointer* m_pointer = nullptr;
     wl_surface* m_pointerSurface = nullptr;
     QPoint m_pointerPosition;
-    QStringList m_offered;
     QSocketNotifier* m_notifier = nullptr;
 };
 
