@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Task.h"
 #include "desktop/Workspace.h"
 #include "settings/ShortcutKey.h"
 
@@ -7,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace vel {
 
@@ -37,6 +39,11 @@ public:
     virtual bool isAllowed() const = 0;
     // Asks the user for the right to send strokes, where the desktop has such a prompt.
     virtual void requestPermission() {}
+    // Waits until strokes can be sent: a desktop that asks the user first (the remote-desktop
+    // portal) asks here, before the target is brought to the front. False when they cannot.
+    virtual Task<bool> prepare() { co_return isAllowed(); }
+    // Why strokes cannot be sent, for the status line; empty for the generic line.
+    virtual QString refusalStatus() const { return {}; }
     // Presses and releases the chord, addressed to the target (or to whatever has the
     // focus when there is none or it has gone). Keys the user still holds must not combine with it.
     virtual void postKeyStroke(const KeyChord& chord, const ApplicationRef& target) = 0;
@@ -68,6 +75,40 @@ public:
     std::function<bool(const KeyEvent&)> onTapKeyDown;
     std::function<void(const KeyEvent&)> onKeyDown;
     std::function<void(const KeyEvent&)> onFlagsChanged;
+};
+
+// One thing the program needs from the desktop, for the settings window: the mechanism that
+// gives it, or why there is none and the step that would give it.
+struct DesktopCapability {
+    QString name;  // "ショートカット", "ペースト", "貼り付け先", "パネル"
+    QString state; // the mechanism, or the reason and the fix
+    bool works = false;
+};
+
+// Global shortcuts that a desktop service binds for the program (the GlobalShortcuts portal,
+// KGlobalAccel): it reports activations by id, not key events, and may bind other keys than
+// asked. Lone modifier keys cannot be asked for.
+class DesktopShortcuts {
+public:
+    static inline const QString kToggle = QStringLiteral("toggle");
+    static inline const QString kCancel = QStringLiteral("cancel");
+
+    virtual ~DesktopShortcuts() = default;
+    // Asks for these keys (nullopt: no preferred key, the user picks one in the desktop).
+    virtual void bind(std::optional<ShortcutKey> toggle, std::optional<ShortcutKey> cancel) = 0;
+    // The cancel shortcut is live only while a dictation or its processing runs; a service that
+    // cannot release its key ignores it while idle instead.
+    virtual void setCancelActive(bool active) = 0;
+    // The mechanism's name, for the settings window ("GlobalShortcuts portal", "KGlobalAccel").
+    virtual QString mechanism() const = 0;
+    // What the desktop says is bound to the id, empty while nothing is.
+    virtual QString trigger(const QString& id) const = 0;
+    // The desktop's own dialog for these shortcuts, where it has one.
+    virtual bool canConfigure() const { return false; }
+    virtual void configure() {}
+
+    std::function<void(const QString& id)> onActivated;
+    std::function<void()> onTriggersChanged;
 };
 
 // What dictation control asks of the floating panel.

@@ -12,7 +12,7 @@ namespace vel {
 
 HotkeyManager::HotkeyManager(Dependencies d, QObject* parent)
     : QObject(parent), m_log(d.log), m_clock(d.clock), m_speech(d.speech), m_settings(d.settings),
-      m_dictation(d.dictation), m_keyboard(d.keyboard), m_input(d.input)
+      m_dictation(d.dictation), m_keyboard(d.keyboard), m_input(d.input), m_desktopShortcuts(d.desktopShortcuts)
 {
     connect(&m_dictation, &Dictation::busyChanged, this, &HotkeyManager::updateSwallowedShortcuts);
     connect(&m_dictation, &Dictation::startKeyStateReset, this, &HotkeyManager::resetStartModifierState);
@@ -26,6 +26,10 @@ HotkeyManager::HotkeyManager(Dependencies d, QObject* parent)
     });
     connect(&m_settings, &AppSettings::startShortcutChanged, this, &HotkeyManager::updateSwallowedShortcuts);
     connect(&m_settings, &AppSettings::cancelShortcutChanged, this, &HotkeyManager::updateSwallowedShortcuts);
+    if (m_desktopShortcuts) {
+        connect(&m_settings, &AppSettings::startShortcutChanged, this, &HotkeyManager::bindDesktopShortcuts);
+        connect(&m_settings, &AppSettings::cancelShortcutChanged, this, &HotkeyManager::bindDesktopShortcuts);
+    }
 }
 
 HotkeyManager::~HotkeyManager()
@@ -33,6 +37,8 @@ HotkeyManager::~HotkeyManager()
     m_keyboard.onTapKeyDown = nullptr;
     m_keyboard.onKeyDown = nullptr;
     m_keyboard.onFlagsChanged = nullptr;
+    if (m_desktopShortcuts)
+        m_desktopShortcuts->onActivated = nullptr;
 }
 
 void HotkeyManager::startMonitoring()
@@ -56,6 +62,36 @@ void HotkeyManager::startMonitoring()
         });
     };
     m_keyboard.startMonitors();
+    if (m_desktopShortcuts) {
+        m_desktopShortcuts->onActivated = [self](const QString& id) {
+            if (self)
+                self->handleDesktopShortcut(id);
+        };
+        bindDesktopShortcuts();
+    }
+}
+
+void HotkeyManager::bindDesktopShortcuts()
+{
+    // Lone modifiers are the keyboard's (evdev) where it can read them; a desktop service
+    // cannot be asked for them.
+    auto asked = [](const ShortcutKey& key) -> std::optional<ShortcutKey> {
+        if (key.isLoneModifier())
+            return std::nullopt;
+        return key;
+    };
+    m_desktopShortcuts->bind(asked(m_settings.startShortcut()), asked(m_settings.cancelShortcut()));
+    m_desktopShortcuts->setCancelActive(m_dictation.isBusy());
+}
+
+void HotkeyManager::handleDesktopShortcut(const QString& id)
+{
+    if (m_paused)
+        return;
+    if (id == DesktopShortcuts::kToggle)
+        m_dictation.toggle(nullptr);
+    else if (id == DesktopShortcuts::kCancel && m_dictation.isBusy())
+        m_dictation.cancel();
 }
 
 void HotkeyManager::installEventTap()
@@ -110,6 +146,8 @@ QList<ShortcutKey> HotkeyManager::swallowedShortcutsNow() const
 
 void HotkeyManager::updateSwallowedShortcuts()
 {
+    if (m_desktopShortcuts)
+        m_desktopShortcuts->setCancelActive(m_dictation.isBusy() && !m_paused);
     if (!m_tapInstalled)
         return;
     const QList<ShortcutKey> wanted = swallowedShortcutsNow();

@@ -36,6 +36,9 @@ public:
         Dictation& dictation;
         KeyboardMonitor& keyboard;
         SyntheticInput& input;
+        // Where a desktop service binds the key shortcuts (Wayland); the keyboard then brings
+        // only the lone modifiers, if anything.
+        DesktopShortcuts* desktopShortcuts = nullptr;
     };
 
     explicit HotkeyManager(Dependencies dependencies, QObject* parent = nullptr);
@@ -70,6 +73,8 @@ private:
     void scheduleEventTapRetry();
     void handleModifierShortcutPress(const KeyEvent& event);
     void updateSwallowedShortcuts();
+    void bindDesktopShortcuts();
+    void handleDesktopShortcut(const QString& id);
 
     Logger& m_log;
     Clock& m_clock;
@@ -78,6 +83,7 @@ private:
     Dictation& m_dictation;
     KeyboardMonitor& m_keyboard;
     SyntheticInput& m_input;
+    DesktopShortcuts* m_desktopShortcuts;
 
     bool m_tapInstalled = false;
     bool m_monitorsStarted = false;

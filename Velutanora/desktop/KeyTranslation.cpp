@@ -2,6 +2,8 @@
 
 #include "settings/ShortcutKey.h"
 
+#include <QtCore/qnamespace.h>
+
 #include <map>
 
 namespace vel::KeyTranslation {
@@ -128,6 +130,68 @@ bool isModifierKeysym(quint32 keysym)
 {
     // Shift, Control, Meta, Alt, Super, Hyper and AltGr; never the locks, which would toggle.
     return (keysym >= 0xffe1 && keysym <= 0xffee && keysym != 0xffe5 && keysym != 0xffe6) || keysym == 0xfe03;
+}
+
+std::optional<quint32> keysymForQtKey(int key)
+{
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        return static_cast<quint32>('a' + (key - Qt::Key_A));
+    if ((key >= Qt::Key_0 && key <= Qt::Key_9) || key == Qt::Key_Space || key == Qt::Key_Minus || key == Qt::Key_Equal
+        || key == Qt::Key_BracketLeft || key == Qt::Key_BracketRight || key == Qt::Key_Semicolon
+        || key == Qt::Key_Apostrophe || key == Qt::Key_Comma || key == Qt::Key_Period || key == Qt::Key_Slash
+        || key == Qt::Key_Backslash || key == Qt::Key_QuoteLeft)
+        return static_cast<quint32>(key);
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F20)
+        return static_cast<quint32>(0xffbe + (key - Qt::Key_F1));
+    switch (key) {
+    case Qt::Key_Escape: return 0xff1b;
+    case Qt::Key_Return: return 0xff0d;
+    case Qt::Key_Enter: return 0xff8d;
+    case Qt::Key_Tab: return 0xff09;
+    case Qt::Key_Backspace: return 0xff08;
+    case Qt::Key_Delete: return 0xffff;
+    case Qt::Key_Insert: return 0xff63;
+    case Qt::Key_Home: return 0xff50;
+    case Qt::Key_End: return 0xff57;
+    case Qt::Key_PageUp: return 0xff55;
+    case Qt::Key_PageDown: return 0xff56;
+    case Qt::Key_Left: return 0xff51;
+    case Qt::Key_Up: return 0xff52;
+    case Qt::Key_Right: return 0xff53;
+    case Qt::Key_Down: return 0xff54;
+    case Qt::Key_Shift: return 0xffe1;
+    case Qt::Key_Control: return 0xffe3;
+    case Qt::Key_Alt: return 0xffe9;
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L: return 0xffeb;
+    case Qt::Key_Super_R: return 0xffec;
+    case Qt::Key_AltGr: return 0xfe03;
+    case Qt::Key_Muhenkan: return 0xff22;
+    case Qt::Key_Henkan: return 0xff23;
+    default: return std::nullopt;
+    }
+}
+
+
+std::optional<int> qtKeyForKeysym(quint32 keysym)
+{
+    if (keysym >= 'a' && keysym <= 'z')
+        return Qt::Key_A + static_cast<int>(keysym - 'a');
+    // Every other key the table knows maps one to one: search it backwards.
+    static const std::map<quint32, int> reverse = [] {
+        std::map<quint32, int> m;
+        for (int key = Qt::Key_Space; key <= Qt::Key_AsciiTilde; ++key)
+            if (auto sym = keysymForQtKey(key))
+                m.emplace(*sym, key);
+        for (int key = Qt::Key_Escape; key <= Qt::Key_Henkan; ++key)
+            if (auto sym = keysymForQtKey(key))
+                m.emplace(*sym, key);
+        return m;
+    }();
+    auto it = reverse.find(keysym);
+    if (it == reverse.end())
+        return std::nullopt;
+    return it->second;
 }
 
 } // namespace vel::KeyTranslation

@@ -20,6 +20,11 @@ QList<quint32> keysymsForVirtualKey(quint16 virtualKey);
 quint64 modifierBitsForXState(unsigned state);
 unsigned xStateForModifierBits(quint64 bits);
 
+// The keysym of a Qt key, for a recorder that sees no native key (other platforms, tests), and
+// back (for desktop services that take Qt key codes, such as KGlobalAccel).
+std::optional<quint32> keysymForQtKey(int key);
+std::optional<int> qtKeyForKeysym(quint32 keysym);
+
 // The modifier keys' keysyms, for releasing what the user still holds.
 bool isModifierKeysym(quint32 keysym);
 

@@ -54,14 +54,17 @@ Task<QString> PasteService::copyAndPaste(QString text, ApplicationRef target)
 {
     m_log.line(QStringLiteral("📋 [clipboard] ") + quotedDebugForm(text));
     m_pasteboard.setText(text);
+    // A desktop that asks the user first shows its dialog before the target comes forward.
+    const bool allowed = co_await m_input.prepare();
     if (target && !target->isTerminated())
         co_await activateApp(target);
-    if (m_input.isAllowed()) {
+    if (allowed) {
         simulatePaste(target);
         co_return kPastedStatus;
     }
     m_input.requestPermission();
-    co_return kCopiedOnlyStatus;
+    const QString refusal = m_input.refusalStatus();
+    co_return refusal.isEmpty() ? kCopiedOnlyStatus : refusal;
 }
 
 Task<void> PasteService::activateApp(ApplicationRef app)

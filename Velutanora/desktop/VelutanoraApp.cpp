@@ -105,7 +105,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
 {
     m_store = std::make_unique<JsonFileStore>(JsonFileStore::defaultPath(), m_log);
     m_settings = std::make_unique<AppSettings>(*m_store);
-    m_desktop = DesktopBackend::create(m_log);
+    m_desktop = DesktopBackend::create(m_log, m_store.get());
     m_network = std::make_unique<QNetworkAccessManager>();
     m_gemini = std::make_unique<GeminiService>(m_log, m_clock, [this] { return m_settings->geminiBaseUrl(); });
     m_recognizer = makeLocalRecognizer(m_log, *m_settings, *m_network);
@@ -188,7 +188,14 @@ void VelutanoraApp::setupHotkeyIfNeeded()
         return;
     m_log.line(QStringLiteral("🔑 Accessibility trusted: ") + boolText(m_desktop.input->isAllowed()));
     m_hotkeys = std::make_unique<HotkeyManager>(HotkeyManager::Dependencies{
-        m_log, m_clock, *m_speech, *m_settings, *m_dictation, *m_desktop.keyboard, *m_desktop.input});
+        m_log, m_clock, *m_speech, *m_settings, *m_dictation, *m_desktop.keyboard, *m_desktop.input,
+        m_desktop.shortcuts.get()});
+    if (m_desktop.shortcuts) {
+        m_desktop.shortcuts->onTriggersChanged = [this] {
+            if (m_window)
+                m_window->shortcutsView()->refreshDesktopTriggers();
+        };
+    }
     m_hotkeys->startMonitoring();
 }
 
@@ -215,6 +222,17 @@ void VelutanoraApp::openSettings()
                 CompositorBindings::name(compositor), [compositor, program](const ShortcutKey& start, const ShortcutKey& cancel) {
                     return CompositorBindings::lines(compositor, start, cancel, program);
                 });
+        }
+        ShortcutsView* shortcuts = m_window->shortcutsView();
+        shortcuts->showCapabilities(m_desktop.capabilities);
+        if (!m_desktop.loneModifierProblem.isEmpty())
+            shortcuts->refuseLoneModifiers(m_desktop.loneModifierProblem);
+        if (DesktopShortcuts* service = m_desktop.shortcuts.get()) {
+            std::function<void()> configure;
+            if (service->canConfigure())
+                configure = [service] { service->configure(); };
+            shortcuts->showDesktopShortcuts(service->mechanism(), [service](const QString& id) { return service->trigger(id); },
+                                            configure);
         }
         connect(m_window->shortcutsView(), &ShortcutsView::capturingChanged, this, [this](bool capturing) {
             if (m_hotkeys)

@@ -15,51 +15,6 @@
 
 namespace vel {
 
-namespace {
-
-// Keysyms of the Qt keys a recorder may see without a native key (other platforms, tests).
-std::optional<quint32> keysymForQtKey(int key)
-{
-    if (key >= Qt::Key_A && key <= Qt::Key_Z)
-        return static_cast<quint32>('a' + (key - Qt::Key_A));
-    if ((key >= Qt::Key_0 && key <= Qt::Key_9) || key == Qt::Key_Space || key == Qt::Key_Minus || key == Qt::Key_Equal
-        || key == Qt::Key_BracketLeft || key == Qt::Key_BracketRight || key == Qt::Key_Semicolon
-        || key == Qt::Key_Apostrophe || key == Qt::Key_Comma || key == Qt::Key_Period || key == Qt::Key_Slash
-        || key == Qt::Key_Backslash || key == Qt::Key_QuoteLeft)
-        return static_cast<quint32>(key);
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F20)
-        return static_cast<quint32>(0xffbe + (key - Qt::Key_F1));
-    switch (key) {
-    case Qt::Key_Escape: return 0xff1b;
-    case Qt::Key_Return: return 0xff0d;
-    case Qt::Key_Enter: return 0xff8d;
-    case Qt::Key_Tab: return 0xff09;
-    case Qt::Key_Backspace: return 0xff08;
-    case Qt::Key_Delete: return 0xffff;
-    case Qt::Key_Insert: return 0xff63;
-    case Qt::Key_Home: return 0xff50;
-    case Qt::Key_End: return 0xff57;
-    case Qt::Key_PageUp: return 0xff55;
-    case Qt::Key_PageDown: return 0xff56;
-    case Qt::Key_Left: return 0xff51;
-    case Qt::Key_Up: return 0xff52;
-    case Qt::Key_Right: return 0xff53;
-    case Qt::Key_Down: return 0xff54;
-    case Qt::Key_Shift: return 0xffe1;
-    case Qt::Key_Control: return 0xffe3;
-    case Qt::Key_Alt: return 0xffe9;
-    case Qt::Key_Meta:
-    case Qt::Key_Super_L: return 0xffeb;
-    case Qt::Key_Super_R: return 0xffec;
-    case Qt::Key_AltGr: return 0xfe03;
-    case Qt::Key_Muhenkan: return 0xff22;
-    case Qt::Key_Henkan: return 0xff23;
-    default: return std::nullopt;
-    }
-}
-
-} // namespace
-
 ShortcutRecorderView::ShortcutRecorderView(std::function<ShortcutKey()> get, std::function<void(const ShortcutKey&)> set,
                                            QWidget* parent)
     : QPushButton(parent), m_get(std::move(get)), m_set(std::move(set))
@@ -87,7 +42,7 @@ std::optional<quint16> ShortcutRecorderView::virtualKeyFor(const QKeyEvent& even
         if (auto vk = KeyTranslation::virtualKeyForKeysym(event.nativeVirtualKey()))
             return vk;
     }
-    if (auto sym = keysymForQtKey(event.key()))
+    if (auto sym = KeyTranslation::keysymForQtKey(event.key()))
         return KeyTranslation::virtualKeyForKeysym(*sym);
     return std::nullopt;
 }
@@ -152,6 +107,11 @@ void ShortcutRecorderView::keyReleaseEvent(QKeyEvent* event)
     quint64 held = modifierBitsFor(event->modifiers()) & ~ShortcutKey::modifierBitForKeyCode(*vk);
     if (held != 0)
         return;
+    if (!m_loneModifierRefusal.isEmpty()) {
+        stopRecording();
+        emit refused(m_loneModifierRefusal);
+        return;
+    }
     m_set(ShortcutKey{*vk, ShortcutKey::modifierBitForKeyCode(*vk)});
     stopRecording();
 }
@@ -202,7 +162,33 @@ ShortcutsView::ShortcutsView(AppSettings& settings, QWidget* parent) : QWidget(p
     cancelRow->addWidget(m_esc);
     cancelRow->addStretch();
     card->content()->addLayout(cancelRow);
+    m_recorderNote = makeNote(QString());
+    m_recorderNote->setWordWrap(true);
+    m_recorderNote->hide();
+    card->content()->addWidget(m_recorderNote);
+    m_desktopTriggers = makeNote(QString());
+    m_desktopTriggers->setWordWrap(true);
+    m_desktopTriggers->hide();
+    card->content()->addWidget(m_desktopTriggers);
+    m_configure = new QPushButton(QStringLiteral("デスクトップのショートカット設定を開く"));
+    m_configure->hide();
+    card->content()->addWidget(m_configure, 0, Qt::AlignLeft);
+    connect(m_configure, &QPushButton::clicked, this, [this] {
+        if (m_configureDesktop)
+            m_configureDesktop();
+    });
     column->addWidget(card);
+
+    auto* capabilityCard = new GlassCard(12);
+    m_capabilityCard = capabilityCard;
+    capabilityCard->content()->addWidget(makeHeading(QStringLiteral("このデスクトップで使えるもの"), QStringLiteral("keyboard")));
+    m_capabilities = new QLabel;
+    m_capabilities->setWordWrap(true);
+    m_capabilities->setTextFormat(Qt::PlainText);
+    m_capabilities->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    capabilityCard->content()->addWidget(m_capabilities);
+    capabilityCard->setVisible(false);
+    column->addWidget(capabilityCard);
 
     m_bindingsCard = new GlassCard(12);
     m_bindingsCard->content()->addWidget(makeHeading(QStringLiteral("コンポジタの設定"), QStringLiteral("keyboard")));
@@ -229,10 +215,15 @@ ShortcutsView::ShortcutsView(AppSettings& settings, QWidget* parent) : QWidget(p
         m_settings.setStartShortcut(ShortcutKey::defaultStart());
         m_settings.setCancelShortcut(ShortcutKey::defaultCancel());
     });
-    for (ShortcutRecorderView* recorder : {m_start, m_cancel})
+    for (ShortcutRecorderView* recorder : {m_start, m_cancel}) {
         connect(recorder, &ShortcutRecorderView::recordingChanged, this, [this] {
             emit capturingChanged(m_start->isRecording() || m_cancel->isRecording());
         });
+        connect(recorder, &ShortcutRecorderView::refused, this, [this](const QString& reason) {
+            m_recorderNote->setText(QStringLiteral("⚠️ 単独の修飾キーはここでは使えません: ") + reason);
+            m_recorderNote->show();
+        });
+    }
     connect(m_esc, &QPushButton::clicked, this, [this] { m_settings.setCancelShortcut(ShortcutKey::defaultCancel()); });
     connect(&m_settings, &AppSettings::startShortcutChanged, this, &ShortcutsView::refresh);
     connect(&m_settings, &AppSettings::cancelShortcutChanged, this, &ShortcutsView::refresh);
@@ -247,6 +238,45 @@ void ShortcutsView::showDesktopBindings(const QString& compositorName, BindingLi
                                 .arg(compositorName));
     m_bindingsCard->show();
     refresh();
+}
+
+void ShortcutsView::showDesktopShortcuts(const QString& mechanism, std::function<QString(const QString& id)> trigger,
+                                         std::function<void()> configure)
+{
+    m_desktopMechanism = mechanism;
+    m_trigger = std::move(trigger);
+    m_configureDesktop = std::move(configure);
+    m_configure->setVisible(static_cast<bool>(m_configureDesktop));
+    m_desktopTriggers->show();
+    refreshDesktopTriggers();
+}
+
+void ShortcutsView::refreshDesktopTriggers()
+{
+    if (!m_trigger)
+        return;
+    // The desktop may bind other keys than asked, or none until the user confirms: say what it bound.
+    auto shown = [this](const QString& id) {
+        const QString t = m_trigger(id);
+        return t.isEmpty() ? QStringLiteral("（未割り当て）") : t;
+    };
+    m_desktopTriggers->setText(QStringLiteral("ショートカットはデスクトップ（%1）が割り当てます。割り当て中のキー: 録音開始 %2、キャンセル %3")
+                                   .arg(m_desktopMechanism, shown(DesktopShortcuts::kToggle), shown(DesktopShortcuts::kCancel)));
+}
+
+void ShortcutsView::showCapabilities(const QList<DesktopCapability>& capabilities)
+{
+    QStringList lines;
+    for (const DesktopCapability& c : capabilities)
+        lines << QStringLiteral("%1 %2: %3").arg(c.works ? QStringLiteral("✅") : QStringLiteral("⚠️"), c.name, c.state);
+    m_capabilities->setText(lines.join(QLatin1Char('\n')));
+    m_capabilityCard->setVisible(!lines.isEmpty());
+}
+
+void ShortcutsView::refuseLoneModifiers(const QString& reason)
+{
+    m_start->refuseLoneModifiers(reason);
+    m_cancel->refuseLoneModifiers(reason);
 }
 
 void ShortcutsView::refresh()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "desktop/DesktopSeams.h"
 #include "settings/ShortcutKey.h"
 
 #include <QPushButton>
@@ -26,9 +27,12 @@ public:
                          QWidget* parent = nullptr);
 
     bool isRecording() const { return m_recording; }
+    // Where a lone modifier cannot work, the recorder refuses one and says why.
+    void refuseLoneModifiers(QString reason) { m_loneModifierRefusal = std::move(reason); }
 
 signals:
     void recordingChanged(bool recording);
+    void refused(const QString& reason);
 
 public:
     void startRecording();
@@ -50,6 +54,7 @@ private:
     std::function<ShortcutKey()> m_get;
     std::function<void(const ShortcutKey&)> m_set;
     bool m_recording = false;
+    QString m_loneModifierRefusal;
 };
 
 // The "ショートカット" section.
@@ -67,6 +72,18 @@ public:
     using BindingLines = std::function<QString(const ShortcutKey& start, const ShortcutKey& cancel)>;
     void showDesktopBindings(const QString& compositorName, BindingLines lines);
     QPlainTextEdit* bindingsText() const { return m_bindingsText; }
+
+    // Where a desktop service binds the shortcuts: the keys it reports, refreshed by
+    // refreshDesktopTriggers(), and its own dialog where it has one.
+    void showDesktopShortcuts(const QString& mechanism, std::function<QString(const QString& id)> trigger,
+                              std::function<void()> configure);
+    void refreshDesktopTriggers();
+    // One line per capability of this desktop, with what gives it or what would.
+    void showCapabilities(const QList<DesktopCapability>& capabilities);
+    void refuseLoneModifiers(const QString& reason);
+    QLabel* capabilitiesLabel() const { return m_capabilities; }
+    QLabel* desktopTriggersLabel() const { return m_desktopTriggers; }
+    QLabel* recorderNote() const { return m_recorderNote; }
     QPushButton* copyBindingsButton() const { return m_copyBindings; }
 
 signals:
@@ -76,6 +93,14 @@ signals:
 private:
     void refresh();
     AppSettings& m_settings;
+    QLabel* m_capabilities = nullptr;
+    QWidget* m_capabilityCard = nullptr;
+    QLabel* m_desktopTriggers = nullptr;
+    QLabel* m_recorderNote = nullptr;
+    QPushButton* m_configure = nullptr;
+    QString m_desktopMechanism;
+    std::function<QString(const QString&)> m_trigger;
+    std::function<void()> m_configureDesktop;
     ShortcutRecorderView* m_start;
     ShortcutRecorderView* m_cancel;
     QPushButton* m_esc;

@@ -2,6 +2,12 @@
 
 #include "common/Logger.h"
 #include "desktop/HeadlessDesktop.h"
+#include "desktop/platform/CompositorBindings.h"
+#include "desktop/platform/EvdevKeyboard.h"
+#include "desktop/platform/KGlobalAccelShortcuts.h"
+#include "desktop/platform/PortalGlobalShortcuts.h"
+#include "desktop/platform/PortalRemoteDesktop.h"
+#include "desktop/platform/PortalRequest.h"
 #include "desktop/platform/WaylandConnection.h"
 #include "desktop/platform/WaylandPanelSurface.h"
 #include "desktop/platform/WaylandPasteboard.h"
@@ -13,6 +19,8 @@
 #include "desktop/platform/X11Workspace.h"
 
 #include <QClipboard>
+#include <QDBusConnectionInterface>
+#include <QProcessEnvironment>
 #include <QGuiApplication>
 
 #include <X11/Xlib.h>
@@ -69,12 +77,74 @@ QString DesktopBackend::waylandStatus()
 
 namespace {
 
-// Wayland: each capability from the global that gives it, or a line saying what is missing.
-DesktopBackend waylandBackend(Logger& log)
+const QString kShortcutName = QStringLiteral("ショートカット");
+const QString kPasteName = QStringLiteral("ペースト");
+const QString kTargetName = QStringLiteral("貼り付け先");
+const QString kPanelName = QStringLiteral("パネル");
+
+enum class WaylandDesktop { Kde, Gnome, Other };
+
+WaylandDesktop detectDesktop(const QProcessEnvironment& environment)
+{
+    const QString desktop = environment.value(QStringLiteral("XDG_CURRENT_DESKTOP")).toLower();
+    if (desktop.contains(QLatin1String("kde")))
+        return WaylandDesktop::Kde;
+    if (desktop.contains(QLatin1String("gnome")))
+        return WaylandDesktop::Gnome;
+    return WaylandDesktop::Other;
+}
+
+// The shortcuts: a desktop service where there is one (the portal first), else the compositor's
+// own configuration. Lone modifiers come from evdev where a service binds the rest, or where
+// the compositor's configuration cannot be written for (neither it binds them).
+void chooseWaylandShortcuts(DesktopBackend& backend, Logger& log, const QDBusConnection& bus)
+{
+    const auto environment = QProcessEnvironment::systemEnvironment();
+    const auto compositor = CompositorBindings::detect(environment);
+    const uint portal = bus.isConnected() ? portalVersion(bus, QStringLiteral("org.freedesktop.portal.GlobalShortcuts")) : 0;
+    QString mechanism;
+    if (portal > 0) {
+        backend.shortcuts = std::make_unique<PortalGlobalShortcuts>(log, bus, portal);
+    } else if (bus.isConnected() && bus.interface()->isServiceRegistered(KGlobalAccelShortcuts::kService)) {
+        backend.shortcuts = std::make_unique<KGlobalAccelShortcuts>(log, bus);
+    } else {
+        backend.shortcutsBoundByDesktop = true;
+    }
+    QString evdevProblem;
+    const bool wantsEvdev = backend.shortcuts || compositor == CompositorBindings::Compositor::Other;
+    std::unique_ptr<EvdevKeyboard> evdev = wantsEvdev ? EvdevKeyboard::openKeyboards(&evdevProblem) : nullptr;
+    const QString lone = evdev ? QStringLiteral("単独の修飾キーは /dev/input から")
+                         : wantsEvdev ? QStringLiteral("単独の修飾キーは使えません（%1）").arg(evdevProblem)
+                                      : QStringLiteral("単独の修飾キーもコンポジタの設定で");
+    backend.loneModifierProblem = evdev || !wantsEvdev ? QString() : evdevProblem;
+    const bool readsEvdev = evdev != nullptr;
+    if (evdev)
+        backend.keyboard = std::move(evdev);
+    else
+        backend.keyboard = std::make_unique<NoKeyboard>(); // the compositor or the service binds the keys
+    if (backend.shortcuts) {
+        mechanism = backend.shortcuts->mechanism();
+        backend.capabilities.append({kShortcutName, QStringLiteral("%1。%2").arg(mechanism, lone), true});
+    } else {
+        backend.capabilities.append(
+            {kShortcutName,
+             QStringLiteral("%1 の設定で velutanora --toggle / --cancel を割り当てます（下の行）。%2")
+                 .arg(CompositorBindings::name(compositor), lone),
+             true});
+    }
+    log.line(QStringLiteral("🔑 [Desktop] shortcuts: %1; lone modifiers: %2")
+                 .arg(backend.shortcuts ? mechanism : QStringLiteral("the compositor's configuration"),
+                      readsEvdev ? QStringLiteral("evdev") : wantsEvdev ? evdevProblem : QStringLiteral("the compositor's configuration")));
+}
+
+// Wayland: each capability from the global or the service that gives it, or a line saying
+// what is missing.
+DesktopBackend waylandBackend(Logger& log, KeyValueStore* store)
 {
     DesktopBackend backend;
-    backend.shortcutsBoundByDesktop = true;
-    backend.keyboard = std::make_unique<NoKeyboard>(); // the compositor binds the shortcuts
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const WaylandDesktop desktop = detectDesktop(QProcessEnvironment::systemEnvironment());
+    chooseWaylandShortcuts(backend, log, bus);
     backend.wayland = WaylandConnection::open();
     if (!backend.wayland) {
         backend.problem = QStringLiteral("cannot connect to the Wayland compositor");
@@ -89,50 +159,80 @@ DesktopBackend waylandBackend(Logger& log)
     QStringList missing;
     if (!wayland.seat())
         missing << QStringLiteral("no wl_seat");
-    if (wayland.dataControl() && wayland.seat()) {
+    const bool dataControl = wayland.dataControl() && wayland.seat();
+    if (dataControl) {
         backend.pasteboard = std::make_unique<WaylandPasteboard>(wayland);
     } else {
         missing << QStringLiteral("no zwlr_data_control_manager_v1 (the clipboard is set only while a window of this "
                                   "program has the focus)");
         backend.pasteboard = std::make_unique<QtPasteboard>();
     }
+    QString paste;
+    QString pasteMechanism = QStringLiteral("none");
     auto input = std::make_unique<WaylandSyntheticInput>(wayland);
+    const uint remoteDesktop = bus.isConnected() ? portalVersion(bus, QStringLiteral("org.freedesktop.portal.RemoteDesktop")) : 0;
     if (input->isAllowed()) {
         backend.input = std::move(input);
+        paste = QStringLiteral("仮想キーボード（zwp_virtual_keyboard_v1）");
+        pasteMechanism = QStringLiteral("virtual keyboard");
+    } else if (remoteDesktop > 0) {
+        backend.input = std::make_unique<PortalRemoteDesktop>(log, bus, remoteDesktop, store);
+        pasteMechanism = QStringLiteral("RemoteDesktop portal v%1").arg(remoteDesktop);
+        paste = remoteDesktop >= 2 ? QStringLiteral("RemoteDesktop ポータル（初回に許可を確認し、次回からは確認しません）")
+                                   : QStringLiteral("RemoteDesktop ポータル（起動後の初回ペーストで毎回許可を確認します）");
     } else {
-        missing << QStringLiteral("no zwp_virtual_keyboard_manager_v1 (no automatic paste or Return)");
+        missing << QStringLiteral("no zwp_virtual_keyboard_manager_v1 and no RemoteDesktop portal (no automatic paste or Return)");
         backend.input = std::make_unique<UnavailableInput>();
     }
+    const QString clipboard = dataControl ? QStringLiteral("クリップボードは data-control")
+                                          : QStringLiteral("クリップボードはこのアプリのウィンドウが前面のときだけ設定できます");
+    if (paste.isEmpty())
+        backend.capabilities.append(
+            {kPasteName,
+             QStringLiteral("自動ペーストできません（仮想キーボードも RemoteDesktop ポータルもありません）。%1。%2")
+                 .arg(clipboard, desktop == WaylandDesktop::Other ? QStringLiteral("xdg-desktop-portal を入れると使えることがあります")
+                                                                   : QStringLiteral("xdg-desktop-portal のデスクトップ用バックエンドを入れてください")),
+             false});
+    else
+        backend.capabilities.append({kPasteName, paste + QStringLiteral("。") + clipboard, dataControl});
     if (wayland.toplevels()) {
         backend.workspace = std::make_unique<WaylandWorkspace>(wayland, QGuiApplication::desktopFileName());
+        backend.capabilities.append({kTargetName, QStringLiteral("foreign-toplevel（前面のアプリに戻してからペースト）"), true});
     } else {
         missing << QStringLiteral("no zwlr_foreign_toplevel_manager_v1 (the application in front is not known)");
         backend.workspace = std::make_unique<EmptyWorkspace>();
+        backend.capabilities.append(
+            {kTargetName,
+             QStringLiteral("このコンポジタは前面のアプリを知らせません。ペーストはその時点で前面のアプリに届きます"), false});
     }
     // The panel is a layer-shell overlay; without one it would take the keyboard, and stays hidden.
     backend.panelKeepsFocusAway = WaylandPanelSurface::isAvailable(wayland);
-    if (!backend.panelKeepsFocusAway)
+    if (backend.panelKeepsFocusAway) {
+        backend.capabilities.append({kPanelName, QStringLiteral("layer-shell のオーバーレイ（フォーカスを取りません）"), true});
+    } else {
         log.line(QStringLiteral("⚠️ [Desktop] Wayland: no zwlr_layer_shell_v1: the panel stays hidden, the tray icon shows "
                                 "the state"));
+        backend.capabilities.append(
+            {kPanelName, QStringLiteral("layer-shell がないため表示しません（状態はトレイアイコンと通知で示します）"), false});
+    }
     if (!missing.isEmpty()) {
         backend.problem = missing.join(QStringLiteral("; "));
         backend.status = DesktopBackend::waylandStatus();
         log.line(QStringLiteral("⚠️ [Desktop] Wayland: ") + backend.problem);
     }
-    log.line(QStringLiteral("🖥️ [Desktop] Wayland backend: clipboard %1, paste %2, target %3; shortcuts are bound in the "
-                            "compositor to velutanora --toggle / --cancel")
-                 .arg(wayland.dataControl() ? QStringLiteral("data-control") : QStringLiteral("Qt"),
-                      backend.input->isAllowed() ? QStringLiteral("virtual keyboard") : QStringLiteral("none"),
+    log.line(QStringLiteral("🖥️ [Desktop] Wayland backend: clipboard %1, paste %2, target %3")
+                 .arg(dataControl ? QStringLiteral("data-control") : QStringLiteral("Qt"),
+                      pasteMechanism,
                       wayland.toplevels() ? QStringLiteral("foreign-toplevel") : QStringLiteral("none")));
     return backend;
 }
 
 } // namespace
 
-DesktopBackend DesktopBackend::create(Logger& log)
+DesktopBackend DesktopBackend::create(Logger& log, KeyValueStore* store)
 {
     if (QGuiApplication::platformName() == QLatin1String("wayland"))
-        return waylandBackend(log);
+        return waylandBackend(log, store);
 
     DesktopBackend backend;
     backend.pasteboard = std::make_unique<QtPasteboard>();
@@ -145,6 +245,10 @@ DesktopBackend DesktopBackend::create(Logger& log)
         backend.workspace = std::make_unique<EmptyWorkspace>();
         backend.grabConnection.reset();
         backend.rawConnection.reset();
+        backend.capabilities = {
+            {kShortcutName, QStringLiteral("使えません（%1）。デスクトップのショートカットに velutanora --toggle / --cancel を割り当ててください").arg(why), false},
+            {kPasteName, QStringLiteral("使えません。結果はクリップボードにコピーされます"), false},
+        };
         log.line(QStringLiteral("⚠️ [Desktop] %1: global shortcuts and automatic paste are unavailable; results are "
                                 "copied to the clipboard, and desktop shortcuts can run velutanora --toggle / --cancel")
                      .arg(why));
@@ -179,6 +283,12 @@ DesktopBackend DesktopBackend::create(Logger& log)
     backend.keyboard = std::make_unique<X11Keyboard>(*backend.grabConnection, *backend.rawConnection, opcode, *workspace);
     backend.input = std::make_unique<X11SyntheticInput>(*backend.grabConnection);
     backend.workspace = std::move(workspace);
+    backend.capabilities = {
+        {kShortcutName, QStringLiteral("X11 のキーグラブと XInput2（単独の修飾キーも使えます）"), true},
+        {kPasteName, QStringLiteral("XTEST でペーストのキーを送ります"), true},
+        {kTargetName, QStringLiteral("_NET_ACTIVE_WINDOW（前面のアプリに戻してからペースト）"), true},
+        {kPanelName, QStringLiteral("フォーカスを取らないツールウィンドウ"), true},
+    };
     log.line(QStringLiteral("🖥️ [Desktop] X11 backend: XInput %1.%2, XTEST %3.%4").arg(major).arg(minor).arg(xtestMajor).arg(xtestMinor));
     return backend;
 }

@@ -8,6 +8,7 @@
 
 namespace vel {
 
+class KeyValueStore;
 class Logger;
 class WaylandConnection;
 class X11Connection;
@@ -21,9 +22,11 @@ public:
 
 // The desktop backends, chosen at run time: X11 when Qt runs on xcb and the X server offers
 // XInput2 and XTEST; Wayland when Qt runs on wayland, with what the compositor's globals allow
-// (wlroots: data-control, virtual keyboard, foreign toplevels). Wayland gives a program no key
-// grab of its own: there the compositor binds the shortcuts to `velutanora --toggle` /
-// `--cancel`. What cannot work is unavailable, `problem` says why, and the program runs on.
+// (wlroots: data-control, virtual keyboard, foreign toplevels) and the desktop's D-Bus services
+// (KDE, GNOME: the GlobalShortcuts and RemoteDesktop portals, KGlobalAccel). Wayland gives a
+// program no key grab of its own: a desktop service binds the shortcuts, or else the compositor
+// runs `velutanora --toggle` / `--cancel`. What cannot work is unavailable, `problem` says why,
+// and the program runs on.
 struct DesktopBackend {
     std::unique_ptr<X11Connection> grabConnection;
     std::unique_ptr<X11Connection> rawConnection;
@@ -32,15 +35,20 @@ struct DesktopBackend {
     std::unique_ptr<KeyboardMonitor> keyboard;
     std::unique_ptr<SyntheticInput> input;
     std::unique_ptr<Pasteboard> pasteboard;
+    std::unique_ptr<DesktopShortcuts> shortcuts; // a desktop service binds them (Wayland)
+    QList<DesktopCapability> capabilities;
     QString problem; // empty when everything works
+    // Why a lone modifier key cannot be a shortcut here (empty: it can).
+    QString loneModifierProblem;
     QString status;  // the status line that tells the user, when something does not work
-    bool shortcutsBoundByDesktop = false; // the compositor runs --toggle / --cancel
+    bool shortcutsBoundByDesktop = false; // the compositor's own configuration runs --toggle / --cancel
     // Whether the floating panel can show without taking the keyboard from the target: a
     // Qt::Tool window on X11, a layer-shell overlay on Wayland (an ordinary window becomes a
     // tiled, focused one on sway).
     bool panelKeepsFocusAway = true;
 
-    static DesktopBackend create(Logger& log);
+    // The store keeps what a desktop grants for good (the remote-desktop restore token).
+    static DesktopBackend create(Logger& log, KeyValueStore* store = nullptr);
     ~DesktopBackend();
     DesktopBackend();
     DesktopBackend(DesktopBackend&&) noexcept;

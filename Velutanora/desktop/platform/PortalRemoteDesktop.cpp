@@ -1,0 +1,140 @@
+#include "desktop/platform/PortalRemoteDesktop.h"
+
+#include "common/Logger.h"
+#include "desktop/KeyTranslation.h"
+#include "desktop/platform/PortalRequest.h"
+#include "settings/KeyValueStore.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusObjectPath>
+#include <QJsonValue>
+
+namespace vel {
+
+namespace {
+
+const QString kInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
+constexpr uint kKeyboard = 1;
+constexpr uint kPersistUntilRevoked = 2;
+
+QString describe(const PortalResponse& r)
+{
+    if (r.code == PortalResponse::kDeclined)
+        return QStringLiteral("the user declined");
+    return r.error.isEmpty() ? QStringLiteral("response %1").arg(r.code) : r.error;
+}
+
+} // namespace
+
+PortalRemoteDesktop::PortalRemoteDesktop(Logger& log, QDBusConnection bus, uint version, KeyValueStore* store, QObject* parent)
+    : QObject(parent), m_log(log), m_bus(std::move(bus)), m_version(version), m_store(store)
+{
+}
+
+PortalRemoteDesktop::~PortalRemoteDesktop()
+{
+    if (!m_session.isEmpty())
+        m_bus.asyncCall(QDBusMessage::createMethodCall(kPortalService, m_session, QStringLiteral("org.freedesktop.portal.Session"),
+                                                       QStringLiteral("Close")));
+}
+
+Task<bool> PortalRemoteDesktop::prepare()
+{
+    if (!m_session.isEmpty())
+        co_return true;
+    // A refusal holds for this run: no dialog on every paste.
+    if (m_refused || m_starting)
+        co_return false;
+    m_starting = true;
+    const bool started = co_await startSession();
+    m_starting = false;
+    m_refused = !started;
+    co_return started;
+}
+
+Task<bool> PortalRemoteDesktop::startSession()
+{
+    // Arguments are built before each await: GCC 12 fails on initializer lists inside one.
+    QVariantMap createOptions;
+    createOptions.insert(QStringLiteral("session_handle_token"), portalToken());
+    PortalResponse created = co_await callPortal(m_bus, kInterface, QStringLiteral("CreateSession"), QVariantList(), createOptions);
+    if (!created.ok()) {
+        m_log.line(QStringLiteral("⚠️ [Paste] RemoteDesktop portal: no session (%1)").arg(describe(created)));
+        co_return false;
+    }
+    const QString session = created.results.value(QStringLiteral("session_handle")).toString();
+    const QVariant handle = QVariant::fromValue(QDBusObjectPath(session));
+
+    QVariantMap devices;
+    devices.insert(QStringLiteral("types"), kKeyboard);
+    if (m_version >= 2) {
+        devices.insert(QStringLiteral("persist_mode"), kPersistUntilRevoked);
+        const QString token = m_store ? m_store->value(kTokenKey).toString() : QString();
+        if (!token.isEmpty())
+            devices.insert(QStringLiteral("restore_token"), token);
+    }
+    QVariantList selectArguments;
+    selectArguments << handle;
+    PortalResponse selected = co_await callPortal(m_bus, kInterface, QStringLiteral("SelectDevices"), selectArguments, devices);
+    PortalResponse started;
+    if (selected.ok()) {
+        QVariantList startArguments;
+        startArguments << handle << QString();
+        started = co_await callPortal(m_bus, kInterface, QStringLiteral("Start"), startArguments, QVariantMap());
+    }
+    const bool keyboard = started.ok() && (started.results.value(QStringLiteral("devices")).toUInt() & kKeyboard);
+    if (!keyboard) {
+        m_log.line(QStringLiteral("⚠️ [Paste] RemoteDesktop portal: no keyboard (%1)")
+                       .arg(selected.ok() ? (started.ok() ? QStringLiteral("not granted") : describe(started)) : describe(selected)));
+        m_bus.asyncCall(QDBusMessage::createMethodCall(kPortalService, session, QStringLiteral("org.freedesktop.portal.Session"),
+                                                       QStringLiteral("Close")));
+        co_return false;
+    }
+    const QString token = started.results.value(QStringLiteral("restore_token")).toString();
+    if (m_store && !token.isEmpty())
+        m_store->setValue(kTokenKey, token); // each token is good once: the new one replaces it
+    m_session = session;
+    m_bus.connect(kPortalService, session, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Closed"), this,
+                  SLOT(onSessionClosed()));
+    m_log.line(QStringLiteral("⌨️ [Paste] RemoteDesktop portal session started%1")
+                   .arg(token.isEmpty() ? QString() : QStringLiteral(" (kept for the next start)")));
+    co_return true;
+}
+
+void PortalRemoteDesktop::onSessionClosed()
+{
+    // The desktop ended it (the user revoked it): the next paste starts, and asks, again.
+    m_log.line(QStringLiteral("⌨️ [Paste] RemoteDesktop portal session closed by the desktop"));
+    m_session.clear();
+}
+
+void PortalRemoteDesktop::keysym(quint32 sym, bool down)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kInterface, QStringLiteral("NotifyKeyboardKeysym"));
+    call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << static_cast<int>(sym) << static_cast<uint>(down ? 1 : 0);
+    m_bus.asyncCall(call);
+}
+
+void PortalRemoteDesktop::postKeyStroke(const KeyChord& chord, const ApplicationRef&)
+{
+    if (m_session.isEmpty())
+        return;
+    const QList<quint32> syms = KeyTranslation::keysymsForVirtualKey(chord.keyCode);
+    if (syms.isEmpty())
+        return;
+    // The portal's keyboard is its own device: held keys of the user's keyboard do not combine.
+    QList<quint32> modifiers;
+    if (chord.modifiers & ShortcutKey::Control) modifiers << 0xffe3;
+    if (chord.modifiers & ShortcutKey::Shift) modifiers << 0xffe1;
+    if (chord.modifiers & ShortcutKey::Option) modifiers << 0xffe9;
+    if (chord.modifiers & ShortcutKey::Command) modifiers << 0xffeb;
+    for (quint32 m : modifiers)
+        keysym(m, true);
+    keysym(syms.first(), true);
+    keysym(syms.first(), false);
+    for (auto it = modifiers.crbegin(); it != modifiers.crend(); ++it)
+        keysym(*it, false);
+}
+
+} // namespace vel

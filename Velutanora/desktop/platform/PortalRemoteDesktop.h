@@ -1,0 +1,49 @@
+#pragma once
+
+#include "desktop/DesktopSeams.h"
+
+#include <QDBusConnection>
+#include <QObject>
+
+namespace vel {
+
+class KeyValueStore;
+class Logger;
+
+// Paste and Return through org.freedesktop.portal.RemoteDesktop, for desktops that give an
+// ordinary client no virtual keyboard (KDE Plasma, GNOME). One keyboard session, started on the
+// first paste: the desktop asks the user then. Where the portal persists sessions (version 2),
+// its restore token is stored so later starts do not ask again. The keys go as keysyms.
+class PortalRemoteDesktop final : public QObject, public SyntheticInput {
+    Q_OBJECT
+public:
+    static inline const QString kTokenKey = QStringLiteral("remote_desktop_restore_token");
+    static inline const QString kRefusedStatus =
+        QStringLiteral("📋 コピー済み（Ctrl+Vでペースト）— キー入力が許可されませんでした（次回の起動時にもう一度確認します）");
+
+    // The store keeps the restore token (none: every start asks).
+    PortalRemoteDesktop(Logger& log, QDBusConnection bus, uint version, KeyValueStore* store, QObject* parent = nullptr);
+    ~PortalRemoteDesktop() override;
+
+    bool isAllowed() const override { return !m_session.isEmpty(); }
+    Task<bool> prepare() override;
+    QString refusalStatus() const override { return kRefusedStatus; }
+    void postKeyStroke(const KeyChord& chord, const ApplicationRef& target) override;
+
+private slots:
+    void onSessionClosed();
+
+private:
+    Task<bool> startSession();
+    void keysym(quint32 sym, bool down);
+
+    Logger& m_log;
+    QDBusConnection m_bus;
+    uint m_version;
+    KeyValueStore* m_store;
+    QString m_session;
+    bool m_refused = false;
+    bool m_starting = false;
+};
+
+} // namespace vel
