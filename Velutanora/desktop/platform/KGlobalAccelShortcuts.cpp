@@ -2,6 +2,7 @@
 
 #include "common/Logger.h"
 #include "desktop/KeyTranslation.h"
+#include "desktop/platform/PortalRequest.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -52,15 +53,21 @@ QStringList KGlobalAccelShortcuts::actionId(const QString& id) const
 
 void KGlobalAccelShortcuts::bind(std::optional<ShortcutKey> toggle, std::optional<ShortcutKey> cancel)
 {
+    m_binding.cancel();
+    m_binding = spawn(this, bindTask(toggle, cancel));
+}
+
+Task<void> KGlobalAccelShortcuts::bindTask(std::optional<ShortcutKey> toggle, std::optional<ShortcutKey> cancel)
+{
     if (!m_registered) {
         for (const QString& id : {kToggle, kCancel}) {
             QDBusMessage doRegister = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("doRegister"));
             doRegister << actionId(id);
-            m_bus.call(doRegister, QDBus::Block, 3000);
+            m_bus.asyncCall(doRegister);
         }
         QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("getComponent"));
         get << kComponent;
-        const QDBusMessage reply = m_bus.call(get, QDBus::Block, 3000);
+        const QDBusMessage reply = co_await dbusCall(m_bus, get);
         const QString component = reply.arguments().isEmpty() ? QString()
                                                                : reply.arguments().first().value<QDBusObjectPath>().path();
         m_registered = !component.isEmpty()
@@ -68,7 +75,7 @@ void KGlobalAccelShortcuts::bind(std::optional<ShortcutKey> toggle, std::optiona
                              QStringLiteral("globalShortcutPressed"), this, SLOT(onPressed(QString, QString, qlonglong)));
         if (!m_registered) {
             m_log.line(QStringLiteral("⚠️ [Shortcuts] KGlobalAccel did not register the component (%1)").arg(reply.errorMessage()));
-            return;
+            co_return;
         }
     }
     m_cancel = cancel;

@@ -35,6 +35,7 @@ private slots:
     void onPressed(const QString& component, const QString& action, qlonglong timestamp);
 
 private:
+    Task<void> bindTask(std::optional<ShortcutKey> toggle, std::optional<ShortcutKey> cancel);
     QStringList actionId(const QString& id) const;
     void setKey(const QString& id, std::optional<ShortcutKey> key);
 
@@ -44,6 +45,7 @@ private:
     bool m_cancelActive = false;
     bool m_registered = false;
     QMap<QString, QString> m_triggers;
+    TaskHandle m_binding;
 };
 
 } // namespace vel

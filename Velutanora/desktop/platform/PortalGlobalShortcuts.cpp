@@ -19,7 +19,7 @@ const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcut
 QString sessionPath(const QVariant& value)
 {
     // Documented as a string; some portals send an object path.
-    if (value.canConvert<QDBusObjectPath>() && value.userType() == qMetaTypeId<QDBusObjectPath>())
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
         return value.value<QDBusObjectPath>().path();
     return value.toString();
 }
@@ -47,10 +47,11 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(Logger& log, QDBusConnection bus, u
 {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
+    // Taken as whole messages: the arguments are read here, whatever types the portal sends.
     m_bus.connect(kPortalService, kPortalPath, kInterface, QStringLiteral("Activated"), this,
-                  SLOT(onPortalActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+                  SLOT(onPortalActivated(QDBusMessage)));
     m_bus.connect(kPortalService, kPortalPath, kInterface, QStringLiteral("ShortcutsChanged"), this,
-                  SLOT(onShortcutsChanged(QDBusObjectPath, QList<vel::PortalShortcut>)));
+                  SLOT(onShortcutsChanged(QDBusMessage)));
 }
 
 PortalGlobalShortcuts::~PortalGlobalShortcuts()
@@ -173,10 +174,12 @@ void PortalGlobalShortcuts::configure()
     m_bus.asyncCall(call);
 }
 
-void PortalGlobalShortcuts::onPortalActivated(const QDBusObjectPath& session, const QString& id, qulonglong, const QVariantMap&)
+void PortalGlobalShortcuts::onPortalActivated(const QDBusMessage& message)
 {
-    if (session.path() != m_session)
+    const QVariantList args = message.arguments();
+    if (args.size() < 2 || sessionPath(args.at(0)) != m_session)
         return;
+    const QString id = args.at(1).toString();
     // The portal cannot let a key go while idle: an idle cancel is ignored instead.
     if (id == kCancel && !m_cancelActive)
         return;
@@ -184,10 +187,14 @@ void PortalGlobalShortcuts::onPortalActivated(const QDBusObjectPath& session, co
         onActivated(id);
 }
 
-void PortalGlobalShortcuts::onShortcutsChanged(const QDBusObjectPath& session, const QList<PortalShortcut>& shortcuts)
+void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage& message)
 {
-    if (session.path() == m_session)
-        takeTriggers(shortcuts);
+    const QVariantList args = message.arguments();
+    if (args.size() < 2 || sessionPath(args.at(0)) != m_session || !args.at(1).canConvert<QDBusArgument>())
+        return;
+    QList<PortalShortcut> shortcuts;
+    args.at(1).value<QDBusArgument>() >> shortcuts;
+    takeTriggers(shortcuts);
 }
 
 } // namespace vel

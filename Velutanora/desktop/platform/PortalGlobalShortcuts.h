@@ -4,6 +4,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QMap>
 #include <QObject>
@@ -43,8 +44,8 @@ public:
     static QString triggerText(const ShortcutKey& key);
 
 private slots:
-    void onPortalActivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp, const QVariantMap& options);
-    void onShortcutsChanged(const QDBusObjectPath& session, const QList<vel::PortalShortcut>& shortcuts);
+    void onPortalActivated(const QDBusMessage& message);
+    void onShortcutsChanged(const QDBusMessage& message);
 
 private:
     Task<void> bindTask(std::optional<ShortcutKey> toggle, std::optional<ShortcutKey> cancel);

@@ -49,8 +49,11 @@ Task<bool> PortalRemoteDesktop::prepare()
     m_starting = true;
     const bool started = co_await startSession();
     m_starting = false;
-    m_refused = !started;
-    co_return started;
+    if (!started) {
+        m_refused = true;
+        co_return false;
+    }
+    co_return true;
 }
 
 Task<bool> PortalRemoteDesktop::startSession()

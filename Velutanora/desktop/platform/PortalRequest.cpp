@@ -87,6 +87,18 @@ Task<PortalResponse> callPortal(QDBusConnection bus, QString interface, QString 
     co_return response;
 }
 
+Task<QDBusMessage> dbusCall(QDBusConnection bus, QDBusMessage call)
+{
+    Completion<QDBusMessage> done;
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [done](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        done.resolve(w->reply());
+    });
+    QDBusMessage reply = co_await done;
+    co_return reply;
+}
+
 uint portalVersion(const QDBusConnection& bus, const QString& interface)
 {
     QDBusMessage get = QDBusMessage::createMethodCall(kPortalService, kPortalPath,

@@ -3,6 +3,7 @@
 #include "common/Task.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
@@ -30,6 +31,10 @@ inline const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/deskt
 // predicts, so an answer that comes at once is not missed.
 Task<PortalResponse> callPortal(QDBusConnection bus, QString interface, QString method, QVariantList arguments,
                                 QVariantMap options);
+
+// A D-Bus call awaited without blocking the event loop (a service in this process, as in the
+// tests, answers through it).
+Task<QDBusMessage> dbusCall(QDBusConnection bus, QDBusMessage call);
 
 // A portal interface's "version" property; 0 when the portal or the interface is missing.
 uint portalVersion(const QDBusConnection& bus, const QString& interface);
