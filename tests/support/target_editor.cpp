@@ -1,6 +1,7 @@
 // A small text editor used as the target application of the X11 and Wayland tests. It writes its whole
 // text to OUT after every change and appends each key press it receives to OUT.keys, so a
-// test can see what reached it. Like a terminal, it also pastes on Ctrl+Shift+V.
+// test can see what reached it, and "in" / "out" to OUT.focus as it gains and loses the
+// keyboard focus. Like a terminal, it also pastes on Ctrl+Shift+V.
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
@@ -29,6 +30,11 @@ protected:
                 const auto* key = static_cast<QKeyEvent*>(event);
                 f.write(QKeySequence(key->keyCombination()).toString(QKeySequence::PortableText).toUtf8() + '\n');
             }
+        }
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+            QFile f(m_out + QStringLiteral(".focus"));
+            if (f.open(QIODevice::WriteOnly | QIODevice::Append))
+                f.write(event->type() == QEvent::FocusIn ? "in\n" : "out\n");
         }
         return QPlainTextEdit::event(event);
     }

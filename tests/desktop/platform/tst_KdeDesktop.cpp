@@ -1,0 +1,110 @@
+#include "desktop/platform/KGlobalAccelShortcuts.h"
+#include "desktop/platform/WaylandConnection.h"
+#include "desktop/platform/WaylandPanelSurface.h"
+#include "support/DesktopRig.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QProcess>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+// What another client reads from the clipboard. This process serves it, so its loop keeps running.
+QString clipboard()
+{
+    QProcess p;
+    p.start(QStringLiteral("wl-paste"), {"--no-newline"});
+    for (int i = 0; i < 500 && p.state() != QProcess::NotRunning; ++i)
+        QTest::qWait(10);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+const DesktopCapability* capability(const DesktopBackend& backend, const QString& name)
+{
+    for (const DesktopCapability& c : backend.capabilities)
+        if (c.name == name)
+            return &c;
+    return nullptr;
+}
+
+} // namespace
+
+// Under a real headless KWin (tests/desktop/platform/run-under-kwin): what the backend finds on
+// KDE Plasma, and that what it chose works there.
+class TestKdeDesktop : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("wayland")
+            || !qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("KDE")))
+            QSKIP("needs KWin (run-under-kwin starts one where kwin_wayland is installed)");
+    }
+
+    void theBackendFindsWhatKdeOffers()
+    {
+        DesktopRig rig;
+        QVERIFY2(!rig.backend.shortcutsBoundByDesktop, "KDE binds them itself: no compositor lines");
+        QVERIFY(rig.backend.shortcuts);
+        QCOMPARE(rig.backend.shortcuts->mechanism(), QStringLiteral("KGlobalAccel")); // no portal in this session
+        QVERIFY2(rig.backend.panelKeepsFocusAway, "KWin offers layer-shell");
+        // No virtual keyboard for ordinary clients and no portal here: paste is said to be unavailable.
+        const DesktopCapability* paste = capability(rig.backend, QStringLiteral("ペースト"));
+        QVERIFY(paste);
+        QVERIFY(!paste->works);
+        QVERIFY(!rig.backend.input->isAllowed());
+        QCOMPARE(rig.backend.capabilities.size(), 4);
+    }
+
+    void theClipboardIsSetWithoutAWindowThroughDataControl()
+    {
+        DesktopRig rig;
+        rig.backend.pasteboard->setText(QStringLiteral("KDEでも日本語がそのまま届く。"));
+        QCOMPARE(clipboard(), QStringLiteral("KDEでも日本語がそのまま届く。"));
+    }
+
+    // KWin's own kglobalaccel: the stored key is bound, and its shortcut starts and ends a dictation.
+    void kwinsGlobalShortcutDrivesTheDictation()
+    {
+        DesktopRig rig;
+        rig.hotkeys.startMonitoring();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.backend.shortcuts->trigger(DesktopShortcuts::kToggle), QStringLiteral("Alt+Space"), 5000);
+        auto invoke = [](const QString& action) {
+            QDBusMessage call = QDBusMessage::createMethodCall(KGlobalAccelShortcuts::kService, QStringLiteral("/component/velutanora"),
+                                                               QStringLiteral("org.kde.kglobalaccel.Component"),
+                                                               QStringLiteral("invokeShortcut"));
+            call << action << QStringLiteral("default");
+            return QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000).type() != QDBusMessage::ErrorMessage;
+        };
+        QVERIFY(invoke(DesktopShortcuts::kToggle));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        QVERIFY(invoke(DesktopShortcuts::kCancel));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.dictation.isBusy(), 5000);
+    }
+
+    // The panel is a layer-shell overlay: it is drawn, and the application in front keeps the keyboard.
+    void thePanelLeavesTheFocusWithTheTarget()
+    {
+        DesktopRig rig;
+        Target target(rig.dir.path(), "wayland");
+        const QString focus = target.out + ".focus";
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(focus).endsWith("in\n"), 10000);
+        WaylandPanelSurface panel(*rig.backend.wayland, QSize(280, 80), 80);
+        panel.paint = [](QPainter& painter) { painter.fillRect(0, 0, 280, 80, QColor(30, 30, 30, 200)); };
+        panel.show();
+        QTRY_VERIFY_WITH_TIMEOUT(panel.framesShown() >= 5, 5000);
+        QTest::qWait(300);
+        QVERIFY2(readFile(focus).endsWith("in\n"), readFile(focus).constData());
+        panel.hide();
+    }
+};
+
+QTEST_MAIN(TestKdeDesktop)
+#include "tst_KdeDesktop.moc"
