@@ -222,6 +222,11 @@ void VelutanoraApp::openSettings()
                 CompositorBindings::name(compositor), [compositor, program](const ShortcutKey& start, const ShortcutKey& cancel) {
                     return CompositorBindings::lines(compositor, start, cancel, program);
                 });
+            if (compositor == CompositorBindings::Compositor::Gnome)
+                m_window->shortcutsView()->setBindingsInstaller(
+                    QStringLiteral("GNOMEに登録"), [program](const ShortcutKey& start, const ShortcutKey& cancel) {
+                        return CompositorBindings::installInGnome(start, cancel, program);
+                    });
         }
         ShortcutsView* shortcuts = m_window->shortcutsView();
         shortcuts->showCapabilities(m_desktop.capabilities);

@@ -203,11 +203,22 @@ ShortcutsView::ShortcutsView(AppSettings& settings, QWidget* parent) : QWidget(p
     m_copyBindings = new QPushButton(QStringLiteral("コピー"));
     auto* copyRow = new QHBoxLayout;
     copyRow->addStretch();
+    m_installBindings = new QPushButton;
+    m_installBindings->hide();
+    copyRow->addWidget(m_installBindings);
     copyRow->addWidget(m_copyBindings);
     m_bindingsCard->content()->addLayout(copyRow);
     m_bindingsCard->hide();
     column->addWidget(m_bindingsCard);
     column->addStretch();
+    connect(m_installBindings, &QPushButton::clicked, this, [this] {
+        if (!m_install)
+            return;
+        const QString failure = m_install(m_settings.startShortcut(), m_settings.cancelShortcut());
+        m_recorderNote->setText(failure.isEmpty() ? QStringLiteral("✅ デスクトップのショートカットに登録しました。ショートカットを変えたときは、もう一度登録してください。")
+                                                  : QStringLiteral("⚠️ 登録できませんでした: ") + failure);
+        m_recorderNote->show();
+    });
     connect(m_copyBindings, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(m_bindingsText->toPlainText()); });
 
@@ -238,6 +249,14 @@ void ShortcutsView::showDesktopBindings(const QString& compositorName, BindingLi
                                 .arg(compositorName));
     m_bindingsCard->show();
     refresh();
+}
+
+void ShortcutsView::setBindingsInstaller(const QString& label,
+                                         std::function<QString(const ShortcutKey&, const ShortcutKey&)> install)
+{
+    m_install = std::move(install);
+    m_installBindings->setText(label);
+    m_installBindings->show();
 }
 
 void ShortcutsView::showDesktopShortcuts(const QString& mechanism, std::function<QString(const QString& id)> trigger,

@@ -72,6 +72,10 @@ public:
     using BindingLines = std::function<QString(const ShortcutKey& start, const ShortcutKey& cancel)>;
     void showDesktopBindings(const QString& compositorName, BindingLines lines);
     QPlainTextEdit* bindingsText() const { return m_bindingsText; }
+    // A button that writes the shown settings into the desktop itself (GNOME, through gsettings),
+    // on the user's request; `install` returns what failed, empty on success.
+    void setBindingsInstaller(const QString& label, std::function<QString(const ShortcutKey&, const ShortcutKey&)> install);
+    QPushButton* installBindingsButton() const { return m_installBindings; }
 
     // Where a desktop service binds the shortcuts: the keys it reports, refreshed by
     // refreshDesktopTriggers(), and its own dialog where it has one.
@@ -94,6 +98,8 @@ private:
     void refresh();
     AppSettings& m_settings;
     QLabel* m_capabilities = nullptr;
+    QPushButton* m_installBindings = nullptr;
+    std::function<QString(const ShortcutKey&, const ShortcutKey&)> m_install;
     QWidget* m_capabilityCard = nullptr;
     QLabel* m_desktopTriggers = nullptr;
     QLabel* m_recorderNote = nullptr;

@@ -4,6 +4,8 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace vel::CompositorBindings {
@@ -31,6 +33,7 @@ Syntax syntaxOf(Compositor compositor)
     switch (compositor) {
     case Compositor::Hyprland: return {"CTRL", "ALT", "SHIFT", "SUPER", " ", ""};
     case Compositor::River: return {"Control", "Alt", "Shift", "Super", "+", "None"};
+    case Compositor::Gnome: return {"<Control>", "<Alt>", "<Shift>", "<Super>", "", ""};
     case Compositor::Sway:
     case Compositor::Other: break;
     }
@@ -66,6 +69,7 @@ QString binding(Compositor compositor, const ShortcutKey& key, const QString& co
     case Compositor::River:
         return QStringLiteral("riverctl map %1normal %2 %3 spawn '%4'")
             .arg(lone ? "-release " : "", mods.isEmpty() ? syntax.none : mods.join(syntax.joiner), sym, command);
+    case Compositor::Gnome: // custom shortcuts come as gsettings commands: see gnomeCommands
     case Compositor::Sway:
     case Compositor::Other: break;
     }
@@ -84,6 +88,8 @@ Compositor detect(const QProcessEnvironment& environment)
         return Compositor::Hyprland;
     if (desktop.contains(QLatin1String("river")))
         return Compositor::River;
+    if (desktop.contains(QLatin1String("gnome")))
+        return Compositor::Gnome;
     return Compositor::Other;
 }
 
@@ -93,15 +99,118 @@ QString name(Compositor compositor)
     case Compositor::Sway: return QStringLiteral("sway");
     case Compositor::Hyprland: return QStringLiteral("Hyprland");
     case Compositor::River: return QStringLiteral("river");
+    case Compositor::Gnome: return QStringLiteral("GNOME");
     case Compositor::Other: break;
     }
     return QStringLiteral("sway 形式");
+}
+
+namespace {
+
+const QString kMediaKeys = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys");
+const QString kCustomBase = QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/");
+
+// A GNOME accelerator ("<Alt>space"); empty for what GNOME cannot take from every application.
+QString gnomeAccelerator(const ShortcutKey& key)
+{
+    if (key.isLoneModifier() || key.modifiers == 0)
+        return {};
+    const QString sym = keyName(key.keyCode);
+    if (sym.isEmpty())
+        return {};
+    return modifierNames(key.modifiers, syntaxOf(Compositor::Gnome)).join(QString()) + sym;
+}
+
+QString shellQuoted(const QString& arg)
+{
+    if (!arg.isEmpty() && arg.indexOf(QRegularExpression(QStringLiteral("[^A-Za-z0-9_./:@-]"))) < 0)
+        return arg;
+    return QLatin1Char('\'') + QString(arg).replace(QStringLiteral("'"), QStringLiteral("'\\''")) + QLatin1Char('\'');
+}
+
+QString gsettingsList(const QStringList& paths)
+{
+    QStringList quoted;
+    for (const QString& p : paths)
+        quoted << QLatin1Char('\'') + p + QLatin1Char('\'');
+    return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
+
+} // namespace
+
+QStringList parseGsettingsList(const QString& printed)
+{
+    QStringList out;
+    static const QRegularExpression item(QStringLiteral("'([^']*)'"));
+    for (auto it = item.globalMatch(printed); it.hasNext();)
+        out << it.next().captured(1);
+    return out;
+}
+
+QList<QStringList> gnomeCommands(const QStringList& existingPaths, const ShortcutKey& start, const ShortcutKey& cancel,
+                                 const QString& program)
+{
+    QList<QStringList> commands;
+    QStringList paths = existingPaths;
+    const std::pair<QString, std::pair<ShortcutKey, QString>> entries[] = {
+        {QStringLiteral("velutanora-toggle/"), {start, QStringLiteral(" --toggle")}},
+        {QStringLiteral("velutanora-cancel/"), {cancel, QStringLiteral(" --cancel")}}};
+    for (const auto& [leaf, entry] : entries) {
+        const QString path = kCustomBase + leaf;
+        const QString accelerator = gnomeAccelerator(entry.first);
+        if (accelerator.isEmpty()) {
+            paths.removeAll(path); // an entry from before that no longer applies
+            continue;
+        }
+        const QString schema = kMediaKeys + QStringLiteral(".custom-keybinding:") + path;
+        commands << QStringList{"set", schema, "name", QStringLiteral("Velutanora") + entry.second}
+                 << QStringList{"set", schema, "command", program + entry.second}
+                 << QStringList{"set", schema, "binding", accelerator};
+        if (!paths.contains(path))
+            paths << path;
+    }
+    commands << QStringList{"set", kMediaKeys, "custom-keybindings", gsettingsList(paths)};
+    return commands;
+}
+
+QString installInGnome(const ShortcutKey& start, const ShortcutKey& cancel, const QString& program)
+{
+    QProcess get;
+    get.start(QStringLiteral("gsettings"), {"get", kMediaKeys, "custom-keybindings"});
+    if (!get.waitForFinished(5000) || get.exitCode() != 0)
+        return QStringLiteral("gsettings get failed: ") + QString::fromLocal8Bit(get.readAllStandardError()).trimmed();
+    const QStringList existing = parseGsettingsList(QString::fromUtf8(get.readAllStandardOutput()));
+    for (const QStringList& args : gnomeCommands(existing, start, cancel, program)) {
+        QProcess set;
+        set.start(QStringLiteral("gsettings"), args);
+        if (!set.waitForFinished(5000) || set.exitCode() != 0)
+            return QStringLiteral("gsettings %1 failed: %2").arg(args.join(QLatin1Char(' ')),
+                                                                 QString::fromLocal8Bit(set.readAllStandardError()).trimmed());
+    }
+    return {};
 }
 
 QString lines(Compositor compositor, const ShortcutKey& start, const ShortcutKey& cancel, const QString& program)
 {
     QStringList out;
     const QString comment = QStringLiteral("# ");
+    if (compositor == Compositor::Gnome) {
+        out << comment + QStringLiteral("Velutanora: 設定 → キーボード → カスタムショートカット と同じものを作ります。")
+            << comment + QStringLiteral("「GNOMEに登録」は既存のカスタムショートカットを残したまま一覧に加えます。");
+        if (start.isLoneModifier())
+            out << comment + QStringLiteral("GNOMEのカスタムショートカットは単独の修飾キーを割り当てられません。");
+        if (cancel.modifiers == 0 && !cancel.isLoneModifier())
+            out << comment + QStringLiteral("修飾キーのないキャンセル（Esc）は、どのアプリにも届かなくなるため割り当てません。");
+        for (const QStringList& args : gnomeCommands({}, start, cancel, program)) {
+            if (args.value(2) == QLatin1String("custom-keybindings"))
+                continue; // the merged list depends on the user's own entries
+            QStringList quoted;
+            for (const QString& a : args)
+                quoted << shellQuoted(a);
+            out << QStringLiteral("gsettings ") + quoted.join(QLatin1Char(' '));
+        }
+        return out.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    }
     out << comment + QStringLiteral("Velutanora: 録音の開始と停止 / キャンセル");
     const QString toggle = binding(compositor, start, program + QStringLiteral(" --toggle"));
     if (!toggle.isEmpty())

@@ -2,7 +2,9 @@
 
 #include "settings/ShortcutKey.h"
 
+#include <QList>
 #include <QProcessEnvironment>
+#include <QStringList>
 #include <QString>
 
 namespace vel {
@@ -12,7 +14,7 @@ namespace vel {
 // built from the stored shortcuts.
 namespace CompositorBindings {
 
-enum class Compositor { Sway, Hyprland, River, Other };
+enum class Compositor { Sway, Hyprland, River, Gnome, Other };
 
 Compositor detect(const QProcessEnvironment& environment);
 QString name(Compositor compositor);
@@ -21,6 +23,16 @@ QString name(Compositor compositor);
 // (sway, river), a cancel on plain Escape is left commented out with the reason, since Escape
 // must reach the applications while no dictation runs.
 QString lines(Compositor compositor, const ShortcutKey& start, const ShortcutKey& cancel, const QString& program);
+
+// GNOME's custom shortcuts, as gsettings argument lists: the program's two entries (a key it
+// cannot bind, a lone modifier or a plain Esc, is left out), and the list of custom shortcuts
+// with them added to the user's own, which stay.
+QList<QStringList> gnomeCommands(const QStringList& existingPaths, const ShortcutKey& start, const ShortcutKey& cancel,
+                                 const QString& program);
+// The paths of a gsettings "as" value as `gsettings get` prints it ("['/a/', '/b/']", "@as []").
+QStringList parseGsettingsList(const QString& printed);
+// Reads the user's list, then runs gnomeCommands; empty on success, else what failed.
+QString installInGnome(const ShortcutKey& start, const ShortcutKey& cancel, const QString& program);
 
 } // namespace CompositorBindings
 

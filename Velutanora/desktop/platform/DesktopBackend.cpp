@@ -111,7 +111,9 @@ void chooseWaylandShortcuts(DesktopBackend& backend, Logger& log, const QDBusCon
         backend.shortcutsBoundByDesktop = true;
     }
     QString evdevProblem;
-    const bool wantsEvdev = backend.shortcuts || compositor == CompositorBindings::Compositor::Other;
+    // GNOME's custom shortcuts cannot take a lone modifier either.
+    const bool wantsEvdev = backend.shortcuts || compositor == CompositorBindings::Compositor::Other
+        || compositor == CompositorBindings::Compositor::Gnome;
     std::unique_ptr<EvdevKeyboard> evdev = wantsEvdev ? EvdevKeyboard::openKeyboards(&evdevProblem) : nullptr;
     const QString lone = evdev ? QStringLiteral("単独の修飾キーは /dev/input から")
                          : wantsEvdev ? QStringLiteral("単独の修飾キーは使えません（%1）").arg(evdevProblem)

@@ -37,6 +37,11 @@ private slots:
             << QStringList{"bindr = CTRL, Control_R, exec, velutanora --toggle", "bind = SUPER, Escape, exec, velutanora --cancel"};
         QTest::newRow("river, the defaults") << Compositor::River << quint16(49) << alt << quint64(0)
                                              << QStringList{"riverctl map normal Alt space spawn 'velutanora --toggle'"};
+        QTest::newRow("GNOME, the defaults: Esc is not taken")
+            << Compositor::Gnome << quint16(49) << alt << quint64(0)
+            << QStringList{"gsettings set org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/velutanora-toggle/ name 'Velutanora --toggle'",
+                           "gsettings set org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/velutanora-toggle/ command 'velutanora --toggle'",
+                           "gsettings set org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/velutanora-toggle/ binding '<Alt>space'"};
         QTest::newRow("river, lone Right Ctrl")
             << Compositor::River << quint16(62) << quint64(0) << quint64(0)
             << QStringList{"riverctl map -release normal None Control_R spawn 'velutanora --toggle'"};
@@ -57,6 +62,33 @@ private slots:
         QCOMPARE(got, bindings);
     }
 
+    // The button keeps the user's own custom shortcuts, adds the program's once, and drops an
+    // entry of the program's that no longer applies.
+    void gnomeKeepsTheUsersCustomShortcuts_data()
+    {
+        QTest::addColumn<QString>("printed"); // what gsettings get prints
+        QTest::addColumn<quint64>("cancelModifiers");
+        QTest::addColumn<QStringList>("paths");
+        const QString base = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
+        QTest::newRow("none yet") << "@as []" << quint64(0) << QStringList{base + "velutanora-toggle/"};
+        QTest::newRow("the user's own stay")
+            << "['" + base + "custom0/', '" + base + "custom1/']" << quint64(ShortcutKey::Command)
+            << QStringList{base + "custom0/", base + "custom1/", base + "velutanora-toggle/", base + "velutanora-cancel/"};
+        QTest::newRow("installed before, cancel now a plain Esc")
+            << "['" + base + "velutanora-toggle/', '" + base + "velutanora-cancel/', '" + base + "custom0/']" << quint64(0)
+            << QStringList{base + "velutanora-toggle/", base + "custom0/"};
+    }
+    void gnomeKeepsTheUsersCustomShortcuts()
+    {
+        QFETCH(QString, printed);
+        QFETCH(quint64, cancelModifiers);
+        QFETCH(QStringList, paths);
+        const QList<QStringList> commands =
+            gnomeCommands(parseGsettingsList(printed), ShortcutKey::defaultStart(), ShortcutKey{53, cancelModifiers}, "velutanora");
+        QCOMPARE(commands.last().mid(0, 3), (QStringList{"set", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings"}));
+        QCOMPARE(parseGsettingsList(commands.last().at(3)), paths);
+    }
+
     void detection_data()
     {
         QTest::addColumn<QString>("variable");
@@ -65,7 +97,8 @@ private slots:
         QTest::newRow("sway's socket") << "SWAYSOCK" << "/run/user/1000/sway-ipc.sock" << Compositor::Sway;
         QTest::newRow("Hyprland's signature") << "HYPRLAND_INSTANCE_SIGNATURE" << "abc" << Compositor::Hyprland;
         QTest::newRow("river by its desktop name") << "XDG_CURRENT_DESKTOP" << "river" << Compositor::River;
-        QTest::newRow("GNOME") << "XDG_CURRENT_DESKTOP" << "GNOME" << Compositor::Other;
+        QTest::newRow("GNOME") << "XDG_CURRENT_DESKTOP" << "ubuntu:GNOME" << Compositor::Gnome;
+        QTest::newRow("KDE has its own service") << "XDG_CURRENT_DESKTOP" << "KDE" << Compositor::Other;
     }
     void detection()
     {
