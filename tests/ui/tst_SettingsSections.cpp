@@ -403,6 +403,17 @@ private slots:
         QVERIFY(recorder->isRecording());
         sendKey(recorder, QEvent::KeyRelease, Qt::Key_Super_R, Qt::MetaModifier, 0xffec);
         QCOMPARE(f.settings.startShortcut(), (ShortcutKey{54, ShortcutKey::Command}));
+
+        // Where nothing can read a lone modifier (Wayland without /dev/input), it is refused and the note says why.
+        view.refuseLoneModifiers(QStringLiteral("no permission to read /dev/input"));
+        recorder->click();
+        sendKey(recorder, QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier, 0xffe4);
+        QVERIFY(!recorder->isRecording());
+        QCOMPARE(f.settings.startShortcut(), (ShortcutKey{54, ShortcutKey::Command}));
+        QVERIFY(view.recorderNote()->text().contains(QStringLiteral("/dev/input")));
+        recorder->click();
+        sendKey(recorder, QEvent::KeyPress, Qt::Key_Space, Qt::AltModifier, ' ');
+        QCOMPARE(f.settings.startShortcut(), ShortcutKey::defaultStart());
     }
 
     void escButtonAndDefaults()
