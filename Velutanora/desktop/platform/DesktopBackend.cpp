@@ -1,6 +1,7 @@
 #include "desktop/platform/DesktopBackend.h"
 
 #include "common/Logger.h"
+#include "desktop/FallbackShortcuts.h"
 #include "desktop/HeadlessDesktop.h"
 #include "desktop/platform/CompositorBindings.h"
 #include "desktop/platform/EvdevKeyboard.h"
@@ -43,6 +44,19 @@ class UnavailableInput final : public SyntheticInput {
 public:
     bool isAllowed() const override { return false; }
     void postKeyStroke(const KeyChord&, const ApplicationRef&) override {}
+};
+
+// Where the clipboard cannot be set without a focused window of this program (a Wayland
+// compositor without data-control), a paste chord would paste what was there before: none is
+// sent, and the status says where the text is.
+class NoClipboardInput final : public SyntheticInput {
+public:
+    bool isAllowed() const override { return false; }
+    void postKeyStroke(const KeyChord&, const ApplicationRef&) override {}
+    QString refusalStatus() const override
+    {
+        return QStringLiteral("⚠️ このデスクトップではクリップボードに入れられません。結果は設定の「履歴」からコピーできます");
+    }
 };
 
 } // namespace
@@ -103,9 +117,14 @@ void chooseWaylandShortcuts(DesktopBackend& backend, Logger& log, const QDBusCon
     const auto compositor = CompositorBindings::detect(environment);
     const uint portal = bus.isConnected() ? portalVersion(bus, QStringLiteral("org.freedesktop.portal.GlobalShortcuts")) : 0;
     QString mechanism;
-    if (portal > 0) {
+    const bool kglobalaccel = bus.isConnected() && bus.interface()->isServiceRegistered(KGlobalAccelShortcuts::kService);
+    if (portal > 0 && kglobalaccel) {
+        backend.shortcuts = std::make_unique<FallbackShortcuts>(
+            log, std::make_unique<PortalGlobalShortcuts>(log, bus, portal),
+            [&log, bus] { return std::make_unique<KGlobalAccelShortcuts>(log, bus); });
+    } else if (portal > 0) {
         backend.shortcuts = std::make_unique<PortalGlobalShortcuts>(log, bus, portal);
-    } else if (bus.isConnected() && bus.interface()->isServiceRegistered(KGlobalAccelShortcuts::kService)) {
+    } else if (kglobalaccel) {
         backend.shortcuts = std::make_unique<KGlobalAccelShortcuts>(log, bus);
     } else {
         backend.shortcutsBoundByDesktop = true;
@@ -188,7 +207,15 @@ DesktopBackend waylandBackend(Logger& log, KeyValueStore* store)
     }
     const QString clipboard = dataControl ? QStringLiteral("クリップボードは data-control")
                                           : QStringLiteral("クリップボードはこのアプリのウィンドウが前面のときだけ設定できます");
-    if (paste.isEmpty())
+    if (!dataControl) {
+        backend.input = std::make_unique<NoClipboardInput>();
+        pasteMechanism = QStringLiteral("none (no data-control clipboard)");
+        backend.capabilities.append(
+            {kPasteName,
+             QStringLiteral("自動ペーストできません: このコンポジタはウィンドウのないアプリにクリップボードを渡しません"
+                            "（data-control がありません）。結果は設定の「履歴」からコピーできます"),
+             false});
+    } else if (paste.isEmpty())
         backend.capabilities.append(
             {kPasteName,
              QStringLiteral("自動ペーストできません（仮想キーボードも RemoteDesktop ポータルもありません）。%1。%2")

@@ -49,11 +49,13 @@ Task<bool> PortalRemoteDesktop::prepare()
     m_starting = true;
     const bool started = co_await startSession();
     m_starting = false;
-    if (!started) {
+    if (started)
+        co_return true;
+    // Cancelled while the desktop asked: that was no answer, the next paste asks again.
+    const bool cancelled = co_await taskCancelled();
+    if (!cancelled)
         m_refused = true;
-        co_return false;
-    }
-    co_return true;
+    co_return false;
 }
 
 Task<bool> PortalRemoteDesktop::startSession()

@@ -70,6 +70,14 @@ Task<PortalResponse> callPortal(QDBusConnection bus, QString interface, QString 
     QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath, interface, method);
     arguments.append(options);
     call.setArguments(arguments);
+    // A cancelled task (the user pressed cancel while the desktop's dialog waits) closes the
+    // request: the desktop takes its dialog down, and the answer is "ended".
+    done.setOnCancel([bus, l = listener.get(), done]() mutable {
+        if (!l->path().isEmpty())
+            bus.asyncCall(QDBusMessage::createMethodCall(kPortalService, l->path(), QStringLiteral("org.freedesktop.portal.Request"),
+                                                         QStringLiteral("Close")));
+        done.resolve(PortalResponse{2, {}, QStringLiteral("cancelled")});
+    });
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000), listener.get());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, listener.get(), [l = listener.get()](QDBusPendingCallWatcher* w) {
         w->deleteLater();

@@ -39,7 +39,7 @@ class FakeDesktopService final : public QDBusVirtualObject {
 public:
     QList<Call> calls;
     uint version = 1;
-    uint startResponse = 0;      // 1: the user declines the remote-desktop dialog
+    uint startResponse = 0;      // 1: the user declines the remote-desktop dialog; 99: nobody answers it
     QString restoreToken;        // what Start hands out
     QString boundTrigger = QStringLiteral("Meta+D"); // what the desktop binds the toggle to
     QList<int> heldKeys;         // what KGlobalAccel's setShortcut answers (empty: the keys asked)
@@ -110,6 +110,8 @@ public:
             if (code == 0 && !restoreToken.isEmpty())
                 results.insert(QStringLiteral("restore_token"), restoreToken);
         }
+        if (code == 99)
+            return true;
         QDBusMessage response = QDBusMessage::createSignal(request, QStringLiteral("org.freedesktop.portal.Request"),
                                                            QStringLiteral("Response"));
         response << code << results;
@@ -367,6 +369,33 @@ private slots:
         }
         QCOMPARE(portal->named("Start").size(), 1); // declined once: not asked on every paste
         QVERIFY(keysymsSent(*portal).isEmpty());
+    }
+
+    // The user's cancel while the desktop's dialog waits: the request is closed, and the next
+    // paste asks again, since that was no refusal.
+    void aCancelWhileTheDesktopAsksClosesTheRequest()
+    {
+        FakeDesktopService* portal = nullptr;
+        auto buses = serve(QStringLiteral("org.freedesktop.portal.Desktop"), portal);
+        portal->startResponse = 99;
+        RecordingLogger log;
+        PortalRemoteDesktop input(log, buses->app, 1, nullptr);
+        QObject owner;
+        ValueOutcome<bool> ready;
+        TaskHandle waiting = spawn(&owner, captureOutcome(input.prepare(), ready));
+        QTRY_COMPARE(portal->named("Start").size(), 1);
+        QTest::qWait(50);
+        QVERIFY(!ready.done);
+        waiting.cancel();
+        QTRY_VERIFY(ready.done);
+        QVERIFY(!ready.result.value_or(true));
+        QTRY_VERIFY(!portal->named("Close").isEmpty());
+        portal->startResponse = 0;
+        ValueOutcome<bool> again;
+        spawn(captureOutcome(input.prepare(), again));
+        QTRY_VERIFY(again.done);
+        QVERIFY(again.result.value_or(false));
+        QCOMPARE(portal->named("Start").size(), 2);
     }
 
     // The kernel's stream of struct input_event, as /dev/input/event* delivers it, through a pipe.
