@@ -149,6 +149,9 @@ signals:
     void silenceCountdownChanged();
     void isProcessingPipelineChanged();
     void stealthCompletionVisibleChanged();
+    // Sent whenever isProcessingComplete or isCancelled is set true.
+    void resultDelivered();
+    void cancelled();
     // The microphone went away while recording; dictation control stops as a second press would.
     void audioDeviceLost();
     // The pipeline built the WAV of this dictation (before sending it anywhere).

@@ -53,58 +53,49 @@ void RecordingPanelController::bind(SpeechManager* speechManager, AppSettings* s
     if (!m_speech)
         return;
     m_lastRecording = m_speech->isRecording();
-    m_lastComplete = m_speech->isProcessingComplete();
-    m_lastCancelled = m_speech->isCancelled();
-    // Several changes in quick succession are read together, once.
-    auto wake = [this] {
-        if (m_observePending)
-            return;
-        m_observePending = true;
-        QMetaObject::invokeMethod(this, [this] { observe(); }, Qt::QueuedConnection);
-    };
-    m_observation << connect(m_speech, &SpeechManager::isRecordingChanged, this, wake)
-                  << connect(m_speech, &SpeechManager::isProcessingCompleteChanged, this, wake)
-                  << connect(m_speech, &SpeechManager::isCancelledChanged, this, wake);
+    // Queued: the panel reacts after the code that changed the dictation has run to its await.
+    m_observation << connect(m_speech, &SpeechManager::isRecordingChanged, this, &RecordingPanelController::followRecording,
+                             Qt::QueuedConnection)
+                  << connect(m_speech, &SpeechManager::resultDelivered, this, &RecordingPanelController::confirmResult,
+                             Qt::QueuedConnection)
+                  << connect(m_speech, &SpeechManager::cancelled, this, &RecordingPanelController::dismissOnCancel,
+                             Qt::QueuedConnection);
 }
 
-void RecordingPanelController::observe()
+void RecordingPanelController::followRecording()
 {
-    m_observePending = false;
+    // A start that failed at once has come and gone by now: nothing to show.
+    const bool recording = m_speech && m_speech->isRecording();
+    if (recording == m_lastRecording)
+        return;
+    m_lastRecording = recording;
+    m_log.line(QStringLiteral("📺 [PANEL] isRecording changed: ") + boolText(recording));
+    if (recording) {
+        m_log.line(QStringLiteral("📺 [PANEL] → calling show()"));
+        show();
+    }
+}
+
+void RecordingPanelController::confirmResult()
+{
     if (!m_speech)
         return;
-    const bool recording = m_speech->isRecording();
-    const bool complete = m_speech->isProcessingComplete();
-    const bool cancelled = m_speech->isCancelled();
-    if (recording != m_lastRecording) {
-        m_log.line(QStringLiteral("📺 [PANEL] isRecording changed: ") + boolText(recording));
-        if (recording) {
-            m_log.line(QStringLiteral("📺 [PANEL] → calling show()"));
-            show();
-        }
-    }
-    if (complete != m_lastComplete) {
-        m_log.line(QStringLiteral("📺 [PANEL] isProcessingComplete changed: ") + boolText(complete));
-        if (complete) {
-            const QString note = m_speech->correctionFailure();
-            setTexts(QString(), note);
-            if (!note.isEmpty() && m_notifier && hidesPanel())
-                m_notifier->notify(note);
-            if (!m_speech->isContinuousMode())
-                showCopiedFeedback();
-            else
-                setShowCopied(true); // the panel stays up for the next turn of the loop
-        }
-    }
-    if (cancelled != m_lastCancelled) {
-        m_log.line(QStringLiteral("📺 [PANEL] isCancelled changed: ") + boolText(cancelled));
-        if (cancelled) {
-            m_log.line(QStringLiteral("📺 [PANEL] → calling hideImmediately()"));
-            hideImmediately();
-        }
-    }
-    m_lastRecording = recording;
-    m_lastComplete = complete;
-    m_lastCancelled = cancelled;
+    m_log.line(QStringLiteral("📺 [PANEL] isProcessingComplete changed: true"));
+    const QString note = m_speech->correctionFailure();
+    setTexts(QString(), note);
+    if (!note.isEmpty() && m_notifier && hidesPanel())
+        m_notifier->notify(note);
+    if (!m_speech->isContinuousMode())
+        showCopiedFeedback();
+    else
+        setShowCopied(true); // the panel stays up for the next turn of the loop
+}
+
+void RecordingPanelController::dismissOnCancel()
+{
+    m_log.line(QStringLiteral("📺 [PANEL] isCancelled changed: true"));
+    m_log.line(QStringLiteral("📺 [PANEL] → calling hideImmediately()"));
+    hideImmediately();
 }
 
 void RecordingPanelController::constructPanel()

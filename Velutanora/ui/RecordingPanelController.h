@@ -72,7 +72,9 @@ private:
     void cancelFeedback();
     void stopFade();
     void constructPanel();
-    void observe();
+    void followRecording();
+    void confirmResult();
+    void dismissOnCancel();
     Task<void> delayedHide(double seconds);
 
     Logger& m_log;
@@ -88,10 +90,7 @@ private:
     QPointer<AppSettings> m_settings;
     QPointer<Dictation> m_dictation;
     QList<QMetaObject::Connection> m_observation;
-    bool m_observePending = false;
     bool m_lastRecording = false;
-    bool m_lastComplete = false;
-    bool m_lastCancelled = false;
 };
 
 } // namespace vel

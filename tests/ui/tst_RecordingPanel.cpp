@@ -123,6 +123,8 @@ private slots:
         QFETCH(QString, dismissal);
         QFETCH(double, shownFor);
         PanelRig rig;
+        rig.speech.speech.setIsCancelled(true); // an earlier cancel: the flag is still up
+        ManualClock::drainPostedWork();
         const QString status = QStringLiteral("⚠️ 日本語の音声認識モデルがまだ使えません。");
         rig.controller.showFailure(status);
         QVERIFY(rig.controller.isPanelVisible());
