@@ -73,18 +73,6 @@ private slots:
         QCOMPARE(m.lastExternalApp()->processId(), 200);
     }
 
-    void notifiesOnlyOnChange()
-    {
-        FakeWorkspace ws;
-        WorkspaceMonitor m(ws);
-        QSignalSpy spy(&m, &WorkspaceMonitor::targetAppChanged);
-        auto editor = FakeWorkspace::app(100);
-        m.setTargetApp(editor);
-        m.setTargetApp(editor);
-        QCOMPARE(spy.count(), 1);
-        m.setTargetApp(nullptr);
-        QCOMPARE(spy.count(), 2);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestWorkspaceMonitor)

@@ -9,20 +9,6 @@ using vel::test::MemoryStore;
 class TestContextualStrings : public QObject {
     Q_OBJECT
 private slots:
-    void termListsHaveTheirSizesAndEnds()
-    {
-        QCOMPARE(AppSettings::softwareTerms().size(), 82);
-        QCOMPARE(AppSettings::medicalTerms().size(), 34);
-        QCOMPARE(AppSettings::legalTerms().size(), 28);
-        QCOMPARE(AppSettings::accountingTerms().size(), 27);
-        QCOMPARE(AppSettings::softwareTerms().first(), QStringLiteral("Swift"));
-        QCOMPARE(AppSettings::softwareTerms().last(), QStringLiteral("HTTPS"));
-        QCOMPARE(AppSettings::softwareTerms().at(34), QStringLiteral("Claude"));
-        QCOMPARE(AppSettings::medicalTerms().last(), QStringLiteral("クリニカルパス"));
-        QCOMPARE(AppSettings::legalTerms().at(19), QStringLiteral("瑕疵担保"));
-        QCOMPARE(AppSettings::accountingTerms().last(), QStringLiteral("e-Tax"));
-    }
-
     void occupations_data()
     {
         QTest::addColumn<QString>("occupation");

@@ -48,16 +48,6 @@ private slots:
         QCOMPARE(key.label(), label);
     }
 
-    void keyNameTableHas84Entries()
-    {
-        int named = 0;
-        for (int code = 0; code < 200; ++code) {
-            if (!ShortcutKey{static_cast<quint16>(code), 0}.keyName().startsWith(QLatin1String("Key")))
-                ++named;
-        }
-        QCOMPARE(named, 84);
-    }
-
     void matching_data()
     {
         QTest::addColumn<int>("keyCode");

@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace vel::test {
 
@@ -28,6 +29,16 @@ inline QByteArray readFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// What another Wayland client reads from the clipboard. This process serves it, so its loop keeps running.
+inline QString waylandClipboard()
+{
+    QProcess p;
+    p.start(QStringLiteral("wl-paste"), {"--no-newline"});
+    for (int i = 0; i < 500 && p.state() != QProcess::NotRunning; ++i)
+        QTest::qWait(10);
+    return QString::fromUtf8(p.readAllStandardOutput());
 }
 
 // The real desktop backends of the session the test runs in, with the rest of the program over

@@ -56,18 +56,6 @@ struct Fixture {
 class TestSettingsSections : public QObject {
     Q_OBJECT
 private slots:
-    void windowOpensOnTheGeneralSection()
-    {
-        Fixture f;
-        ContentView window(f.settings, f.history, f.usage);
-        QCOMPARE(window.selectedSection(), ContentView::Section::Settings);
-        QCOMPARE(window.sidebar()->count(), 5);
-        window.sidebar()->setCurrentRow(3);
-        QCOMPARE(window.selectedSection(), ContentView::Section::Usage);
-        window.resize(1200, 700);
-        QCOMPARE(window.sidebar()->parentWidget()->width(), 200);
-    }
-
     void generalBindings()
     {
         Fixture f;

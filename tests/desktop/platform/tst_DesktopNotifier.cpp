@@ -1,8 +1,8 @@
 #include "desktop/platform/DesktopNotifier.h"
 #include "support/SpeechRig.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
-#include <QProcess>
 #include <QTest>
 #include <QVariantMap>
 
@@ -42,24 +42,15 @@ public slots:
 class TestDesktopNotifier : public QObject {
     Q_OBJECT
 
-    QProcess m_daemon;
+    PrivateBus m_bus;
     QString m_address;
 
 private slots:
     void initTestCase()
     {
-        // A private session bus, so the test neither needs nor disturbs a desktop's own.
-        m_daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-        if (!m_daemon.waitForStarted())
+        m_address = m_bus.start();
+        if (m_address.isEmpty())
             QSKIP("dbus-daemon is not installed");
-        QTRY_VERIFY(m_daemon.canReadLine());
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-
-    void cleanupTestCase()
-    {
-        m_daemon.kill();
-        m_daemon.waitForFinished();
     }
 
     void theDesktopServiceShowsEachNoticeInPlaceOfTheLast()

@@ -5,6 +5,7 @@
 #include "desktop/HeadlessDesktop.h"
 #include "support/DictationRig.h"
 #include "support/Outcome.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -12,7 +13,6 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
-#include <QProcess>
 #include <QTest>
 
 #include <linux/input.h>
@@ -148,7 +148,7 @@ input_event keyEvent(quint16 code, qint32 value, int ms)
 class TestDesktopPortals : public QObject {
     Q_OBJECT
 
-    QProcess m_daemon;
+    PrivateBus m_bus;
     QString m_address;
     int m_connections = 0;
 
@@ -183,18 +183,9 @@ private slots:
     {
         qDBusRegisterMetaType<PortalShortcut>();
         qDBusRegisterMetaType<QList<PortalShortcut>>();
-        // A private session bus, so the test neither needs nor disturbs a desktop's own.
-        m_daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-        if (!m_daemon.waitForStarted())
+        m_address = m_bus.start();
+        if (m_address.isEmpty())
             QSKIP("dbus-daemon is not installed");
-        QTRY_VERIFY(m_daemon.canReadLine());
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-
-    void cleanupTestCase()
-    {
-        m_daemon.kill();
-        m_daemon.waitForFinished();
     }
 
     void portalTriggersAreTheStoredKeys_data()

@@ -17,16 +17,6 @@ using namespace vel::test;
 
 namespace {
 
-// What another client reads from the clipboard. This process serves it, so its loop keeps running.
-QString clipboard()
-{
-    QProcess p;
-    p.start(QStringLiteral("wl-paste"), {"--no-newline"});
-    for (int i = 0; i < 500 && p.state() != QProcess::NotRunning; ++i)
-        QTest::qWait(10);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
 // xdg-desktop-portal-kde is installed: the bus starts the portal on demand.
 bool hasPortal()
 {
@@ -87,7 +77,7 @@ private slots:
     {
         DesktopRig rig;
         rig.backend.pasteboard->setText(QStringLiteral("KDEでも日本語がそのまま届く。"));
-        QCOMPARE(clipboard(), QStringLiteral("KDEでも日本語がそのまま届く。"));
+        QCOMPARE(waylandClipboard(), QStringLiteral("KDEでも日本語がそのまま届く。"));
     }
 
     // KWin's own kglobalaccel: the stored key is bound, and its shortcut starts and ends a dictation.

@@ -25,16 +25,6 @@ bool inFront(DesktopRig& rig, const QString& appId)
     return front && front->windowClass() == appId;
 }
 
-// What another client reads from the clipboard. This process serves it, so its loop keeps running.
-QString clipboard()
-{
-    QProcess p;
-    p.start(QStringLiteral("wl-paste"), {"--no-newline"});
-    for (int i = 0; i < 500 && p.state() != QProcess::NotRunning; ++i)
-        QTest::qWait(10);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
 // The app_id of the window sway says has the keyboard focus.
 QString focusedAppId(const QJsonObject& node)
 {
@@ -93,7 +83,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("ウェイランドで届きました。"), 10000);
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
         QTRY_VERIFY2_WITH_TIMEOUT(target.keys().contains("Ctrl+V"), qPrintable(target.keys().join(',')), 5000);
-        QCOMPARE(clipboard(), QStringLiteral("ウェイランドで届きました。"));
+        QCOMPARE(waylandClipboard(), QStringLiteral("ウェイランドで届きました。"));
     }
 
     void terminalGetsControlShiftV()
