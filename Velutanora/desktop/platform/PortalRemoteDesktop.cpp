@@ -114,11 +114,20 @@ void PortalRemoteDesktop::onSessionClosed()
     m_session.clear();
 }
 
-void PortalRemoteDesktop::keysym(quint32 sym, bool down)
+Task<void> PortalRemoteDesktop::typePending()
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kInterface, QStringLiteral("NotifyKeyboardKeysym"));
-    call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << static_cast<int>(sym) << static_cast<uint>(down ? 1 : 0);
-    m_bus.asyncCall(call);
+    while (!m_pendingKeys.isEmpty() && !m_session.isEmpty()) {
+        const QPair<quint32, bool> next = m_pendingKeys.takeFirst();
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(kPortalService, kPortalPath, kInterface, QStringLiteral("NotifyKeyboardKeysym"));
+        call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << static_cast<int>(next.first)
+             << static_cast<uint>(next.second ? 1 : 0);
+        const QDBusMessage reply = co_await dbusCall(m_bus, call);
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            m_log.line(QStringLiteral("⚠️ [Paste] RemoteDesktop portal: ") + reply.errorMessage());
+        co_await sleepFor(m_clock, kKeyGapSeconds);
+    }
+    m_pendingKeys.clear();
 }
 
 void PortalRemoteDesktop::postKeyStroke(const KeyChord& chord, const ApplicationRef&)
@@ -135,11 +144,14 @@ void PortalRemoteDesktop::postKeyStroke(const KeyChord& chord, const Application
     if (chord.modifiers & ShortcutKey::Option) modifiers << 0xffe9;
     if (chord.modifiers & ShortcutKey::Command) modifiers << 0xffeb;
     for (quint32 m : modifiers)
-        keysym(m, true);
-    keysym(syms.first(), true);
-    keysym(syms.first(), false);
+        m_pendingKeys.append({m, true});
+    m_pendingKeys.append({syms.first(), true});
+    m_pendingKeys.append({syms.first(), false});
     for (auto it = modifiers.crbegin(); it != modifiers.crend(); ++it)
-        keysym(*it, false);
+        m_pendingKeys.append({*it, false});
+    // One typist: a stroke posted while the last is still going follows it.
+    if (!m_typing.isValid() || m_typing.isFinished())
+        m_typing = spawn(this, typePending());
 }
 
 } // namespace vel

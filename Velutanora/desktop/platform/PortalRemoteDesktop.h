@@ -1,9 +1,13 @@
 #pragma once
 
+#include "common/Clock.h"
+#include "common/Task.h"
 #include "desktop/DesktopSeams.h"
 
 #include <QDBusConnection>
+#include <QList>
 #include <QObject>
+#include <QPair>
 
 namespace vel {
 
@@ -35,7 +39,14 @@ private slots:
 
 private:
     Task<bool> startSession();
-    void keysym(quint32 sym, bool down);
+    Task<void> typePending();
+
+    // KWin lost or reordered key events sent back to back (a V left held, repeating, with Ctrl
+    // already up). So each one goes after the last was answered, with a typist's gap.
+    static constexpr double kKeyGapSeconds = 0.02;
+    SystemClock m_clock;
+    QList<QPair<quint32, bool>> m_pendingKeys; // keysym, pressed
+    TaskHandle m_typing;
 
     Logger& m_log;
     QDBusConnection m_bus;
