@@ -1,5 +1,4 @@
 #include "desktop/platform/EvdevKeyboard.h"
-#include "desktop/platform/KGlobalAccelShortcuts.h"
 #include "desktop/platform/PortalGlobalShortcuts.h"
 #include "desktop/platform/PortalRemoteDesktop.h"
 #include "desktop/HeadlessDesktop.h"
@@ -32,7 +31,7 @@ struct Call {
     QVariantList arguments;
 };
 
-// The desktop's portal and KGlobalAccel, reduced to what a desktop answers and a record of
+// The desktop's portal, reduced to what a desktop answers and a record of
 // what they were asked. Requests are answered through their Request object, at the path the
 // caller's handle_token names, as xdg-desktop-portal does.
 class FakeDesktopService final : public QDBusVirtualObject {
@@ -42,7 +41,6 @@ public:
     uint startResponse = 0;      // 1: the user declines the remote-desktop dialog; 99: nobody answers it
     QString restoreToken;        // what Start hands out
     QString boundTrigger = QStringLiteral("Meta+D"); // what the desktop binds the toggle to
-    QList<int> heldKeys;         // what KGlobalAccel's setShortcut answers (empty: the keys asked)
 
     explicit FakeDesktopService(QDBusConnection bus) : m_bus(std::move(bus)) {}
 
@@ -72,17 +70,8 @@ public:
             connection.send(message.createReply(QVariant::fromValue(QDBusVariant(version))));
             return true;
         }
-        if (member == QLatin1String("doRegister") || member == QLatin1String("Close") || member == QLatin1String("NotifyKeyboardKeysym")) {
+        if (member == QLatin1String("Close") || member == QLatin1String("NotifyKeyboardKeysym")) {
             connection.send(message.createReply());
-            return true;
-        }
-        if (member == QLatin1String("getComponent")) {
-            connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath("/component/velutanora"))));
-            return true;
-        }
-        if (member == QLatin1String("setShortcut")) {
-            const QList<int> asked = qdbus_cast<QList<int>>(message.arguments().at(1));
-            connection.send(message.createReply(QVariant::fromValue(heldKeys.isEmpty() ? asked : heldKeys)));
             return true;
         }
         // A portal request: the reply names the request, the answer comes as its Response.
@@ -248,44 +237,6 @@ private slots:
         QVERIFY(!portal->named("Close").isEmpty());
         const QList<PortalShortcut> again = qdbus_cast<QList<PortalShortcut>>(portal->named("BindShortcuts")[1].arguments.at(1));
         QCOMPARE(again[0].properties.value("preferred_trigger").toString(), QStringLiteral("CTRL+SHIFT+d"));
-    }
-
-    void kglobalaccelHoldsTheCancelKeyOnlyWhileADictationRuns()
-    {
-        FakeDesktopService* accel = nullptr;
-        auto buses = serve(KGlobalAccelShortcuts::kService, accel);
-        DictationRig rig;
-        KGlobalAccelShortcuts shortcuts(rig.log, buses->app);
-        NoKeyboard keyboard;
-        HotkeyManager hotkeys({rig.log, rig.clock, rig.speech, rig.settings, rig.dictation, keyboard, rig.synthetic, &shortcuts});
-        hotkeys.startMonitoring();
-
-        auto keysFor = [&](const QString& action) {
-            QList<QList<int>> out;
-            for (const Call& c : accel->named("setShortcut"))
-                if (c.arguments.at(0).toStringList().value(1) == action)
-                    out.append(qdbus_cast<QList<int>>(c.arguments.at(1)));
-            return out;
-        };
-        QTRY_COMPARE(accel->named("doRegister").size(), 2);
-        QTRY_COMPARE(keysFor(DesktopShortcuts::kToggle), (QList<QList<int>>{{(Qt::AltModifier | Qt::Key_Space).toCombined()}}));
-        QTRY_COMPARE(keysFor(DesktopShortcuts::kCancel), (QList<QList<int>>{{}}));
-        QTRY_COMPARE(shortcuts.trigger(DesktopShortcuts::kToggle), QStringLiteral("Alt+Space"));
-
-        auto press = [&](const QString& action) {
-            accel->emitSignal("/component/velutanora", "org.kde.kglobalaccel.Component", "globalShortcutPressed",
-                              {KGlobalAccelShortcuts::kComponent, action, qlonglong(1)});
-            QTest::qWait(100);
-            rig.advance(0.1);
-        };
-        press(DesktopShortcuts::kToggle);
-        QVERIFY(rig.speech.isRecording());
-        QTRY_COMPARE(keysFor(DesktopShortcuts::kCancel).size(), 2);
-        QCOMPARE(keysFor(DesktopShortcuts::kCancel).last(), QList<int>{Qt::Key_Escape});
-        press(DesktopShortcuts::kCancel);
-        QVERIFY(!rig.dictation.isBusy());
-        QTRY_COMPARE(keysFor(DesktopShortcuts::kCancel).size(), 3);
-        QVERIFY2(keysFor(DesktopShortcuts::kCancel).last().isEmpty(), "Esc goes back to the applications when idle");
     }
 
     void remoteDesktopTypesTheChordsAsKeysyms_data()

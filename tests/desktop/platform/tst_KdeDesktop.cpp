@@ -34,6 +34,16 @@ bool invokeShortcut(const QString& action)
     return QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000).type() != QDBusMessage::ErrorMessage;
 }
 
+// The keys KWin's kglobalaccel holds for one of the program's actions.
+QList<int> heldKeys(const QString& action)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(KGlobalAccelShortcuts::kService, QStringLiteral("/kglobalaccel"),
+                                                       QStringLiteral("org.kde.KGlobalAccel"), QStringLiteral("shortcut"));
+    call << QStringList{KGlobalAccelShortcuts::kComponent, action, QStringLiteral("Velutanora"), action};
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000);
+    return reply.arguments().isEmpty() ? QList<int>{-1} : qdbus_cast<QList<int>>(reply.arguments().first());
+}
+
 const DesktopCapability* capability(const DesktopBackend& backend, const QString& name)
 {
     for (const DesktopCapability& c : backend.capabilities)
@@ -80,7 +90,8 @@ private slots:
         QCOMPARE(waylandClipboard(), QStringLiteral("KDEでも日本語がそのまま届く。"));
     }
 
-    // KWin's own kglobalaccel: the stored key is bound, and its shortcut starts and ends a dictation.
+    // KWin's own kglobalaccel: the stored key is bound, its shortcut starts and ends a dictation, and
+    // the cancel key is held only while a dictation runs.
     void kwinsGlobalShortcutDrivesTheDictation()
     {
         DesktopRig rig;
@@ -88,10 +99,13 @@ private slots:
         // Plasma 5.27's portal binds nothing for a program that is not sandboxed: KGlobalAccel takes over.
         QTRY_COMPARE_WITH_TIMEOUT(rig.backend.shortcuts->trigger(DesktopShortcuts::kToggle), QStringLiteral("Alt+Space"), 10000);
         QCOMPARE(rig.backend.shortcuts->mechanism(), QStringLiteral("KGlobalAccel"));
+        QTRY_COMPARE_WITH_TIMEOUT(heldKeys(DesktopShortcuts::kCancel), QList<int>(), 5000);
         QVERIFY(invokeShortcut(DesktopShortcuts::kToggle));
         QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(heldKeys(DesktopShortcuts::kCancel), QList<int>{Qt::Key_Escape}, 5000);
         QVERIFY(invokeShortcut(DesktopShortcuts::kCancel));
         QTRY_VERIFY_WITH_TIMEOUT(!rig.dictation.isBusy(), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(heldKeys(DesktopShortcuts::kCancel).isEmpty(), "Esc goes back to the applications when idle", 5000);
     }
 
     // The whole dictation on KDE: KWin's global shortcut starts and stops it, Gemini answers, and
