@@ -304,39 +304,25 @@ private slots:
         QVERIFY2(view.isShowingEmptyState(), "showing the section purges what is older than a week");
     }
 
-    void usageFigures_data()
-    {
-        QTest::addColumn<qint64>("input");
-        QTest::addColumn<QString>("cost");
-        QTest::addColumn<QString>("yen");
-        QTest::newRow("zero") << qint64(0) << "$0.0000" << "≈ ¥0.0";
-        QTest::newRow("0.01234 dollars") << qint64(82267) << "$0.0123" << "≈ ¥1.9";
-    }
-    void usageFigures()
-    {
-        QFETCH(qint64, input);
-        QFETCH(QString, cost);
-        QFETCH(QString, yen);
-        Fixture f;
-        f.usage.setTotalInputTokens(input);
-        UsageView view(f.usage);
-        QCOMPARE(view.costLabelText(), cost);
-        QCOMPARE(view.yenLabelText(), yen);
-    }
-
-    void usageCountsAndReset()
+    void usageSection()
     {
         Fixture f;
+        UsageView empty(f.usage);
+        QCOMPARE(empty.costLabelText(), QStringLiteral("$0.0000"));
+        QCOMPARE(empty.yenLabelText(), QStringLiteral("≈ ¥0.0"));
+        f.usage.setTotalInputTokens(82267); // $0.01234
+        UsageView priced(f.usage);
+        QCOMPARE(priced.costLabelText(), QStringLiteral("$0.0123"));
+        QCOMPARE(priced.yenLabelText(), QStringLiteral("≈ ¥1.9"));
         f.usage.recordUsage(UsageMetadata{12345, 999, {}, 2500000});
         UsageView view(f.usage);
         QCOMPARE(view.requestsText(), QStringLiteral("1"));
-        QCOMPARE(view.tokensText(0), QStringLiteral("12.3K"));
+        QCOMPARE(view.tokensText(0), QStringLiteral("94.6K"));
         QCOMPARE(view.tokensText(1), QStringLiteral("999"));
         QCOMPARE(view.tokensText(2), QStringLiteral("2.5M"));
         view.resetButton()->click();
         QCOMPARE(view.requestsText(), QStringLiteral("0"));
         QCOMPARE(f.usage.totalThinkingTokens(), 0);
-        QCOMPARE(UsageView::formatTokenCount(1000), QStringLiteral("1.0K"));
     }
 
     void shortcutRecorder_data()
