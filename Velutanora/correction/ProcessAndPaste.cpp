@@ -61,12 +61,13 @@ Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> 
     co_return correction;
 }
 
-Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, ApplicationRef target,
-                           AppSettings& settings, PipelineServices services, Logger& log, Clock& clock)
+Task<DictationOutcome> processAndPaste(SpeechManager& speech, StoppedDictation dictation, ApplicationRef target,
+                                       AppSettings& settings, PipelineServices services, Logger& log, Clock& clock)
 {
     speech.beginProcessing();
     const double t0 = clock.now();
     const QString raw = dictation.rawText;
+    DictationOutcome outcome;
 
     std::optional<QByteArray> wav;
     qint64 trimmedBytes = 0;
@@ -92,10 +93,11 @@ Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, Ap
     }
 
     if (!wav && TextFormatter::trimWhitespaceAndNewlines(raw).isEmpty()) {
-        speech.setStatusMessage(QStringLiteral("🚫 音声が検出されませんでした"));
-        speech.setIsCancelled(true);
+        outcome.kind = DictationOutcome::Kind::NothingHeard;
+        outcome.status = QStringLiteral("🚫 音声が検出されませんでした");
+        speech.setStatusMessage(outcome.status);
         speech.endProcessing(false);
-        co_return;
+        co_return outcome;
     }
 
     const QList<DictionaryEntry> entries = settings.dictionaryEntries();
@@ -121,11 +123,12 @@ Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, Ap
                 originalText = local;
         } else {
             speech.setStatusMessage(QStringLiteral("⚠️ 失敗: ") + correction.failure);
-            speech.setCorrectionFailure(QStringLiteral("⚠️ Gemini: ") + correction.failure);
+            outcome.correctionFailure = QStringLiteral("⚠️ Gemini: ") + correction.failure;
         }
         speech.setIsRewriting(false);
         finalText = correction.finalText(local);
     }
+    outcome.text = finalText;
 
     // An abandoned result (a new dictation, or a cancel, while it was being corrected) is not
     // pasted, since the user has moved on; it is still kept, so the words are not lost.
@@ -133,18 +136,33 @@ Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, Ap
         services.history->add(services.history->makeEntry(finalText, originalText));
     const bool abandoned = co_await taskCancelled();
     if (abandoned) {
+        outcome.kind = DictationOutcome::Kind::Abandoned;
         speech.endProcessing(false);
-        co_return;
+        co_return outcome;
     }
 
-    if (!finalText.isEmpty()) {
-        if (services.paste) {
-            const QString status = co_await services.paste->copyAndPaste(finalText, target);
-            speech.setStatusMessage(status);
-        }
+    if (finalText.isEmpty() && !outcome.correctionFailure.isEmpty()) {
+        // Only Gemini could have given the words (no local text), and it failed.
+        outcome.kind = DictationOutcome::Kind::Failed;
+        outcome.status = speech.statusMessage();
+    } else if (finalText.isEmpty()) {
+        // Only fillers, or Gemini heard no words in the audio: nothing to paste.
+        outcome.kind = DictationOutcome::Kind::NothingHeard;
+        outcome.status = QStringLiteral("🚫 ペーストする言葉がありませんでした");
+        speech.setStatusMessage(outcome.status);
+    } else if (services.paste) {
+        const PasteService::Result pasted = co_await services.paste->copyAndPaste(finalText, target);
+        outcome.kind = pasted.pasted ? DictationOutcome::Kind::Pasted : DictationOutcome::Kind::Kept;
+        outcome.status = pasted.status;
+        outcome.reason = pasted.reason;
+        outcome.onClipboard = pasted.copied;
+        speech.setStatusMessage(pasted.status);
+    } else {
+        outcome.kind = DictationOutcome::Kind::Kept;
+        outcome.status = speech.statusMessage();
     }
-
-    speech.endProcessing(true);
+    speech.endProcessing(outcome.kind == DictationOutcome::Kind::Pasted);
+    co_return outcome;
 }
 
 } // namespace vel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Task.h"
+#include "correction/DictationOutcome.h"
 #include "desktop/Workspace.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
@@ -42,8 +43,9 @@ Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> 
 
 // Turns a stopped dictation into pasted text: local clean-up, Gemini when the mode and the key
 // call for it (with the local text as the fallback), history, usage, the paste into target.
-// The dictation's published state (status, rewriting, completion) is the speech manager's.
-Task<void> processAndPaste(SpeechManager& speech, StoppedDictation dictation, ApplicationRef target,
+// The dictation's published state (status, rewriting, completion) is the speech manager's;
+// what became of the text is the outcome.
+Task<DictationOutcome> processAndPaste(SpeechManager& speech, StoppedDictation dictation, ApplicationRef target,
                            AppSettings& settings, PipelineServices services, Logger& log, Clock& clock);
 
 } // namespace vel

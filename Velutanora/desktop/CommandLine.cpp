@@ -8,7 +8,6 @@
 #include "correction/TextProcessor.h"
 #include "desktop/Dictation.h"
 #include "desktop/HeadlessDesktop.h"
-#include "desktop/HotkeyManager.h"
 #include "desktop/PasteService.h"
 #include "recording/AudioAccumulator.h"
 #include "recording/DebugLog.h"
@@ -260,7 +259,6 @@ int CommandLine::transcribe(const QStringList& args)
     NoSyntheticInput input;
     PasteService paste(log, clock, pasteboard, input);
     EmptyWorkspace workspace;
-    NoKeyboard keyboard;
     NoPanel panel;
     DebugLog debugLog;
     QNetworkAccessManager network;
@@ -274,7 +272,6 @@ int CommandLine::transcribe(const QStringList& args)
     SpeechManager speech(log, clock, *recognizer, microphone, debugLog);
     Dictation dictation({log, clock, speech, runSettings, noHistory ? nullptr : &usage, noHistory ? nullptr : &history,
                          panel, &gemini, &paste, workspace, input});
-    HotkeyManager hotkeys({log, clock, speech, runSettings, dictation, keyboard, input});
     QObject::connect(&speech, &SpeechManager::statusMessageChanged, [&] { log.line(speech.statusMessage()); });
     int savedCount = 0;
     QObject::connect(&speech, &SpeechManager::wavBuilt, [&](const QByteArray& bytes) {
@@ -315,7 +312,6 @@ int CommandLine::transcribe(const QStringList& args)
                && (!dictation.processingTask().isValid() || dictation.processingTask().isFinished());
     };
 
-    hotkeys.startMonitoring();
     dictation.toggle(nullptr);
     while (!speech.isRecording() && !speech.statusMessage().startsWith(QStringLiteral("⚠️")) && step()) {
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Task.h"
+#include "correction/DictationOutcome.h"
 #include "desktop/Workspace.h"
 #include "settings/ShortcutKey.h"
 
@@ -27,8 +28,20 @@ struct KeyChord {
 class Pasteboard {
 public:
     virtual ~Pasteboard() = default;
-    // Replaces the contents with the text (the previous contents are not kept).
-    virtual void setText(const QString& text) = 0;
+    // Replaces the contents with the text (the previous contents are not kept). Returns why
+    // the clipboard did not take it, in words for the user; empty when it did.
+    virtual QString setText(const QString& text) = 0;
+};
+
+// What became of a key stroke the program typed.
+struct StrokeResult {
+    enum class Kind { Sent, Refused, Unavailable };
+    Kind kind = Kind::Sent;
+    QString reason; // why it did not go out, in words for the status line
+
+    bool sent() const { return kind == Kind::Sent; }
+    static StrokeResult refused(QString why) { return {Kind::Refused, std::move(why)}; }
+    static StrokeResult unavailable(QString why) { return {Kind::Unavailable, std::move(why)}; }
 };
 
 // Synthetic key strokes into other applications.
@@ -37,24 +50,25 @@ public:
     virtual ~SyntheticInput() = default;
     // Whether strokes can be sent at all (on X11: the XTEST extension is there).
     virtual bool isAllowed() const = 0;
-    // Asks the user for the right to send strokes, where the desktop has such a prompt.
-    virtual void requestPermission() {}
     // Waits until strokes can be sent: a desktop that asks the user first (the remote-desktop
-    // portal) asks here, before the target is brought to the front. False when they cannot.
-    virtual Task<bool> prepare() { co_return isAllowed(); }
-    // Why strokes cannot be sent, for the status line; empty for the generic line.
-    virtual QString refusalStatus() const { return {}; }
-    // Presses and releases the chord, addressed to the target (or to whatever has the
-    // focus when there is none or it has gone). Keys the user still holds must not combine with it.
-    virtual void postKeyStroke(const KeyChord& chord, const ApplicationRef& target) = 0;
+    // portal) asks here, before the target is brought to the front.
+    virtual Task<StrokeResult> prepare() = 0;
+    // Presses and releases the chord, addressed to the target (or to whatever has the focus
+    // when there is none or it has gone); ends once the keys went out, or says why they did
+    // not. Keys the user still holds must not combine with it.
+    virtual Task<StrokeResult> sendKeyStroke(KeyChord chord, ApplicationRef target) = 0;
 };
 
 // One key event as the shortcut detector sees it.
 struct KeyEvent {
     quint16 keyCode = 0;
-    quint64 flags = 0;       // modifier bits held, as in ShortcutKey (plus others that are ignored)
-    double timestamp = 0;    // seconds
-    ApplicationRef frontmost; // the application in front when the event was first received
+    quint64 flags = 0;    // modifier bits held, as in ShortcutKey (plus others that are ignored)
+    double timestamp = 0; // seconds
+    // Finds the application in front. Asked only when the event is a shortcut: on X11 each
+    // look-up is a round trip to the server, and most key presses are someone's typing.
+    std::function<ApplicationRef()> frontmost;
+
+    ApplicationRef frontmostApp() const { return frontmost ? frontmost() : nullptr; }
 };
 
 // The global keyboard: what a backend delivers and what it must swallow.
@@ -120,6 +134,9 @@ public:
     // A dictation could not start: the reason is shown for a while instead of a panel that
     // vanishes at once.
     virtual void showFailure(const QString& status) = 0;
+    // A processed dictation ended (pasted, or kept with the reason): the confirmation where the
+    // panel shows, else a notification of what the user must know.
+    virtual void showOutcome(const DictationOutcome& outcome) = 0;
 };
 
 // Desktop notifications, for what the user must see when the panel cannot show it.

@@ -32,16 +32,27 @@ void Dictation::leaveContinuousMode()
     m_speech.onSilenceDetected = nullptr;
 }
 
-bool Dictation::isBusy() const { return m_speech.isRecording() || m_isProcessing || m_processingTask.isValid(); }
+bool Dictation::isBusy() const
+{
+    return m_speech.isRecording() || m_isProcessing || (m_processingTask.isValid() && !m_processingTask.isFinished());
+}
 
-Task<void> Dictation::process()
+Task<DictationOutcome> Dictation::process()
 {
     const ApplicationRef target = m_workspaceMonitor.targetApp();
     // Continuous mode pastes every utterance into the same target.
     if (!m_speech.isContinuousMode() && target)
         m_workspaceMonitor.setTargetApp(nullptr);
-    co_await processAndPaste(m_speech, m_speech.takeStoppedDictation(), target, m_settings,
-                             PipelineServices{m_gemini, m_paste, m_usageTracker, m_history}, m_log, m_clock);
+    DictationOutcome outcome = co_await processAndPaste(m_speech, m_speech.takeStoppedDictation(), target, m_settings,
+                                                        PipelineServices{m_gemini, m_paste, m_usageTracker, m_history},
+                                                        m_log, m_clock);
+    if (outcome.delivered())
+        m_panel.showOutcome(outcome);
+    else if (outcome.kind == DictationOutcome::Kind::Failed)
+        m_panel.showFailure(outcome.status);
+    else if (outcome.kind == DictationOutcome::Kind::NothingHeard)
+        m_panel.hideImmediately();
+    co_return outcome;
 }
 
 bool Dictation::geminiFlag() const
@@ -59,6 +70,14 @@ void Dictation::setProcessingTask(TaskHandle task)
 {
     m_processingTask = std::move(task);
     emit busyChanged();
+    // The end of the work frees the cancel key: it is taken only while something runs.
+    spawn(this, reportEnd(m_processingTask));
+}
+
+Task<void> Dictation::reportEnd(TaskHandle task)
+{
+    co_await task.finished();
+    emit busyChanged();
 }
 
 void Dictation::cancelProcessing()
@@ -70,10 +89,14 @@ void Dictation::cancelProcessing()
     emit busyChanged();
 }
 
-void Dictation::sendReturn(const ApplicationRef& target)
+Task<void> Dictation::sendReturn(ApplicationRef target, QString logLine)
 {
     const bool reachable = target && !target->isTerminated();
-    m_input.postKeyStroke(KeyChord{kKeyCodeReturn, 0}, reachable ? target : nullptr);
+    const StrokeResult sent = co_await m_input.sendKeyStroke(KeyChord{kKeyCodeReturn, 0}, reachable ? target : nullptr);
+    if (sent.sent())
+        m_log.line(logLine);
+    else
+        m_log.line(QStringLiteral("⏎ [continuous] no Enter sent: ") + sent.reason);
 }
 
 void Dictation::toggle(ApplicationRef frontmostApp, Extent extent)
@@ -138,12 +161,12 @@ Task<void> Dictation::manualStopTask(bool gemini, bool wasContinuous, bool autoE
         emit startKeyBlockLifted(false);
         co_return;
     }
-    co_await process();
+    const DictationOutcome outcome = co_await process();
     const bool cancelledAfterPaste = co_await taskCancelled();
-    if (wasContinuous && autoEnter && !cancelledAfterPaste) {
+    // Return follows a paste, never nothing: it would send what the target already holds.
+    if (wasContinuous && autoEnter && !cancelledAfterPaste && outcome.pasted()) {
         co_await sleepFor(m_clock, 0.2);
-        sendReturn(target);
-        m_log.line(QStringLiteral("⏎ [continuous] Enter sent (manual stop)"));
+        co_await sendReturn(target, QStringLiteral("⏎ [continuous] Enter sent (manual stop)"));
     }
     emit startKeyBlockLifted(true);
 }
@@ -162,6 +185,7 @@ void Dictation::cancel()
     } else {
         m_speech.setIsCancelled(true);
     }
+    m_panel.hideImmediately();
 }
 
 void Dictation::setupContinuousLoop(ApplicationRef targetApp)
@@ -191,14 +215,13 @@ Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef 
         co_await startNextContinuousRecording(savedTarget);
         co_return;
     }
-    co_await process();
+    const DictationOutcome outcome = co_await process();
     const bool cancelledAfterPaste = co_await taskCancelled();
     if (cancelledAfterPaste || !m_speech.isContinuousMode())
         co_return;
-    if (autoEnter) {
+    if (autoEnter && outcome.pasted()) {
         co_await sleepFor(m_clock, 0.2);
-        sendReturn(savedTarget);
-        m_log.line(QStringLiteral("⏎ [continuous] Enter sent"));
+        co_await sendReturn(savedTarget, QStringLiteral("⏎ [continuous] Enter sent"));
     } else {
         m_log.line(QStringLiteral("📋 [continuous] paste only (no Enter)"));
     }

@@ -61,8 +61,8 @@ public:
     // The target of the paste: chosen at start, kept through continuous mode.
     WorkspaceMonitor& workspaceMonitor() { return m_workspaceMonitor; }
 
-    // Processes the stopped dictation and pastes it into the target.
-    Task<void> process();
+    // Processes the stopped dictation, pastes it into the target and tells the panel.
+    Task<DictationOutcome> process();
 
 signals:
     void busyChanged();
@@ -75,7 +75,8 @@ private:
     void leaveContinuousMode();
     void setIsProcessing(bool value);
     void setProcessingTask(TaskHandle task);
-    void sendReturn(const ApplicationRef& target);
+    Task<void> sendReturn(ApplicationRef target, QString logLine);
+    Task<void> reportEnd(TaskHandle task);
     void setupContinuousLoop(ApplicationRef targetApp);
     Task<void> startNextContinuousRecording(ApplicationRef savedTarget);
     Task<void> startTask(bool needsGeminiAudio, QStringList contextualStrings);

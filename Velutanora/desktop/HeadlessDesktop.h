@@ -14,11 +14,14 @@ namespace vel {
 class StreamPasteboard final : public Pasteboard {
 public:
     explicit StreamPasteboard(std::FILE* stream) : m_stream(stream) {}
-    void setText(const QString& text) override
+    QString setText(const QString& text) override
     {
         const QByteArray bytes = text.toUtf8() + '\n';
-        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), m_stream);
-        std::fflush(m_stream);
+        const bool written = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), m_stream)
+                                 == static_cast<size_t>(bytes.size());
+        if (std::fflush(m_stream) != 0 || !written)
+            return QStringLiteral("結果を書き出せませんでした");
+        return {};
     }
 
 private:
@@ -29,7 +32,8 @@ private:
 class NoSyntheticInput final : public SyntheticInput {
 public:
     bool isAllowed() const override { return true; }
-    void postKeyStroke(const KeyChord&, const ApplicationRef&) override {}
+    Task<StrokeResult> prepare() override { co_return StrokeResult{}; }
+    Task<StrokeResult> sendKeyStroke(KeyChord, ApplicationRef) override { co_return StrokeResult{}; }
 };
 
 class EmptyWorkspace final : public Workspace {
@@ -54,6 +58,7 @@ public:
     void show() override {}
     void hideImmediately() override {}
     void showFailure(const QString&) override {}
+    void showOutcome(const DictationOutcome&) override {}
 };
 
 } // namespace vel

@@ -12,7 +12,7 @@ namespace vel {
 
 HotkeyManager::HotkeyManager(Dependencies d, QObject* parent)
     : QObject(parent), m_log(d.log), m_clock(d.clock), m_speech(d.speech), m_settings(d.settings),
-      m_dictation(d.dictation), m_keyboard(d.keyboard), m_input(d.input), m_desktopShortcuts(d.desktopShortcuts)
+      m_dictation(d.dictation), m_keyboard(d.keyboard), m_desktopShortcuts(d.desktopShortcuts)
 {
     connect(&m_dictation, &Dictation::busyChanged, this, &HotkeyManager::updateSwallowedShortcuts);
     connect(&m_dictation, &Dictation::startKeyStateReset, this, &HotkeyManager::resetStartModifierState);
@@ -99,29 +99,17 @@ void HotkeyManager::installEventTap()
     if (m_tapInstalled)
         return;
     m_keyboard.onTapKeyDown = [this](const KeyEvent& event) { return handleTapKeyDown(event); };
+    // Nothing here grants a key grab later: a desktop without one says so once (the backend's
+    // status) and its shortcuts come from the desktop's own services.
     if (!m_keyboard.installTap()) {
         m_keyboard.onTapKeyDown = nullptr;
-        m_log.line(QStringLiteral("🔑 [HotkeyManager] CGEventTap creation failed (accessibility not granted?), will retry..."));
-        scheduleEventTapRetry();
+        m_log.line(QStringLiteral("🔑 [HotkeyManager] no key grab on this desktop"));
         return;
     }
-    m_eventTapRetryTimer.reset();
-    m_log.line(QStringLiteral("🔑 [HotkeyManager] CGEventTap installed successfully"));
+    m_log.line(QStringLiteral("🔑 [HotkeyManager] key grab installed"));
     m_tapInstalled = true;
     m_swallowed.clear();
     updateSwallowedShortcuts();
-}
-
-void HotkeyManager::scheduleEventTapRetry()
-{
-    QPointer<HotkeyManager> self(this);
-    m_eventTapRetryTimer = m_clock.schedule(2.0, true, [self] {
-        if (!self || !self->m_input.isAllowed())
-            return;
-        self->m_eventTapRetryTimer.reset();
-        self->m_log.line(QStringLiteral("🔑 [HotkeyManager] Accessibility granted, retrying CGEventTap install..."));
-        self->installEventTap();
-    });
 }
 
 void HotkeyManager::setPaused(bool paused)
@@ -182,7 +170,7 @@ bool HotkeyManager::handleTapKeyDown(const KeyEvent& event)
     const quint64 flags = event.flags & ShortcutKey::RelevantModifiers;
     const ShortcutKey start = m_settings.startShortcut();
     if (!start.isLoneModifier() && start.keyCode == event.keyCode && flags == start.modifiers) {
-        m_dictation.toggle(event.frontmost);
+        m_dictation.toggle(event.frontmostApp());
         return true;
     }
     if (m_dictation.isBusy()) {
@@ -205,7 +193,7 @@ void HotkeyManager::handleKeyEvent(const KeyEvent& event)
     if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
         clearStartModifierPhantomBlock();
     if (m_settings.startShortcut().matches(event.keyCode, event.flags))
-        m_dictation.toggle(event.frontmost);
+        m_dictation.toggle(event.frontmostApp());
     else if (m_settings.cancelShortcut().matches(event.keyCode, event.flags))
         m_dictation.cancel();
 }
@@ -315,7 +303,7 @@ void HotkeyManager::handleModifierShortcutPress(const KeyEvent& event)
     const ShortcutKey start = m_settings.startShortcut();
     const ShortcutKey cancel = m_settings.cancelShortcut();
     if (start.isLoneModifier() && start.matches(event.keyCode, event.flags))
-        m_dictation.toggle(event.frontmost);
+        m_dictation.toggle(event.frontmostApp());
     else if (cancel.isLoneModifier() && cancel.matches(event.keyCode, event.flags))
         m_dictation.cancel();
 }

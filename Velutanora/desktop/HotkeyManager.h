@@ -35,7 +35,6 @@ public:
         AppSettings& settings;
         Dictation& dictation;
         KeyboardMonitor& keyboard;
-        SyntheticInput& input;
         // Where a desktop service binds the key shortcuts (Wayland); the keyboard then brings
         // only the lone modifiers, if anything.
         DesktopShortcuts* desktopShortcuts = nullptr;
@@ -70,7 +69,6 @@ signals:
 
 private:
     void installEventTap();
-    void scheduleEventTapRetry();
     void handleModifierShortcutPress(const KeyEvent& event);
     void updateSwallowedShortcuts();
     void bindDesktopShortcuts();
@@ -82,12 +80,10 @@ private:
     AppSettings& m_settings;
     Dictation& m_dictation;
     KeyboardMonitor& m_keyboard;
-    SyntheticInput& m_input;
     DesktopShortcuts* m_desktopShortcuts;
 
     bool m_tapInstalled = false;
     bool m_monitorsStarted = false;
-    std::unique_ptr<ClockTimer> m_eventTapRetryTimer;
     std::set<quint16> m_activeModifierKeys;
     std::map<quint16, double> m_pendingModifierTapTime;
     bool m_startModifierBlockedByPhantom = false;

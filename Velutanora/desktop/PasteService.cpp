@@ -50,21 +50,47 @@ KeyChord PasteService::pasteChordFor(const ApplicationRef& target)
     return KeyChord{kKeyCodeV, ShortcutKey::Control};
 }
 
-Task<QString> PasteService::copyAndPaste(QString text, ApplicationRef target)
+QString PasteService::copiedStatus(const KeyChord& chord, const QString& reason)
 {
-    m_log.line(QStringLiteral("📋 [clipboard] ") + quotedDebugForm(text));
-    m_pasteboard.setText(text);
-    // A desktop that asks the user first shows its dialog before the target comes forward.
-    const bool allowed = co_await m_input.prepare();
-    if (target && !target->isTerminated())
-        co_await activateApp(target);
-    if (allowed) {
-        simulatePaste(target);
-        co_return kPastedStatus;
+    const QString keys = chord.modifiers & ShortcutKey::Shift ? QStringLiteral("Ctrl+Shift+V") : QStringLiteral("Ctrl+V");
+    return QStringLiteral("📋 コピー済み（%1でペースト）— %2").arg(keys, reason);
+}
+
+QString PasteService::notCopiedStatus(const QString& reason)
+{
+    return QStringLiteral("⚠️ %1。結果は設定の「履歴」からコピーできます").arg(reason);
+}
+
+Task<PasteService::Result> PasteService::copyAndPaste(QString text, ApplicationRef target)
+{
+    Result result;
+    const QString clipboardFailure = m_pasteboard.setText(text);
+    if (!clipboardFailure.isEmpty()) {
+        // No chord then: it would paste whatever the clipboard held before.
+        m_log.line(QStringLiteral("📋 [clipboard] not set (%1): %2").arg(clipboardFailure, quotedDebugForm(text)));
+        result.reason = clipboardFailure;
+        result.status = notCopiedStatus(clipboardFailure);
+        co_return result;
     }
-    m_input.requestPermission();
-    const QString refusal = m_input.refusalStatus();
-    co_return refusal.isEmpty() ? kCopiedOnlyStatus : refusal;
+    m_log.line(QStringLiteral("📋 [clipboard] ") + quotedDebugForm(text));
+    result.copied = true;
+    const KeyChord chord = pasteChordFor(target);
+    // A desktop that asks the user first shows its dialog before the target comes forward.
+    StrokeResult stroke = co_await m_input.prepare();
+    if (stroke.sent()) {
+        if (target && !target->isTerminated())
+            co_await activateApp(target);
+        stroke = co_await m_input.sendKeyStroke(chord, target);
+    }
+    if (stroke.sent()) {
+        result.pasted = true;
+        result.status = kPastedStatus;
+    } else {
+        m_log.line(QStringLiteral("📋 [paste] no paste chord sent: ") + stroke.reason);
+        result.reason = stroke.reason;
+        result.status = copiedStatus(chord, stroke.reason);
+    }
+    co_return result;
 }
 
 Task<void> PasteService::activateApp(ApplicationRef app)
@@ -78,11 +104,6 @@ Task<void> PasteService::activateApp(ApplicationRef app)
         }
     }
     co_await sleepFor(m_clock, 0.1);
-}
-
-void PasteService::simulatePaste(const ApplicationRef& target)
-{
-    m_input.postKeyStroke(pasteChordFor(target), target);
 }
 
 } // namespace vel

@@ -16,14 +16,25 @@ class Logger;
 class PasteService {
 public:
     static inline const QString kPastedStatus = QStringLiteral("📋 ペーストしました");
-    static inline const QString kCopiedOnlyStatus =
-        QStringLiteral("📋 コピー済み（⌘Vでペースト）— アクセシビリティ権限を許可してください");
+
+    // What became of the text: pasted only when the chord went out; otherwise where the text is
+    // and why it was not pasted.
+    struct Result {
+        bool pasted = false;
+        bool copied = false;
+        QString status;
+        QString reason;
+    };
 
     PasteService(Logger& log, Clock& clock, Pasteboard& pasteboard, SyntheticInput& input);
 
-    Task<QString> copyAndPaste(QString text, ApplicationRef target);
+    Task<Result> copyAndPaste(QString text, ApplicationRef target);
     Task<void> activateApp(ApplicationRef app);
-    void simulatePaste(const ApplicationRef& target);
+
+    // "📋 コピー済み（Ctrl+Vでペースト）— reason": the text is on the clipboard, not pasted.
+    static QString copiedStatus(const KeyChord& chord, const QString& reason);
+    // The text could not even be copied: it is in the history.
+    static QString notCopiedStatus(const QString& reason);
 
     // Ctrl+V, or Ctrl+Shift+V for terminal emulators (recognised by their window class).
     static KeyChord pasteChordFor(const ApplicationRef& target);

@@ -83,9 +83,13 @@ private:
     WaylandPanelSurface m_surface;
 };
 
-Task<void> repasteLast(PasteService& paste, SpeechManager& speech, QString text, ApplicationRef target)
+Task<void> repasteLast(PasteService& paste, SpeechManager& speech, Notifier& notifier, QString text, ApplicationRef target)
 {
-    speech.setStatusMessage(co_await paste.copyAndPaste(text, target));
+    const PasteService::Result result = co_await paste.copyAndPaste(text, target);
+    speech.setStatusMessage(result.status);
+    // Nothing else shows the status of a paste from the menu.
+    if (!result.pasted)
+        notifier.notify(result.status);
 }
 
 // A failed check still ends the start-up: the held-back command then fails with its reason.
@@ -105,7 +109,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
 {
     m_store = std::make_unique<JsonFileStore>(JsonFileStore::defaultPath(), m_log);
     m_settings = std::make_unique<AppSettings>(*m_store);
-    m_desktop = DesktopBackend::create(m_log, m_store.get());
+    m_desktop = DesktopBackend::create(m_log, m_clock, m_store.get());
     m_network = std::make_unique<QNetworkAccessManager>();
     m_gemini = std::make_unique<GeminiService>(m_log, m_clock, [this] { return m_settings->geminiBaseUrl(); });
     m_recognizer = makeLocalRecognizer(m_log, *m_settings, *m_network);
@@ -186,10 +190,8 @@ void VelutanoraApp::setupHotkeyIfNeeded()
 {
     if (m_hotkeys)
         return;
-    m_log.line(QStringLiteral("🔑 Accessibility trusted: ") + boolText(m_desktop.input->isAllowed()));
     m_hotkeys = std::make_unique<HotkeyManager>(HotkeyManager::Dependencies{
-        m_log, m_clock, *m_speech, *m_settings, *m_dictation, *m_desktop.keyboard, *m_desktop.input,
-        m_desktop.shortcuts.get()});
+        m_log, m_clock, *m_speech, *m_settings, *m_dictation, *m_desktop.keyboard, m_desktop.shortcuts.get()});
     if (m_desktop.shortcuts) {
         m_desktop.shortcuts->onTriggersChanged = [this] {
             if (m_window)
@@ -317,7 +319,7 @@ void VelutanoraApp::rebuildMenu()
     QAction* repaste = m_menu->addAction(QStringLiteral("最後の結果をもう一度ペースト"), this, [this] {
         if (m_history->entries().isEmpty())
             return;
-        spawn(this, repasteLast(*m_paste, *m_speech, m_history->entries().first().text,
+        spawn(this, repasteLast(*m_paste, *m_speech, *m_notifier, m_history->entries().first().text,
                           m_dictation->workspaceMonitor().lastExternalApp()));
     });
     repaste->setEnabled(!m_history->entries().isEmpty());

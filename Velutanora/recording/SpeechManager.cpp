@@ -87,26 +87,8 @@ void SpeechManager::setStatusMessage(const QString& v) { VEL_ASSIGN(m_statusMess
 void SpeechManager::setProcessingTime(double v) { VEL_ASSIGN(m_processingTime, v, processingTimeChanged); }
 void SpeechManager::setAudioLevel(float v) { VEL_ASSIGN(m_audioLevel, v, audioLevelChanged); }
 void SpeechManager::setElapsedTime(double v) { VEL_ASSIGN(m_elapsedTime, v, elapsedTimeChanged); }
-// The flags stay set until the next start; the events are sent each time, so a second result
-// or cancel is seen even when the flag was already true.
-void SpeechManager::setIsProcessingComplete(bool v)
-{
-    if (m_isProcessingComplete != v) {
-        m_isProcessingComplete = v;
-        emit isProcessingCompleteChanged();
-    }
-    if (v)
-        emit resultDelivered();
-}
-void SpeechManager::setIsCancelled(bool v)
-{
-    if (m_isCancelled != v) {
-        m_isCancelled = v;
-        emit isCancelledChanged();
-    }
-    if (v)
-        emit cancelled();
-}
+void SpeechManager::setIsProcessingComplete(bool v) { VEL_ASSIGN(m_isProcessingComplete, v, isProcessingCompleteChanged); }
+void SpeechManager::setIsCancelled(bool v) { VEL_ASSIGN(m_isCancelled, v, isCancelledChanged); }
 void SpeechManager::setIsContinuousMode(bool v) { VEL_ASSIGN(m_isContinuousMode, v, isContinuousModeChanged); }
 void SpeechManager::setContinuousAutoEnter(bool v) { VEL_ASSIGN(m_continuousAutoEnter, v, continuousAutoEnterChanged); }
 void SpeechManager::setContinuousSilenceSeconds(double v)
@@ -135,7 +117,6 @@ void SpeechManager::beginProcessing()
     if (m_stealthCompletionTimer)
         m_stealthCompletionTimer->stop();
     setStealthCompletionVisible(false);
-    m_correctionFailure.clear();
 }
 
 void SpeechManager::endProcessing(bool delivered)

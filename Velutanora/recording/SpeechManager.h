@@ -73,9 +73,6 @@ public:
     std::optional<int> silenceCountdown() const { return m_silenceCountdown; }
     bool isProcessingPipeline() const { return m_isProcessingPipeline; }
     bool stealthCompletionVisible() const { return m_stealthCompletionVisible; }
-    // Why the last result is the local text although Gemini was asked ("⚠️ Gemini: …"); empty
-    // when Gemini answered or was not asked.
-    QString correctionFailure() const { return m_correctionFailure; }
 
     void setTranscribedText(const QString& v);
     void setRewrittenText(const QString& v);
@@ -111,7 +108,6 @@ public:
     // mark shows, for two seconds in stealth mode).
     void beginProcessing();
     void endProcessing(bool delivered);
-    void setCorrectionFailure(const QString& reason) { m_correctionFailure = reason; }
 
     // Whether the audio kept for Gemini in this dictation holds any speech.
     bool heardSpeech() const;
@@ -149,9 +145,6 @@ signals:
     void silenceCountdownChanged();
     void isProcessingPipelineChanged();
     void stealthCompletionVisibleChanged();
-    // Sent whenever isProcessingComplete or isCancelled is set true.
-    void resultDelivered();
-    void cancelled();
     // The microphone went away while recording; dictation control stops as a second press would.
     void audioDeviceLost();
     // The pipeline built the WAV of this dictation (before sending it anywhere).
@@ -187,7 +180,6 @@ private:
     bool m_isRecording = false;
     bool m_isRewriting = false;
     QString m_statusMessage = QStringLiteral("準備完了");
-    QString m_correctionFailure;
     double m_processingTime = 0;
     float m_audioLevel = 0;
     double m_elapsedTime = 0;

@@ -285,11 +285,7 @@ void RecordingIndicatorView::applyAppearance(AppearanceMode mode)
     refresh();
 }
 
-QString RecordingIndicatorView::confirmationText() const
-{
-    return m_speech.isContinuousMode() && m_speech.continuousAutoEnter() ? QStringLiteral("送信しました")
-                                                                         : QStringLiteral("ペーストしました");
-}
+QString RecordingIndicatorView::confirmationText() const { return m_controller.confirmationText(); }
 
 QString RecordingIndicatorView::timeText() const { return m_time->text(); }
 

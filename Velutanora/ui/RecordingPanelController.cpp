@@ -47,55 +47,43 @@ void RecordingPanelController::bind(SpeechManager* speechManager, AppSettings* s
     m_speech = speechManager;
     m_settings = settings;
     m_dictation = dictation;
-    for (const auto& c : m_observation)
-        disconnect(c);
-    m_observation.clear();
-    if (!m_speech)
-        return;
-    m_lastRecording = m_speech->isRecording();
-    // Queued: the panel reacts after the code that changed the dictation has run to its await.
-    m_observation << connect(m_speech, &SpeechManager::isRecordingChanged, this, &RecordingPanelController::followRecording,
-                             Qt::QueuedConnection)
-                  << connect(m_speech, &SpeechManager::resultDelivered, this, &RecordingPanelController::confirmResult,
-                             Qt::QueuedConnection)
-                  << connect(m_speech, &SpeechManager::cancelled, this, &RecordingPanelController::dismissOnCancel,
-                             Qt::QueuedConnection);
 }
 
-void RecordingPanelController::followRecording()
+void RecordingPanelController::showOutcome(const DictationOutcome& outcome)
 {
-    // A start that failed at once has come and gone by now: nothing to show.
-    const bool recording = m_speech && m_speech->isRecording();
-    if (recording == m_lastRecording)
+    // Beyond "pasted": why it was not, and why Gemini's answer was not used.
+    QStringList notes;
+    if (!outcome.pasted())
+        notes << outcome.reason;
+    if (!outcome.correctionFailure.isEmpty())
+        notes << outcome.correctionFailure;
+    if (hidesPanel() || !isPanelVisible()) {
+        // Stealth mode, no panel on this desktop, or a dictation from the tray menu.
+        QStringList told;
+        if (!outcome.pasted())
+            told << outcome.status;
+        if (!outcome.correctionFailure.isEmpty())
+            told << outcome.correctionFailure;
+        if (!told.isEmpty() && m_notifier)
+            m_notifier->notify(told.join(QLatin1Char('\n')));
         return;
-    m_lastRecording = recording;
-    m_log.line(QStringLiteral("📺 [PANEL] isRecording changed: ") + boolText(recording));
-    if (recording) {
-        m_log.line(QStringLiteral("📺 [PANEL] → calling show()"));
-        show();
     }
-}
-
-void RecordingPanelController::confirmResult()
-{
-    if (!m_speech)
-        return;
-    m_log.line(QStringLiteral("📺 [PANEL] isProcessingComplete changed: true"));
-    const QString note = m_speech->correctionFailure();
-    setTexts(QString(), note);
-    if (!note.isEmpty() && m_notifier && hidesPanel())
-        m_notifier->notify(note);
-    if (!m_speech->isContinuousMode())
-        showCopiedFeedback();
-    else
+    m_log.line(QStringLiteral("📺 [PANEL] outcome: ") + outcome.status);
+    m_pasted = outcome.pasted();
+    m_copied = outcome.onClipboard;
+    setTexts(QString(), notes.join(QLatin1Char('\n')));
+    if (m_speech && m_speech->isContinuousMode())
         setShowCopied(true); // the panel stays up for the next turn of the loop
+    else
+        showCopiedFeedback();
 }
 
-void RecordingPanelController::dismissOnCancel()
+QString RecordingPanelController::confirmationText() const
 {
-    m_log.line(QStringLiteral("📺 [PANEL] isCancelled changed: true"));
-    m_log.line(QStringLiteral("📺 [PANEL] → calling hideImmediately()"));
-    hideImmediately();
+    if (!m_pasted)
+        return m_copied ? QStringLiteral("コピーしました") : QStringLiteral("履歴に保存しました");
+    return m_speech && m_speech->isContinuousMode() && m_speech->continuousAutoEnter() ? QStringLiteral("送信しました")
+                                                                                       : QStringLiteral("ペーストしました");
 }
 
 void RecordingPanelController::constructPanel()

@@ -21,8 +21,8 @@ class Logger;
 class RecordingPanel;
 class SpeechManager;
 
-// Owns the floating panel: shows and hides it with short fades, shows the confirmation after a
-// delivery, and follows the dictation state by itself once bound.
+// Owns the floating panel: shows and hides it with short fades and shows the confirmation
+// after a delivery, as dictation control asks; the panel's content reads the dictation state.
 class RecordingPanelController final : public QObject, public RecordingPanelControl {
     Q_OBJECT
 public:
@@ -46,7 +46,11 @@ public:
     void hide();
     void hideImmediately() override;
     void showFailure(const QString& status) override;
+    void showOutcome(const DictationOutcome& outcome) override;
     void showCopiedFeedback();
+    // The confirmation's first line: "ペーストしました", "送信しました" (continuous auto), or
+    // where the text is when the paste did not go out.
+    QString confirmationText() const;
 
     bool showCopied() const { return m_showCopied; }
     // The status of a failed start while the panel shows it; empty otherwise.
@@ -72,9 +76,6 @@ private:
     void cancelFeedback();
     void stopFade();
     void constructPanel();
-    void followRecording();
-    void confirmResult();
-    void dismissOnCancel();
     Task<void> delayedHide(double seconds);
 
     Logger& m_log;
@@ -89,8 +90,8 @@ private:
     QPointer<SpeechManager> m_speech;
     QPointer<AppSettings> m_settings;
     QPointer<Dictation> m_dictation;
-    QList<QMetaObject::Connection> m_observation;
-    bool m_lastRecording = false;
+    bool m_pasted = true;
+    bool m_copied = true;
 };
 
 } // namespace vel

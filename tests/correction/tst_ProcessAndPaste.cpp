@@ -56,7 +56,8 @@ private slots:
         QByteArray builtWav;
         QObject::connect(&rig.speech, &SpeechManager::wavBuilt, [&](const QByteArray& w) { builtWav = w; });
         record(rig, "えーっと、きょうは晴れです", keepAudio);
-        QVERIFY(!rig.run(rig.dictation.process()).error);
+        const DictationOutcome outcome = rig.process();
+        QCOMPARE(outcome.kind, DictationOutcome::Kind::Pasted);
 
         const auto requests = rig.server.generateRequests();
         QCOMPARE(requests.size(), expectedRequest.isEmpty() ? 0 : 1);
@@ -86,7 +87,7 @@ private slots:
         QCOMPARE(rig.pasteboard.texts, QStringList{entry.text});
         QCOMPARE(rig.synthetic.count(kKeyCodeV), 1);
         QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
-        QVERIFY(rig.speech.isProcessingComplete());
+        QCOMPARE(rig.panel.calls, QStringList{"showOutcome 📋 ペーストしました"});
         QVERIFY(!rig.speech.isProcessingPipeline());
         QVERIFY(!rig.speech.isRewriting());
         QVERIFY(!rig.speech.geminiAudioAccumulator());
@@ -120,12 +121,14 @@ private slots:
         rig.useGemini();
         rig.server.enqueue(reply);
         record(rig, recognised, recognised.isEmpty());
-        rig.run(rig.dictation.process());
+        const DictationOutcome outcome = rig.process();
         QCOMPARE(rig.server.generateRequests().size(), 1);
         QCOMPARE(rig.pasteboard.texts, pasted.isEmpty() ? QStringList() : QStringList{pasted});
-        QCOMPARE(rig.speech.correctionFailure(), failure.isEmpty() ? QString() : "⚠️ Gemini: " + failure);
+        QCOMPARE(outcome.correctionFailure, failure.isEmpty() ? QString() : "⚠️ Gemini: " + failure);
         QCOMPARE(rig.speech.statusMessage(), pasted.isEmpty() ? "⚠️ 失敗: " + failure : QStringLiteral("📋 ペーストしました"));
-        QVERIFY2(rig.speech.isProcessingComplete(), "the completion step still runs");
+        // Nothing pasted is never reported as pasted: the panel shows why.
+        QCOMPARE(outcome.kind, pasted.isEmpty() ? DictationOutcome::Kind::Failed : DictationOutcome::Kind::Pasted);
+        QCOMPARE(rig.panel.calls, QStringList{(pasted.isEmpty() ? "showFailure " : "showOutcome ") + rig.speech.statusMessage()});
         QCOMPARE(rig.history.entries().size(), pasted.isEmpty() ? 0 : 1);
         if (!pasted.isEmpty())
             QVERIFY(!rig.history.entries().first().originalText);
@@ -143,15 +146,15 @@ private slots:
         QFETCH(QString, recognised);
         DictationRig rig;
         record(rig, recognised, false);
-        rig.speech.setIsProcessingComplete(false);
-        rig.run(rig.dictation.process());
+        const DictationOutcome outcome = rig.process();
         QVERIFY(rig.pasteboard.texts.isEmpty());
         QVERIFY(rig.history.entries().isEmpty());
         QVERIFY(!rig.speech.isProcessingPipeline());
-        // No speech at all is a cancel; speech that cleans away to nothing still completes.
-        QCOMPARE(rig.speech.isCancelled(), recognised.isEmpty());
-        QCOMPARE(rig.speech.isProcessingComplete(), !recognised.isEmpty());
-        QCOMPARE(rig.speech.stealthCompletionVisible(), !recognised.isEmpty());
+        // Nothing to paste is neither a paste nor a cancel: the panel goes, nothing claims success.
+        QCOMPARE(outcome.kind, DictationOutcome::Kind::NothingHeard);
+        QCOMPARE(rig.panel.calls, QStringList{"hideImmediately"});
+        QVERIFY(!rig.speech.isCancelled());
+        QVERIFY(!rig.speech.stealthCompletionVisible());
     }
 
     void continuousModeKeepsTheTarget()
@@ -161,7 +164,7 @@ private slots:
         rig.dictation.workspaceMonitor().setTargetApp(target);
         record(rig, "はい", false);
         rig.speech.setIsContinuousMode(true);
-        rig.run(rig.dictation.process());
+        rig.process();
         QCOMPARE(rig.dictation.workspaceMonitor().targetApp(), ApplicationRef(target));
     }
 
@@ -169,12 +172,12 @@ private slots:
     {
         DictationRig rig;
         record(rig, "一回目", false);
-        rig.run(rig.dictation.process());
+        rig.process();
         QVERIFY(rig.speech.stealthCompletionVisible());
         rig.advance(1.5);
         // A second run 1.5 s later: the first run's timer must not hide the second mark early.
         record(rig, "二回目", false);
-        rig.run(rig.dictation.process());
+        rig.process();
         QVERIFY(rig.speech.stealthCompletionVisible());
         rig.advance(1.9);
         QVERIFY(rig.speech.stealthCompletionVisible());
@@ -189,7 +192,7 @@ private slots:
         rig.useGemini();
         rig.server.enqueue(FakeReply::neverAnswer());
         record(rig, "取り消す文", false);
-        Outcome o;
+        ValueOutcome<DictationOutcome> o;
         TaskHandle task = spawn(captureOutcome(rig.dictation.process(), o));
         QTRY_COMPARE(rig.server.generateRequests().size(), 1);
         task.cancel();
@@ -202,6 +205,7 @@ private slots:
         QVERIFY(!rig.history.entries().first().originalText);
         QVERIFY(!rig.speech.isProcessingPipeline());
         QVERIFY(!rig.speech.isRewriting());
+        QCOMPARE(o.result->kind, DictationOutcome::Kind::Abandoned);
     }
 };
 

@@ -45,13 +45,13 @@ inline QString waylandClipboard()
 // fakes, on real time.
 struct DesktopRig {
     explicit DesktopRig(const QByteArray& microphone = QByteArray(32000 * 120, '\0'))
-        : backend(DesktopBackend::create(log)), debugLog(dir.path() + "/debug.log"),
+        : backend(DesktopBackend::create(log, clock)), debugLog(dir.path() + "/debug.log"),
           input(clock, WavFile{AudioFormat::int16Mono16k(), microphone}), settings(store), history(store, clock),
           usage(store), gemini(log, clock, [this] { return server.baseUrl(); }),
           paste(log, clock, *backend.pasteboard, *backend.input),
           speech(log, clock, recognizer, input, debugLog),
           dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, *backend.workspace, *backend.input}),
-          hotkeys({log, clock, speech, settings, dictation, *backend.keyboard, *backend.input, backend.shortcuts.get()})
+          hotkeys({log, clock, speech, settings, dictation, *backend.keyboard, backend.shortcuts.get()})
     {
         server.listen();
         settings.setGeminiApiKey(QStringLiteral("desktop-test-key"));

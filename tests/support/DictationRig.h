@@ -25,7 +25,7 @@ struct DictationRig : SpeechRig {
           gemini(log, clock, [this] { return server.baseUrl(); }),
           paste(log, clock, pasteboard, synthetic),
           dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, workspace, synthetic}),
-          hotkeys({log, clock, speech, settings, dictation, keyboard, synthetic})
+          hotkeys({log, clock, speech, settings, dictation, keyboard})
     {
         server.listen();
     }
@@ -61,6 +61,15 @@ struct DictationRig : SpeechRig {
         for (int i = 0; i < 20000 && !outcome.done; ++i)
             advance(0.01);
         return outcome;
+    }
+    // Processes the stopped dictation to its end and returns what became of it.
+    DictationOutcome process()
+    {
+        ValueOutcome<DictationOutcome> outcome;
+        spawn(&dictation, captureOutcome(dictation.process(), outcome));
+        for (int i = 0; i < 20000 && !outcome.done; ++i)
+            advance(0.01);
+        return outcome.result.value_or(DictationOutcome{});
     }
     void useGemini(CorrectionMode mode = CorrectionMode::Fast)
     {

@@ -12,7 +12,13 @@ namespace vel::test {
 class FakePasteboard final : public Pasteboard {
 public:
     QStringList texts;
-    void setText(const QString& text) override { texts.append(text); }
+    QString refusal; // why it takes nothing; empty: it takes every text
+    QString setText(const QString& text) override
+    {
+        if (refusal.isEmpty())
+            texts.append(text);
+        return refusal;
+    }
 };
 
 struct Stroke {
@@ -23,11 +29,17 @@ struct Stroke {
 class FakeSyntheticInput final : public SyntheticInput {
 public:
     bool allowed = true;
-    int permissionRequests = 0;
+    QString refusal = QStringLiteral("キー入力が許可されませんでした");
     QList<Stroke> strokes;
     bool isAllowed() const override { return allowed; }
-    void requestPermission() override { ++permissionRequests; }
-    void postKeyStroke(const KeyChord& chord, const ApplicationRef& target) override { strokes.append({chord, target}); }
+    Task<StrokeResult> prepare() override { co_return allowed ? StrokeResult{} : StrokeResult::refused(refusal); }
+    Task<StrokeResult> sendKeyStroke(KeyChord chord, ApplicationRef target) override
+    {
+        if (!allowed)
+            co_return StrokeResult::refused(refusal);
+        strokes.append({chord, target});
+        co_return StrokeResult{};
+    }
     int count(quint16 keyCode) const
     {
         int n = 0;
@@ -43,6 +55,7 @@ public:
     void show() override { calls.append(QStringLiteral("show")); }
     void hideImmediately() override { calls.append(QStringLiteral("hideImmediately")); }
     void showFailure(const QString& status) override { calls.append(QStringLiteral("showFailure ") + status); }
+    void showOutcome(const DictationOutcome& outcome) override { calls.append(QStringLiteral("showOutcome ") + outcome.status); }
 };
 
 // A keyboard the test types on: it records what it was asked to swallow.
@@ -55,6 +68,7 @@ public:
     QList<ShortcutKey> conflicting;        // shortcuts another program owns
     QList<QList<ShortcutKey>> grabHistory; // every set asked for
     double time = 100.0;
+    int frontmostLookups = 0; // how often a handler asked which application is in front
 
     bool installTap() override
     {
@@ -80,7 +94,7 @@ public:
     bool press(quint16 keyCode, quint64 flags, const ApplicationRef& frontmost = nullptr)
     {
         time += 0.1;
-        const KeyEvent e{keyCode, flags, time, frontmost};
+        const KeyEvent e{keyCode, flags, time, lookup(frontmost)};
         if (onTapKeyDown && onTapKeyDown(e))
             return true;
         if (onKeyDown)
@@ -96,7 +110,14 @@ public:
         else
             held.erase(keyCode);
         if (onFlagsChanged)
-            onFlagsChanged(KeyEvent{keyCode, flagsAfter, time, frontmost});
+            onFlagsChanged(KeyEvent{keyCode, flagsAfter, time, lookup(frontmost)});
+    }
+    std::function<ApplicationRef()> lookup(const ApplicationRef& frontmost)
+    {
+        return [this, frontmost] {
+            ++frontmostLookups;
+            return frontmost;
+        };
     }
     // A release whose press nobody saw (a phantom), at a given time step.
     void phantomRelease(quint16 keyCode, double step = 0.1)
@@ -104,7 +125,7 @@ public:
         time += step;
         held.erase(keyCode);
         if (onFlagsChanged)
-            onFlagsChanged(KeyEvent{keyCode, 0, time, nullptr});
+            onFlagsChanged(KeyEvent{keyCode, 0, time, {}});
     }
 };
 

@@ -7,6 +7,7 @@
 #include "ui/RecordingIndicatorView.h"
 #include "ui/RecordingPanel.h"
 #include "ui/RecordingPanelController.h"
+#include "desktop/PasteService.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -22,14 +23,44 @@ struct RecordingNotifier final : Notifier {
     void notify(const QString& text) override { texts.append(text); }
 };
 
+// The panel's controller as dictation control drives it, over a scripted dictation.
 struct PanelRig {
     SpeechRig speech;
     MemoryStore store;
     AppSettings settings{store};
     RecordingNotifier notifier;
     RecordingPanelController controller{speech.log, speech.clock, &notifier};
-    PanelRig() { controller.bind(&speech.speech, &settings, nullptr); }
+    FakePasteboard pasteboard;
+    FakeSyntheticInput synthetic;
+    PasteService paste{speech.log, speech.clock, pasteboard, synthetic};
+    Dictation dictation{{speech.log, speech.clock, speech.speech, settings, nullptr, nullptr, controller, nullptr, &paste,
+                         speech.workspace, synthetic}};
+    PanelRig() { controller.bind(&speech.speech, &settings, &dictation); }
     RecordingIndicatorView* view() const { return controller.panel()->findChild<RecordingIndicatorView*>(); }
+    void advance(double seconds)
+    {
+        for (double t = 0; t < seconds - 1e-9; t += 0.01) {
+            ManualClock::drainPostedWork();
+            speech.clock.advance(0.01);
+        }
+        ManualClock::drainPostedWork();
+    }
+    // A dictation of `words`, started by a shortcut (Full) or the tray menu (Plain), until the
+    // recording runs.
+    void start(Dictation::Extent extent = Dictation::Extent::Full, const QString& words = QStringLiteral("はい"))
+    {
+        dictation.toggle(nullptr, extent);
+        advance(0.1);
+        if (speech.recognizer.lastSession())
+            speech.recognizer.lastSession()->deliver(words, true);
+    }
+    // The second press: stop, process and paste.
+    void stop()
+    {
+        dictation.toggle(nullptr);
+        for (int i = 0; i < 500 && dictation.isBusy(); ++i)
+            advance(0.01);
+    }
 };
 
 } // namespace
@@ -40,21 +71,16 @@ private slots:
     void followsTheDictation()
     {
         PanelRig rig;
-        rig.speech.start();
+        rig.start();
         QVERIFY(rig.controller.isPanelVisible());
         QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Recording);
-
-        rig.speech.stop();
-        QVERIFY2(rig.controller.isPanelVisible(), "the end of recording leaves the panel up");
-        QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Processing);
-        rig.speech.speech.setIsProcessingComplete(true);
-        ManualClock::drainPostedWork();
+        rig.stop();
         QVERIFY(rig.controller.showCopied());
         QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Confirmation);
         QCOMPARE(rig.view()->confirmationText(), QStringLiteral("ペーストしました"));
-        rig.speech.clock.advance(1.9);
+        rig.advance(1.8);
         QVERIFY(rig.controller.isPanelVisible());
-        rig.speech.clock.advance(0.2);
+        rig.advance(0.3);
         QTRY_VERIFY(!rig.controller.isPanelVisible()); // after the 0.25 s fade
         QVERIFY(!rig.controller.showCopied());
     }
@@ -62,14 +88,12 @@ private slots:
     void aNewDictationWithinTwoSecondsKeepsThePanel()
     {
         PanelRig rig;
-        rig.speech.start();
-        rig.speech.stop();
-        rig.speech.speech.setIsProcessingComplete(true);
-        ManualClock::drainPostedWork();
-        rig.speech.clock.advance(1.0);
-        rig.controller.show();
+        rig.start();
+        rig.stop();
+        rig.advance(1.0);
+        rig.start();
         QVERIFY(!rig.controller.showCopied());
-        rig.speech.clock.advance(3.0);
+        rig.advance(3.0);
         QTest::qWait(400);
         QVERIFY2(rig.controller.isPanelVisible(), "the delayed hide was cancelled");
     }
@@ -77,34 +101,61 @@ private slots:
     void continuousModeKeepsTheConfirmation()
     {
         PanelRig rig;
+        rig.start();
         rig.speech.speech.setIsContinuousMode(true);
         rig.speech.speech.setContinuousAutoEnter(true);
-        rig.speech.start();
-        rig.speech.stop();
-        rig.speech.speech.setIsProcessingComplete(true);
-        ManualClock::drainPostedWork();
+        rig.controller.showOutcome(DictationOutcome{DictationOutcome::Kind::Pasted, "はい。", "📋 ペーストしました", {}, {}, true});
         QVERIFY(rig.controller.showCopied());
         QCOMPARE(rig.view()->confirmationText(), QStringLiteral("送信しました"));
-        rig.speech.clock.advance(5.0);
+        rig.advance(5.0);
         QTest::qWait(300);
         QVERIFY(rig.controller.isPanelVisible());
     }
 
-    void cancelHidesAtOnce_data()
+    // One owner shows the panel: dictation control, for a shortcut's dictation only. What the
+    // user must know reaches them where no panel shows.
+    void thePanelShowsWhereTheDictationAsks_data()
     {
+        QTest::addColumn<int>("extent");
         QTest::addColumn<bool>("stealth");
-        QTest::newRow("panel") << false;
-        QTest::newRow("stealth: nothing is ever made") << true;
+        QTest::addColumn<bool>("pasteRefused");
+        QTest::addColumn<bool>("panelShown");
+        QTest::addColumn<QString>("confirmation");
+        QTest::addColumn<QStringList>("notified");
+        const QString refused = "📋 コピー済み（Ctrl+Vでペースト）— キー入力が許可されませんでした";
+        QTest::newRow("shortcut") << int(Dictation::Extent::Full) << false << false << true << "ペーストしました" << QStringList();
+        QTest::newRow("shortcut, not pasted") << int(Dictation::Extent::Full) << false << true << true << "コピーしました"
+                                              << QStringList();
+        QTest::newRow("tray menu") << int(Dictation::Extent::Plain) << false << false << false << "" << QStringList();
+        QTest::newRow("tray menu, not pasted") << int(Dictation::Extent::Plain) << false << true << false << ""
+                                               << QStringList{refused};
+        QTest::newRow("stealth, not pasted") << int(Dictation::Extent::Full) << true << true << false << ""
+                                             << QStringList{refused};
     }
-    void cancelHidesAtOnce()
+    void thePanelShowsWhereTheDictationAsks()
     {
+        QFETCH(int, extent);
         QFETCH(bool, stealth);
+        QFETCH(bool, pasteRefused);
+        QFETCH(bool, panelShown);
+        QFETCH(QString, confirmation);
+        QFETCH(QStringList, notified);
         PanelRig rig;
         rig.settings.setStealthMode(stealth);
-        rig.speech.start();
-        QCOMPARE(bool(rig.controller.panel()), !stealth);
-        rig.speech.speech.cancelRecording();
-        ManualClock::drainPostedWork();
+        rig.synthetic.allowed = !pasteRefused;
+        rig.start(Dictation::Extent(extent));
+        QCOMPARE(rig.controller.isPanelVisible(), panelShown);
+        rig.stop();
+        QCOMPARE(rig.pasteboard.texts, QStringList{"はい。"});
+        QCOMPARE(rig.controller.isPanelVisible(), panelShown);
+        if (panelShown) {
+            QCOMPARE(rig.view()->confirmationText(), confirmation);
+            QCOMPARE(rig.controller.confirmationNote(), pasteRefused ? rig.synthetic.refusal : QString());
+        }
+        QCOMPARE(rig.notifier.texts, notified);
+        // A cancel hides it at once.
+        rig.start(Dictation::Extent(extent));
+        rig.dictation.cancel();
         QVERIFY(!rig.controller.isPanelVisible());
     }
 
@@ -122,8 +173,6 @@ private slots:
         QFETCH(QString, dismissal);
         QFETCH(double, shownFor);
         PanelRig rig;
-        rig.speech.speech.setIsCancelled(true); // an earlier cancel: the flag is still up
-        ManualClock::drainPostedWork();
         const QString status = QStringLiteral("⚠️ 日本語の音声認識モデルがまだ使えません。");
         rig.controller.showFailure(status);
         QVERIFY(rig.controller.isPanelVisible());
@@ -139,11 +188,10 @@ private slots:
             QTest::mouseClick(rig.view(), Qt::LeftButton);
             QVERIFY(!rig.controller.isPanelVisible());
         } else if (dismissal == "cancel") {
-            rig.speech.speech.setIsCancelled(true);
-            ManualClock::drainPostedWork();
+            rig.dictation.cancel();
             QVERIFY(!rig.controller.isPanelVisible());
         } else {
-            rig.speech.start();
+            rig.start();
             QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Recording);
             rig.speech.clock.advance(RecordingPanelController::kFailureSeconds);
             QVERIFY2(rig.controller.isPanelVisible(), "the old timer does not hide the new dictation");
@@ -180,21 +228,22 @@ private slots:
         rig.settings.setStealthMode(stealth);
         rig.useGemini();
         const auto dictate = [&] {
-            QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
+            rig.run(rig.speech.startRecording(false, {}));
             rig.recognizer.lastSession()->deliver(QStringLiteral("今日は晴れです"), true);
             rig.advance(1.0);
-            QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
-            QVERIFY(!rig.run(rig.dictation.process()).error);
-            ManualClock::drainPostedWork();
+            rig.run(rig.speech.stopRecording(true));
+            controller.show();
+            const DictationOutcome outcome = rig.process();
+            controller.showOutcome(outcome);
+            return outcome.correctionFailure;
         };
         rig.server.enqueue(FakeReply::withStatus(401, ""));
-        dictate();
-        const QString reason = rig.speech.correctionFailure();
+        const QString reason = dictate();
         QVERIFY(reason.startsWith(QStringLiteral("⚠️ Gemini: ")));
-        QCOMPARE(controller.confirmationNote(), reason);
         if (stealth) {
             QCOMPARE(notifier.texts, QStringList{reason});
         } else {
+            QCOMPARE(controller.confirmationNote(), reason);
             QVERIFY(notifier.texts.isEmpty());
             QCOMPARE(controller.panel()->findChild<RecordingIndicatorView*>()->face(), RecordingIndicatorView::Face::Confirmation);
         }
@@ -208,7 +257,7 @@ private slots:
     void placement()
     {
         PanelRig rig;
-        rig.speech.start();
+        rig.start();
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         const QRect panel = rig.controller.panel()->geometry();
         QCOMPARE(panel.size(), QSize(280, 80));
@@ -254,8 +303,8 @@ private slots:
     void countdownAndTimeText()
     {
         PanelRig rig;
-        rig.speech.start();
-        rig.speech.clock.advance(75.5);
+        rig.start();
+        rig.speech.clock.advance(75.4);
         QCOMPARE(rig.view()->timeText(), QStringLiteral("1:15"));
         rig.speech.speech.setIsContinuousMode(true);
         QCOMPARE(rig.view()->timeText(), QString()); // continuous without a countdown: nothing
@@ -265,7 +314,7 @@ private slots:
     {
         PanelRig rig;
         rig.settings.setCorrectionMode(CorrectionMode::Fast);
-        rig.speech.start();
+        rig.start();
         RecordingIndicatorView* view = rig.view();
         view->clickModeButton();
         QCOMPARE(rig.settings.correctionMode(), CorrectionMode::Quality);
@@ -297,19 +346,13 @@ private slots:
     void stopButtonStopsAndProcesses()
     {
         PanelRig rig;
-        FakeSyntheticInput synthetic;
-        Dictation dictation({rig.speech.log, rig.speech.clock, rig.speech.speech, rig.settings, nullptr, nullptr,
-                             rig.controller, nullptr, nullptr, rig.speech.workspace, synthetic});
-        rig.controller.bind(&rig.speech.speech, &rig.settings, &dictation);
         rig.settings.setCorrectionMode(CorrectionMode::Quality); // no key: waits for speech
-        rig.speech.start();
-        rig.speech.recognizer.lastSession()->deliver("とめる", true);
-        rig.speech.clock.advance(0.5);
+        rig.start(Dictation::Extent::Full, "とめる");
+        rig.advance(0.5);
         rig.view()->clickStop();
-        rig.speech.clock.advance(0.5);
+        rig.advance(0.5);
         QVERIFY(!rig.speech.speech.isRecording());
-        QVERIFY(rig.speech.speech.isProcessingComplete());
-        QCOMPARE(rig.speech.speech.transcribedText(), QStringLiteral("とめる。"));
+        QCOMPARE(rig.pasteboard.texts, QStringList{"とめる。"});
     }
 };
 

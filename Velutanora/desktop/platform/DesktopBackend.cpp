@@ -42,29 +42,34 @@ public:
 
 class UnavailableInput final : public SyntheticInput {
 public:
+    explicit UnavailableInput(QString reason) : m_reason(std::move(reason)) {}
     bool isAllowed() const override { return false; }
-    void postKeyStroke(const KeyChord&, const ApplicationRef&) override {}
+    Task<StrokeResult> prepare() override { co_return StrokeResult::unavailable(m_reason); }
+    Task<StrokeResult> sendKeyStroke(KeyChord, ApplicationRef) override { co_return StrokeResult::unavailable(m_reason); }
+
+private:
+    QString m_reason;
 };
 
 // Where the clipboard cannot be set without a focused window of this program (a Wayland
-// compositor without data-control), a paste chord would paste what was there before: none is
-// sent, and the status says where the text is.
-class NoClipboardInput final : public SyntheticInput {
+// compositor without data-control, such as mutter): Qt's clipboard would fail silently.
+class UnreachablePasteboard final : public Pasteboard {
 public:
-    bool isAllowed() const override { return false; }
-    void postKeyStroke(const KeyChord&, const ApplicationRef&) override {}
-    QString refusalStatus() const override
-    {
-        return QStringLiteral("⚠️ このデスクトップではクリップボードに入れられません。結果は設定の「履歴」からコピーできます");
-    }
+    QString setText(const QString&) override { return QStringLiteral("このデスクトップではクリップボードに入れられません"); }
 };
 
 } // namespace
 
-void QtPasteboard::setText(const QString& text)
+QString QtPasteboard::setText(const QString& text)
 {
-    if (QClipboard* clipboard = QGuiApplication::clipboard())
-        clipboard->setText(text, QClipboard::Clipboard);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return QStringLiteral("クリップボードがありません");
+    clipboard->setText(text, QClipboard::Clipboard);
+    // The owner reads its own selection back without asking the server.
+    if (clipboard->text(QClipboard::Clipboard) != text)
+        return QStringLiteral("クリップボードに入れられませんでした");
+    return {};
 }
 
 DesktopBackend::DesktopBackend() = default;
@@ -160,7 +165,7 @@ void chooseWaylandShortcuts(DesktopBackend& backend, Logger& log, const QDBusCon
 
 // Wayland: each capability from the global or the service that gives it, or a line saying
 // what is missing.
-DesktopBackend waylandBackend(Logger& log, KeyValueStore* store)
+DesktopBackend waylandBackend(Logger& log, Clock& clock, KeyValueStore* store)
 {
     DesktopBackend backend;
     const QDBusConnection bus = QDBusConnection::sessionBus();
@@ -171,7 +176,7 @@ DesktopBackend waylandBackend(Logger& log, KeyValueStore* store)
         backend.problem = QStringLiteral("cannot connect to the Wayland compositor");
         backend.status = DesktopBackend::waylandStatus();
         backend.pasteboard = std::make_unique<QtPasteboard>();
-        backend.input = std::make_unique<UnavailableInput>();
+        backend.input = std::make_unique<UnavailableInput>(QStringLiteral("Wayland コンポジタに接続できません"));
         backend.workspace = std::make_unique<EmptyWorkspace>();
         log.line(QStringLiteral("⚠️ [Desktop] Wayland: ") + backend.problem);
         return backend;
@@ -186,7 +191,7 @@ DesktopBackend waylandBackend(Logger& log, KeyValueStore* store)
     } else {
         missing << QStringLiteral("no zwlr_data_control_manager_v1 (the clipboard is set only while a window of this "
                                   "program has the focus)");
-        backend.pasteboard = std::make_unique<QtPasteboard>();
+        backend.pasteboard = std::make_unique<UnreachablePasteboard>();
     }
     QString paste;
     QString pasteMechanism = QStringLiteral("none");
@@ -197,18 +202,18 @@ DesktopBackend waylandBackend(Logger& log, KeyValueStore* store)
         paste = QStringLiteral("仮想キーボード（zwp_virtual_keyboard_v1）");
         pasteMechanism = QStringLiteral("virtual keyboard");
     } else if (remoteDesktop > 0) {
-        backend.input = std::make_unique<PortalRemoteDesktop>(log, bus, remoteDesktop, store);
+        backend.input = std::make_unique<PortalRemoteDesktop>(log, clock, bus, remoteDesktop, store);
         pasteMechanism = QStringLiteral("RemoteDesktop portal v%1").arg(remoteDesktop);
         paste = remoteDesktop >= 2 ? QStringLiteral("RemoteDesktop ポータル（初回に許可を確認し、次回からは確認しません）")
                                    : QStringLiteral("RemoteDesktop ポータル（起動後の初回ペーストで毎回許可を確認します）");
     } else {
         missing << QStringLiteral("no zwp_virtual_keyboard_manager_v1 and no RemoteDesktop portal (no automatic paste or Return)");
-        backend.input = std::make_unique<UnavailableInput>();
+        backend.input = std::make_unique<UnavailableInput>(
+            QStringLiteral("このコンポジタには仮想キーボードも RemoteDesktop ポータルもありません"));
     }
     const QString clipboard = dataControl ? QStringLiteral("クリップボードは data-control")
                                           : QStringLiteral("クリップボードはこのアプリのウィンドウが前面のときだけ設定できます");
     if (!dataControl) {
-        backend.input = std::make_unique<NoClipboardInput>();
         pasteMechanism = QStringLiteral("none (no data-control clipboard)");
         backend.capabilities.append(
             {kPasteName,
@@ -258,10 +263,10 @@ DesktopBackend waylandBackend(Logger& log, KeyValueStore* store)
 
 } // namespace
 
-DesktopBackend DesktopBackend::create(Logger& log, KeyValueStore* store)
+DesktopBackend DesktopBackend::create(Logger& log, Clock& clock, KeyValueStore* store)
 {
     if (QGuiApplication::platformName() == QLatin1String("wayland"))
-        return waylandBackend(log, store);
+        return waylandBackend(log, clock, store);
 
     DesktopBackend backend;
     backend.pasteboard = std::make_unique<QtPasteboard>();
@@ -270,7 +275,7 @@ DesktopBackend DesktopBackend::create(Logger& log, KeyValueStore* store)
         backend.problem = why;
         backend.status = unsupportedStatus();
         backend.keyboard = std::make_unique<UnavailableKeyboard>();
-        backend.input = std::make_unique<UnavailableInput>();
+        backend.input = std::make_unique<UnavailableInput>(QStringLiteral("このデスクトップでは自動ペーストを使えません（%1）").arg(why));
         backend.workspace = std::make_unique<EmptyWorkspace>();
         backend.grabConnection.reset();
         backend.rawConnection.reset();
@@ -310,7 +315,7 @@ DesktopBackend DesktopBackend::create(Logger& log, KeyValueStore* store)
 
     auto workspace = std::make_unique<X11Workspace>(*backend.grabConnection);
     backend.keyboard = std::make_unique<X11Keyboard>(*backend.grabConnection, *backend.rawConnection, opcode, *workspace);
-    backend.input = std::make_unique<X11SyntheticInput>(*backend.grabConnection);
+    backend.input = std::make_unique<X11SyntheticInput>(*backend.grabConnection, clock);
     backend.workspace = std::move(workspace);
     backend.capabilities = {
         {kShortcutName, QStringLiteral("X11 のキーグラブと XInput2（単独の修飾キーも使えます）"), true},

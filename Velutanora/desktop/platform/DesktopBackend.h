@@ -8,6 +8,7 @@
 
 namespace vel {
 
+class Clock;
 class KeyValueStore;
 class Logger;
 class WaylandConnection;
@@ -17,7 +18,7 @@ class X11Connection;
 // read it; the previous contents are not restored).
 class QtPasteboard final : public Pasteboard {
 public:
-    void setText(const QString& text) override;
+    QString setText(const QString& text) override;
 };
 
 // The desktop backends, chosen at run time: X11 when Qt runs on xcb and the X server offers
@@ -48,7 +49,7 @@ struct DesktopBackend {
     bool panelKeepsFocusAway = true;
 
     // The store keeps what a desktop grants for good (the remote-desktop restore token).
-    static DesktopBackend create(Logger& log, KeyValueStore* store = nullptr);
+    static DesktopBackend create(Logger& log, Clock& clock, KeyValueStore* store = nullptr);
     ~DesktopBackend();
     DesktopBackend();
     DesktopBackend(DesktopBackend&&) noexcept;

@@ -128,7 +128,7 @@ void EvdevKeyboard::handle(quint16 type, quint16 code, qint32 value, double time
     for (quint16 held : m_held)
         flags |= ShortcutKey::modifierBitForKeyCode(held);
     if (onFlagsChanged)
-        onFlagsChanged(KeyEvent{key, flags, timestamp, nullptr});
+        onFlagsChanged(KeyEvent{key, flags, timestamp, {}});
 }
 
 } // namespace vel

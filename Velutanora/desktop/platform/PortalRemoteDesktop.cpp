@@ -1,5 +1,6 @@
 #include "desktop/platform/PortalRemoteDesktop.h"
 
+#include "common/Clock.h"
 #include "common/Logger.h"
 #include "desktop/KeyTranslation.h"
 #include "desktop/platform/PortalRequest.h"
@@ -27,8 +28,9 @@ QString describe(const PortalResponse& r)
 
 } // namespace
 
-PortalRemoteDesktop::PortalRemoteDesktop(Logger& log, QDBusConnection bus, uint version, KeyValueStore* store, QObject* parent)
-    : QObject(parent), m_log(log), m_bus(std::move(bus)), m_version(version), m_store(store)
+PortalRemoteDesktop::PortalRemoteDesktop(Logger& log, Clock& clock, QDBusConnection bus, uint version, KeyValueStore* store,
+                                         QObject* parent)
+    : QObject(parent), m_log(log), m_clock(clock), m_bus(std::move(bus)), m_version(version), m_store(store)
 {
 }
 
@@ -39,23 +41,25 @@ PortalRemoteDesktop::~PortalRemoteDesktop()
                                                        QStringLiteral("Close")));
 }
 
-Task<bool> PortalRemoteDesktop::prepare()
+Task<StrokeResult> PortalRemoteDesktop::prepare()
 {
     if (!m_session.isEmpty())
-        co_return true;
+        co_return StrokeResult{};
     // A refusal holds for this run: no dialog on every paste.
-    if (m_refused || m_starting)
-        co_return false;
+    if (m_refused)
+        co_return StrokeResult::refused(kRefusedReason);
+    if (m_starting)
+        co_return StrokeResult::refused(QStringLiteral("キー入力の許可を確認中です"));
     m_starting = true;
     const bool started = co_await startSession();
     m_starting = false;
     if (started)
-        co_return true;
+        co_return StrokeResult{};
     // Cancelled while the desktop asked: that was no answer, the next paste asks again.
     const bool cancelled = co_await taskCancelled();
     if (!cancelled)
         m_refused = true;
-    co_return false;
+    co_return StrokeResult::refused(kRefusedReason);
 }
 
 Task<bool> PortalRemoteDesktop::startSession()
@@ -116,42 +120,58 @@ void PortalRemoteDesktop::onSessionClosed()
 
 Task<void> PortalRemoteDesktop::typePending()
 {
-    while (!m_pendingKeys.isEmpty() && !m_session.isEmpty()) {
-        const QPair<quint32, bool> next = m_pendingKeys.takeFirst();
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(kPortalService, kPortalPath, kInterface, QStringLiteral("NotifyKeyboardKeysym"));
-        call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << static_cast<int>(next.first)
-             << static_cast<uint>(next.second ? 1 : 0);
-        const QDBusMessage reply = co_await dbusCall(m_bus, call);
-        if (reply.type() == QDBusMessage::ErrorMessage)
-            m_log.line(QStringLiteral("⚠️ [Paste] RemoteDesktop portal: ") + reply.errorMessage());
-        co_await sleepFor(m_clock, kKeyGapSeconds);
+    while (!m_pending.isEmpty()) {
+        const Stroke stroke = m_pending.takeFirst();
+        QString failure;
+        for (const QPair<quint32, bool>& key : stroke.keys) {
+            if (m_session.isEmpty()) {
+                failure = QStringLiteral("デスクトップがキー入力のセッションを閉じました");
+                break;
+            }
+            QDBusMessage call =
+                QDBusMessage::createMethodCall(kPortalService, kPortalPath, kInterface, QStringLiteral("NotifyKeyboardKeysym"));
+            call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap() << static_cast<int>(key.first)
+                 << static_cast<uint>(key.second ? 1 : 0);
+            const QDBusMessage reply = co_await dbusCall(m_bus, call);
+            // The releases still go after a failed press, so no key is left held.
+            if (reply.type() == QDBusMessage::ErrorMessage && failure.isEmpty()) {
+                m_log.line(QStringLiteral("⚠️ [Paste] RemoteDesktop portal: ") + reply.errorMessage());
+                failure = QStringLiteral("デスクトップがキー入力を受け付けませんでした（%1）").arg(reply.errorMessage());
+            }
+            co_await sleepFor(m_clock, kKeyGapSeconds);
+        }
+        stroke.done.resolve(failure.isEmpty() ? StrokeResult{} : StrokeResult::refused(failure));
     }
-    m_pendingKeys.clear();
 }
 
-void PortalRemoteDesktop::postKeyStroke(const KeyChord& chord, const ApplicationRef&)
+Task<StrokeResult> PortalRemoteDesktop::sendKeyStroke(KeyChord chord, ApplicationRef target)
 {
+    Q_UNUSED(target); // the portal's keyboard types into the focused window
     if (m_session.isEmpty())
-        return;
+        co_return StrokeResult::refused(m_refused ? kRefusedReason : QStringLiteral("キー入力のセッションがありません"));
     const QList<quint32> syms = KeyTranslation::keysymsForVirtualKey(chord.keyCode);
     if (syms.isEmpty())
-        return;
+        co_return StrokeResult::refused(QStringLiteral("送るキーがありません"));
     // The portal's keyboard is its own device: held keys of the user's keyboard do not combine.
     QList<quint32> modifiers;
     if (chord.modifiers & ShortcutKey::Control) modifiers << 0xffe3;
     if (chord.modifiers & ShortcutKey::Shift) modifiers << 0xffe1;
     if (chord.modifiers & ShortcutKey::Option) modifiers << 0xffe9;
     if (chord.modifiers & ShortcutKey::Command) modifiers << 0xffeb;
+    Stroke stroke;
     for (quint32 m : modifiers)
-        m_pendingKeys.append({m, true});
-    m_pendingKeys.append({syms.first(), true});
-    m_pendingKeys.append({syms.first(), false});
+        stroke.keys.append({m, true});
+    stroke.keys.append({syms.first(), true});
+    stroke.keys.append({syms.first(), false});
     for (auto it = modifiers.crbegin(); it != modifiers.crend(); ++it)
-        m_pendingKeys.append({*it, false});
-    // One typist: a stroke posted while the last is still going follows it.
+        stroke.keys.append({*it, false});
+    const Completion<StrokeResult> done = stroke.done;
+    m_pending.append(stroke);
+    // One typist: a stroke sent while the last is still going follows it.
     if (!m_typing.isValid() || m_typing.isFinished())
         m_typing = spawn(this, typePending());
+    StrokeResult result = co_await done;
+    co_return result;
 }
 
 } // namespace vel

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "common/Clock.h"
 #include "common/Task.h"
 #include "desktop/DesktopSeams.h"
 
@@ -22,17 +21,17 @@ class PortalRemoteDesktop final : public QObject, public SyntheticInput {
     Q_OBJECT
 public:
     static inline const QString kTokenKey = QStringLiteral("remote_desktop_restore_token");
-    static inline const QString kRefusedStatus =
-        QStringLiteral("📋 コピー済み（Ctrl+Vでペースト）— キー入力が許可されませんでした（次回の起動時にもう一度確認します）");
+    static inline const QString kRefusedReason =
+        QStringLiteral("キー入力が許可されませんでした（次回の起動時にもう一度確認します）");
 
     // The store keeps the restore token (none: every start asks).
-    PortalRemoteDesktop(Logger& log, QDBusConnection bus, uint version, KeyValueStore* store, QObject* parent = nullptr);
+    PortalRemoteDesktop(Logger& log, Clock& clock, QDBusConnection bus, uint version, KeyValueStore* store,
+                        QObject* parent = nullptr);
     ~PortalRemoteDesktop() override;
 
     bool isAllowed() const override { return !m_session.isEmpty(); }
-    Task<bool> prepare() override;
-    QString refusalStatus() const override { return kRefusedStatus; }
-    void postKeyStroke(const KeyChord& chord, const ApplicationRef& target) override;
+    Task<StrokeResult> prepare() override;
+    Task<StrokeResult> sendKeyStroke(KeyChord chord, ApplicationRef target) override;
 
 private slots:
     void onSessionClosed();
@@ -44,11 +43,15 @@ private:
     // KWin lost or reordered key events sent back to back (a V left held, repeating, with Ctrl
     // already up). So each one goes after the last was answered, with a typist's gap.
     static constexpr double kKeyGapSeconds = 0.02;
-    SystemClock m_clock;
-    QList<QPair<quint32, bool>> m_pendingKeys; // keysym, pressed
+    struct Stroke {
+        QList<QPair<quint32, bool>> keys; // keysym, pressed
+        Completion<StrokeResult> done;
+    };
+    QList<Stroke> m_pending;
     TaskHandle m_typing;
 
     Logger& m_log;
+    Clock& m_clock;
     QDBusConnection m_bus;
     uint m_version;
     KeyValueStore* m_store;

@@ -60,7 +60,7 @@ WaylandPasteboard::~WaylandPasteboard()
     m_connection.flush();
 }
 
-void WaylandPasteboard::setText(const QString& text)
+QString WaylandPasteboard::setText(const QString& text)
 {
     m_text = text.toUtf8();
     zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(m_connection.dataControl());
@@ -73,7 +73,11 @@ void WaylandPasteboard::setText(const QString& text)
         zwlr_data_control_source_v1_destroy(m_source);
     m_source = source;
     // The compositor has the selection before the paste chord is sent.
-    m_connection.roundtrip();
+    if (!m_connection.roundtrip())
+        return QStringLiteral("Wayland コンポジタとの接続が切れました");
+    if (m_source != source)
+        return QStringLiteral("クリップボードを別のアプリがすぐに取りました");
+    return {};
 }
 
 void WaylandPasteboard::serve(zwlr_data_control_source_v1* source, int fd)

@@ -107,12 +107,23 @@ void WaylandSyntheticInput::key(quint32 evdevKey, bool down)
                                 down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
 }
 
-void WaylandSyntheticInput::postKeyStroke(const KeyChord& chord, const ApplicationRef& target)
+namespace {
+const QString kNoKeyboard = QStringLiteral("このコンポジタでは仮想キーボードを作れません");
+}
+
+Task<StrokeResult> WaylandSyntheticInput::prepare()
+{
+    co_return m_keyboard ? StrokeResult{} : StrokeResult::unavailable(kNoKeyboard);
+}
+
+Task<StrokeResult> WaylandSyntheticInput::sendKeyStroke(KeyChord chord, ApplicationRef target)
 {
     Q_UNUSED(target); // the keyboard types into the focused window; the paste service brought the target there
+    if (!m_keyboard)
+        co_return StrokeResult::unavailable(kNoKeyboard);
     const quint32 evdevKey = evdevKeyFor(chord.keyCode);
-    if (!m_keyboard || evdevKey == 0)
-        return;
+    if (evdevKey == 0)
+        co_return StrokeResult::refused(QStringLiteral("仮想キーボードに送るキーがありません"));
     quint32 depressed = 0;
     // No modifier of the user's keyboard is in force while this keyboard types.
     zwp_virtual_keyboard_v1_modifiers(m_keyboard, 0, 0, 0, 0);
@@ -133,6 +144,7 @@ void WaylandSyntheticInput::postKeyStroke(const KeyChord& chord, const Applicati
         zwp_virtual_keyboard_v1_modifiers(m_keyboard, depressed, 0, 0, 0);
     }
     m_connection.flush();
+    co_return StrokeResult{};
 }
 
 } // namespace vel

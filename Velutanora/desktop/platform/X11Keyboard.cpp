@@ -51,6 +51,12 @@ quint64 X11Keyboard::heldModifierBits() const
     return bits;
 }
 
+std::function<ApplicationRef()> X11Keyboard::frontmostLookup() const
+{
+    const Workspace* workspace = &m_workspace;
+    return [workspace] { return workspace->frontmostApplication(); };
+}
+
 bool X11Keyboard::installTap()
 {
     if (m_tapInstalled)
@@ -63,7 +69,7 @@ bool X11Keyboard::installTap()
         if (!vk)
             return;
         onTapKeyDown(KeyEvent{*vk, KeyTranslation::modifierBitsForXState(event.xkey.state),
-                              static_cast<double>(event.xkey.time) / 1000.0, m_workspace.frontmostApplication()});
+                              static_cast<double>(event.xkey.time) / 1000.0, frontmostLookup()});
     });
     m_tapInstalled = true;
     return true;
@@ -107,7 +113,7 @@ void X11Keyboard::startMonitors()
             return;
         if (ShortcutKey::isModifierKeyCode(*vk)) {
             if (onFlagsChanged && !repeat)
-                onFlagsChanged(KeyEvent{*vk, heldModifierBits(), time, m_workspace.frontmostApplication()});
+                onFlagsChanged(KeyEvent{*vk, heldModifierBits(), time, frontmostLookup()});
             return;
         }
         if (!press || !onKeyDown)
@@ -118,7 +124,7 @@ void X11Keyboard::startMonitors()
             if (s.keyCode == *vk && (flags & ShortcutKey::RelevantModifiers) == s.modifiers)
                 return;
         }
-        onKeyDown(KeyEvent{*vk, flags, time, m_workspace.frontmostApplication()});
+        onKeyDown(KeyEvent{*vk, flags, time, frontmostLookup()});
     });
 }
 

@@ -28,6 +28,8 @@ public:
     static unsigned keycodeFor(X11Connection& connection, quint16 virtualKey);
 
 private:
+    // Finds the application in front when a shortcut matches, not for every key press.
+    std::function<ApplicationRef()> frontmostLookup() const;
     quint64 heldModifierBits() const;
     std::optional<quint16> virtualKeyOf(unsigned keycode) const;
     void ungrabAll();

@@ -1,5 +1,7 @@
 #include "desktop/platform/X11SyntheticInput.h"
 
+#include "common/Clock.h"
+
 #include "desktop/KeyTranslation.h"
 #include "desktop/platform/X11Connection.h"
 #include "desktop/platform/X11Keyboard.h"
@@ -8,17 +10,25 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-#include <unistd.h>
 
 namespace vel {
 
-X11SyntheticInput::X11SyntheticInput(X11Connection& connection) : m_connection(connection)
+X11SyntheticInput::X11SyntheticInput(X11Connection& connection, Clock& clock) : m_connection(connection), m_clock(clock)
 {
     int event = 0;
     int error = 0;
     int major = 0;
     int minor = 0;
     m_xtest = XTestQueryExtension(connection.display(), &event, &error, &major, &minor);
+}
+
+namespace {
+const QString kNoXtest = QStringLiteral("X サーバーに XTEST 拡張がありません");
+}
+
+Task<StrokeResult> X11SyntheticInput::prepare()
+{
+    co_return m_xtest ? StrokeResult{} : StrokeResult::unavailable(kNoXtest);
 }
 
 QList<unsigned> X11SyntheticInput::heldModifierKeycodes() const
@@ -36,34 +46,40 @@ QList<unsigned> X11SyntheticInput::heldModifierKeycodes() const
     return held;
 }
 
-void X11SyntheticInput::postKeyStroke(const KeyChord& chord, const ApplicationRef& target)
+Task<StrokeResult> X11SyntheticInput::sendKeyStroke(KeyChord chord, ApplicationRef target)
 {
     Q_UNUSED(target); // XTEST types into the focused window; the paste service brought the target there
     if (!m_xtest)
-        return;
-    Display* d = m_connection.display();
-
-    QList<unsigned> held = heldModifierKeycodes();
-    for (int waited = 0; !held.isEmpty() && waited < kHeldKeyWaitMs; waited += 10) {
-        ::usleep(10000);
-        held = heldModifierKeycodes();
-    }
-    for (unsigned code : held)
-        XTestFakeKeyEvent(d, code, False, CurrentTime);
-
+        co_return StrokeResult::unavailable(kNoXtest);
     const unsigned key = X11Keyboard::keycodeFor(m_connection, chord.keyCode);
     if (key == 0)
-        return;
+        co_return StrokeResult::refused(
+            QStringLiteral("キーボード配列に %1 のキーがありません").arg(ShortcutKey{chord.keyCode, 0}.label()));
+
     QList<unsigned> modifiers;
     const std::pair<quint64, quint16> order[] = {{ShortcutKey::Control, 59}, {ShortcutKey::Shift, 56},
                                                  {ShortcutKey::Option, 58}, {ShortcutKey::Command, 55}};
     for (const auto& [bit, virtualKey] : order) {
-        if (chord.modifiers & bit) {
-            const unsigned code = X11Keyboard::keycodeFor(m_connection, virtualKey);
-            if (code != 0)
-                modifiers.append(code);
-        }
+        if (!(chord.modifiers & bit))
+            continue;
+        const unsigned code = X11Keyboard::keycodeFor(m_connection, virtualKey);
+        // Without its modifier the chord would type a plain letter into the target.
+        if (code == 0)
+            co_return StrokeResult::refused(
+                QStringLiteral("キーボード配列に %1 のキーがありません").arg(ShortcutKey{virtualKey, 0}.label()));
+        modifiers.append(code);
     }
+
+    QList<unsigned> held = heldModifierKeycodes();
+    const double deadline = m_clock.now() + kHeldKeyWaitSeconds;
+    while (!held.isEmpty() && m_clock.now() < deadline) {
+        co_await sleepFor(m_clock, 0.01);
+        held = heldModifierKeycodes();
+    }
+    Display* d = m_connection.display();
+    for (unsigned code : held)
+        XTestFakeKeyEvent(d, code, False, CurrentTime);
+
     for (unsigned code : modifiers)
         XTestFakeKeyEvent(d, code, True, CurrentTime);
     XTestFakeKeyEvent(d, key, True, CurrentTime);
@@ -71,6 +87,7 @@ void X11SyntheticInput::postKeyStroke(const KeyChord& chord, const ApplicationRe
     for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
         XTestFakeKeyEvent(d, *it, False, CurrentTime);
     XFlush(d);
+    co_return StrokeResult{};
 }
 
 } // namespace vel

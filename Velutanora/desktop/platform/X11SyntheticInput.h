@@ -4,22 +4,25 @@
 
 namespace vel {
 
+class Clock;
 class X11Connection;
 
 // Key strokes through the XTEST extension. Keys the user still holds (Alt from Alt+Space)
-// would combine with the stroke in the X server, so they are waited for briefly and released
-// synthetically if they stay down.
+// would combine with the stroke in the X server, so they are waited for briefly (through the
+// clock: the main loop runs on) and released synthetically if they stay down.
 class X11SyntheticInput final : public SyntheticInput {
 public:
-    static constexpr int kHeldKeyWaitMs = 250;
+    static constexpr double kHeldKeyWaitSeconds = 0.25;
 
-    explicit X11SyntheticInput(X11Connection& connection);
+    X11SyntheticInput(X11Connection& connection, Clock& clock);
     bool isAllowed() const override { return m_xtest; }
-    void postKeyStroke(const KeyChord& chord, const ApplicationRef& target) override;
+    Task<StrokeResult> prepare() override;
+    Task<StrokeResult> sendKeyStroke(KeyChord chord, ApplicationRef target) override;
 
 private:
     QList<unsigned> heldModifierKeycodes() const;
     X11Connection& m_connection;
+    Clock& m_clock;
     bool m_xtest = false;
 };
 

@@ -1,3 +1,4 @@
+#include "common/Clock.h"
 #include "common/Logger.h"
 #include "desktop/platform/DesktopBackend.h"
 
@@ -15,7 +16,8 @@ private slots:
     {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("offscreen"));
         RecordingLogger log;
-        DesktopBackend backend = DesktopBackend::create(log);
+        SystemClock clock;
+        DesktopBackend backend = DesktopBackend::create(log, clock);
         QVERIFY(backend.problem.contains("offscreen"));
         QCOMPARE(log.lines().size(), 1);
         QVERIFY(log.lines().first().startsWith("⚠️ [Desktop]"));

@@ -136,6 +136,7 @@ input_event keyEvent(quint16 code, qint32 value, int ms)
 
 class TestDesktopPortals : public QObject {
     Q_OBJECT
+    SystemClock realTime;
 
     PrivateBus m_bus;
     QString m_address;
@@ -203,7 +204,7 @@ private slots:
         int triggerReports = 0;
         shortcuts.onTriggersChanged = [&] { ++triggerReports; };
         NoKeyboard keyboard;
-        HotkeyManager hotkeys({rig.log, rig.clock, rig.speech, rig.settings, rig.dictation, keyboard, rig.synthetic, &shortcuts});
+        HotkeyManager hotkeys({rig.log, rig.clock, rig.speech, rig.settings, rig.dictation, keyboard, &shortcuts});
         hotkeys.startMonitoring();
 
         QTRY_COMPARE(portal->named("BindShortcuts").size(), 1);
@@ -255,15 +256,18 @@ private slots:
         FakeDesktopService* portal = nullptr;
         auto buses = serve(QStringLiteral("org.freedesktop.portal.Desktop"), portal);
         RecordingLogger log;
-        PortalRemoteDesktop input(log, buses->app, 1, nullptr);
+        PortalRemoteDesktop input(log, realTime, buses->app, 1, nullptr);
         QVERIFY(!input.isAllowed());
-        ValueOutcome<bool> ready;
+        ValueOutcome<StrokeResult> ready;
         spawn(captureOutcome(input.prepare(), ready));
         QTRY_VERIFY(ready.done);
-        QVERIFY(ready.result.value_or(false));
+        QVERIFY(ready.result && ready.result->sent());
         QCOMPARE(qdbus_cast<QVariantMap>(portal->named("SelectDevices")[0].arguments.at(1)).value("types").toUInt(), 1u);
-        input.postKeyStroke(chord, nullptr);
-        QTRY_COMPARE(keysymsSent(*portal), keysyms);
+        ValueOutcome<StrokeResult> sent;
+        spawn(captureOutcome(input.sendKeyStroke(chord, nullptr), sent));
+        QTRY_VERIFY(sent.done);
+        QVERIFY(sent.result->sent());
+        QCOMPARE(keysymsSent(*portal), keysyms); // all of them answered before it says sent
     }
 
     void aGrantedSessionIsRestoredAtTheNextStart()
@@ -275,11 +279,11 @@ private slots:
         RecordingLogger log;
         MemoryStore store;
         for (int start = 0; start < 2; ++start) {
-            PortalRemoteDesktop input(log, buses->app, 2, &store);
-            ValueOutcome<bool> ready;
+            PortalRemoteDesktop input(log, realTime, buses->app, 2, &store);
+            ValueOutcome<StrokeResult> ready;
             spawn(captureOutcome(input.prepare(), ready));
             QTRY_VERIFY(ready.done);
-            QVERIFY(ready.result.value_or(false));
+            QVERIFY(ready.result && ready.result->sent());
             portal->restoreToken = QStringLiteral("token-2");
         }
         const QList<Call> selected = portal->named("SelectDevices");
@@ -300,13 +304,15 @@ private slots:
         RecordingLogger log;
         ManualClock clock;
         FakePasteboard pasteboard;
-        PortalRemoteDesktop input(log, buses->app, 1, nullptr);
+        PortalRemoteDesktop input(log, realTime, buses->app, 1, nullptr);
         PasteService paste(log, clock, pasteboard, input);
         for (const QString& text : {QStringLiteral("一回目"), QStringLiteral("二回目")}) {
-            ValueOutcome<QString> status;
+            ValueOutcome<PasteService::Result> status;
             spawn(captureOutcome(paste.copyAndPaste(text, nullptr), status));
             QTRY_VERIFY(status.done);
-            QCOMPARE(status.result.value_or(QString()), PortalRemoteDesktop::kRefusedStatus);
+            QVERIFY(!status.result->pasted);
+            QCOMPARE(status.result->status,
+                     "📋 コピー済み（Ctrl+Vでペースト）— " + PortalRemoteDesktop::kRefusedReason);
             QCOMPARE(pasteboard.texts.last(), text);
         }
         QCOMPARE(portal->named("Start").size(), 1); // declined once: not asked on every paste
@@ -321,22 +327,22 @@ private slots:
         auto buses = serve(QStringLiteral("org.freedesktop.portal.Desktop"), portal);
         portal->startResponse = 99;
         RecordingLogger log;
-        PortalRemoteDesktop input(log, buses->app, 1, nullptr);
+        PortalRemoteDesktop input(log, realTime, buses->app, 1, nullptr);
         QObject owner;
-        ValueOutcome<bool> ready;
+        ValueOutcome<StrokeResult> ready;
         TaskHandle waiting = spawn(&owner, captureOutcome(input.prepare(), ready));
         QTRY_COMPARE(portal->named("Start").size(), 1);
         QTest::qWait(50);
         QVERIFY(!ready.done);
         waiting.cancel();
         QTRY_VERIFY(ready.done);
-        QVERIFY(!ready.result.value_or(true));
+        QVERIFY(ready.result && !ready.result->sent());
         QTRY_VERIFY(!portal->named("Close").isEmpty());
         portal->startResponse = 0;
-        ValueOutcome<bool> again;
+        ValueOutcome<StrokeResult> again;
         spawn(captureOutcome(input.prepare(), again));
         QTRY_VERIFY(again.done);
-        QVERIFY(again.result.value_or(false));
+        QVERIFY(again.result && again.result->sent());
         QCOMPARE(portal->named("Start").size(), 2);
     }
 
@@ -364,7 +370,7 @@ private slots:
         DictationRig rig;
         rig.settings.setStartShortcut(ShortcutKey{62, ShortcutKey::Control});
         EvdevKeyboard keyboard({fds[0]});
-        HotkeyManager hotkeys({rig.log, rig.clock, rig.speech, rig.settings, rig.dictation, keyboard, rig.synthetic});
+        HotkeyManager hotkeys({rig.log, rig.clock, rig.speech, rig.settings, rig.dictation, keyboard});
         hotkeys.startMonitoring();
         QByteArray bytes;
         for (const input_event& e : events)

@@ -67,7 +67,8 @@ private slots:
         if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || QGuiApplication::platformName() != QLatin1String("wayland"))
             QSKIP("needs a Wayland compositor (scripts/test starts a headless sway)");
         RecordingLogger log;
-        const DesktopBackend probe = DesktopBackend::create(log);
+        SystemClock clock;
+        const DesktopBackend probe = DesktopBackend::create(log, clock);
         if (!probe.problem.isEmpty())
             QSKIP(qPrintable(probe.problem));
     }

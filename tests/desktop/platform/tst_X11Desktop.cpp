@@ -32,7 +32,8 @@ private slots:
         if (qEnvironmentVariableIsEmpty("DISPLAY") || QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X server (scripts/test starts Xvfb and openbox)");
         RecordingLogger log;
-        const DesktopBackend probe = DesktopBackend::create(log);
+        SystemClock clock;
+        const DesktopBackend probe = DesktopBackend::create(log, clock);
         if (!probe.problem.isEmpty())
             QSKIP(qPrintable(probe.problem));
     }
