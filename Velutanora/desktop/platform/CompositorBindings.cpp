@@ -24,6 +24,22 @@ QString keyName(quint16 keyCode)
     return QString::fromLatin1(buffer);
 }
 
+QString shellQuoted(const QString& arg)
+{
+    if (!arg.isEmpty() && arg.indexOf(QRegularExpression(QStringLiteral("[^A-Za-z0-9_./:@-]"))) < 0)
+        return arg;
+    return QLatin1Char('\'') + QString(arg).replace(QStringLiteral("'"), QStringLiteral("'\\''")) + QLatin1Char('\'');
+}
+
+// The command a binding runs: each compositor hands it to a shell (river's spawn, sway's and
+// Hyprland's exec, GNOME's g_shell_parse_argv), so the program's path is escaped for one. With
+// backslashes, not quotes: sway drops the quotes of a binding's command but keeps backslashes.
+QString commandLine(const QString& program, const char* option)
+{
+    static const QRegularExpression special(QStringLiteral("([\\x20-\\x2a\\x3b-\\x3f\\x5b-\\x5e\\x60\\x7b-\\x7e])"));
+    return QString(program).replace(special, QStringLiteral("\\\\1")) + QLatin1Char(' ') + QLatin1String(option);
+}
+
 struct Syntax {
     QString control, alt, shift, super, joiner, none;
 };
@@ -65,10 +81,13 @@ QString binding(Compositor compositor, const ShortcutKey& key, const QString& co
         // A release binding of a modifier carries that modifier in its mask.
         if (lone)
             mods = modifierNames(ShortcutKey::modifierBitForKeyCode(key.keyCode), syntax);
-        return QStringLiteral("%1 = %2, %3, exec, %4").arg(lone ? "bindr" : "bind", mods.join(syntax.joiner), sym, command);
+        // "#" starts a comment in Hyprland's configuration; "##" is a literal one.
+        return QStringLiteral("%1 = %2, %3, exec, %4")
+            .arg(lone ? "bindr" : "bind", mods.join(syntax.joiner), sym, QString(command).replace(QStringLiteral("#"), QStringLiteral("##")));
     case Compositor::River:
-        return QStringLiteral("riverctl map %1normal %2 %3 spawn '%4'")
-            .arg(lone ? "-release " : "", mods.isEmpty() ? syntax.none : mods.join(syntax.joiner), sym, command);
+        // riverctl runs in the user's init script: the command is one argument of that shell.
+        return QStringLiteral("riverctl map %1normal %2 %3 spawn %4")
+            .arg(lone ? "-release " : "", mods.isEmpty() ? syntax.none : mods.join(syntax.joiner), sym, shellQuoted(command));
     case Compositor::Gnome: // custom shortcuts come as gsettings commands: see gnomeCommands
     case Compositor::Sway:
     case Compositor::Other: break;
@@ -121,13 +140,6 @@ QString gnomeAccelerator(const ShortcutKey& key)
     return modifierNames(key.modifiers, syntaxOf(Compositor::Gnome)).join(QString()) + sym;
 }
 
-QString shellQuoted(const QString& arg)
-{
-    if (!arg.isEmpty() && arg.indexOf(QRegularExpression(QStringLiteral("[^A-Za-z0-9_./:@-]"))) < 0)
-        return arg;
-    return QLatin1Char('\'') + QString(arg).replace(QStringLiteral("'"), QStringLiteral("'\\''")) + QLatin1Char('\'');
-}
-
 QString gsettingsList(const QStringList& paths)
 {
     QStringList quoted;
@@ -153,8 +165,8 @@ QList<QStringList> gnomeCommands(const QStringList& existingPaths, const Shortcu
     QList<QStringList> commands;
     QStringList paths = existingPaths;
     const std::pair<QString, std::pair<ShortcutKey, QString>> entries[] = {
-        {QStringLiteral("velutanora-toggle/"), {start, QStringLiteral(" --toggle")}},
-        {QStringLiteral("velutanora-cancel/"), {cancel, QStringLiteral(" --cancel")}}};
+        {QStringLiteral("velutanora-toggle/"), {start, QStringLiteral("--toggle")}},
+        {QStringLiteral("velutanora-cancel/"), {cancel, QStringLiteral("--cancel")}}};
     for (const auto& [leaf, entry] : entries) {
         const QString path = kCustomBase + leaf;
         const QString accelerator = gnomeAccelerator(entry.first);
@@ -163,8 +175,8 @@ QList<QStringList> gnomeCommands(const QStringList& existingPaths, const Shortcu
             continue;
         }
         const QString schema = kMediaKeys + QStringLiteral(".custom-keybinding:") + path;
-        commands << QStringList{"set", schema, "name", QStringLiteral("Velutanora") + entry.second}
-                 << QStringList{"set", schema, "command", program + entry.second}
+        commands << QStringList{"set", schema, "name", QStringLiteral("Velutanora ") + entry.second}
+                 << QStringList{"set", schema, "command", commandLine(program, qPrintable(entry.second))}
                  << QStringList{"set", schema, "binding", accelerator};
         if (!paths.contains(path))
             paths << path;
@@ -212,17 +224,17 @@ QString lines(Compositor compositor, const ShortcutKey& start, const ShortcutKey
         return out.join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
     out << comment + QStringLiteral("Velutanora: 録音の開始と停止 / キャンセル");
-    const QString toggle = binding(compositor, start, program + QStringLiteral(" --toggle"));
+    const QString toggle = binding(compositor, start, commandLine(program, "--toggle"));
     if (!toggle.isEmpty())
         out << toggle;
     // Hyprland's "n" binding passes the key on; sway's and river's take it from every application.
     const bool plainEscape = cancel == ShortcutKey::defaultCancel();
     if (compositor == Compositor::Hyprland) {
-        const QString c = binding(compositor, cancel, program + QStringLiteral(" --cancel"));
+        const QString c = binding(compositor, cancel, commandLine(program, "--cancel"));
         if (!c.isEmpty())
             out << (plainEscape ? QString(c).replace(QStringLiteral("bind ="), QStringLiteral("bindn =")) : c);
     } else {
-        const QString c = binding(compositor, cancel, program + QStringLiteral(" --cancel"));
+        const QString c = binding(compositor, cancel, commandLine(program, "--cancel"));
         if (plainEscape) {
             out << comment + QStringLiteral("Esc をここで割り当てると、どのアプリにも Esc が届かなくなります。")
                 << comment + QStringLiteral("キャンセルには別のショートカット（例: Super+Esc）を設定してください。")

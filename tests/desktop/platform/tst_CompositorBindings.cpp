@@ -62,6 +62,26 @@ private slots:
         QCOMPARE(got, bindings);
     }
 
+    // Each compositor hands the command to a shell: a path with a space and a quote stays one word
+    // (sway's case is also bound and pressed under a real sway in tst_WaylandDesktop).
+    void aProgramPathIsQuotedForTheShell_data()
+    {
+        QTest::addColumn<Compositor>("compositor");
+        QTest::addColumn<QString>("binding");
+        QTest::newRow("sway") << Compositor::Sway << R"(bindsym Mod1+space exec /opt/my\ apps/it\'s\#1/velutanora --toggle)";
+        QTest::newRow("Hyprland: # doubled") << Compositor::Hyprland << R"(bind = ALT, space, exec, /opt/my\ apps/it\'s\##1/velutanora --toggle)";
+        QTest::newRow("river: escaped for spawn's shell, quoted for the init script's") << Compositor::River << R"(riverctl map normal Alt space spawn '/opt/my\ apps/it\'\''s\#1/velutanora --toggle')";
+        QTest::newRow("GNOME: escaped for g_shell_parse_argv, quoted for gsettings' line") << Compositor::Gnome << R"(gsettings set org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/velutanora-toggle/ command '/opt/my\ apps/it\'\''s\#1/velutanora --toggle')";
+    }
+    void aProgramPathIsQuotedForTheShell()
+    {
+        QFETCH(Compositor, compositor);
+        QFETCH(QString, binding);
+        const QString text = CompositorBindings::lines(compositor, ShortcutKey::defaultStart(), ShortcutKey{53, 0},
+                                                       QStringLiteral("/opt/my apps/it's#1/velutanora"));
+        QVERIFY2(text.split('\n').contains(binding), qPrintable(text));
+    }
+
     // The button keeps the user's own custom shortcuts, adds the program's once, and drops an
     // entry of the program's that no longer applies.
     void gnomeKeepsTheUsersCustomShortcuts_data()

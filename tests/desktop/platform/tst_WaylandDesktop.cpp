@@ -133,7 +133,7 @@ private slots:
         if (qEnvironmentVariableIsEmpty("SWAYSOCK"))
             QSKIP("the compositor is not sway");
         QTemporaryDir dir;
-        const QString program = dir.path() + "/program";
+        const QString program = dir.path() + "/it's a program"; // the shown line quotes it for sway's shell
         const QString ran = dir.path() + "/ran";
         QFile script(program);
         QVERIFY(script.open(QIODevice::WriteOnly));
