@@ -45,8 +45,6 @@ private:
 
 class InstantRecognizer final : public SpeechRecognizer {
 public:
-    AuthorizationStatus authorizationStatus() const override { return AuthorizationStatus::Authorized; }
-    Task<AuthorizationStatus> requestAuthorization() override { co_return AuthorizationStatus::Authorized; }
     Task<QStringList> supportedLocales() override { co_return QStringList{QStringLiteral("ja_JP")}; }
     Task<ModelStatus> modelStatus(QString) override { co_return ModelStatus::Installed; }
     Task<std::shared_ptr<ModelInstallation>> installationRequest(QString) override { co_return nullptr; }

@@ -42,7 +42,7 @@ QJsonObject shortcutJson(const ShortcutKey& key)
     QJsonObject o;
     o.insert(QStringLiteral("keyCode"), static_cast<qint64>(key.keyCode));
     o.insert(QStringLiteral("modifiers"), static_cast<qint64>(key.modifiers));
-    o.insert(QStringLiteral("display"), key.displayString());
+    o.insert(QStringLiteral("display"), key.label());
     return o;
 }
 

@@ -48,12 +48,12 @@ namespace {
 // with its opacity, and given the clicks made on it.
 class LayerShellPanel final : public QObject {
 public:
-    LayerShellPanel(WaylandConnection& connection, QWidget* panel)
+    LayerShellPanel(WaylandConnection& connection, RecordingPanel* panel)
         : QObject(panel), m_panel(panel),
           m_surface(connection, QSize(RecordingPanel::kWidth, RecordingPanel::kHeight), RecordingPanel::kBottomMargin, this)
     {
         m_surface.paint = [panel](QPainter& painter) {
-            painter.setOpacity(panel->windowOpacity());
+            painter.setOpacity(panel->fade());
             panel->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
         };
         m_surface.clicked = [panel](QPoint at) {
@@ -127,7 +127,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_panel->setPanelAllowed(m_desktop.panelKeepsFocusAway);
     if (m_desktop.wayland && m_desktop.panelKeepsFocusAway) {
         WaylandConnection* wayland = m_desktop.wayland.get();
-        m_panel->setPanelHost([wayland](QWidget* panel) { new LayerShellPanel(*wayland, panel); });
+        m_panel->setPanelHost([wayland](RecordingPanel* panel) { new LayerShellPanel(*wayland, panel); });
     }
     m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
     m_usage = std::make_unique<UsageTracker>(*m_store);

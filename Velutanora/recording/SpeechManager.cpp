@@ -15,8 +15,6 @@ namespace {
 QString speechErrorDescription(SpeechError::Kind kind)
 {
     switch (kind) {
-    case SpeechError::Kind::PermissionDenied:
-        return QStringLiteral("音声認識の権限が必要です。システム環境設定で許可してください。");
     case SpeechError::Kind::LocaleNotSupported:
         return QStringLiteral("日本語の音声認識がこのデバイスでサポートされていません。");
     case SpeechError::Kind::AudioFormatError: return QStringLiteral("オーディオフォーマットの取得に失敗しました。");
@@ -156,19 +154,6 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
     if (m_isRecording) {
         m_log.line(QStringLiteral("🎤 [START] guard failed — already recording"));
         co_return;
-    }
-
-    if (m_recognizer.authorizationStatus() != AuthorizationStatus::Authorized) {
-        const bool granted = co_await requestPermission();
-        if (!granted) {
-            setStatusMessage(QStringLiteral("⚠️ 音声認識の権限がありません"));
-            throw SpeechError(SpeechError::Kind::PermissionDenied);
-        }
-        // Another start may have gone ahead while we waited for the answer.
-        if (m_isRecording) {
-            m_log.line(QStringLiteral("🎤 [START] guard failed — already recording"));
-            co_return;
-        }
     }
 
     setTranscribedText(QString());
@@ -404,17 +389,7 @@ void SpeechManager::cancelRecording()
     spawn(finalizeAfterCancel(m_log, releaseDictation()));
 }
 
-// --- permission and model
-
-Task<bool> SpeechManager::requestPermission()
-{
-    const AuthorizationStatus status = m_recognizer.authorizationStatus();
-    if (status == AuthorizationStatus::Denied || status == AuthorizationStatus::Restricted
-        || status == AuthorizationStatus::Authorized)
-        co_return status == AuthorizationStatus::Authorized;
-    const AuthorizationStatus answer = co_await m_recognizer.requestAuthorization();
-    co_return answer == AuthorizationStatus::Authorized;
-}
+// --- model
 
 Task<void> SpeechManager::ensureJapaneseModel()
 {

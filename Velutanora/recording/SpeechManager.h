@@ -29,7 +29,7 @@ class UsageTracker;
 
 class SpeechError : public Error {
 public:
-    enum class Kind { PermissionDenied, LocaleNotSupported, AudioFormatError, RecognizerUnavailable };
+    enum class Kind { LocaleNotSupported, AudioFormatError, RecognizerUnavailable };
     explicit SpeechError(Kind kind);
     Kind kind() const { return m_kind; }
 
@@ -96,7 +96,6 @@ public:
     Task<void> stopRecording(bool waitForSpeech);
     void cancelRecording();
     bool hasAnyRecognizedText() const;
-    Task<bool> requestPermission();
     Task<void> ensureJapaneseModel();
 
     void startSilenceDetection(double silenceSeconds);

@@ -12,7 +12,6 @@
 
 namespace vel {
 
-enum class AuthorizationStatus { NotDetermined, Denied, Restricted, Authorized };
 enum class ModelStatus { Unsupported, Supported, Downloading, Installed, Unknown };
 
 struct RecognitionResult {
@@ -49,8 +48,6 @@ public:
 class SpeechRecognizer {
 public:
     virtual ~SpeechRecognizer() = default;
-    virtual AuthorizationStatus authorizationStatus() const = 0;
-    virtual Task<AuthorizationStatus> requestAuthorization() = 0;
     virtual Task<QStringList> supportedLocales() = 0;
     virtual Task<ModelStatus> modelStatus(QString locale) = 0;
     // None when there is nothing to install.
@@ -65,8 +62,6 @@ public:
 // A recogniser that is never available: dictations that send their audio to Gemini still run.
 class NoSpeechRecognizer final : public SpeechRecognizer {
 public:
-    AuthorizationStatus authorizationStatus() const override { return AuthorizationStatus::Authorized; }
-    Task<AuthorizationStatus> requestAuthorization() override { co_return AuthorizationStatus::Authorized; }
     Task<QStringList> supportedLocales() override { co_return QStringList{QStringLiteral("ja_JP")}; }
     Task<ModelStatus> modelStatus(QString) override { co_return ModelStatus::Unsupported; }
     Task<std::shared_ptr<ModelInstallation>> installationRequest(QString) override { co_return nullptr; }

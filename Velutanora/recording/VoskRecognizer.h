@@ -59,8 +59,6 @@ public:
                    QNetworkAccessManager& network, QObject* parent = nullptr);
     ~VoskRecognizer() override;
 
-    AuthorizationStatus authorizationStatus() const override { return AuthorizationStatus::Authorized; }
-    Task<AuthorizationStatus> requestAuthorization() override { co_return AuthorizationStatus::Authorized; }
     Task<QStringList> supportedLocales() override;
     Task<ModelStatus> modelStatus(QString locale) override;
     Task<std::shared_ptr<ModelInstallation>> installationRequest(QString locale) override;

@@ -47,11 +47,11 @@ const std::map<quint16, QString>& keyCodeNames()
 const std::map<quint16, QString>& ShortcutKey::modifierKeyCodes()
 {
     static const std::map<quint16, QString> table = {
-        {54, QStringLiteral("Right ⌘")}, {55, QStringLiteral("Left ⌘")},
-        {56, QStringLiteral("Left ⇧")},  {60, QStringLiteral("Right ⇧")},
-        {58, QStringLiteral("Left ⌥")},  {61, QStringLiteral("Right ⌥")},
-        {59, QStringLiteral("Left ⌃")},  {62, QStringLiteral("Right ⌃")},
-        {63, QStringLiteral("fn")},
+        {54, QStringLiteral("Right Super")}, {55, QStringLiteral("Left Super")},
+        {56, QStringLiteral("Left Shift")},  {60, QStringLiteral("Right Shift")},
+        {58, QStringLiteral("Left Alt")},    {61, QStringLiteral("Right Alt")},
+        {59, QStringLiteral("Left Ctrl")},   {62, QStringLiteral("Right Ctrl")},
+        {63, QStringLiteral("Fn")},
     };
     return table;
 }
@@ -78,26 +78,10 @@ QString ShortcutKey::keyName() const
     return QStringLiteral("Key") + QString::number(keyCode);
 }
 
-QString ShortcutKey::displayString() const
-{
-    if (isLoneModifier())
-        return keyName();
-    QString s;
-    if (modifiers & Control) s += QStringLiteral("⌃");
-    if (modifiers & Option) s += QStringLiteral("⌥");
-    if (modifiers & Shift) s += QStringLiteral("⇧");
-    if (modifiers & Command) s += QStringLiteral("⌘");
-    return s + keyName();
-}
-
 QString ShortcutKey::label() const
 {
     static const std::map<quint16, QString> pcNames = {
-        {54, QStringLiteral("Right Super")}, {55, QStringLiteral("Left Super")},
-        {56, QStringLiteral("Left Shift")},  {60, QStringLiteral("Right Shift")},
-        {58, QStringLiteral("Left Alt")},    {61, QStringLiteral("Right Alt")},
-        {59, QStringLiteral("Left Ctrl")},   {62, QStringLiteral("Right Ctrl")},
-        {63, QStringLiteral("Fn")},          {36, QStringLiteral("Enter")},
+        {36, QStringLiteral("Enter")},
         {76, QStringLiteral("Keypad Enter")}, {51, QStringLiteral("Backspace")},
         {117, QStringLiteral("Delete")},     {114, QStringLiteral("Insert")},
         {116, QStringLiteral("Page Up")},    {121, QStringLiteral("Page Down")},

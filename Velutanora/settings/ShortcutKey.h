@@ -35,8 +35,6 @@ struct ShortcutKey {
 
     bool isLoneModifier() const { return isModifierKeyCode(keyCode); }
     QString keyName() const;
-    // The stored form's symbols ("⌥Space", "Right ⌘"): what --print-settings prints.
-    QString displayString() const;
     // What the user reads: the names printed on PC keyboards ("Alt+Space", "Right Super").
     QString label() const;
     // The matching rule of the shortcut detector.

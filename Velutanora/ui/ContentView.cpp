@@ -165,6 +165,10 @@ ContentView::ContentView(AppSettings& settings, RecordingHistory& history, Usage
         for (int i = 0; i < m_sidebar->count(); ++i)
             m_sidebar->item(i)->setIcon(Icons::icon(symbol(kSections[i]), text));
         recolorDecorations(this);
+        for (SegmentedPicker* picker : findChildren<SegmentedPicker*>())
+            picker->restyle();
+        for (ShortcutRecorderView* recorder : findChildren<ShortcutRecorderView*>())
+            recorder->refresh();
     };
     restyle();
     connect(&settings, &AppSettings::appearanceModeChanged, this, restyle);

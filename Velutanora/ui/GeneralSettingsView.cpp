@@ -115,7 +115,7 @@ GeneralSettingsView::GeneralSettingsView(AppSettings& settings, ModelControl* mo
     auto* stealth = new GlassCard;
     m_stealth = new QCheckBox(QStringLiteral("ステルスモード"));
     stealth->content()->addWidget(m_stealth);
-    stealth->content()->addWidget(makeNote(QStringLiteral("録音パネルを非表示にし、メニューバーアイコンのみで状態を表示します")));
+    stealth->content()->addWidget(makeNote(QStringLiteral("録音パネルを非表示にし、トレイアイコンだけで状態を表示します")));
     column->addWidget(stealth);
     connect(m_stealth, &QCheckBox::toggled, this, [this](bool on) { m_settings.setStealthMode(on); });
 

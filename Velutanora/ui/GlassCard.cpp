@@ -94,8 +94,12 @@ void recolorDecorations(QWidget* root)
             label->setStyleSheet(QStringLiteral("color: rgba(%1, %2, %3, 0.6);").arg(c.red()).arg(c.green()).arg(c.blue()));
         }
         const QString symbol = label->property("velutanoraSymbol").toString();
-        if (!symbol.isEmpty())
-            label->setPixmap(Icons::pixmap(symbol, text, 16, label->devicePixelRatioF()));
+        if (!symbol.isEmpty()) {
+            QColor tint = text;
+            tint.setAlphaF(label->property("velutanoraSymbolAlpha").isValid() ? label->property("velutanoraSymbolAlpha").toFloat() : 1.0f);
+            const int size = label->property("velutanoraSymbolSize").isValid() ? label->property("velutanoraSymbolSize").toInt() : 16;
+            label->setPixmap(Icons::pixmap(symbol, tint, size, label->devicePixelRatioF()));
+        }
     }
 }
 
@@ -114,11 +118,19 @@ SegmentedPicker::SegmentedPicker(const QString& label, const QStringList& segmen
         row->addWidget(b);
     }
     m_group->setExclusive(true);
-    setStyleSheet(QStringLiteral("QPushButton { padding: 4px 10px; border: 1px solid rgba(128,128,128,0.35); "
-                                 "background: transparent; color: palette(button-text); } "
-                                 "QPushButton:checked { background: rgba(204,51,26,0.85); color: white; "
-                                 "border-color: rgba(204,51,26,0.85); }"));
+    restyle();
     connect(m_group, &QButtonGroup::idClicked, this, &SegmentedPicker::currentIndexChanged);
+}
+
+void SegmentedPicker::restyle()
+{
+    const QString sheet = QStringLiteral("QPushButton { padding: 4px 10px; border: 1px solid rgba(128,128,128,0.35); "
+                                         "background: transparent; color: %1; } "
+                                         "QPushButton:checked { background: rgba(204,51,26,0.85); color: white; "
+                                         "border-color: rgba(204,51,26,0.85); }")
+                              .arg(window()->palette().color(QPalette::ButtonText).name());
+    if (styleSheet() != sheet)
+        setStyleSheet(sheet);
 }
 
 int SegmentedPicker::currentIndex() const { return m_group->checkedId(); }

@@ -45,6 +45,9 @@ public:
     QString segmentText(int index) const;
     void clickSegment(int index);
 
+    // A style sheet resolves its colours once: the window calls this when its appearance changes.
+    void restyle();
+
 signals:
     void currentIndexChanged(int index);
 

@@ -145,10 +145,12 @@ HistoryView::HistoryView(RecordingHistory& history, QWidget* parent) : QWidget(p
     auto* emptyColumn = new QVBoxLayout(empty);
     emptyColumn->setSpacing(8);
     emptyColumn->addStretch();
+    // Drawn in the window's text colour, half strong, whenever the appearance changes.
     auto* icon = new QLabel;
-    QColor secondary = palette().color(QPalette::WindowText);
-    secondary.setAlphaF(0.5f);
-    icon->setPixmap(Icons::pixmap(QStringLiteral("clock.arrow.circlepath"), secondary, 40, devicePixelRatioF()));
+    icon->setProperty("velutanoraSymbol", QStringLiteral("clock.arrow.circlepath"));
+    icon->setProperty("velutanoraSymbolSize", 40);
+    icon->setProperty("velutanoraSymbolAlpha", 0.5);
+    recolorDecorations(icon);
     icon->setAlignment(Qt::AlignCenter);
     emptyColumn->addWidget(icon);
     auto* none = new QLabel(QStringLiteral("まだ履歴がありません"));

@@ -46,4 +46,11 @@ void RecordingPanel::mouseMoveEvent(QMouseEvent* event)
     QWidget::mouseMoveEvent(event);
 }
 
+void RecordingPanel::setFade(qreal fade)
+{
+    m_fade = fade;
+    if (!testAttribute(Qt::WA_DontShowOnScreen))
+        setWindowOpacity(fade);
+}
+
 } // namespace vel

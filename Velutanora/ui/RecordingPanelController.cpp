@@ -95,7 +95,7 @@ void RecordingPanelController::constructPanel()
     // The appearance is fixed when the panel is made.
     if (m_settings)
         view->applyAppearance(m_settings->appearanceMode());
-    m_fade = new QPropertyAnimation(m_panel, "windowOpacity", m_panel);
+    m_fade = new QPropertyAnimation(m_panel, "fade", m_panel);
     if (m_panelHost) {
         m_panel->setAttribute(Qt::WA_DontShowOnScreen);
         m_panelHost(m_panel);
@@ -142,11 +142,11 @@ void RecordingPanelController::present()
         m_log.line(QStringLiteral("📺 [PANEL] show() skipped — already visible (showCopied reset)"));
         // A fade-out under way must not close the panel that is being shown again.
         stopFade();
-        m_panel->setWindowOpacity(1.0);
+        m_panel->setFade(1.0);
         return;
     }
     m_panel->placeOnScreen();
-    m_panel->setWindowOpacity(0.0);
+    m_panel->setFade(0.0);
     m_panel->show();
     m_panel->raise();
     stopFade();
@@ -164,7 +164,7 @@ void RecordingPanelController::hide()
     cancelFeedback();
     stopFade();
     m_fade->setDuration(250);
-    m_fade->setStartValue(m_panel->windowOpacity());
+    m_fade->setStartValue(m_panel->fade());
     m_fade->setEndValue(0.0);
     QPointer<RecordingPanelController> self(this);
     connect(m_fade, &QPropertyAnimation::finished, this, [self] {
@@ -184,7 +184,7 @@ void RecordingPanelController::hideImmediately()
         return;
     cancelFeedback();
     stopFade();
-    m_panel->setWindowOpacity(0.0);
+    m_panel->setFade(0.0);
     m_panel->hide();
     setShowCopied(false);
     setTexts(QString(), QString());

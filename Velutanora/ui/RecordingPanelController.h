@@ -40,7 +40,7 @@ public:
     void setPanelAllowed(bool allowed) { m_panelAllowed = allowed; }
     // Where the desktop shows the panel on a surface of its own (a Wayland layer surface): the
     // panel widget is kept off screen and handed to host once, when it is made.
-    void setPanelHost(std::function<void(QWidget* panel)> host) { m_panelHost = std::move(host); }
+    void setPanelHost(std::function<void(RecordingPanel* panel)> host) { m_panelHost = std::move(host); }
 
     void show() override;
     void hide();
@@ -69,7 +69,7 @@ private:
     // In stealth mode, or where the panel may not show: notifications and the tray instead.
     bool hidesPanel() const;
     bool m_panelAllowed = true;
-    std::function<void(QWidget*)> m_panelHost;
+    std::function<void(RecordingPanel*)> m_panelHost;
     void setShowCopied(bool value);
     void setTexts(const QString& failure, const QString& note);
     void present();

@@ -50,9 +50,16 @@ std::optional<quint16> ShortcutRecorderView::virtualKeyFor(const QKeyEvent& even
 void ShortcutRecorderView::refresh()
 {
     setText(m_recording ? QStringLiteral("キーを入力...") : m_get().label());
-    setStyleSheet(m_recording ? QStringLiteral("QPushButton { border: 1.5px solid palette(highlight); border-radius: 6px; padding: 5px 10px; }")
-                              : QStringLiteral("QPushButton { border-radius: 6px; padding: 5px 10px; }"));
+    // A style sheet fixes the text colour when it is applied: it is taken from the window's
+    // palette each time (the window refreshes it when its appearance changes).
+    const QString text = window()->palette().color(QPalette::WindowText).name();
+    const QString sheet = m_recording
+        ? QStringLiteral("QPushButton { color: %1; border: 1.5px solid palette(highlight); border-radius: 6px; padding: 5px 10px; }").arg(text)
+        : QStringLiteral("QPushButton { color: %1; border-radius: 6px; padding: 5px 10px; }").arg(text);
+    if (styleSheet() != sheet)
+        setStyleSheet(sheet);
 }
+
 
 void ShortcutRecorderView::startRecording()
 {

@@ -35,7 +35,7 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
         QCOMPARE(o.value("startShortcut").toObject(),
-                 (QJsonObject{{"keyCode", 49}, {"modifiers", 524288}, {"display", "⌥Space"}}));
+                 (QJsonObject{{"keyCode", 49}, {"modifiers", 524288}, {"display", "Alt+Space"}}));
         QCOMPARE(o.value("correctionMode").toString(), QStringLiteral("fast"));
         QCOMPARE(o.value("history").toArray().size(), 0);
         QCOMPARE(o.value("usage").toObject().value("estimatedCost").toDouble(), 0.0);
@@ -74,7 +74,7 @@ private slots:
         QVERIFY(!r.out.contains("AIzaSy"));
         QCOMPARE(o.value("continuousMode").toString(), QStringLiteral("auto"));
         QCOMPARE(o.value("contextualStrings").toArray().size(), 27);
-        QCOMPARE(o.value("startShortcut").toObject().value("display").toString(), QStringLiteral("Right ⌘"));
+        QCOMPARE(o.value("startShortcut").toObject().value("display").toString(), QStringLiteral("Right Super"));
         const QJsonArray history = o.value("history").toArray();
         QCOMPARE(history.size(), 1);
         QCOMPARE(history.at(0).toObject().value("text").toString(), QStringLiteral("新しい"));

@@ -15,24 +15,14 @@ private slots:
         QTest::addColumn<int>("virtualKey");
         QTest::addColumn<QString>("display");
         QTest::newRow("space") << 0x20u << 49 << "Space";
-        QTest::newRow("a") << uint('a') << 0 << "A";
         QTest::newRow("A upper") << uint('A') << 0 << "A";
-        QTest::newRow("v") << uint('v') << 9 << "V";
         QTest::newRow("5 before 6") << uint('5') << 23 << "5";
-        QTest::newRow("Escape") << 0xff1bu << 53 << "Esc";
-        QTest::newRow("Return") << 0xff0du << 36 << "Return";
-        QTest::newRow("BackSpace") << 0xff08u << 51 << "Delete";
-        QTest::newRow("Delete") << 0xffffu << 117 << "Forward Delete";
-        QTest::newRow("Control_R") << 0xffe4u << 62 << "Right ⌃";
-        QTest::newRow("Control_L") << 0xffe3u << 59 << "Left ⌃";
-        QTest::newRow("Alt_L") << 0xffe9u << 58 << "Left ⌥";
-        QTest::newRow("AltGr") << 0xfe03u << 61 << "Right ⌥";
-        QTest::newRow("Super_R") << 0xffecu << 54 << "Right ⌘";
-        QTest::newRow("Shift_R") << 0xffe2u << 60 << "Right ⇧";
-        QTest::newRow("F1") << 0xffbeu << 122 << "F1";
-        QTest::newRow("F12") << 0xffc9u << 111 << "F12";
+        QTest::newRow("BackSpace") << 0xff08u << 51 << "Backspace";
+        QTest::newRow("Delete") << 0xffffu << 117 << "Delete";
+        QTest::newRow("Control_R") << 0xffe4u << 62 << "Right Ctrl";
+        QTest::newRow("AltGr") << 0xfe03u << 61 << "Right Alt";
         QTest::newRow("Henkan") << 0xff23u << 104 << "Key104";
-        QTest::newRow("Up") << 0xff52u << 126 << "↑";
+        QTest::newRow("Up") << 0xff52u << 126 << "Up";
     }
     void keysyms()
     {
@@ -42,7 +32,7 @@ private slots:
         const auto vk = KT::virtualKeyForKeysym(keysym);
         QVERIFY(vk);
         QCOMPARE(int(*vk), virtualKey);
-        QCOMPARE((ShortcutKey{*vk, 0}.displayString()), display);
+        QCOMPARE((ShortcutKey{*vk, 0}.label()), display);
         if (keysym >= 'A' && keysym <= 'Z')
             return;
         QVERIFY(KT::keysymsForVirtualKey(*vk).contains(keysym));

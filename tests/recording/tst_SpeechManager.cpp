@@ -44,40 +44,6 @@ private slots:
         QVERIFY(rig.speech.isRecording());
     }
 
-    void permission_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<int>("requests");
-        QTest::addColumn<bool>("records");
-        const int authorized = int(AuthorizationStatus::Authorized);
-        const int denied = int(AuthorizationStatus::Denied);
-        const int undetermined = int(AuthorizationStatus::NotDetermined);
-        QTest::newRow("already granted: never asks") << authorized << denied << 0 << true;
-        QTest::newRow("asks and is granted") << undetermined << authorized << 1 << true;
-        QTest::newRow("asks and is refused") << undetermined << denied << 1 << false;
-        QTest::newRow("denied before: does not ask") << denied << authorized << 0 << false;
-        QTest::newRow("restricted") << int(AuthorizationStatus::Restricted) << authorized << 0 << false;
-    }
-    void permission()
-    {
-        QFETCH(int, status);
-        QFETCH(int, answer);
-        QFETCH(int, requests);
-        QFETCH(bool, records);
-        SpeechRig rig;
-        rig.recognizer.status = AuthorizationStatus(status);
-        rig.recognizer.answerToRequest = AuthorizationStatus(answer);
-        const Outcome o = rig.start();
-        QCOMPARE(rig.recognizer.authorizationRequests, requests);
-        QCOMPARE(rig.speech.isRecording(), records);
-        if (!records) {
-            QCOMPARE(o.description(), QStringLiteral("音声認識の権限が必要です。システム環境設定で許可してください。"));
-            QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ 音声認識の権限がありません"));
-            QVERIFY(rig.recognizer.sessions.isEmpty());
-        }
-    }
-
     void threeFinalsJoinWithLineFeeds()
     {
         SpeechRig rig;

@@ -169,7 +169,7 @@ private slots:
         QCOMPARE(again.geminiApiKey(), QStringLiteral("AIza-secret"));
         QCOMPARE(again.dictionaryEntries().size(), 1);
         QCOMPARE(again.dictionaryEntries().first().term, QStringLiteral("東京"));
-        QCOMPARE(again.cancelShortcut().displayString(), QStringLiteral("⇧⌘Q"));
+        QCOMPARE(again.cancelShortcut().label(), QStringLiteral("Shift+Super+Q"));
         QCOMPARE(again.appearanceMode(), AppearanceMode::Dark);
         QCOMPARE(again.stealthMode(), true);
         QCOMPARE(again.continuousMode(), ContinuousMode::Auto);

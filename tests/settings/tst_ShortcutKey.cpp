@@ -7,45 +7,26 @@ using namespace vel;
 class TestShortcutKey : public QObject {
     Q_OBJECT
 private slots:
-    void display_data()
+    // The names printed on PC keyboards, for what the user reads and --print-settings.
+    void labels_data()
     {
         QTest::addColumn<int>("keyCode");
         QTest::addColumn<qulonglong>("modifiers");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<QString>("label"); // as PC keyboards name it
-        QTest::newRow("default start") << 49 << qulonglong(0x80000) << "⌥Space" << "Alt+Space";
-        QTest::newRow("command shift A") << 0 << qulonglong(0x120000) << "⇧⌘A" << "Shift+Super+A";
-        QTest::newRow("all four in order") << 0 << qulonglong(0x1E0000) << "⌃⌥⇧⌘A" << "Ctrl+Alt+Shift+Super+A";
-        QTest::newRow("command A") << 0 << qulonglong(0x100000) << "⌘A" << "Super+A";
-        QTest::newRow("right command ignores bits") << 54 << qulonglong(0x1E0000) << "Right ⌘" << "Right Super";
-        QTest::newRow("fn") << 63 << qulonglong(0) << "fn" << "Fn";
-        QTest::newRow("unnamed code") << 105 << qulonglong(0x40000) << "⌃Key105" << "Ctrl+Key105";
-        QTest::newRow("key 93") << 93 << qulonglong(0) << "Key93" << "Key93";
-        QTest::newRow("backslash") << 42 << qulonglong(0) << "\\" << "\\";
-        QTest::newRow("grave") << 50 << qulonglong(0) << "`" << "`";
-        QTest::newRow("forward delete") << 117 << qulonglong(0) << "Forward Delete" << "Delete";
-        QTest::newRow("arrow up") << 126 << qulonglong(0) << "↑" << "Up";
-        QTest::newRow("F5") << 96 << qulonglong(0) << "F5" << "F5";
-        QTest::newRow("F3 between F7 and F8") << 99 << qulonglong(0) << "F3" << "F3";
-        QTest::newRow("6 before 5") << 22 << qulonglong(0) << "6" << "6";
-        QTest::newRow("no entry 10") << 10 << qulonglong(0) << "Key10" << "Key10";
-        QTest::newRow("no entry 127") << 127 << qulonglong(0) << "Key127" << "Key127";
-        QTest::newRow("right control alone") << 62 << qulonglong(0) << "Right ⌃" << "Right Ctrl";
-        QTest::newRow("left option alone") << 58 << qulonglong(0) << "Left ⌥" << "Left Alt";
-        QTest::newRow("control shift D") << 2 << qulonglong(0x60000) << "⌃⇧D" << "Ctrl+Shift+D";
-        QTest::newRow("return") << 36 << qulonglong(0) << "Return" << "Enter";
-        QTest::newRow("delete is backspace") << 51 << qulonglong(0x40000) << "⌃Delete" << "Ctrl+Backspace";
-        QTest::newRow("esc") << 53 << qulonglong(0) << "Esc" << "Esc";
+        QTest::addColumn<QString>("label");
+        QTest::newRow("default start") << 49 << qulonglong(0x80000) << "Alt+Space";
+        QTest::newRow("all four in order") << 0 << qulonglong(0x1E0000) << "Ctrl+Alt+Shift+Super+A";
+        QTest::newRow("a lone modifier ignores bits") << 54 << qulonglong(0x1E0000) << "Right Super";
+        QTest::newRow("lone right control") << 62 << qulonglong(0) << "Right Ctrl";
+        QTest::newRow("unnamed code") << 105 << qulonglong(0x40000) << "Ctrl+Key105";
+        QTest::newRow("delete is backspace") << 51 << qulonglong(0x40000) << "Ctrl+Backspace";
+        QTest::newRow("forward delete is delete") << 117 << qulonglong(0) << "Delete";
     }
-    void display()
+    void labels()
     {
         QFETCH(int, keyCode);
         QFETCH(qulonglong, modifiers);
-        QFETCH(QString, expected);
         QFETCH(QString, label);
-        const ShortcutKey key{static_cast<quint16>(keyCode), modifiers};
-        QCOMPARE(key.displayString(), expected);
-        QCOMPARE(key.label(), label);
+        QCOMPARE((ShortcutKey{static_cast<quint16>(keyCode), modifiers}.label()), label);
     }
 
     void matching_data()

@@ -92,26 +92,16 @@ public:
 // A recogniser whose answers the test sets, and which records what it was asked.
 class ScriptedRecognizer final : public SpeechRecognizer {
 public:
-    AuthorizationStatus status = AuthorizationStatus::Authorized;
-    AuthorizationStatus answerToRequest = AuthorizationStatus::Authorized;
     QStringList locales{QStringLiteral("en_US"), QStringLiteral("ja_JP")};
     ModelStatus model = ModelStatus::Installed;
     std::shared_ptr<ScriptedInstallation> installation = std::make_shared<ScriptedInstallation>();
     std::optional<AudioFormat> bestFormat = AudioFormat::int16Mono16k();
     bool available = true;
 
-    int authorizationRequests = 0;
     int formatQueries = 0;
     int modelQueries = 0;
     QList<std::shared_ptr<ScriptedSession>> sessions;
 
-    AuthorizationStatus authorizationStatus() const override { return status; }
-    Task<AuthorizationStatus> requestAuthorization() override
-    {
-        ++authorizationRequests;
-        status = answerToRequest;
-        co_return answerToRequest;
-    }
     Task<QStringList> supportedLocales() override { co_return locales; }
     Task<ModelStatus> modelStatus(QString) override
     {

@@ -56,6 +56,44 @@ struct Fixture {
 class TestSettingsSections : public QObject {
     Q_OBJECT
 private slots:
+    // Every text follows the appearance, also after switching it with the window open: nothing is
+    // drawn in the light appearance's black on the dark cards.
+    void everyTextIsReadableInTheDarkAppearance()
+    {
+        Fixture f;
+        ContentView window(f.settings, f.history, f.usage);
+        window.show();
+        f.settings.setAppearanceMode(AppearanceMode::Light);
+        f.settings.setAppearanceMode(AppearanceMode::Dark);
+        for (int section = 0; section < 5; ++section) {
+            window.select(ContentView::Section(section));
+            QApplication::processEvents();
+            const auto widgets = window.sectionWidget(ContentView::Section(section))->findChildren<QWidget*>();
+            for (QWidget* w : widgets) {
+                if (!w->isVisible() || (!qobject_cast<QLabel*>(w) && !qobject_cast<QAbstractButton*>(w)))
+                    continue;
+                // The text stands out from its background by being lighter, not darker.
+                const QImage image = window.grab(QRect(w->mapTo(&window, QPoint()), w->size())).toImage();
+                QHash<QRgb, int> counts;
+                int darkest = 255, lightest = 0;
+                for (int y = 0; y < image.height(); ++y)
+                    for (int x = 0; x < image.width(); ++x) {
+                        const QColor c(image.pixel(x, y));
+                        ++counts[c.rgb()];
+                        darkest = std::min(darkest, c.lightness());
+                        lightest = std::max(lightest, c.lightness());
+                    }
+                if (counts.size() < 2)
+                    continue; // outside the window's area, or nothing drawn
+                const int background = QColor(std::max_element(counts.cbegin(), counts.cend()).key()).lightness();
+                QVERIFY2(lightest - background > background - darkest,
+                         qPrintable(QStringLiteral("%1 \"%2\" in section %3 is darker than its background")
+                                        .arg(w->metaObject()->className(), w->property("text").toString())
+                                        .arg(section)));
+            }
+        }
+    }
+
     void generalBindings()
     {
         Fixture f;
