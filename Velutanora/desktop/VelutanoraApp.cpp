@@ -92,11 +92,13 @@ Task<void> repasteLast(PasteService& paste, SpeechManager& speech, Notifier& not
         notifier.notify(result.status);
 }
 
-// A failed check still ends the start-up: the held-back command then fails with its reason.
+// Commands wait for the model check, not for a download it starts: a dictation can run
+// meanwhile where Gemini hears the audio, and otherwise says how far the download is. A failed
+// check still ends the start-up: the held-back command then fails with its reason.
 Task<void> prepareModel(SpeechManager& speech, std::function<void()> then)
 {
     try {
-        co_await speech.ensureJapaneseModel();
+        co_await speech.ensureJapaneseModel(then);
     } catch (...) {
     }
     then();

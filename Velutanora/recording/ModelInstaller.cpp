@@ -10,9 +10,16 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QCryptographicHash>
+#include <QStorageInfo>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -25,72 +32,137 @@ ModelInstaller::ModelInstaller(Logger& log, QNetworkAccessManager& network, Mode
 {
 }
 
-QString ModelInstaller::unpack(const QString& zipPath, const QString& destination)
+namespace {
+
+QString sizeText(qint64 bytes) { return QStringLiteral("%1 MB").arg(QString::number(static_cast<double>(bytes) / 1e6, 'f', 1)); }
+
+// Writes all of it, or says why not in words (a full disk included).
+ModelInstaller::Unpacked writeAll(int fd, const char* data, qint64 size, const QString& path)
 {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == ENOSPC || errno == EDQUOT))
+            return {ModelInstaller::Unpacked::Kind::DiskFull, path};
+        if (n <= 0)
+            return {ModelInstaller::Unpacked::Kind::WriteFailed, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+        data += n;
+        size -= n;
+    }
+    return {};
+}
+
+} // namespace
+
+ModelInstaller::Unpacked ModelInstaller::unpack(const QString& zipPath, const QString& destination, qint64 maxBytes)
+{
+    using Kind = Unpacked::Kind;
     archive* in = archive_read_new();
-    archive_read_support_format_zip(in);
+    // Only the reader that starts from the central directory: a zip cut short (at an entry
+    // boundary, too) has none, where the streaming reader would take what it finds as complete.
+    archive_read_support_format_zip_seekable(in);
     if (archive_read_open_filename(in, QFile::encodeName(zipPath).constData(), 64 * 1024) != ARCHIVE_OK) {
         const QString why = QString::fromLocal8Bit(archive_error_string(in));
         archive_read_free(in);
-        return why;
+        return {Kind::Corrupt, why};
     }
     const QDir root(destination);
-    QString failure;
+    Unpacked result;
+    qint64 written = 0;
     archive_entry* entry = nullptr;
+    std::vector<char> buffer(64 * 1024);
     for (;;) {
         const int r = archive_read_next_header(in, &entry);
         if (r == ARCHIVE_EOF)
             break;
         if (r != ARCHIVE_OK) {
-            failure = QString::fromLocal8Bit(archive_error_string(in));
+            result = {Kind::Corrupt, QString::fromLocal8Bit(archive_error_string(in))};
             break;
         }
         const QString name = QString::fromUtf8(archive_entry_pathname(entry));
         const QStringList parts = name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
         if (name.startsWith(QLatin1Char('/')) || parts.contains(QStringLiteral("..")) || parts.isEmpty()) {
-            failure = QStringLiteral("unsafe entry %1").arg(name);
+            result = {Kind::Corrupt, QStringLiteral("unsafe entry %1").arg(name)};
             break;
         }
         const mode_t type = archive_entry_filetype(entry);
         const QString path = root.filePath(parts.join(QLatin1Char('/')));
         if (type == AE_IFDIR) {
             if (!QDir().mkpath(path)) {
-                failure = QStringLiteral("cannot create %1").arg(path);
+                result = {Kind::WriteFailed, QStringLiteral("cannot create %1").arg(path)};
                 break;
             }
             continue;
         }
         if (type != AE_IFREG) {
-            failure = QStringLiteral("entry %1 is not a regular file").arg(name);
+            result = {Kind::Corrupt, QStringLiteral("entry %1 is not a regular file").arg(name)};
+            break;
+        }
+        // The size the directory announces is checked before anything is written, the bytes
+        // themselves as they come (an entry may lie about its size).
+        if (archive_entry_size_is_set(entry) && written + archive_entry_size(entry) > maxBytes) {
+            result = {Kind::TooLarge, sizeText(written + archive_entry_size(entry))};
             break;
         }
         QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            failure = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            result = {errno == ENOSPC ? Kind::DiskFull : Kind::WriteFailed,
+                      QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
             break;
         }
-        char buffer[64 * 1024];
         for (;;) {
-            const la_ssize_t n = archive_read_data(in, buffer, sizeof buffer);
+            const la_ssize_t n = archive_read_data(in, buffer.data(), buffer.size());
             if (n < 0) {
-                failure = QString::fromLocal8Bit(archive_error_string(in));
+                result = {Kind::Corrupt, QString::fromLocal8Bit(archive_error_string(in))};
                 break;
             }
             if (n == 0)
                 break;
-            if (out.write(buffer, n) != n) {
-                failure = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
+            written += n;
+            if (written > maxBytes) {
+                result = {Kind::TooLarge, sizeText(written)};
                 break;
             }
+            result = writeAll(fd, buffer.data(), n, path);
+            if (result.kind != Kind::Ok)
+                break;
         }
-        if (!out.flush() && failure.isEmpty())
-            failure = QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
-        if (!failure.isEmpty())
+        if (::close(fd) != 0 && result.kind == Kind::Ok)
+            result = {errno == ENOSPC ? Kind::DiskFull : Kind::WriteFailed, path};
+        if (result.kind != Kind::Ok)
             break;
     }
     archive_read_free(in);
-    return failure;
+    return result;
+}
+
+QString ModelInstaller::sha256Of(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return {};
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+qint64 ModelInstaller::unpackLimit(const QString& zipPath, const QString& destination) const
+{
+    // A model compresses a little; a zip bomb a thousandfold. Neither the model's own bound
+    // nor the disk's free space (less a margin for everything else) is passed.
+    constexpr qint64 kRatio = 10;
+    constexpr qint64 kFloor = 64'000'000;
+    constexpr qint64 kMargin = 100'000'000;
+    qint64 limit = std::max(kFloor, QFileInfo(zipPath).size() * kRatio);
+    if (m_location.maxUnpackedBytes > 0)
+        limit = std::min(limit, m_location.maxUnpackedBytes);
+    const QStorageInfo disk(destination);
+    if (disk.isValid() && disk.bytesAvailable() >= 0)
+        limit = std::min(limit, std::max<qint64>(0, disk.bytesAvailable() - kMargin));
+    return limit;
 }
 
 QString ModelInstaller::partialPath() const
@@ -124,7 +196,7 @@ void ModelInstaller::cancel()
         m_reply->abort();
 }
 
-Task<void> ModelInstaller::installArchive(QString zipPath) { return finishing(install(zipPath)); }
+Task<void> ModelInstaller::installArchive(QString zipPath) { return finishing(install(zipPath, false)); }
 
 Task<void> ModelInstaller::run()
 {
@@ -146,7 +218,7 @@ Task<void> ModelInstaller::run()
     }
     std::exception_ptr failure;
     try {
-        co_await install(part);
+        co_await install(part, true);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -183,6 +255,20 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
         reply->abort();
     });
     stall->start();
+    // One that drips bytes: too little progress in a window ends it too.
+    auto* slow = new QTimer(reply);
+    slow->setInterval(slowWindowMs);
+    auto windowStart = std::make_shared<qint64>(-1);
+    const qint64 minimum = slowWindowMinimumBytes;
+    QObject::connect(slow, &QTimer::timeout, reply, [reply, state, windowStart, minimum] {
+        if (*windowStart >= 0 && state->held - *windowStart < minimum) {
+            state->slow = true;
+            reply->abort();
+        }
+        *windowStart = state->held;
+    });
+    slow->start();
+    *windowStart = kept;
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, state, &file, kept] {
         if (state->decided)
             return;
@@ -238,6 +324,10 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
     if (state->stalled)
         throw ModelInstallError(QStringLiteral("ダウンロードが%1秒間止まったままでした。再試行すると続きから再開します")
                                     .arg(stallTimeoutMs / 1000.0));
+    if (state->slow)
+        throw ModelInstallError(QStringLiteral("ダウンロードがほとんど進みません（%1秒で %2 KB 未満）。再試行すると続きから再開します")
+                                    .arg(slowWindowMs / 1000.0)
+                                    .arg(slowWindowMinimumBytes / 1024));
     if (error != QNetworkReply::NoError)
         throw ModelInstallError(QStringLiteral("ダウンロードに失敗しました: ")
                                 + TransportError(TransportError::kindFor(error)).description());
@@ -250,10 +340,15 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
         if (onBytes)
             onBytes(state->held, state->total);
     }
+    // A connection that ends early without an error: what came is kept for a resume.
+    if (state->total > 0 && state->held != state->total)
+        throw ModelInstallError(QStringLiteral("ダウンロードが途中で終わりました（%1 / %2 バイト）。再試行すると続きから再開します")
+                                    .arg(state->held)
+                                    .arg(state->total));
     co_return DownloadEnd::Complete;
 }
 
-Task<void> ModelInstaller::install(QString zipPath)
+Task<void> ModelInstaller::install(QString zipPath, bool verifyChecksum)
 {
     const QString parent = QFileInfo(m_location.directory).absolutePath();
     if (!QDir().mkpath(parent))
@@ -261,9 +356,33 @@ Task<void> ModelInstaller::install(QString zipPath)
     QTemporaryDir unpacked(parent + QStringLiteral("/.velutanora-unpack-XXXXXX"));
     if (!unpacked.isValid())
         throw ModelInstallError(QStringLiteral("展開先を作れません"));
-    const QString unpackFailure = unpack(zipPath, unpacked.path());
-    if (!unpackFailure.isEmpty())
-        throw ModelInstallError(QStringLiteral("モデルのアーカイブが壊れています: %1").arg(unpackFailure));
+
+    // Checking and unpacking take seconds for a real model: off the main thread.
+    Completion<std::pair<QString, Unpacked>> done;
+    const QString expected = verifyChecksum ? m_location.sha256 : QString();
+    const qint64 limit = unpackLimit(zipPath, parent);
+    std::thread([zipPath, destination = unpacked.path(), expected, limit, done] {
+        const QString actual = expected.isEmpty() ? QString() : sha256Of(zipPath);
+        Unpacked result;
+        if (expected.isEmpty() || actual == expected)
+            result = unpack(zipPath, destination, limit);
+        postToMainLoop([done, actual, result] { done.resolve({actual, result}); });
+    }).detach();
+    const std::pair<QString, Unpacked> outcome = co_await done;
+    if (!expected.isEmpty() && outcome.first != expected)
+        throw ModelInstallError(QStringLiteral("ダウンロードしたファイルが公開されているモデルと一致しません（SHA-256 が違います）"));
+    switch (outcome.second.kind) {
+    case Unpacked::Kind::Ok: break;
+    case Unpacked::Kind::Corrupt:
+        throw ModelInstallError(QStringLiteral("モデルのアーカイブが壊れています: %1").arg(outcome.second.detail));
+    case Unpacked::Kind::TooLarge:
+        throw ModelInstallError(QStringLiteral("展開すると %1 を超えます。このモデルには大きすぎるか、ディスクの空きが足りません")
+                                    .arg(outcome.second.detail));
+    case Unpacked::Kind::DiskFull:
+        throw ModelInstallError(QStringLiteral("ディスクの空き容量が足りないため、モデルを展開できません"));
+    case Unpacked::Kind::WriteFailed:
+        throw ModelInstallError(QStringLiteral("モデルを展開できません: %1").arg(outcome.second.detail));
+    }
 
     // The zip holds one folder with the model; accept a model at the top as well.
     QString modelRoot = unpacked.path();

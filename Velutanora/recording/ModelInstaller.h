@@ -46,15 +46,28 @@ public:
 
     static Task<bool> answer(bool value) { co_return value; }
 
-    // Unpacks a zip into `destination`, refusing absolute paths, "..", links and special files.
-    // Returns an empty string on success, else the reason.
-    static QString unpack(const QString& zipPath, const QString& destination);
+    // What an unpack did: Ok, or why not (detail: the entry, the size, the error).
+    struct Unpacked {
+        enum class Kind { Ok, Corrupt, TooLarge, DiskFull, WriteFailed };
+        Kind kind = Kind::Ok;
+        QString detail;
+    };
+    // Unpacks a zip with its central directory into `destination`, refusing absolute paths, "..",
+    // links, special files and more than maxBytes in all. Runs on any thread.
+    static Unpacked unpack(const QString& zipPath, const QString& destination, qint64 maxBytes);
+    static QString sha256Of(const QString& path);
+
+    // A download with less than this many bytes in a window of this length fails (a server
+    // that drips bytes would keep it, and the dictations waiting for it, going for ever).
+    int slowWindowMs = 60000;
+    qint64 slowWindowMinimumBytes = 64 * 1024;
 
 private:
     enum class DownloadEnd { Complete, RangeRefused };
     struct ReplyState {
         bool decided = false;
         bool stalled = false;
+        bool slow = false;
         qint64 offset = 0;
         qint64 held = 0;
         qint64 total = 0;
@@ -63,7 +76,9 @@ private:
     Task<void> finishing(Task<void> work);
     Task<void> run();
     Task<DownloadEnd> download(QString part);
-    Task<void> install(QString zipPath);
+    Task<void> install(QString zipPath, bool verifyChecksum);
+    // The most an archive may unpack to here: bounded by the model, the archive's size and the disk.
+    qint64 unpackLimit(const QString& zipPath, const QString& destination) const;
     QPointer<QNetworkReply> m_reply;
     bool m_cancelled = false;
     Logger& m_log;

@@ -52,6 +52,7 @@ Task<void> finalizeAfterCancel(Logger& log, std::shared_ptr<RecognizerSession> s
 } // namespace
 
 SpeechError::SpeechError(Kind kind) : Error(speechErrorDescription(kind)), m_kind(kind) {}
+SpeechError::SpeechError(Kind kind, QString description) : Error(std::move(description)), m_kind(kind) {}
 
 SpeechManager::SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput,
                              DebugLog& debugLog, ConverterFactory converters, QObject* parent)
@@ -175,6 +176,10 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
     try {
         const bool recognizerAvailable = m_recognizer.isAvailable();
         // Without a local recogniser only a dictation whose audio goes to Gemini can run.
+        if (!recognizerAvailable && !needsGeminiAudio && m_modelDownloadPercent)
+            throw SpeechError(SpeechError::Kind::RecognizerUnavailable,
+                              QStringLiteral("日本語モデルをダウンロード中です（%1 %）。終わるまで待つか、Gemini APIキーを設定してください。")
+                                  .arg(*m_modelDownloadPercent));
         if (!recognizerAvailable && !needsGeminiAudio)
             throw SpeechError(SpeechError::Kind::RecognizerUnavailable);
 
@@ -391,7 +396,7 @@ void SpeechManager::cancelRecording()
 
 // --- model
 
-Task<void> SpeechManager::ensureJapaneseModel()
+Task<void> SpeechManager::ensureJapaneseModel(std::function<void()> checked)
 {
     QPointer<SpeechManager> self(this);
     const QStringList locales = co_await m_recognizer.supportedLocales();
@@ -424,19 +429,28 @@ Task<void> SpeechManager::ensureJapaneseModel()
     }
     if (download) {
         const std::shared_ptr<ModelInstallation> installation = co_await m_recognizer.installationRequest(kLocale);
-        if (!installation)
+        if (!installation) {
+            if (checked)
+                checked();
             co_return;
+        }
         const QString downloading = m_statusMessage;
         installation->onProgress = [self, downloading](int percent) {
-            if (self)
-                self->setStatusMessage(downloading + QStringLiteral(" %1%").arg(percent));
+            if (!self)
+                return;
+            self->m_modelDownloadPercent = percent;
+            self->setStatusMessage(downloading + QStringLiteral(" %1%").arg(percent));
         };
+        m_modelDownloadPercent = 0;
+        if (checked)
+            checked();
         std::exception_ptr failure;
         try {
             co_await installation->downloadAndInstall();
         } catch (...) {
             failure = std::current_exception();
         }
+        m_modelDownloadPercent.reset();
         installation->onProgress = nullptr;
         if (failure) {
             // A status that still said "downloading" would be a lie: say what went wrong.
@@ -449,6 +463,8 @@ Task<void> SpeechManager::ensureJapaneseModel()
         const std::optional<AudioFormat> format = co_await m_recognizer.bestAudioFormat(kLocale);
         m_cachedAudioFormat = format;
     }
+    if (checked)
+        checked();
 }
 
 } // namespace vel

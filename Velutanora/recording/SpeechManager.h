@@ -31,6 +31,7 @@ class SpeechError : public Error {
 public:
     enum class Kind { LocaleNotSupported, AudioFormatError, RecognizerUnavailable };
     explicit SpeechError(Kind kind);
+    SpeechError(Kind kind, QString description);
     Kind kind() const { return m_kind; }
 
 private:
@@ -96,7 +97,11 @@ public:
     Task<void> stopRecording(bool waitForSpeech);
     void cancelRecording();
     bool hasAnyRecognizedText() const;
-    Task<void> ensureJapaneseModel();
+    // Checks the model and installs it when it is missing. checked (may be null) is called once
+    // the state is known, before a download: dictations may start meanwhile.
+    Task<void> ensureJapaneseModel(std::function<void()> checked = {});
+    // The start-up download's progress in percent while it runs (a start without Gemini says so).
+    std::optional<int> modelDownloadPercent() const { return m_modelDownloadPercent; }
 
     void startSilenceDetection(double silenceSeconds);
     void stopSilenceDetection();
@@ -188,6 +193,7 @@ private:
     bool m_continuousAutoEnter = false;
     double m_continuousSilenceSeconds = 3.0;
     std::optional<int> m_silenceCountdown;
+    std::optional<int> m_modelDownloadPercent;
     bool m_isProcessingPipeline = false;
     bool m_stealthCompletionVisible = false;
 

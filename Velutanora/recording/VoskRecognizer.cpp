@@ -267,14 +267,18 @@ QString ModelLocation::defaultUrl()
 
 ModelLocation ModelLocation::forModel(const QString& model, const QString& directoryOverride, const QString& urlOverride)
 {
+    // What each model unpacks to, with room to spare: an archive past it is not this model.
+    constexpr qint64 kSmallUnpacked = 300'000'000;
+    constexpr qint64 kLargeUnpacked = 4'000'000'000;
     ModelLocation small{directoryOverride.isEmpty() ? defaultDirectory() : directoryOverride,
-                        urlOverride.isEmpty() ? defaultUrl() : urlOverride};
+                        urlOverride.isEmpty() ? defaultUrl() : urlOverride, QString(), kSmallUnpacked};
     if (model != QLatin1String("large"))
         return small;
     QUrl url(small.url);
     const QString path = url.path();
     url.setPath(path.left(path.lastIndexOf(QLatin1Char('/')) + 1) + kLargeName + QStringLiteral(".zip"));
-    return {QFileInfo(small.directory).absolutePath() + QLatin1Char('/') + kLargeName, url.toString()};
+    return {QFileInfo(small.directory).absolutePath() + QLatin1Char('/') + kLargeName, url.toString(), QString(),
+            kLargeUnpacked};
 }
 
 VoskRecognizer::VoskRecognizer(Logger& log, std::shared_ptr<VoskApi> api, ModelLocation location,

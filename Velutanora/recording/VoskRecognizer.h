@@ -41,6 +41,14 @@ struct VoskApi {
 struct ModelLocation {
     QString directory; // $XDG_DATA_HOME/velutanora/models/vosk-model-small-ja-0.22 unless set
     QString url;       // the official zip unless set
+    QString sha256;    // the archive's SHA-256 in hex, where it is pinned; empty: not checked
+    qint64 maxUnpackedBytes = 0; // what the model unpacks to at the most; 0: only the archive's size bounds it
+
+    ModelLocation() = default;
+    ModelLocation(QString directory, QString url, QString sha256 = {}, qint64 maxUnpackedBytes = 0)
+        : directory(std::move(directory)), url(std::move(url)), sha256(std::move(sha256)), maxUnpackedBytes(maxUnpackedBytes)
+    {
+    }
 
     static QString defaultDirectory();
     static QString defaultUrl();

@@ -76,12 +76,16 @@ class ScriptedInstallation final : public ModelInstallation {
 public:
     std::shared_ptr<Error> failure;
     int calls = 0;
+    int pauseAt = -1; // the download waits at this percentage until resumed
+    Completion<Unit> resume;
     Task<void> downloadAndInstall() override
     {
         ++calls;
         for (int percent : {0, 50, 100}) {
             if (onProgress)
                 onProgress(percent);
+            if (percent == pauseAt)
+                co_await resume;
         }
         if (failure)
             throw *failure;
