@@ -1,5 +1,7 @@
 #include "correction/GeminiWire.h"
 
+#include <algorithm>
+
 #include "correction/TextFormatter.h"
 
 #include <QJsonArray>
@@ -199,13 +201,30 @@ QByteArray buildAudioRequestBody(const QByteArray& wav, const QString& prompt, q
     const QByteArray tail = R"(}]}],"generationConfig":{"temperature":0,"thinkingConfig":{"thinkingBudget":)"
                             + QByteArray::number(thinkingBudget) + "}}}";
     const qsizetype base64Size = (wav.size() + 2) / 3 * 4;
-    QByteArray body;
-    body.reserve(head.size() + base64Size + middle.size() + promptJson.size() + tail.size());
-    body += head;
-    body += wav.toBase64();
-    body += middle;
-    body += promptJson;
-    body += tail;
+    QByteArray body(head.size() + base64Size + middle.size() + promptJson.size() + tail.size(), Qt::Uninitialized);
+    char* out = body.data();
+    out = std::copy(head.cbegin(), head.cend(), out);
+    // The base64 goes straight into the body: no second buffer of the recording's size.
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const auto* in = reinterpret_cast<const unsigned char*>(wav.constData());
+    const qsizetype whole = wav.size() / 3 * 3;
+    for (qsizetype i = 0; i < whole; i += 3) {
+        const quint32 v = (quint32(in[i]) << 16) | (quint32(in[i + 1]) << 8) | in[i + 2];
+        *out++ = kAlphabet[(v >> 18) & 63];
+        *out++ = kAlphabet[(v >> 12) & 63];
+        *out++ = kAlphabet[(v >> 6) & 63];
+        *out++ = kAlphabet[v & 63];
+    }
+    if (const qsizetype rest = wav.size() - whole; rest > 0) {
+        const quint32 v = (quint32(in[whole]) << 16) | (rest > 1 ? quint32(in[whole + 1]) << 8 : 0);
+        *out++ = kAlphabet[(v >> 18) & 63];
+        *out++ = kAlphabet[(v >> 12) & 63];
+        *out++ = rest > 1 ? kAlphabet[(v >> 6) & 63] : '=';
+        *out++ = '=';
+    }
+    out = std::copy(middle.cbegin(), middle.cend(), out);
+    out = std::copy(promptJson.cbegin(), promptJson.cend(), out);
+    std::copy(tail.cbegin(), tail.cend(), out);
     return body;
 }
 

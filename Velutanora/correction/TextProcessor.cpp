@@ -6,6 +6,7 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <vector>
 
 namespace vel::TextProcessor {
 
@@ -32,38 +33,7 @@ QString plainReplace(const QString& text, const QString& from, const QString& to
     return out;
 }
 
-bool isSeparator(const QString& c)
-{
-    return c == QStringLiteral("、") || c == QStringLiteral(",") || c == QStringLiteral(" ")
-           || c == QStringLiteral("　");
-}
-
-bool isBoundary(const QString& c)
-{
-    return c == QStringLiteral("。") || c == QStringLiteral("？") || c == QStringLiteral("！")
-           || c == QStringLiteral("\n") || c == QStringLiteral("、") || c == QStringLiteral(",");
-}
-
 bool isTrimmedSpace(char32_t c) { return c == U'\t' || QChar::category(c) == QChar::Separator_Space; }
-
-int find(const QStringList& haystack, const QStringList& needle, int from)
-{
-    if (needle.isEmpty())
-        return -1;
-    const int last = static_cast<int>(haystack.size() - needle.size());
-    for (int i = from; i <= last; ++i) {
-        bool same = true;
-        for (int j = 0; j < needle.size(); ++j) {
-            if (haystack.at(i + j) != needle.at(j)) {
-                same = false;
-                break;
-            }
-        }
-        if (same)
-            return i;
-    }
-    return -1;
-}
 
 // The tidy-up shared by the filler and self-correction passes.
 QString tidyCommasAndSpaces(QString text)
@@ -124,11 +94,56 @@ QString removeFillers(const QString& input)
 
 namespace {
 
-// findCorrectionStart over the first `length` characters of g, without copying them.
-int correctionStart(const QStringList& g, int length)
+// A text as its graphemes: views into one normalised string, which the passes below only ever
+// shorten (a retracted phrase goes), so no grapheme is copied.
+using Graphemes = std::vector<QStringView>;
+
+Graphemes graphemeViews(const QString& text)
+{
+    Graphemes out;
+    out.reserve(static_cast<size_t>(text.size()));
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    while (finder.toNextBoundary() != -1) {
+        const qsizetype end = finder.position();
+        if (end > start)
+            out.push_back(QStringView(text).mid(start, end - start));
+        start = end;
+    }
+    return out;
+}
+
+QString joined(const Graphemes& g)
+{
+    qsizetype length = 0;
+    for (QStringView v : g)
+        length += v.size();
+    QString out;
+    out.reserve(length);
+    for (QStringView v : g)
+        out.append(v);
+    return out;
+}
+
+bool isSeparatorView(QStringView c)
+{
+    return c.size() == 1 && (c.front() == u'、' || c.front() == u',' || c.front() == u' ' || c.front() == u'　');
+}
+
+bool isBoundaryView(QStringView c)
+{
+    return c.size() == 1
+           && (c.front() == u'。' || c.front() == u'？' || c.front() == u'！' || c.front() == u'\n' || c.front() == u'、'
+               || c.front() == u',');
+}
+
+// Where the retracted phrase before position `length` begins: back over separators, then up to
+// eight graphemes to the nearest boundary.
+template <class Sequence>
+int correctionStart(const Sequence& g, int length)
 {
     int e = length;
-    while (e > 0 && isSeparator(g.at(e - 1)))
+    while (e > 0 && isSeparatorView(g[static_cast<size_t>(e - 1)]))
         --e;
     if (e == 0)
         return 0;
@@ -136,62 +151,93 @@ int correctionStart(const QStringList& g, int length)
     for (int examined = 0; examined < 8; ++examined) {
         if (pos == 0)
             return 0;
-        if (isBoundary(g.at(pos - 1)))
+        if (isBoundaryView(g[static_cast<size_t>(pos - 1)]))
             return pos;
         --pos;
     }
     return e;
 }
 
+// One marker's pass, in linear time. The text is `kept` (what the pass has decided on) followed
+// by src[r…]. A retraction drops the end of `kept` and skips ahead in src; the search then
+// resumes just before the join (an occurrence wholly before it is rejected unchanged again), so
+// those few graphemes are handed back to src, into places it has already consumed.
+Graphemes removeCorrections(Graphemes src, const Graphemes& marker, bool requireCommas)
+{
+    const size_t n = src.size();
+    const size_t m = marker.size();
+    Graphemes kept;
+    kept.reserve(n);
+    size_t r = 0;
+    const auto matchesAt = [&](size_t i) {
+        if (i + m > n)
+            return false;
+        for (size_t j = 0; j < m; ++j)
+            if (src[i + j] != marker[j])
+                return false;
+        return true;
+    };
+    while (r < n) {
+        if (m == 0 || !matchesAt(r)) {
+            kept.push_back(src[r++]);
+            continue;
+        }
+        const size_t end = r + m;
+        if (requireCommas) {
+            if (end >= n)
+                break; // a marker at the very end is kept, and the search ends
+            if (kept.empty() || !isSeparatorView(kept.back()) || !isSeparatorView(src[end])) {
+                kept.insert(kept.end(), src.begin() + static_cast<qsizetype>(r), src.begin() + static_cast<qsizetype>(end));
+                r = end;
+                continue;
+            }
+        }
+        int wrongStart = correctionStart(kept, static_cast<int>(kept.size()));
+        while (wrongStart > 0 && isSeparatorView(kept[static_cast<size_t>(wrongStart - 1)]))
+            --wrongStart;
+        size_t rightStart = end;
+        while (rightStart < n && isSeparatorView(src[rightStart]))
+            ++rightStart;
+        kept.resize(static_cast<size_t>(wrongStart));
+        r = rightStart;
+        const size_t back = std::min(kept.size(), m + 1);
+        std::copy(kept.end() - static_cast<qsizetype>(back), kept.end(), src.begin() + static_cast<qsizetype>(r - back));
+        kept.resize(kept.size() - back);
+        r -= back;
+    }
+    kept.insert(kept.end(), src.begin() + static_cast<qsizetype>(r), src.end());
+    return kept;
+}
+
 } // namespace
 
 int findCorrectionStart(const QStringList& before)
 {
-    return correctionStart(before, static_cast<int>(before.size()));
+    Graphemes views;
+    for (const QString& g : before)
+        views.push_back(g);
+    return correctionStart(views, static_cast<int>(views.size()));
 }
 
 QString removeCorrectionWithContext(const QString& input, const QString& marker, bool requireCommas)
 {
     const QString text = nfc(input);
-    if (text.isEmpty())
-        return text;
-    QStringList g = graphemes(text);
-    const QStringList m = graphemes(nfc(marker));
-    int searchStart = 0;
-    for (;;) {
-        const int at = find(g, m, searchStart);
-        if (at < 0)
-            return g.join(QString());
-        const int end = at + static_cast<int>(m.size());
-        if (requireCommas) {
-            if (end >= g.size())
-                return g.join(QString());
-            if (at == 0 || !isSeparator(g.at(at - 1)) || !isSeparator(g.at(end))) {
-                searchStart = end;
-                continue;
-            }
-        }
-        int wrongStart = correctionStart(g, at);
-        while (wrongStart > 0 && isSeparator(g.at(wrongStart - 1)))
-            --wrongStart;
-        int rightStart = end;
-        while (rightStart < g.size() && isSeparator(g.at(rightStart)))
-            ++rightStart;
-        g.erase(g.begin() + wrongStart, g.begin() + rightStart);
-        // Searching again from the start would re-reject, unchanged, every occurrence that lies
-        // wholly before the join with both neighbours intact; only those reaching the join can
-        // differ now, so the search resumes just before it.
-        searchStart = std::max(0, wrongStart - static_cast<int>(m.size()) - 1);
-    }
+    const QString normalisedMarker = nfc(marker);
+    return joined(removeCorrections(graphemeViews(text), graphemeViews(normalisedMarker), requireCommas));
 }
 
 QString handleSelfCorrections(const QString& input)
 {
-    QString text = nfc(input);
+    const QString text = nfc(input);
+    Graphemes g = graphemeViews(text);
+    std::vector<QString> markers;
     for (const QString& marker : correctionMarkers())
-        text = removeCorrectionWithContext(text, marker, false);
-    text = removeCorrectionWithContext(text, QStringLiteral("いや"), true);
-    return tidyCommasAndSpaces(text);
+        markers.push_back(nfc(marker));
+    for (const QString& marker : markers)
+        g = removeCorrections(std::move(g), graphemeViews(marker), false);
+    const QString iya = QStringLiteral("いや");
+    g = removeCorrections(std::move(g), graphemeViews(iya), true);
+    return tidyCommasAndSpaces(joined(g));
 }
 
 QString applyDictionaryReplacement(const QString& input, const QList<DictionaryEntry>& entries)
@@ -255,9 +301,52 @@ QString removeDuplicateSentences(const QString& input)
     return kept.join(QStringLiteral("。")) + (text.endsWith(QStringLiteral("。")) ? QStringLiteral("。") : QString());
 }
 
+QString removeControls(const QString& input)
+{
+    const auto isControl = [](char16_t c) {
+        return (c < 0x20 && c != u'\n' && c != u'\t') || (c >= 0x7f && c <= 0x9f);
+    };
+    qsizetype i = 0;
+    const qsizetype n = input.size();
+    while (i < n && !isControl(input.at(i).unicode()))
+        ++i;
+    if (i == n)
+        return input;
+    QString out = input.left(i);
+    out.reserve(n);
+    while (i < n) {
+        const char16_t c = input.at(i).unicode();
+        if (!isControl(c)) {
+            out.append(input.at(i++));
+            continue;
+        }
+        ++i;
+        // ESC [ … final byte (CSI), ESC ] … BEL or ESC \ (OSC); C1's CSI and OSC likewise.
+        const bool csi = c == 0x9b || (c == 0x1b && i < n && input.at(i) == u'[');
+        const bool osc = c == 0x9d || (c == 0x1b && i < n && input.at(i) == u']');
+        if (c == 0x1b && (csi || osc))
+            ++i;
+        if (csi) {
+            while (i < n && input.at(i).unicode() >= 0x20 && input.at(i).unicode() < 0x40)
+                ++i;
+            if (i < n && input.at(i).unicode() >= 0x40 && input.at(i).unicode() < 0x7f)
+                ++i;
+        } else if (osc) {
+            while (i < n && input.at(i).unicode() != 0x07 && input.at(i).unicode() != 0x9c
+                   && !(input.at(i) == u'\x1b' && i + 1 < n && input.at(i + 1) == u'\\'))
+                ++i;
+            if (i < n)
+                i += input.at(i) == u'\x1b' ? 2 : 1;
+        } else if (c == 0x1b && i < n && input.at(i).unicode() >= 0x40 && input.at(i).unicode() < 0x60) {
+            ++i; // a two-character escape (ESC c, ESC M, …)
+        }
+    }
+    return out;
+}
+
 QString localText(const QString& raw, bool removeFillersOn, const QList<DictionaryEntry>& entries)
 {
-    QString text = raw;
+    QString text = removeControls(raw);
     if (removeFillersOn) {
         text = removeFillers(text);
         text = handleSelfCorrections(text);
@@ -269,7 +358,7 @@ QString localText(const QString& raw, bool removeFillersOn, const QList<Dictiona
 
 QString postProcessGeminiText(const QString& text, const QList<DictionaryEntry>& entries)
 {
-    return cleanSpeechArtifacts(applyDictionaryReplacement(text, entries));
+    return cleanSpeechArtifacts(applyDictionaryReplacement(removeControls(text), entries));
 }
 
 } // namespace vel::TextProcessor

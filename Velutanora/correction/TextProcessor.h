@@ -17,6 +17,9 @@ QString removeFillers(const QString& text);
 QString handleSelfCorrections(const QString& text);
 QString applyDictionaryReplacement(const QString& text, const QList<DictionaryEntry>& entries);
 QString cleanSpeechArtifacts(const QString& text);
+// Removes control characters but line feed and tab (C0, DEL, C1), and whole terminal escape
+// sequences: nothing pasted, printed or stored may move a terminal's cursor or end a string.
+QString removeControls(const QString& text);
 QString removeDuplicateSentences(const QString& text);
 
 // Internal steps, exposed for tests.

@@ -36,6 +36,11 @@ private slots:
         };
         QCOMPARE(body, expected);
         QVERIFY2(!raw.contains("null"), "absent optionals are omitted, never null");
+        // The body's own base64, for every remainder of three.
+        for (int length = 0; length < 7; ++length) {
+            const QByteArray bytes = QByteArray("\xfb\xff\x00\x10\x83\xbf\x7f", 7).left(length);
+            QVERIFY(buildAudioRequestBody(bytes, "p", 0).contains("\"data\":\"" + bytes.toBase64() + "\""));
+        }
         QVERIFY(!raw.contains('\n'));
     }
 

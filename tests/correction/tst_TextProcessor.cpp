@@ -209,6 +209,27 @@ private slots:
         QCOMPARE(TP::removeDuplicateSentences(input), expected);
     }
 
+    // Nothing pasted, printed or stored may carry a terminal's controls (Gemini's answer, a file).
+    void controlsAreRemoved_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("NUL and DEL") << QString::fromUtf8("今日\0は\x7f晴れ", 17) << "今日は晴れ";
+        QTest::newRow("a colour sequence") << "\x1b[31m赤\x1b[0m" << "赤";
+        QTest::newRow("a window title") << "\x1b]0;pwned\x07本文" << "本文";
+        QTest::newRow("C1 clear screen") << QString(QChar(0x9b)) + "2J本文" << "本文";
+        QTest::newRow("carriage return") << "一\r\n二" << "一\n二";
+        QTest::newRow("tab and line feed stay") << "一\t二\n三" << "一\t二\n三";
+    }
+    void controlsAreRemoved()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        QCOMPARE(TP::removeControls(input), expected);
+        QVERIFY(!TP::localText(input, false, {}).contains(QChar(0x1b)));
+        QVERIFY(!TP::postProcessGeminiText(input, {}).contains(QChar(0)));
+    }
+
     void localTextRunsTheStepsInOrder()
     {
         const QList<DictionaryEntry> dict{DictionaryEntry::make("Velutanora", "べるたのーら")};
