@@ -1,6 +1,7 @@
 #include "desktop/SingleInstance.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -87,7 +88,13 @@ QString SingleInstance::privateFolder(const QString& runtimeDir, const QString& 
 
 QString SingleInstance::defaultFolder(QString* problem)
 {
-    return privateFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QStringLiteral("/tmp"), problem);
+    // Without a runtime folder of our own, a folder in our own home: in /tmp anyone could take
+    // the name first and keep every launch from running.
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || !QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    QDir().mkpath(state);
+    return privateFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), state, problem);
 }
 
 SingleInstance::Outcome SingleInstance::start(const QString& command, int timeoutMs)
@@ -105,7 +112,6 @@ SingleInstance::Outcome SingleInstance::start(const QString& command, int timeou
     if (::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0) {
         if (listen())
             return Outcome::Primary;
-        m_problem = m_server->errorString();
         return Outcome::Unsafe;
     }
     ::close(m_lockFd);
@@ -146,23 +152,40 @@ bool SingleInstance::send(const QString& command, int timeoutMs)
         // The running instance answers "ok" once it has the command.
         while (!socket.canReadLine() && socket.waitForReadyRead(int(deadline.remainingTime()))) {
         }
-        return socket.canReadLine() && socket.readLine().trimmed() == "ok";
+        if (socket.canReadLine() && socket.readLine().trimmed() == "ok")
+            return true;
+        m_problem = QStringLiteral("起動中のVelutanoraがコマンド「%1」を受け取りません（%2 秒待ちました）。"
+                                   "止まっているなら終了させてから起動してください")
+                        .arg(command)
+                        .arg(timeoutMs / 1000.0);
+        return false;
     }
-    m_problem = QStringLiteral("起動中のVelutanoraが応答しません");
+    m_problem = QStringLiteral("起動中のVelutanoraに接続できません（%1 秒待ちました）").arg(timeoutMs / 1000.0);
     return false;
 }
 
 bool SingleInstance::listen()
 {
     const QString path = m_folder + kSocket;
-    // Only we can write in the folder, and we hold the lock: a socket here is one a program of
-    // ours left when it died. Anything else is not ours to remove.
+    // Only we can write in the folder, and we hold the lock: whatever is at the socket's name is
+    // left from an earlier run of ours (a socket when it died, or anything else), and goes.
     struct stat st{};
-    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::getuid())
-        ::unlink(QFile::encodeName(path).constData());
+    const QByteArray name = QFile::encodeName(path);
+    if (::lstat(name.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            m_problem = QStringLiteral("%1 がフォルダになっています。削除してから起動してください").arg(path);
+            return false;
+        }
+        if (::unlink(name.constData()) != 0) {
+            m_problem = QStringLiteral("%1 を削除できません: %2").arg(path, systemError());
+            return false;
+        }
+    }
     m_server = new QLocalServer(this);
-    if (!m_server->listen(path))
+    if (!m_server->listen(path)) {
+        m_problem = QStringLiteral("%1 で待ち受けられません: %2").arg(path, m_server->errorString());
         return false;
+    }
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

@@ -1,6 +1,8 @@
 #include "recording/DebugLog.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -9,6 +11,14 @@
 
 namespace vel {
 
+QString DebugLog::defaultPath()
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/velutanora/velutanora_debug.log");
+}
+
 void DebugLog::append(const QString& text) const { write(text, true); }
 void DebugLog::appendIfExists(const QString& text) const { write(text, false); }
 
@@ -16,8 +26,13 @@ void DebugLog::write(const QString& text, bool create) const
 {
     const QByteArray path = QFile::encodeName(m_path);
     int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0 && errno == ENOENT && create)
+    if (fd < 0 && errno == ENOENT && create) {
+        // Our own folder, private like the file (its parents as the system makes them).
+        const QString folder = QFileInfo(m_path).absolutePath();
+        if (!QFileInfo(folder).isDir() && QDir().mkpath(QFileInfo(folder).absolutePath()))
+            ::mkdir(QFile::encodeName(folder).constData(), 0700);
         fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
     if (fd < 0)
         return;
     struct stat st {};

@@ -4,13 +4,14 @@
 
 namespace vel {
 
-// The plain-text diagnostic file of the silence detector and the pipeline. It lives in a
-// world-writable folder and holds fragments of what the user said, so it is never followed
-// through a symbolic link, is created readable by its owner only, and a file owned by
-// someone else is left alone. Every failure is silent.
+// The plain-text diagnostic file of the silence detector and the pipeline. It holds fragments of
+// what the user said, so it lives in the user's own state folder (not a folder every user of the
+// machine shares), is never followed through a symbolic link, is created readable by its owner
+// only, and a file owned by someone else is left alone. Every failure is silent.
 class DebugLog {
 public:
-    static QString defaultPath() { return QStringLiteral("/tmp/velutanora_debug.log"); }
+    // $XDG_STATE_HOME/velutanora/velutanora_debug.log, or ~/.local/state/velutanora/… when unset.
+    static QString defaultPath();
 
     explicit DebugLog(QString path = defaultPath()) : m_path(std::move(path)) {}
 

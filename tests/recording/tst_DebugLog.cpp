@@ -1,5 +1,6 @@
 #include "recording/DebugLog.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,7 +26,7 @@ private slots:
     void createsPrivatelyAndAppends()
     {
         QTemporaryDir dir;
-        const QString path = dir.path() + "/debug.log";
+        const QString path = dir.path() + "/state/velutanora/debug.log";
         DebugLog log(path);
         log.appendIfExists("ignored\n");
         QVERIFY(!QFile::exists(path));
@@ -35,6 +36,27 @@ private slots:
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
+        QCOMPARE(::stat(QFile::encodeName(dir.path() + "/state/velutanora").constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+    }
+
+    // The user's own state folder, never a folder all users share.
+    void theDefaultIsInTheUsersStateFolder_data()
+    {
+        QTest::addColumn<QByteArray>("stateHome");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("XDG_STATE_HOME") << QByteArray("/home/u/state") << "/home/u/state/velutanora/velutanora_debug.log";
+        QTest::newRow("unset") << QByteArray() << QDir::homePath() + "/.local/state/velutanora/velutanora_debug.log";
+        QTest::newRow("relative: ignored") << QByteArray("state") << QDir::homePath() + "/.local/state/velutanora/velutanora_debug.log";
+    }
+    void theDefaultIsInTheUsersStateFolder()
+    {
+        QFETCH(QByteArray, stateHome);
+        QFETCH(QString, expected);
+        const QByteArray saved = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", stateHome);
+        QCOMPARE(DebugLog::defaultPath(), expected);
+        qputenv("XDG_STATE_HOME", saved);
     }
 
     void neverFollowsASymbolicLink()
