@@ -239,6 +239,16 @@ void JsonFileStore::keepAside(const QString& label, const QByteArray& bytes, con
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!ensureFolder(folder))
         return;
+    // One copy of each distinct original: every run that reads the same damaged value (a
+    // read-only --print-settings, say) would otherwise add another.
+    const QFileInfo store(m_path);
+    const QStringList earlier = store.absoluteDir().entryList({store.fileName() + QLatin1Char('.') + label + QStringLiteral("-*")},
+                                                             QDir::Files | QDir::Hidden);
+    for (const QString& name : earlier) {
+        QFile copy(store.absoluteDir().filePath(name));
+        if (copy.size() == bytes.size() && copy.open(QIODevice::ReadOnly) && copy.readAll() == bytes)
+            return;
+    }
     const QString target = asideName(label);
     const QString failure = writeAtomically(target, bytes);
     if (failure.isEmpty())

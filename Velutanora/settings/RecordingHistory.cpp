@@ -41,6 +41,7 @@ void RecordingHistory::load()
         m_entries = *decoded;
     if (decoded && skipped == 0) {
         m_lastBlob = *blob;
+        m_lastStored = raw;
         return;
     }
     // The next save rewrites the history: keep the original of what could not be read.
@@ -54,11 +55,12 @@ bool RecordingHistory::save(bool replaceAll)
 {
     bool mergedIn = false;
     m_store.modify({kHistoryKey}, [this, replaceAll, &mergedIn](QJsonObject& values) {
-        const auto blob = KeyValueStore::decodeData(values.value(kHistoryKey));
+        const QJsonValue raw = values.value(kHistoryKey);
         // Unchanged since our last load or save: nothing of others' to merge, and a long
-        // history need not be decoded again.
-        const bool untouched = blob && !m_lastBlob.isNull() && *blob == m_lastBlob;
-        const auto stored = replaceAll || !blob || untouched ? std::nullopt : decode(*blob);
+        // history need not be decoded again (its stored text is compared, not decoded).
+        const bool untouched = !m_lastStored.isUndefined() && raw == m_lastStored;
+        const auto blob = untouched || replaceAll ? std::nullopt : KeyValueStore::decodeData(raw);
+        const auto stored = blob ? decode(*blob) : std::nullopt;
         if (stored) {
             // Merge by id with what other processes stored since: theirs join ours, and an entry
             // we only read and that is gone from the store was deleted there.
@@ -84,8 +86,19 @@ bool RecordingHistory::save(bool replaceAll)
                                    [](const RecordingEntry& a, const RecordingEntry& b) { return a.id == b.id; });
             m_entries = std::move(merged);
         }
-        m_lastBlob = encode(m_entries);
-        values.insert(kHistoryKey, KeyValueStore::encodeData(m_lastBlob));
+        // One new entry in front of what is stored: its text goes in front of the stored text,
+        // so a long history is not encoded again on every dictation.
+        const bool prepended = untouched && !mergedIn && m_forgotten.isEmpty() && m_added.size() == 1
+                               && !m_entries.isEmpty() && m_added.contains(m_entries.first().id)
+                               && m_lastBlob.startsWith('[');
+        if (prepended) {
+            const QByteArray first = encode({m_entries.first()});
+            m_lastBlob = first.chopped(1) + (m_lastBlob.size() > 2 ? QByteArray(",") : QByteArray()) + m_lastBlob.mid(1);
+        } else {
+            m_lastBlob = encode(m_entries);
+        }
+        m_lastStored = KeyValueStore::encodeData(m_lastBlob);
+        values.insert(kHistoryKey, m_lastStored);
     });
     m_added.clear();
     m_forgotten.clear();

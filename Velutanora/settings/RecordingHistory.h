@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonValue>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -73,6 +74,7 @@ private:
     QSet<QUuid> m_added;
     QSet<QUuid> m_forgotten;
     QByteArray m_lastBlob; // the history as this process last read or wrote it
+    QJsonValue m_lastStored; // and its stored form, to see without decoding that nobody changed it
 };
 
 } // namespace vel

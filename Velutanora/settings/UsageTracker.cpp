@@ -4,6 +4,8 @@
 
 #include <QJsonObject>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace vel {
@@ -13,14 +15,28 @@ const QString kRequests = QStringLiteral("UsageTracker.totalRequests");
 const QString kInput = QStringLiteral("UsageTracker.totalInputTokens");
 const QString kOutput = QStringLiteral("UsageTracker.totalOutputTokens");
 const QString kThinking = QStringLiteral("UsageTracker.totalThinkingTokens");
+// A stored counter as a count: never negative, and at most the largest one (a value past it,
+// written by hand or by another program, would otherwise wrap negative at the next request).
+qint64 storedCount(const QJsonValue& v)
+{
+    if (!v.isDouble())
+        return 0;
+    const double d = v.toDouble();
+    if (!std::isfinite(d) || d <= 0)
+        return 0;
+    if (d >= 9223372036854775807.0)
+        return std::numeric_limits<qint64>::max();
+    return std::max<qint64>(0, v.toInteger(static_cast<qint64>(d)));
+}
+
 } // namespace
 
 UsageTracker::UsageTracker(KeyValueStore& store, QObject* parent) : QObject(parent), m_store(store)
 {
-    m_totalRequests = m_store.integer(kRequests).value_or(0);
-    m_totalInputTokens = m_store.integer(kInput).value_or(0);
-    m_totalOutputTokens = m_store.integer(kOutput).value_or(0);
-    m_totalThinkingTokens = m_store.integer(kThinking).value_or(0);
+    m_totalRequests = storedCount(m_store.value(kRequests));
+    m_totalInputTokens = storedCount(m_store.value(kInput));
+    m_totalOutputTokens = storedCount(m_store.value(kOutput));
+    m_totalThinkingTokens = storedCount(m_store.value(kThinking));
 }
 
 double UsageTracker::estimatedCost() const
@@ -50,8 +66,7 @@ void UsageTracker::update(const std::function<std::array<qint64, 4>(std::array<q
     m_store.modify(keys, [&](QJsonObject& values) {
         std::array<qint64, 4> current{};
         for (qsizetype i = 0; i < keys.size(); ++i) {
-            const QJsonValue v = values.value(keys[i]);
-            current[static_cast<size_t>(i)] = v.isDouble() ? v.toInteger(static_cast<qint64>(v.toDouble())) : 0;
+            current[static_cast<size_t>(i)] = storedCount(values.value(keys[i]));
         }
         const std::array<qint64, 4> next = change(current);
         for (qsizetype i = 0; i < keys.size(); ++i)

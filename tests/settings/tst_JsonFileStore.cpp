@@ -136,6 +136,18 @@ private slots:
         QVERIFY(QFile::exists(path));
     }
 
+    // Each read-only run that meets the same undecodable value keeps no further copy of it.
+    void oneCopyOfEachValueKeptAside()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/defaults.json";
+        RecordingLogger log;
+        for (const QByteArray& original : {QByteArray("[{\"bad\":1}]"), QByteArray("[{\"bad\":1}]"), QByteArray("[{\"worse\":2}]"),
+                                          QByteArray("[{\"bad\":1}]")})
+            JsonFileStore(path, log).keepAside("recording_history", original, "skipped 1 undecodable history entries");
+        QCOMPARE(QDir(dir.path()).entryList({"defaults.json.recording_history-*"}, QDir::Files).size(), 2);
+    }
+
     void interruptedSaveLeavesTheOldFile()
     {
         QTemporaryDir dir;

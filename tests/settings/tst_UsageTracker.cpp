@@ -1,6 +1,7 @@
 #include "settings/UsageTracker.h"
 #include "support/MemoryStore.h"
 
+#include <QJsonValue>
 #include <QTest>
 
 #include <limits>
@@ -38,15 +39,29 @@ private slots:
         QCOMPARE(tracker.totalRequests(), 11);
     }
 
-    void countersSaturate()
+    // Counters stop at the largest count and never go below zero, whatever the store held.
+    void countersStayCounts_data()
     {
-        MemoryStore store;
         constexpr qint64 max = std::numeric_limits<qint64>::max();
-        store.seed("UsageTracker.totalInputTokens", max - 5);
+        QTest::addColumn<QJsonValue>("stored");
+        QTest::addColumn<qint64>("loaded");
+        QTest::addColumn<qint64>("afterOneRequest");
+        QTest::newRow("near the top") << QJsonValue(max - 5) << max << max;
+        QTest::newRow("past the top (1e19)") << QJsonValue(1e19) << max << max;
+        QTest::newRow("negative") << QJsonValue(-42) << qint64(0) << qint64(100);
+    }
+    void countersStayCounts()
+    {
+        QFETCH(QJsonValue, stored);
+        QFETCH(qint64, loaded);
+        QFETCH(qint64, afterOneRequest);
+        MemoryStore store;
+        store.setValue("UsageTracker.totalInputTokens", stored);
         UsageTracker tracker(store);
+        QCOMPARE(tracker.totalInputTokens(), loaded);
         tracker.recordUsage({100, 1, 0, 0});
-        QCOMPARE(tracker.totalInputTokens(), max);
-        QCOMPARE(store.integer("UsageTracker.totalInputTokens"), std::optional<qint64>(max));
+        QCOMPARE(tracker.totalInputTokens(), afterOneRequest);
+        QCOMPARE(store.integer("UsageTracker.totalInputTokens"), std::optional<qint64>(afterOneRequest));
         QCOMPARE(tracker.totalOutputTokens(), 1);
     }
 
