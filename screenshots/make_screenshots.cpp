@@ -60,6 +60,7 @@ void panelFaces()
     RecordingPanelController controller(speech.log, speech.clock);
     controller.bind(&speech.speech, &settings, nullptr);
     speech.input.stop();
+    controller.show();
     speech.start();
     RecordingPanel* panel = controller.panel();
     if (!panel)
@@ -79,8 +80,7 @@ void panelFaces()
     speech.stop();
     saveScreen(panel->frameGeometry(), "panel-processing");
     speech.speech.setIsContinuousMode(false);
-    speech.speech.setIsProcessingComplete(true);
-    ManualClock::drainPostedWork();
+    controller.showOutcome(DictationOutcome{DictationOutcome::Kind::Pasted, "今日は晴れです。", "📋 ペーストしました", {}, {}, true});
     saveScreen(panel->frameGeometry(), "panel-confirmation");
     settings.setCorrectionMode(CorrectionMode::Quality);
     controller.showFailure(QStringLiteral("⚠️ 日本語の音声認識モデルがまだ使えません。モデルの準備ができるまで待つか、"

@@ -58,10 +58,7 @@ public:
     void setPaused(bool paused);
     bool isPaused() const { return m_paused; }
 
-    bool isTapInstalled() const { return m_tapInstalled; }
     bool startModifierBlockedByPhantom() const { return m_startModifierBlockedByPhantom; }
-    const std::set<quint16>& activeModifierKeys() const { return m_activeModifierKeys; }
-    const std::map<quint16, double>& pendingModifierTapTime() const { return m_pendingModifierTapTime; }
 
 signals:
     // Shortcuts that could not be swallowed (another program owns them).

@@ -86,7 +86,6 @@ void SpeechManager::setStatusMessage(const QString& v) { VEL_ASSIGN(m_statusMess
 void SpeechManager::setProcessingTime(double v) { VEL_ASSIGN(m_processingTime, v, processingTimeChanged); }
 void SpeechManager::setAudioLevel(float v) { VEL_ASSIGN(m_audioLevel, v, audioLevelChanged); }
 void SpeechManager::setElapsedTime(double v) { VEL_ASSIGN(m_elapsedTime, v, elapsedTimeChanged); }
-void SpeechManager::setIsProcessingComplete(bool v) { VEL_ASSIGN(m_isProcessingComplete, v, isProcessingCompleteChanged); }
 void SpeechManager::setIsCancelled(bool v) { VEL_ASSIGN(m_isCancelled, v, isCancelledChanged); }
 void SpeechManager::setIsContinuousMode(bool v) { VEL_ASSIGN(m_isContinuousMode, v, isContinuousModeChanged); }
 void SpeechManager::setContinuousAutoEnter(bool v) { VEL_ASSIGN(m_continuousAutoEnter, v, continuousAutoEnterChanged); }
@@ -120,8 +119,6 @@ void SpeechManager::beginProcessing()
 
 void SpeechManager::endProcessing(bool delivered)
 {
-    if (delivered)
-        setIsProcessingComplete(true);
     setIsProcessingPipeline(false);
     if (!delivered)
         return;
@@ -162,7 +159,6 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
     m_accumulatedText.clear();
     m_latestRecognizedText.clear();
     setProcessingTime(0);
-    setIsProcessingComplete(false);
     setIsCancelled(false);
     if (m_stealthCompletionTimer)
         m_stealthCompletionTimer->stop();

@@ -66,7 +66,6 @@ public:
     double processingTime() const { return m_processingTime; }
     float audioLevel() const { return m_audioLevel; }
     double elapsedTime() const { return m_elapsedTime; }
-    bool isProcessingComplete() const { return m_isProcessingComplete; }
     bool isCancelled() const { return m_isCancelled; }
     bool isContinuousMode() const { return m_isContinuousMode; }
     bool continuousAutoEnter() const { return m_continuousAutoEnter; }
@@ -79,7 +78,6 @@ public:
     void setRewrittenText(const QString& v);
     void setIsRewriting(bool v);
     void setStatusMessage(const QString& v);
-    void setIsProcessingComplete(bool v);
     void setIsCancelled(bool v);
     void setIsContinuousMode(bool v);
     void setContinuousAutoEnter(bool v);
@@ -120,7 +118,6 @@ public:
 
     // The audio kept for Gemini in this dictation, if any.
     std::shared_ptr<AudioAccumulator> geminiAudioAccumulator() const { return m_accumulator; }
-    void clearGeminiAudioAccumulator() { m_accumulator.reset(); }
 
     // Resource checks (what a stop, a cancel or a failed start must release).
     bool isAudioRunning() const { return m_audioRunning; }
@@ -130,7 +127,6 @@ public:
     bool hasSilenceTimer() const { return static_cast<bool>(m_silenceTimer); }
     std::optional<AudioFormat> cachedAudioFormat() const { return m_cachedAudioFormat; }
     QString latestRecognizedText() const { return m_latestRecognizedText; }
-    QString accumulatedText() const { return m_accumulatedText; }
 
 signals:
     void transcribedTextChanged();
@@ -141,7 +137,6 @@ signals:
     void processingTimeChanged();
     void audioLevelChanged();
     void elapsedTimeChanged();
-    void isProcessingCompleteChanged();
     void isCancelledChanged();
     void isContinuousModeChanged();
     void continuousAutoEnterChanged();
@@ -187,7 +182,6 @@ private:
     double m_processingTime = 0;
     float m_audioLevel = 0;
     double m_elapsedTime = 0;
-    bool m_isProcessingComplete = false;
     bool m_isCancelled = false;
     bool m_isContinuousMode = false;
     bool m_continuousAutoEnter = false;
