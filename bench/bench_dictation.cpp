@@ -60,7 +60,6 @@ class TimingInput final : public SyntheticInput {
 public:
     std::chrono::steady_clock::time_point pastedAt;
     bool isAllowed() const override { return true; }
-    Task<StrokeResult> prepare() override { co_return StrokeResult{}; }
     Task<StrokeResult> sendKeyStroke(KeyChord, ApplicationRef) override
     {
         pastedAt = std::chrono::steady_clock::now();

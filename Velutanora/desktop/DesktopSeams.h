@@ -51,8 +51,9 @@ public:
     // Whether strokes can be sent at all (on X11: the XTEST extension is there).
     virtual bool isAllowed() const = 0;
     // Waits until strokes can be sent: a desktop that asks the user first (the remote-desktop
-    // portal) asks here, before the target is brought to the front.
-    virtual Task<StrokeResult> prepare() = 0;
+    // portal) asks here, before the target is brought to the front. Others have nothing to wait
+    // for; a stroke that cannot go says why itself.
+    virtual Task<StrokeResult> prepare() { co_return StrokeResult{}; }
     // Presses and releases the chord, addressed to the target (or to whatever has the focus
     // when there is none or it has gone); ends once the keys went out, or says why they did
     // not. Keys the user still holds must not combine with it.

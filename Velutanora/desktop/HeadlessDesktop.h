@@ -32,7 +32,6 @@ private:
 class NoSyntheticInput final : public SyntheticInput {
 public:
     bool isAllowed() const override { return true; }
-    Task<StrokeResult> prepare() override { co_return StrokeResult{}; }
     Task<StrokeResult> sendKeyStroke(KeyChord, ApplicationRef) override { co_return StrokeResult{}; }
 };
 

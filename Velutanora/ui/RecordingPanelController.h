@@ -3,7 +3,6 @@
 #include "common/Task.h"
 #include "desktop/DesktopSeams.h"
 
-#include <QMetaObject>
 #include <QObject>
 #include <QPointer>
 

@@ -34,10 +34,10 @@ QString shellQuoted(const QString& arg)
 // The command a binding runs: each compositor hands it to a shell (river's spawn, sway's and
 // Hyprland's exec, GNOME's g_shell_parse_argv), so the program's path is escaped for one. With
 // backslashes, not quotes: sway drops the quotes of a binding's command but keeps backslashes.
-QString commandLine(const QString& program, const char* option)
+QString commandLine(const QString& program, const QString& option)
 {
     static const QRegularExpression special(QStringLiteral("([\\x20-\\x2a\\x3b-\\x3f\\x5b-\\x5e\\x60\\x7b-\\x7e])"));
-    return QString(program).replace(special, QStringLiteral("\\\\1")) + QLatin1Char(' ') + QLatin1String(option);
+    return QString(program).replace(special, QStringLiteral("\\\\1")) + QLatin1Char(' ') + option;
 }
 
 struct Syntax {
@@ -176,7 +176,7 @@ QList<QStringList> gnomeCommands(const QStringList& existingPaths, const Shortcu
         }
         const QString schema = kMediaKeys + QStringLiteral(".custom-keybinding:") + path;
         commands << QStringList{"set", schema, "name", QStringLiteral("Velutanora ") + entry.second}
-                 << QStringList{"set", schema, "command", commandLine(program, qPrintable(entry.second))}
+                 << QStringList{"set", schema, "command", commandLine(program, entry.second)}
                  << QStringList{"set", schema, "binding", accelerator};
         if (!paths.contains(path))
             paths << path;
@@ -224,17 +224,17 @@ QString lines(Compositor compositor, const ShortcutKey& start, const ShortcutKey
         return out.join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
     out << comment + QStringLiteral("Velutanora: 録音の開始と停止 / キャンセル");
-    const QString toggle = binding(compositor, start, commandLine(program, "--toggle"));
+    const QString toggle = binding(compositor, start, commandLine(program, QStringLiteral("--toggle")));
     if (!toggle.isEmpty())
         out << toggle;
     // Hyprland's "n" binding passes the key on; sway's and river's take it from every application.
     const bool plainEscape = cancel == ShortcutKey::defaultCancel();
     if (compositor == Compositor::Hyprland) {
-        const QString c = binding(compositor, cancel, commandLine(program, "--cancel"));
+        const QString c = binding(compositor, cancel, commandLine(program, QStringLiteral("--cancel")));
         if (!c.isEmpty())
             out << (plainEscape ? QString(c).replace(QStringLiteral("bind ="), QStringLiteral("bindn =")) : c);
     } else {
-        const QString c = binding(compositor, cancel, commandLine(program, "--cancel"));
+        const QString c = binding(compositor, cancel, commandLine(program, QStringLiteral("--cancel")));
         if (plainEscape) {
             out << comment + QStringLiteral("Esc をここで割り当てると、どのアプリにも Esc が届かなくなります。")
                 << comment + QStringLiteral("キャンセルには別のショートカット（例: Super+Esc）を設定してください。")

@@ -111,11 +111,6 @@ namespace {
 const QString kNoKeyboard = QStringLiteral("このコンポジタでは仮想キーボードを作れません");
 }
 
-Task<StrokeResult> WaylandSyntheticInput::prepare()
-{
-    co_return m_keyboard ? StrokeResult{} : StrokeResult::unavailable(kNoKeyboard);
-}
-
 Task<StrokeResult> WaylandSyntheticInput::sendKeyStroke(KeyChord chord, ApplicationRef target)
 {
     Q_UNUSED(target); // the keyboard types into the focused window; the paste service brought the target there

@@ -19,7 +19,6 @@ public:
     explicit WaylandSyntheticInput(WaylandConnection& connection);
     ~WaylandSyntheticInput() override;
     bool isAllowed() const override { return m_keyboard != nullptr; }
-    Task<StrokeResult> prepare() override;
     Task<StrokeResult> sendKeyStroke(KeyChord chord, ApplicationRef target) override;
 
     // The evdev key code for one of the program's virtual key codes (0 when it has none).

@@ -26,11 +26,6 @@ namespace {
 const QString kNoXtest = QStringLiteral("X サーバーに XTEST 拡張がありません");
 }
 
-Task<StrokeResult> X11SyntheticInput::prepare()
-{
-    co_return m_xtest ? StrokeResult{} : StrokeResult::unavailable(kNoXtest);
-}
-
 QList<unsigned> X11SyntheticInput::heldModifierKeycodes() const
 {
     QList<unsigned> held;

@@ -16,7 +16,6 @@ public:
 
     X11SyntheticInput(X11Connection& connection, Clock& clock);
     bool isAllowed() const override { return m_xtest; }
-    Task<StrokeResult> prepare() override;
     Task<StrokeResult> sendKeyStroke(KeyChord chord, ApplicationRef target) override;
 
 private:
