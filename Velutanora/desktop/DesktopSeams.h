@@ -98,6 +98,10 @@ struct DesktopCapability {
     QString name;  // "ショートカット", "ペースト", "貼り付け先", "パネル"
     QString state; // the mechanism, or the reason and the fix
     bool works = false;
+    // A step the program can take for the user (enable the GNOME Shell extension); true when it
+    // was taken.
+    QString actionLabel{};
+    std::function<bool()> action{};
 };
 
 // Global shortcuts that a desktop service binds for the program (the GlobalShortcuts portal,

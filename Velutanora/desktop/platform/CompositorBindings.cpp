@@ -129,16 +129,19 @@ namespace {
 const QString kMediaKeys = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys");
 const QString kCustomBase = QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/");
 
-// A GNOME accelerator ("<Alt>space"); empty for what GNOME cannot take from every application.
-QString gnomeAccelerator(const ShortcutKey& key)
+} // namespace
+
+QString gnomeAccelerator(const ShortcutKey& key, bool plainKeyAllowed)
 {
-    if (key.isLoneModifier() || key.modifiers == 0)
+    if (key.isLoneModifier() || (key.modifiers == 0 && !plainKeyAllowed))
         return {};
     const QString sym = keyName(key.keyCode);
     if (sym.isEmpty())
         return {};
     return modifierNames(key.modifiers, syntaxOf(Compositor::Gnome)).join(QString()) + sym;
 }
+
+namespace {
 
 QString gsettingsList(const QStringList& paths)
 {

@@ -24,6 +24,9 @@ QString name(Compositor compositor);
 // must reach the applications while no dictation runs.
 QString lines(Compositor compositor, const ShortcutKey& start, const ShortcutKey& cancel, const QString& program);
 
+// A GNOME accelerator ("<Alt>space"); empty for a lone modifier, and for a key without a
+// modifier unless it may be taken (a grab held only while it is needed).
+QString gnomeAccelerator(const ShortcutKey& key, bool plainKeyAllowed = false);
 // GNOME's custom shortcuts, as gsettings argument lists: the program's two entries (a key it
 // cannot bind, a lone modifier or a plain Esc, is left out), and the list of custom shortcuts
 // with them added to the user's own, which stay.

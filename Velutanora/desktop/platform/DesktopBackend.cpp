@@ -5,7 +5,9 @@
 #include "desktop/HeadlessDesktop.h"
 #include "desktop/platform/CompositorBindings.h"
 #include "desktop/platform/EvdevKeyboard.h"
+#include "desktop/platform/GnomeShellExtension.h"
 #include "desktop/platform/KGlobalAccelShortcuts.h"
+#include "desktop/platform/MutterRemoteDesktop.h"
 #include "desktop/platform/PortalGlobalShortcuts.h"
 #include "desktop/platform/PortalRemoteDesktop.h"
 #include "desktop/platform/PortalRequest.h"
@@ -21,6 +23,9 @@
 
 #include <QClipboard>
 #include <QDBusConnectionInterface>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QProcessEnvironment>
 #include <QGuiApplication>
 
@@ -76,6 +81,7 @@ DesktopBackend::DesktopBackend() = default;
 DesktopBackend::~DesktopBackend()
 {
     // The backends use the connections: they go first.
+    shortcuts.reset();
     keyboard.reset();
     input.reset();
     workspace.reset();
@@ -100,6 +106,7 @@ const QString kShortcutName = QStringLiteral("ショートカット");
 const QString kPasteName = QStringLiteral("ペースト");
 const QString kTargetName = QStringLiteral("貼り付け先");
 const QString kPanelName = QStringLiteral("パネル");
+const QString kExtensionName = QStringLiteral("GNOME Shell 拡張機能");
 
 enum class WaylandDesktop { Kde, Gnome, Other };
 
@@ -113,17 +120,46 @@ WaylandDesktop detectDesktop(const QProcessEnvironment& environment)
     return WaylandDesktop::Other;
 }
 
-// The shortcuts: a desktop service where there is one (the portal first), else the compositor's
-// own configuration. Lone modifiers come from evdev where a service binds the rest, or where
-// the compositor's configuration cannot be written for (neither it binds them).
-void chooseWaylandShortcuts(DesktopBackend& backend, Logger& log, const QDBusConnection& bus)
+// Whether a portal backend meant for GNOME serves the GlobalShortcuts portal (GNOME 48's does).
+// On GNOME 43, xdg-desktop-portal advertises the portal when the KDE backend is also installed,
+// and that one opens no session there.
+bool gnomeServesGlobalShortcuts()
+{
+    for (const QString& folder : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                                           QStringLiteral("xdg-desktop-portal/portals"),
+                                                           QStandardPaths::LocateDirectory)) {
+        for (const QString& file : QDir(folder).entryList({QStringLiteral("*.portal")}, QDir::Files)) {
+            QSettings portal(folder + QLatin1Char('/') + file, QSettings::IniFormat);
+            portal.beginGroup(QStringLiteral("portal"));
+            const QString useIn = portal.value(QStringLiteral("UseIn")).toStringList().join(QLatin1Char(';'));
+            const QString interfaces = portal.value(QStringLiteral("Interfaces")).toStringList().join(QLatin1Char(';'));
+            if (useIn.contains(QLatin1String("gnome"), Qt::CaseInsensitive)
+                && interfaces.contains(QLatin1String("org.freedesktop.impl.portal.GlobalShortcuts")))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The shortcuts: the desktop's own way where there is one (GNOME: the program's extension),
+// else a desktop service (the portal first), else the compositor's own configuration. Lone
+// modifiers come from evdev where a service binds the rest, or where the compositor's
+// configuration cannot be written for (neither it binds them).
+void chooseWaylandShortcuts(DesktopBackend& backend, Logger& log, const QDBusConnection& bus,
+                            std::unique_ptr<DesktopShortcuts> preferred)
 {
     const auto environment = QProcessEnvironment::systemEnvironment();
     const auto compositor = CompositorBindings::detect(environment);
-    const uint portal = bus.isConnected() ? portalVersion(bus, QStringLiteral("org.freedesktop.portal.GlobalShortcuts")) : 0;
+    uint portal = bus.isConnected() ? portalVersion(bus, QStringLiteral("org.freedesktop.portal.GlobalShortcuts")) : 0;
+    if (portal > 0 && compositor == CompositorBindings::Compositor::Gnome && !gnomeServesGlobalShortcuts()) {
+        log.line(QStringLiteral("🔑 [Desktop] the GlobalShortcuts portal here is not GNOME's own: not used"));
+        portal = 0;
+    }
     QString mechanism;
     const bool kglobalaccel = bus.isConnected() && bus.interface()->isServiceRegistered(KGlobalAccelShortcuts::kService);
-    if (portal > 0 && kglobalaccel) {
+    if (preferred) {
+        backend.shortcuts = std::move(preferred);
+    } else if (portal > 0 && kglobalaccel) {
         backend.shortcuts = std::make_unique<FallbackShortcuts>(
             log, std::make_unique<PortalGlobalShortcuts>(log, bus, portal),
             [&log, bus] { return std::make_unique<KGlobalAccelShortcuts>(log, bus); });
@@ -170,7 +206,23 @@ DesktopBackend waylandBackend(Logger& log, Clock& clock, KeyValueStore* store)
     DesktopBackend backend;
     const QDBusConnection bus = QDBusConnection::sessionBus();
     const WaylandDesktop desktop = detectDesktop(QProcessEnvironment::systemEnvironment());
-    chooseWaylandShortcuts(backend, log, bus);
+    std::unique_ptr<DesktopShortcuts> preferred;
+    if (desktop == WaylandDesktop::Gnome && bus.isConnected()) {
+        const GnomeShellExtension::Standing shellExtension = GnomeShellExtension::probe(bus);
+        if (shellExtension.state == GnomeShellExtension::State::Active) {
+            backend.gnomeShell = std::make_unique<GnomeShellExtension>(log, bus);
+            preferred = std::make_unique<GnomeShellShortcuts>(log, *backend.gnomeShell);
+        }
+        DesktopCapability row{kExtensionName, GnomeShellExtension::describe(shellExtension),
+                              shellExtension.state == GnomeShellExtension::State::Active};
+        if (shellExtension.state == GnomeShellExtension::State::Disabled) {
+            row.actionLabel = QStringLiteral("有効にする");
+            row.action = [bus] { return GnomeShellExtension::enable(bus); };
+        }
+        backend.capabilities.append(row);
+        log.line(QStringLiteral("🧩 [Desktop] GNOME Shell extension: %1").arg(GnomeShellExtension::describe(shellExtension)));
+    }
+    chooseWaylandShortcuts(backend, log, bus, std::move(preferred));
     backend.wayland = WaylandConnection::open();
     if (!backend.wayland) {
         backend.problem = QStringLiteral("cannot connect to the Wayland compositor");
@@ -186,58 +238,84 @@ DesktopBackend waylandBackend(Logger& log, Clock& clock, KeyValueStore* store)
     if (!wayland.seat())
         missing << QStringLiteral("no wl_seat");
     const bool dataControl = wayland.dataControl() && wayland.seat();
-    if (dataControl) {
-        backend.pasteboard = std::make_unique<WaylandPasteboard>(wayland);
-    } else {
-        missing << QStringLiteral("no zwlr_data_control_manager_v1 (the clipboard is set only while a window of this "
-                                  "program has the focus)");
-        backend.pasteboard = std::make_unique<UnreachablePasteboard>();
-    }
-    QString paste;
     QString pasteMechanism = QStringLiteral("none");
-    auto input = std::make_unique<WaylandSyntheticInput>(wayland);
-    const uint remoteDesktop = bus.isConnected() ? portalVersion(bus, QStringLiteral("org.freedesktop.portal.RemoteDesktop")) : 0;
-    if (input->isAllowed()) {
-        backend.input = std::move(input);
-        paste = QStringLiteral("仮想キーボード（zwp_virtual_keyboard_v1）");
-        pasteMechanism = QStringLiteral("virtual keyboard");
-    } else if (remoteDesktop > 0) {
-        backend.input = std::make_unique<PortalRemoteDesktop>(log, clock, bus, remoteDesktop, store);
-        pasteMechanism = QStringLiteral("RemoteDesktop portal v%1").arg(remoteDesktop);
-        paste = remoteDesktop >= 2 ? QStringLiteral("RemoteDesktop ポータル（初回に許可を確認し、次回からは確認しません）")
-                                   : QStringLiteral("RemoteDesktop ポータル（起動後の初回ペーストで毎回許可を確認します）");
-    } else {
-        missing << QStringLiteral("no zwp_virtual_keyboard_manager_v1 and no RemoteDesktop portal (no automatic paste or Return)");
-        backend.input = std::make_unique<UnavailableInput>(
-            QStringLiteral("このコンポジタには仮想キーボードも RemoteDesktop ポータルもありません"));
-    }
-    const QString clipboard = dataControl ? QStringLiteral("クリップボードは data-control")
-                                          : QStringLiteral("クリップボードはこのアプリのウィンドウが前面のときだけ設定できます");
-    if (!dataControl) {
-        pasteMechanism = QStringLiteral("none (no data-control clipboard)");
-        backend.capabilities.append(
-            {kPasteName,
-             QStringLiteral("自動ペーストできません: このコンポジタはウィンドウのないアプリにクリップボードを渡しません"
-                            "（data-control がありません）。結果は設定の「履歴」からコピーできます"),
-             false});
-    } else if (paste.isEmpty())
-        backend.capabilities.append(
-            {kPasteName,
-             QStringLiteral("自動ペーストできません（仮想キーボードも RemoteDesktop ポータルもありません）。%1。%2")
-                 .arg(clipboard, desktop == WaylandDesktop::Other ? QStringLiteral("xdg-desktop-portal を入れると使えることがあります")
-                                                                   : QStringLiteral("xdg-desktop-portal のデスクトップ用バックエンドを入れてください")),
-             false});
-    else
-        backend.capabilities.append({kPasteName, paste + QStringLiteral("。") + clipboard, dataControl});
-    if (wayland.toplevels()) {
-        backend.workspace = std::make_unique<WaylandWorkspace>(wayland, QGuiApplication::desktopFileName());
-        backend.capabilities.append({kTargetName, QStringLiteral("foreign-toplevel（前面のアプリに戻してからペースト）"), true});
-    } else {
-        missing << QStringLiteral("no zwlr_foreign_toplevel_manager_v1 (the application in front is not known)");
+    QString targetMechanism = QStringLiteral("none");
+    if (backend.gnomeShell) {
+        // GNOME with the program's extension: the shell itself sets the clipboard, types and knows the window in front.
+        backend.pasteboard = std::make_unique<GnomeShellPasteboard>(*backend.gnomeShell);
+        backend.input = std::make_unique<GnomeShellInput>(*backend.gnomeShell);
+        backend.workspace = std::make_unique<GnomeShellWorkspace>(*backend.gnomeShell);
+        pasteMechanism = targetMechanism = QStringLiteral("GNOME Shell extension");
+        backend.capabilities.append({kPasteName, QStringLiteral("GNOME Shell 拡張機能（クリップボードとペーストのキー）"), true});
+        backend.capabilities.append({kTargetName, QStringLiteral("GNOME Shell 拡張機能（前面のウィンドウに戻してからペースト）"), true});
+    } else if (!dataControl && desktop == WaylandDesktop::Gnome && MutterRemoteDesktop::isOffered(bus)) {
+        // GNOME before the extension is loaded: mutter's remote-desktop API, no dialog.
+        auto remote = std::make_unique<MutterRemoteDesktop>(log, clock, bus);
+        backend.pasteboard = std::make_unique<MutterPasteboard>(*remote);
+        backend.input = std::move(remote);
         backend.workspace = std::make_unique<EmptyWorkspace>();
+        pasteMechanism = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
         backend.capabilities.append(
-            {kTargetName,
-             QStringLiteral("このコンポジタは前面のアプリを知らせません。ペーストはその時点で前面のアプリに届きます"), false});
+            {kPasteName,
+             QStringLiteral("GNOME のリモートデスクトップ API（ペーストの間、画面上部にリモート操作の表示が出ます）。"
+                            "GNOME Shell 拡張機能を有効にすると表示なしでペーストします"),
+             true});
+        backend.capabilities.append(
+            {kTargetName, QStringLiteral("拡張機能がないため前面のアプリを知りません。ペーストはその時点で前面のアプリに届きます"), false});
+    } else {
+        if (dataControl) {
+            backend.pasteboard = std::make_unique<WaylandPasteboard>(wayland);
+        } else {
+            missing << QStringLiteral("no zwlr_data_control_manager_v1 (the clipboard is set only while a window of this "
+                                      "program has the focus)");
+            backend.pasteboard = std::make_unique<UnreachablePasteboard>();
+        }
+        QString paste;
+        auto input = std::make_unique<WaylandSyntheticInput>(wayland);
+        const uint remoteDesktop = bus.isConnected() ? portalVersion(bus, QStringLiteral("org.freedesktop.portal.RemoteDesktop")) : 0;
+        if (input->isAllowed()) {
+            backend.input = std::move(input);
+            paste = QStringLiteral("仮想キーボード（zwp_virtual_keyboard_v1）");
+            pasteMechanism = QStringLiteral("virtual keyboard");
+        } else if (remoteDesktop > 0) {
+            backend.input = std::make_unique<PortalRemoteDesktop>(log, clock, bus, remoteDesktop, store);
+            pasteMechanism = QStringLiteral("RemoteDesktop portal v%1").arg(remoteDesktop);
+            paste = remoteDesktop >= 2 ? QStringLiteral("RemoteDesktop ポータル（初回に許可を確認し、次回からは確認しません）")
+                                       : QStringLiteral("RemoteDesktop ポータル（起動後の初回ペーストで毎回許可を確認します）");
+        } else {
+            missing << QStringLiteral("no zwp_virtual_keyboard_manager_v1 and no RemoteDesktop portal (no automatic paste or Return)");
+            backend.input = std::make_unique<UnavailableInput>(
+                QStringLiteral("このコンポジタには仮想キーボードも RemoteDesktop ポータルもありません"));
+        }
+        const QString clipboard = dataControl ? QStringLiteral("クリップボードは data-control")
+                                              : QStringLiteral("クリップボードはこのアプリのウィンドウが前面のときだけ設定できます");
+        if (!dataControl) {
+            pasteMechanism = QStringLiteral("none (no data-control clipboard)");
+            backend.capabilities.append(
+                {kPasteName,
+                 QStringLiteral("自動ペーストできません: このコンポジタはウィンドウのないアプリにクリップボードを渡しません"
+                                "（data-control がありません）。結果は設定の「履歴」からコピーできます"),
+                 false});
+        } else if (paste.isEmpty())
+            backend.capabilities.append(
+                {kPasteName,
+                 QStringLiteral("自動ペーストできません（仮想キーボードも RemoteDesktop ポータルもありません）。%1。%2")
+                     .arg(clipboard, desktop == WaylandDesktop::Other ? QStringLiteral("xdg-desktop-portal を入れると使えることがあります")
+                                                                       : QStringLiteral("xdg-desktop-portal のデスクトップ用バックエンドを入れてください")),
+                 false});
+        else
+            backend.capabilities.append({kPasteName, paste + QStringLiteral("。") + clipboard, dataControl});
+        if (wayland.toplevels()) {
+            backend.workspace = std::make_unique<WaylandWorkspace>(wayland, QGuiApplication::desktopFileName());
+            targetMechanism = QStringLiteral("foreign-toplevel");
+            backend.capabilities.append({kTargetName, QStringLiteral("foreign-toplevel（前面のアプリに戻してからペースト）"), true});
+        } else {
+            missing << QStringLiteral("no zwlr_foreign_toplevel_manager_v1 (the application in front is not known)");
+            backend.workspace = std::make_unique<EmptyWorkspace>();
+            backend.capabilities.append(
+                {kTargetName,
+                 QStringLiteral("このコンポジタは前面のアプリを知らせません。ペーストはその時点で前面のアプリに届きます"), false});
+        }
     }
     // The panel is a layer-shell overlay; without one it would take the keyboard, and stays hidden.
     backend.panelKeepsFocusAway = WaylandPanelSurface::isAvailable(wayland);
@@ -255,9 +333,10 @@ DesktopBackend waylandBackend(Logger& log, Clock& clock, KeyValueStore* store)
         log.line(QStringLiteral("⚠️ [Desktop] Wayland: ") + backend.problem);
     }
     log.line(QStringLiteral("🖥️ [Desktop] Wayland backend: clipboard %1, paste %2, target %3")
-                 .arg(dataControl ? QStringLiteral("data-control") : QStringLiteral("Qt"),
-                      pasteMechanism,
-                      wayland.toplevels() ? QStringLiteral("foreign-toplevel") : QStringLiteral("none")));
+                 .arg(backend.gnomeShell ? QStringLiteral("GNOME Shell extension")
+                      : dataControl        ? QStringLiteral("data-control")
+                                           : pasteMechanism,
+                      pasteMechanism, targetMechanism));
     return backend;
 }
 

@@ -9,6 +9,7 @@
 namespace vel {
 
 class Clock;
+class GnomeShellExtension;
 class KeyValueStore;
 class Logger;
 class WaylandConnection;
@@ -32,6 +33,7 @@ struct DesktopBackend {
     std::unique_ptr<X11Connection> grabConnection;
     std::unique_ptr<X11Connection> rawConnection;
     std::unique_ptr<WaylandConnection> wayland;
+    std::unique_ptr<GnomeShellExtension> gnomeShell; // the program's extension, where it is active
     std::unique_ptr<Workspace> workspace;
     std::unique_ptr<KeyboardMonitor> keyboard;
     std::unique_ptr<SyntheticInput> input;
