@@ -44,6 +44,9 @@ namespace vel {
 
 namespace {
 
+// Set when the program wrote desktop shortcuts (GNOME), cleared when one of them reached it.
+const QString kBindingPendingKey = QStringLiteral("desktop_binding_pending");
+
 // The panel widget, kept off screen, shown on a layer surface: painted into it while it shows,
 // with its opacity, and given the clicks made on it.
 class LayerShellPanel final : public QObject {
@@ -227,10 +230,17 @@ void VelutanoraApp::openSettings()
                     return CompositorBindings::lines(compositor, start, cancel, program);
                 });
             if (compositor == CompositorBindings::Compositor::Gnome)
+            {
                 m_window->shortcutsView()->setBindingsInstaller(
-                    QStringLiteral("GNOMEに登録"), [program](const ShortcutKey& start, const ShortcutKey& cancel) {
-                        return CompositorBindings::installInGnome(start, cancel, program);
+                    QStringLiteral("GNOMEに登録"), [this, program](const ShortcutKey& start, const ShortcutKey& cancel) {
+                        const QString failure = CompositorBindings::installInGnome(start, cancel, program);
+                        if (failure.isEmpty())
+                            m_store->setBoolean(kBindingPendingKey, true);
+                        return failure;
                     });
+                if (m_store->boolean(kBindingPendingKey).value_or(false))
+                    m_window->shortcutsView()->showBindingConfirmed(false);
+            }
         }
         ShortcutsView* shortcuts = m_window->shortcutsView();
         shortcuts->showCapabilities(m_desktop.capabilities);
@@ -255,6 +265,13 @@ void VelutanoraApp::openSettings()
 
 void VelutanoraApp::handleCommand(const QString& command)
 {
+    // A written desktop shortcut runs these commands: it works.
+    if ((command == QLatin1String("toggle") || command == QLatin1String("cancel"))
+        && m_store->boolean(kBindingPendingKey).value_or(false)) {
+        m_store->remove(kBindingPendingKey);
+        if (m_window)
+            m_window->shortcutsView()->showBindingConfirmed(true);
+    }
     if (!m_startedUp)
         startupTask();
     m_gate.handle(command);

@@ -222,8 +222,11 @@ ShortcutsView::ShortcutsView(AppSettings& settings, QWidget* parent) : QWidget(p
         if (!m_install)
             return;
         const QString failure = m_install(m_settings.startShortcut(), m_settings.cancelShortcut());
-        m_recorderNote->setText(failure.isEmpty() ? QStringLiteral("✅ デスクトップのショートカットに登録しました。ショートカットを変えたときは、もう一度登録してください。")
-                                                  : QStringLiteral("⚠️ 登録できませんでした: ") + failure);
+        if (failure.isEmpty()) {
+            showBindingConfirmed(false);
+            return;
+        }
+        m_recorderNote->setText(QStringLiteral("⚠️ 登録できませんでした: ") + failure);
         m_recorderNote->show();
     });
     connect(m_copyBindings, &QPushButton::clicked, this,
@@ -266,6 +269,15 @@ void ShortcutsView::setBindingsInstaller(const QString& label,
     m_installBindings->show();
 }
 
+void ShortcutsView::showBindingConfirmed(bool confirmed)
+{
+    m_recorderNote->setText(
+        confirmed ? QStringLiteral("✅ 登録したショートカットが届きました。ショートカットを変えたときは、もう一度登録してください。")
+                  : QStringLiteral("⏳ デスクトップのショートカットに登録しました（確認待ち）。一度押して録音が始まれば使えています。"
+                                   "始まらないときは、デスクトップが別の用途でそのキーを使っています。"));
+    m_recorderNote->show();
+}
+
 void ShortcutsView::showDesktopShortcuts(const QString& mechanism, std::function<QString(const QString& id)> trigger,
                                          std::function<void()> configure)
 {
@@ -297,6 +309,21 @@ void ShortcutsView::showCapabilities(const QList<DesktopCapability>& capabilitie
         lines << QStringLiteral("%1 %2: %3").arg(c.works ? QStringLiteral("✅") : QStringLiteral("⚠️"), c.name, c.state);
     m_capabilities->setText(lines.join(QLatin1Char('\n')));
     m_capabilityCard->setVisible(!lines.isEmpty());
+    qDeleteAll(m_capabilityActions);
+    m_capabilityActions.clear();
+    for (const DesktopCapability& c : capabilities) {
+        if (!c.action)
+            continue;
+        auto* button = new QPushButton(c.actionLabel);
+        connect(button, &QPushButton::clicked, this, [this, button, action = c.action] {
+            button->setEnabled(false);
+            m_recorderNote->setText(action() ? QStringLiteral("✅ 有効にしました。プログラムを再起動すると使います。")
+                                             : QStringLiteral("⚠️ 有効にできませんでした。「拡張機能」アプリから有効にしてください。"));
+            m_recorderNote->show();
+        });
+        static_cast<GlassCard*>(m_capabilityCard)->content()->addWidget(button, 0, Qt::AlignRight);
+        m_capabilityActions.append(button);
+    }
 }
 
 void ShortcutsView::refuseLoneModifiers(const QString& reason)

@@ -76,6 +76,9 @@ public:
     // on the user's request; `install` returns what failed, empty on success.
     void setBindingsInstaller(const QString& label, std::function<QString(const ShortcutKey&, const ShortcutKey&)> install);
     QPushButton* installBindingsButton() const { return m_installBindings; }
+    // Whether the written shortcut has been seen to reach the program since it was written:
+    // GNOME takes a key it cannot grab without a word, so a binding is pending until then.
+    void showBindingConfirmed(bool confirmed);
 
     // Where a desktop service binds the shortcuts: the keys it reports, refreshed by
     // refreshDesktopTriggers(), and its own dialog where it has one.
@@ -101,6 +104,7 @@ private:
     QPushButton* m_installBindings = nullptr;
     std::function<QString(const ShortcutKey&, const ShortcutKey&)> m_install;
     QWidget* m_capabilityCard = nullptr;
+    QList<QPushButton*> m_capabilityActions;
     QLabel* m_desktopTriggers = nullptr;
     QLabel* m_recorderNote = nullptr;
     QPushButton* m_configure = nullptr;

@@ -188,8 +188,116 @@ QList<QStringList> gnomeCommands(const QStringList& existingPaths, const Shortcu
     return commands;
 }
 
+namespace {
+
+// An accelerator in one spelling: modifiers sorted, their aliases folded, the key without case.
+QString normalAccelerator(const QString& accelerator)
+{
+    static const QRegularExpression modifier(QStringLiteral("<([A-Za-z0-9_]+)>"));
+    QStringList modifiers;
+    for (auto it = modifier.globalMatch(accelerator); it.hasNext();) {
+        QString name = it.next().captured(1).toLower();
+        if (name == QLatin1String("primary") || name == QLatin1String("ctrl") || name == QLatin1String("control"))
+            name = QStringLiteral("control");
+        else if (name == QLatin1String("mod1"))
+            name = QStringLiteral("alt");
+        else if (name == QLatin1String("mod4"))
+            name = QStringLiteral("super");
+        if (!modifiers.contains(name))
+            modifiers << name;
+    }
+    modifiers.sort();
+    QString key = accelerator;
+    key.remove(modifier);
+    return modifiers.join(QLatin1Char('+')) + QLatin1Char('|') + key.trimmed().toLower();
+}
+
+// GNOME's own bindings, and the user's other custom shortcuts, as gnomeHolder reads them.
+QStringList gnomeListing()
+{
+    QStringList listing;
+    for (const char* schema : {"org.gnome.desktop.wm.keybindings", "org.gnome.shell.keybindings",
+                               "org.gnome.mutter.keybindings", "org.gnome.mutter.wayland.keybindings",
+                               "org.gnome.settings-daemon.plugins.media-keys"}) {
+        QProcess list;
+        list.start(QStringLiteral("gsettings"), {"list-recursively", QString::fromLatin1(schema)});
+        if (list.waitForFinished(5000) && list.exitCode() == 0)
+            listing << QString::fromUtf8(list.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QProcess get;
+    get.start(QStringLiteral("gsettings"), {"get", kMediaKeys, "custom-keybindings"});
+    if (!get.waitForFinished(5000) || get.exitCode() != 0)
+        return listing;
+    for (const QString& path : parseGsettingsList(QString::fromUtf8(get.readAllStandardOutput()))) {
+        if (path.startsWith(kCustomBase + QStringLiteral("velutanora-")))
+            continue; // ours are rewritten
+        const QString schema = kMediaKeys + QStringLiteral(".custom-keybinding:") + path;
+        QString fields[2];
+        const char* keys[] = {"name", "binding"};
+        for (int i = 0; i < 2; ++i) {
+            QProcess field;
+            field.start(QStringLiteral("gsettings"), {"get", schema, QString::fromLatin1(keys[i])});
+            field.waitForFinished(5000);
+            fields[i] = QString::fromUtf8(field.readAllStandardOutput()).trimmed();
+        }
+        listing << QStringLiteral("custom %1 [%2]").arg(fields[0], fields[1]);
+    }
+    return listing;
+}
+
+} // namespace
+
+QString gnomeHolder(const QString& accelerator, const QStringList& listing)
+{
+    if (accelerator.isEmpty())
+        return {};
+    const QString wanted = normalAccelerator(accelerator);
+    static const QRegularExpression line(QStringLiteral("^(\\S+) ('(?:[^']*)'|\\S+) (.*)$"));
+    static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
+    for (const QString& entry : listing) {
+        const auto match = line.match(entry.trimmed());
+        if (!match.hasMatch())
+            continue;
+        for (auto it = quoted.globalMatch(match.captured(3)); it.hasNext();) {
+            const QString bound = it.next().captured(1);
+            if (!bound.isEmpty() && normalAccelerator(bound) == wanted) {
+                QString action = match.captured(2);
+                if (action.startsWith(QLatin1Char('\'')))
+                    action = action.mid(1, action.size() - 2);
+                return action;
+            }
+        }
+    }
+    return {};
+}
+
+std::optional<ShortcutKey> freeGnomeChord(const QStringList& listing, const ShortcutKey& taken)
+{
+    const ShortcutKey candidates[] = {{49, ShortcutKey::Control | ShortcutKey::Option},
+                                      {101, ShortcutKey::Command},
+                                      {109, ShortcutKey::Command},
+                                      {49, ShortcutKey::Control | ShortcutKey::Shift}};
+    for (const ShortcutKey& key : candidates)
+        if (!(key == taken) && gnomeHolder(gnomeAccelerator(key), listing).isEmpty())
+            return key;
+    return std::nullopt;
+}
+
 QString installInGnome(const ShortcutKey& start, const ShortcutKey& cancel, const QString& program)
 {
+    // gsd-media-keys cannot take a key GNOME already holds: it only logs the failed grab.
+    const QStringList listing = gnomeListing();
+    for (const ShortcutKey* each : {&start, &cancel}) {
+        const ShortcutKey& key = *each;
+        const QString holder = gnomeHolder(gnomeAccelerator(key), listing);
+        if (holder.isEmpty())
+            continue;
+        const std::optional<ShortcutKey> free = freeGnomeChord(listing, &key == &start ? cancel : start);
+        return QStringLiteral("%1 は GNOME の「%2」が使っています。%3")
+            .arg(key.label(), holder,
+                 free ? QStringLiteral("空いている %1 などに変えてから、もう一度登録してください").arg(free->label())
+                      : QStringLiteral("別のキーに変えてから、もう一度登録してください"));
+    }
     QProcess get;
     get.start(QStringLiteral("gsettings"), {"get", kMediaKeys, "custom-keybindings"});
     if (!get.waitForFinished(5000) || get.exitCode() != 0)

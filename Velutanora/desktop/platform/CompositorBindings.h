@@ -3,6 +3,7 @@
 #include "settings/ShortcutKey.h"
 
 #include <QList>
+#include <optional>
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QString>
@@ -34,7 +35,15 @@ QList<QStringList> gnomeCommands(const QStringList& existingPaths, const Shortcu
                                  const QString& program);
 // The paths of a gsettings "as" value as `gsettings get` prints it ("['/a/', '/b/']", "@as []").
 QStringList parseGsettingsList(const QString& printed);
-// Reads the user's list, then runs gnomeCommands; empty on success, else what failed.
+// GNOME's own key bindings as `gsettings list-recursively SCHEMA` prints them ("schema key
+// ['<Alt>space']"), one per line; the user's custom shortcuts as "custom NAME ['binding']".
+// Returns the action that already holds the accelerator ("activate-window-menu"), empty when none.
+QString gnomeHolder(const QString& accelerator, const QStringList& listing);
+// The first of a few chords GNOME does not use by default that nothing in the listing holds,
+// other than `taken` (the program's other shortcut).
+std::optional<ShortcutKey> freeGnomeChord(const QStringList& listing, const ShortcutKey& taken = {});
+// Reads the user's list, checks GNOME's own bindings, then runs gnomeCommands; empty on success,
+// else what failed or which GNOME action holds a key, with a free one to use instead.
 QString installInGnome(const ShortcutKey& start, const ShortcutKey& cancel, const QString& program);
 
 } // namespace CompositorBindings

@@ -129,6 +129,41 @@ private slots:
         env.insert(variable, value);
         QCOMPARE(detect(env), compositor);
     }
+
+    // What GNOME already holds, as gsettings prints it: the custom shortcut would never fire.
+    void gnomeHolderFindsTheActionThatHoldsAKey_data()
+    {
+        QTest::addColumn<QString>("accelerator");
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("the window menu holds Alt+Space") << "<Alt>space" << "activate-window-menu";
+        QTest::newRow("another spelling of the same chord") << "<Mod1>Space" << "activate-window-menu";
+        QTest::newRow("modifiers in another order") << "<Shift><Super>Page_Down" << "move-to-workspace-down";
+        QTest::newRow("one of several keys of an action") << "<Super>p" << "switch-monitor";
+        QTest::newRow("the user's own custom shortcut") << "<Primary><Alt>t" << "Terminal";
+        QTest::newRow("a free chord") << "<Control><Alt>space" << "";
+        QTest::newRow("a key alone is not the chord") << "space" << "";
+    }
+    void gnomeHolderFindsTheActionThatHoldsAKey()
+    {
+        QFETCH(QString, accelerator);
+        QFETCH(QString, holder);
+        const QStringList listing{
+            "org.gnome.desktop.wm.keybindings activate-window-menu ['<Alt>space']",
+            "org.gnome.desktop.wm.keybindings move-to-workspace-down ['<Super><Shift>Page_Down', '<Super><Shift><Alt>Down']",
+            "org.gnome.mutter.keybindings switch-monitor ['<Super>p', 'XF86Display']",
+            "org.gnome.settings-daemon.plugins.media-keys volume-step 6",
+            "org.gnome.settings-daemon.plugins.media-keys custom-keybindings ['/org/x/custom0/']",
+            "custom 'Terminal' ['<Control><Alt>t']"};
+        QCOMPARE(gnomeHolder(accelerator, listing), holder);
+    }
+
+    void aFreeChordIsProposedWhereGnomeHoldsTheKey()
+    {
+        const QStringList stock{"org.gnome.desktop.wm.keybindings activate-window-menu ['<Alt>space']"};
+        QCOMPARE(freeGnomeChord(stock), std::optional(ShortcutKey{49, ShortcutKey::Control | ShortcutKey::Option}));
+        const QStringList busy = stock + QStringList{"custom 'mine' ['<Control><Alt>space']"};
+        QCOMPARE(freeGnomeChord(busy), std::optional(ShortcutKey{101, ShortcutKey::Command}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCompositorBindings)

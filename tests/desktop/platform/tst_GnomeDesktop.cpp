@@ -1,3 +1,4 @@
+#include "desktop/platform/CompositorBindings.h"
 #include "desktop/platform/GnomeShellExtension.h"
 #include "desktop/platform/MutterRemoteDesktop.h"
 #include "settings/JsonFileStore.h"
@@ -234,6 +235,41 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(rig.speech.statusMessage(), PasteService::kPastedStatus, 5000);
             QVERIFY2(readFile(editor.out + ".focus").endsWith("in\n"), "the target kept the focus");
         }
+        QVERIFY(setExtensionEnabled(true));
+    }
+
+    // GNOME's custom shortcuts, as the settings window writes them: never over a key GNOME holds,
+    // and a free one runs the program's command once gsd-media-keys grabs it.
+    void customShortcutsRunTheProgramOnAFreeChord()
+    {
+        const QString gsd = QStringLiteral("/usr/libexec/gsd-media-keys");
+        if (!QFile::exists(gsd))
+            QSKIP("gnome-settings-daemon is not installed");
+        QVERIFY(setExtensionEnabled(false));
+        QTemporaryDir dir;
+        const QString ran = dir.path() + "/ran";
+        const QString program = dir.path() + "/velutanora stand-in";
+        QFile script(program);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(ran).toUtf8());
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        const ShortcutKey cancel = ShortcutKey::defaultCancel(); // Esc alone is never written
+
+        const QString refused = CompositorBindings::installInGnome(ShortcutKey::defaultStart(), cancel, program);
+        QVERIFY2(refused.contains(QStringLiteral("activate-window-menu")) && refused.contains(kToggleChord.label()), qPrintable(refused));
+        QCOMPARE(CompositorBindings::installInGnome(kToggleChord, cancel, program), QString());
+        QProcess daemon;
+        daemon.start(gsd, QStringList());
+        QVERIFY(daemon.waitForStarted());
+        for (int i = 0; i < 40 && !QFile::exists(ran); ++i) { // until gsd has grabbed it
+            m_keyboard.press({kControl, kAlt, kSpace});
+            QTest::qWait(250);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(ran).startsWith("--toggle"), 5000);
+        daemon.kill();
+        daemon.waitForFinished();
+        QProcess::execute(QStringLiteral("gsettings"), {"reset", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings"});
         QVERIFY(setExtensionEnabled(true));
     }
 
