@@ -1,5 +1,5 @@
 # The Debian package (cpack -G DEB, run by scripts/package): the program, its private libvosk,
-# the desktop entry, icon, AppStream metainfo and man page.
+# the desktop entry, icon, AppStream metainfo, man page and the GNOME Shell extension.
 include(GNUInstallDirs)
 
 set(VELUTANORA_HOMEPAGE "https://github.com/velutanora/velutanora" CACHE STRING "The project's homepage")
