@@ -82,7 +82,7 @@ function createBridge(gi) {
                 }
             });
             this._focus = global.display.connect('notify::focus-window', () => this._emit(null, 'FocusChanged', null));
-            this._object = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this);
+            this._object = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this._guarded());
             this._object.export(Gio.DBus.session, OBJECT_PATH);
         }
 
@@ -96,6 +96,24 @@ function createBridge(gi) {
             this._pending.clear();
             this._dropOwner();
             this._keyboard = null;
+        }
+
+        // The handlers as exported: an exception answers the caller with an error instead of
+        // leaving it waiting for its timeout.
+        _guarded() {
+            const bridge = this;
+            const guarded = {get Version() { return VERSION; }};
+            for (const name of ['SetClipboard', 'PressChord', 'FocusedWindow', 'ActivateWindow', 'Grab', 'Ungrab']) {
+                guarded[`${name}Async`] = (params, invocation) => {
+                    try {
+                        bridge[`${name}Async`](params, invocation);
+                    } catch (e) {
+                        logError(e, `Velutanora: ${name}`);
+                        invocation.return_dbus_error(`${INTERFACE}.Error.Failed`, String(e));
+                    }
+                };
+            }
+            return guarded;
         }
 
         get Version() {

@@ -88,8 +88,10 @@ void HotkeyManager::handleDesktopShortcut(const QString& id)
 {
     if (m_paused)
         return;
+    // The target is what is in front at the key, not the last window seen activated: that
+    // notification can still be on its way.
     if (id == DesktopShortcuts::kToggle)
-        m_dictation.toggle(nullptr);
+        m_dictation.toggle(m_dictation.workspaceMonitor().frontmostNow());
     else if (id == DesktopShortcuts::kCancel && m_dictation.isBusy())
         m_dictation.cancel();
 }

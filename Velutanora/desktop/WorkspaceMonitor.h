@@ -23,6 +23,8 @@ public:
     // The target rule: the application in front at key time unless it is this program,
     // otherwise the last other application that was active (possibly none).
     void chooseTarget(const ApplicationRef& frontmostAtKeyTime);
+    // The application in front now, for a shortcut the desktop reports without a key event.
+    ApplicationRef frontmostNow() const { return m_workspace.frontmostApplication(); }
 
 signals:
     void targetAppChanged();

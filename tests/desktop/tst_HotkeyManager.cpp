@@ -289,6 +289,31 @@ private slots:
         QVERIFY(!rig.speech.isRewriting());
     }
 
+    // A desktop service reports its shortcut without a key event: the target is still the
+    // application in front at that moment, not the last one whose activation was reported.
+    void aDesktopShortcutTargetsTheApplicationInFront()
+    {
+        struct Shortcuts final : DesktopShortcuts {
+            void bind(std::optional<ShortcutKey>, std::optional<ShortcutKey>) override {}
+            void setCancelActive(bool) override {}
+            QString mechanism() const override { return QStringLiteral("test"); }
+            QString trigger(const QString&) const override { return {}; }
+        } shortcuts;
+        DictationRig rig;
+        HotkeyManager hotkeys({rig.log, rig.clock, rig.speech, rig.settings, rig.dictation, rig.keyboard, &shortcuts});
+        hotkeys.startMonitoring();
+        auto earlier = FakeWorkspace::app(100);
+        auto editor = FakeWorkspace::app(200);
+        rig.workspace.activateApplication(earlier);
+        rig.advance(0.1);
+        rig.workspace.frontmost = editor; // its activation not reported yet
+        shortcuts.onActivated(DesktopShortcuts::kToggle);
+        rig.advance(0.1);
+        QVERIFY(rig.speech.isRecording());
+        QCOMPARE(rig.dictation.workspaceMonitor().targetApp(), ApplicationRef(editor));
+        rig.dictation.cancel();
+    }
+
     void continuousAutoSendsReturnAndListensAgain()
     {
         DictationRig rig(writeWav(dir.path(), "tone.wav", tonePcm(1.5, 0.3, 300) + silencePcm(10)));

@@ -128,7 +128,10 @@ QDBusMessage GnomeShellExtension::call(const QString& method, const QVariantList
 {
     QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
     message.setArguments(arguments);
-    return m_bus.call(message, QDBus::Block, kCallTimeoutMs);
+    const QDBusMessage reply = m_bus.call(message, QDBus::Block, kCallTimeoutMs);
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        m_log.line(QStringLiteral("⚠️ [GNOME] %1: %2").arg(method, errorText(reply)));
+    return reply;
 }
 
 QString GnomeShellExtension::setClipboard(const QString& text)
