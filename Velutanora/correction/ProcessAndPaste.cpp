@@ -7,7 +7,6 @@
 #include "correction/TextProcessor.h"
 #include "desktop/PasteService.h"
 #include "recording/AudioAccumulator.h"
-#include "recording/DebugLog.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
@@ -61,13 +60,18 @@ Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> 
     co_return correction;
 }
 
-Task<DictationOutcome> processAndPaste(SpeechManager& speech, StoppedDictation dictation, ApplicationRef target,
-                                       AppSettings& settings, PipelineServices services, Logger& log, Clock& clock)
+Task<DictationOutcome> processAndPaste(StoppedDictation dictation, ApplicationRef target, AppSettings& settings,
+                                       PipelineServices services, PipelineProgress progress, Logger& log, Clock& clock)
 {
-    speech.beginProcessing();
     const double t0 = clock.now();
     const QString raw = dictation.rawText;
     DictationOutcome outcome;
+    QString status; // the status line as last reported
+    auto say = [&status, &progress](const QString& line) {
+        status = line;
+        if (progress.status)
+            progress.status(line);
+    };
 
     std::optional<QByteArray> wav;
     qint64 trimmedBytes = 0;
@@ -80,13 +84,15 @@ Task<DictationOutcome> processAndPaste(SpeechManager& speech, StoppedDictation d
     dictation.audio.reset();
 
     if (wav) {
-        emit speech.wavBuilt(*wav);
+        if (progress.wavBuilt)
+            progress.wavBuilt(*wav);
         const QString line = QStringLiteral("⚡ [perf] WAV build: %1s audio, trimmed %2s silence (%3 bytes)")
                                  .arg(QString::number(static_cast<double>(wav->size() - 44) / 32000.0, 'f', 1),
                                       QString::number(static_cast<double>(trimmedBytes) / 32000.0, 'f', 1))
                                  .arg(wav->size());
         log.line(line);
-        speech.debugLog().appendIfExists(QLatin1Char('\n') + line + QLatin1Char('\n'));
+        if (progress.debugLine)
+            progress.debugLine(line);
         if (droppedBytes > 0)
             log.line(QStringLiteral("✂️ [SpeechManager] %1s of audio past the limit are not sent")
                            .arg(QString::number(static_cast<double>(droppedBytes) / 32000.0, 'f', 1)));
@@ -95,37 +101,40 @@ Task<DictationOutcome> processAndPaste(SpeechManager& speech, StoppedDictation d
     if (!wav && TextFormatter::trimWhitespaceAndNewlines(raw).isEmpty()) {
         outcome.kind = DictationOutcome::Kind::NothingHeard;
         outcome.status = QStringLiteral("🚫 音声が検出されませんでした");
-        speech.setStatusMessage(outcome.status);
-        speech.endProcessing(false);
+        say(outcome.status);
         co_return outcome;
     }
 
     const QList<DictionaryEntry> entries = settings.dictionaryEntries();
     const QString local = TextProcessor::localText(raw, settings.removeFillers(), entries);
-    speech.setTranscribedText(TextFormatter::format(local));
+    if (progress.transcribed)
+        progress.transcribed(TextFormatter::format(local));
 
     QString finalText = TextFormatter::format(local);
     std::optional<QString> originalText;
     const CorrectionMode mode = settings.correctionMode();
     if (services.gemini && sendsToGemini(settings, mode)) {
-        speech.setIsRewriting(true);
-        speech.setStatusMessage(QStringLiteral("✍️ 認識中..."));
+        if (progress.rewriting)
+            progress.rewriting(true);
+        say(QStringLiteral("✍️ 認識中..."));
         const Correction correction
             = co_await correctWithGemini(local, wav, mode, settings, *services.gemini, services.usage, log, clock);
         if (correction.rewritten) {
-            speech.setRewrittenText(*correction.rewritten);
+            if (progress.rewritten)
+                progress.rewritten(*correction.rewritten);
             // The local text covers the whole recording; Gemini heard only its start.
-            speech.setStatusMessage(wav && droppedBytes > 0 ? QStringLiteral("✅ 完了（Geminiには最初の7分だけを送りました）")
-                                                     : QStringLiteral("✅ 完了"));
+            say(wav && droppedBytes > 0 ? QStringLiteral("✅ 完了（Geminiには最初の7分だけを送りました）")
+                                        : QStringLiteral("✅ 完了"));
             log.line(QStringLiteral("⚡ [perf] total processAndPaste: ") + milliseconds(clock.now() - t0)
                        + QStringLiteral("ms"));
             if (!correction.rewritten->isEmpty())
                 originalText = local;
         } else {
-            speech.setStatusMessage(QStringLiteral("⚠️ 失敗: ") + correction.failure);
+            say(QStringLiteral("⚠️ 失敗: ") + correction.failure);
             outcome.correctionFailure = QStringLiteral("⚠️ Gemini: ") + correction.failure;
         }
-        speech.setIsRewriting(false);
+        if (progress.rewriting)
+            progress.rewriting(false);
         finalText = correction.finalText(local);
     }
     outcome.text = finalText;
@@ -137,31 +146,29 @@ Task<DictationOutcome> processAndPaste(SpeechManager& speech, StoppedDictation d
     const bool abandoned = co_await taskCancelled();
     if (abandoned) {
         outcome.kind = DictationOutcome::Kind::Abandoned;
-        speech.endProcessing(false);
         co_return outcome;
     }
 
     if (finalText.isEmpty() && !outcome.correctionFailure.isEmpty()) {
         // Only Gemini could have given the words (no local text), and it failed.
         outcome.kind = DictationOutcome::Kind::Failed;
-        outcome.status = speech.statusMessage();
+        outcome.status = status;
     } else if (finalText.isEmpty()) {
         // Only fillers, or Gemini heard no words in the audio: nothing to paste.
         outcome.kind = DictationOutcome::Kind::NothingHeard;
         outcome.status = QStringLiteral("🚫 ペーストする言葉がありませんでした");
-        speech.setStatusMessage(outcome.status);
+        say(outcome.status);
     } else if (services.paste) {
         const PasteService::Result pasted = co_await services.paste->copyAndPaste(finalText, target);
         outcome.kind = pasted.pasted ? DictationOutcome::Kind::Pasted : DictationOutcome::Kind::Kept;
         outcome.status = pasted.status;
         outcome.reason = pasted.reason;
         outcome.onClipboard = pasted.copied;
-        speech.setStatusMessage(pasted.status);
+        say(pasted.status);
     } else {
         outcome.kind = DictationOutcome::Kind::Kept;
-        outcome.status = speech.statusMessage();
+        outcome.status = status;
     }
-    speech.endProcessing(outcome.kind == DictationOutcome::Kind::Pasted);
     co_return outcome;
 }
 

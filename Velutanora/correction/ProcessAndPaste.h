@@ -6,6 +6,8 @@
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 
+#include <functional>
+
 namespace vel {
 
 class Clock;
@@ -41,11 +43,20 @@ Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> 
                                    AppSettings& settings, GeminiService& gemini, UsageTracker* usage,
                                    Logger& log, Clock& clock);
 
+// What the pipeline reports while it works, for whoever shows the dictation; any may be unset.
+struct PipelineProgress {
+    std::function<void(const QByteArray& wav)> wavBuilt;     // the recording as sent to Gemini
+    std::function<void(const QString& line)> debugLine;      // for the debug log
+    std::function<void(const QString& text)> transcribed;    // the local text, formatted
+    std::function<void(bool active)> rewriting;              // Gemini is at work
+    std::function<void(const QString& text)> rewritten;      // Gemini's answer, formatted
+    std::function<void(const QString& status)> status;       // the status line as it changes
+};
+
 // Turns a stopped dictation into pasted text: local clean-up, Gemini when the mode and the key
 // call for it (with the local text as the fallback), history, usage, the paste into target.
-// The dictation's published state (status, rewriting, completion) is the speech manager's;
-// what became of the text is the outcome.
-Task<DictationOutcome> processAndPaste(SpeechManager& speech, StoppedDictation dictation, ApplicationRef target,
-                           AppSettings& settings, PipelineServices services, Logger& log, Clock& clock);
+// It reports its progress and returns what became of the text; it keeps no state of its own.
+Task<DictationOutcome> processAndPaste(StoppedDictation dictation, ApplicationRef target, AppSettings& settings,
+                                       PipelineServices services, PipelineProgress progress, Logger& log, Clock& clock);
 
 } // namespace vel

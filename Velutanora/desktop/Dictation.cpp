@@ -3,6 +3,7 @@
 #include "correction/GeminiService.h"
 #include "correction/ProcessAndPaste.h"
 #include "desktop/Dictation.h"
+#include "recording/DebugLog.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 
@@ -43,9 +44,23 @@ Task<DictationOutcome> Dictation::process()
     // Continuous mode pastes every utterance into the same target.
     if (!m_speech.isContinuousMode() && target)
         m_workspaceMonitor.setTargetApp(nullptr);
-    DictationOutcome outcome = co_await processAndPaste(m_speech, m_speech.takeStoppedDictation(), target, m_settings,
+    // The recorder publishes the dictation's progress for the panel and the tray.
+    QPointer<SpeechManager> speech(&m_speech);
+    PipelineProgress progress;
+    progress.wavBuilt = [speech](const QByteArray& wav) { if (speech) emit speech->wavBuilt(wav); };
+    progress.debugLine = [speech](const QString& line) {
+        if (speech)
+            speech->debugLog().appendIfExists(QLatin1Char('\n') + line + QLatin1Char('\n'));
+    };
+    progress.transcribed = [speech](const QString& text) { if (speech) speech->setTranscribedText(text); };
+    progress.rewriting = [speech](bool active) { if (speech) speech->setIsRewriting(active); };
+    progress.rewritten = [speech](const QString& text) { if (speech) speech->setRewrittenText(text); };
+    progress.status = [speech](const QString& status) { if (speech) speech->setStatusMessage(status); };
+    m_speech.beginProcessing();
+    DictationOutcome outcome = co_await processAndPaste(m_speech.takeStoppedDictation(), target, m_settings,
                                                         PipelineServices{m_gemini, m_paste, m_usageTracker, m_history},
-                                                        m_log, m_clock);
+                                                        std::move(progress), m_log, m_clock);
+    m_speech.endProcessing(outcome.kind == DictationOutcome::Kind::Pasted);
     if (outcome.delivered())
         m_panel.showOutcome(outcome);
     else if (outcome.kind == DictationOutcome::Kind::Failed)
