@@ -375,10 +375,7 @@ void SpeechManager::cancelRecording()
     }
     setAudioLevel(0);
     m_elapsedTimer.reset();
-    stopSilenceDetection();
-    setIsContinuousMode(false);
-    setContinuousAutoEnter(false);
-    onSilenceDetected = nullptr;
+    stopSilenceDetection(); // continuous mode itself is the controller's to leave
     setTranscribedText(QString());
     setRewrittenText(QString());
     setStatusMessage(QStringLiteral("🚫 キャンセルしました"));

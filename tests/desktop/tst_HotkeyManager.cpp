@@ -94,15 +94,20 @@ private slots:
     void cancelWhileRecording()
     {
         DictationRig rig;
+        rig.settings.setContinuousMode(ContinuousMode::Auto); // a cancel leaves it too
         rig.hotkeys.startMonitoring();
         rig.keyboard.press(kSpace, kAlt);
         rig.advance(0.5);
+        QVERIFY(rig.speech.isContinuousMode());
         QVERIFY(rig.keyboard.press(kEsc, 0));
         QVERIFY(!rig.speech.isRecording());
         QVERIFY(rig.speech.isCancelled());
+        QVERIFY(!rig.speech.isContinuousMode());
+        QVERIFY(!rig.speech.onSilenceDetected);
         QVERIFY(!rig.dictation.workspaceMonitor().targetApp());
-        rig.advance(1.0);
+        rig.advance(10.0);
         QVERIFY(rig.pasteboard.texts.isEmpty());
+        QVERIFY(!rig.speech.isRecording());
     }
 
     // The tray menu and the panel's stop button run the same dictation with less around it.
