@@ -291,10 +291,16 @@ QString RecordingIndicatorView::timeText() const { return m_time->text(); }
 
 bool RecordingIndicatorView::isModeBubbleVisible() const { return !m_bubble->isHidden(); }
 
-void RecordingIndicatorView::refresh()
+// Style sheets and pixmaps are rebuilt only when what they show changes: refresh() runs on
+// every tick of the recording timer, and a style sheet makes Qt re-polish the whole panel.
+void RecordingIndicatorView::restyle(const QColor& primary, const QColor& secondary)
 {
-    const QColor primary = m_dark ? QColor(0xf2, 0xf2, 0xf7) : QColor(0x1c, 0x1c, 0x1e);
-    const QColor secondary = m_dark ? QColor(0xae, 0xae, 0xb2) : QColor(0x6c, 0x6c, 0x70);
+    const CorrectionMode mode = m_settings ? m_settings->correctionMode() : CorrectionMode::Instant;
+    const bool continuousOn = m_settings && m_settings->continuousMode() != ContinuousMode::Off;
+    const QString key = QStringLiteral("%1|%2|%3|%4").arg(m_dark).arg(static_cast<int>(mode)).arg(continuousOn).arg(devicePixelRatioF());
+    if (key == m_styleKey)
+        return;
+    m_styleKey = key;
     setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; } QLabel#note { color: %3; font-size: 10px; } QLabel#failure { font-size: 10px; } "
                                  "QToolButton[circle=\"true\"] { background: %2; border-radius: 13px; border: none; }")
                       .arg(primary.name(), m_dark ? QStringLiteral("rgba(255,255,255,0.12)") : QStringLiteral("rgba(0,0,0,0.08)"),
@@ -305,38 +311,50 @@ void RecordingIndicatorView::refresh()
         if (auto* s = dynamic_cast<Spinner*>(spinner))
             s->color = primary;
     }
+    m_confirmationIcon->setPixmap(Icons::pixmap(QStringLiteral("checkmark.circle.fill"), QColor(0x34, 0xc7, 0x59), 16, devicePixelRatioF()));
+    m_failureIcon->setPixmap(Icons::pixmap(QStringLiteral("exclamationmark.triangle.fill"), QColor(0xff, 0x95, 0x00), 16, devicePixelRatioF()));
+    m_modeButton->setIcon(Icons::icon(modeSymbol(mode), primary));
+    m_continuousButton->setIcon(Icons::icon(continuousOn ? QStringLiteral("repeat.circle.fill") : QStringLiteral("repeat.circle"),
+                                            continuousOn ? QColor(0xff, 0x95, 0x00) : primary));
+    m_bubble->setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; font-weight: 500; background: %2; "
+                                           "border-radius: 9px; padding: 4px 8px; }")
+                                .arg(secondary.name(), m_dark ? QStringLiteral("rgba(44,44,46,0.92)") : QStringLiteral("rgba(255,255,255,0.92)")));
+    m_timeStyle.clear();
+}
+
+void RecordingIndicatorView::refresh()
+{
+    const QColor primary = m_dark ? QColor(0xf2, 0xf2, 0xf7) : QColor(0x1c, 0x1c, 0x1e);
+    const QColor secondary = m_dark ? QColor(0xae, 0xae, 0xb2) : QColor(0x6c, 0x6c, 0x70);
+    restyle(primary, secondary);
 
     const QString failure = m_controller.failureText();
     m_face = !failure.isEmpty() ? Face::Failure
                                 : faceFor(m_controller.showCopied(), m_speech.isRewriting(), m_speech.isRecording());
     m_faces->setCurrentIndex(static_cast<int>(m_face));
-    m_confirmationIcon->setPixmap(Icons::pixmap(QStringLiteral("checkmark.circle.fill"), QColor(0x34, 0xc7, 0x59), 16, devicePixelRatioF()));
     m_confirmation->setText(confirmationText());
     m_confirmationNote->setText(m_controller.confirmationNote());
     m_confirmationNote->setVisible(!m_confirmationNote->text().isEmpty());
     // The symbol is drawn, so the status line's own "⚠️" is not shown twice.
-    m_failureIcon->setPixmap(Icons::pixmap(QStringLiteral("exclamationmark.triangle.fill"), QColor(0xff, 0x95, 0x00), 16, devicePixelRatioF()));
     m_failure->setText(failure.startsWith(QStringLiteral("⚠️")) ? failure.mid(2).trimmed() : failure);
 
     const CorrectionMode mode = m_settings ? m_settings->correctionMode() : CorrectionMode::Instant;
-    m_modeButton->setIcon(Icons::icon(modeSymbol(mode), primary));
-    const bool continuousOn = m_settings && m_settings->continuousMode() != ContinuousMode::Off;
-    m_continuousButton->setIcon(Icons::icon(continuousOn ? QStringLiteral("repeat.circle.fill") : QStringLiteral("repeat.circle"),
-                                            continuousOn ? QColor(0xff, 0x95, 0x00) : primary));
     m_bubble->setText(m_settings ? displayName(mode) : QString());
-    m_bubble->setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; font-weight: 500; background: %2; "
-                                           "border-radius: 9px; padding: 4px 8px; }")
-                                .arg(secondary.name(), m_dark ? QStringLiteral("rgba(44,44,46,0.92)") : QStringLiteral("rgba(255,255,255,0.92)")));
 
     const std::optional<int> countdown = m_speech.silenceCountdown();
+    QString timeStyle;
     if (m_speech.isContinuousMode() && countdown && *countdown >= 1) {
         m_time->setText(QString::number(*countdown));
-        m_time->setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 18px; font-weight: bold; }").arg(secondary.name()));
+        timeStyle = QStringLiteral("QLabel { color: %1; font-size: 18px; font-weight: bold; }").arg(secondary.name());
     } else if (m_speech.isContinuousMode()) {
         m_time->setText(QString());
     } else {
         m_time->setText(formatTime(m_speech.elapsedTime()));
-        m_time->setStyleSheet(QStringLiteral("QLabel { color: %1; font-size: 11px; font-family: monospace; }").arg(primary.name()));
+        timeStyle = QStringLiteral("QLabel { color: %1; font-size: 11px; font-family: monospace; }").arg(primary.name());
+    }
+    if (!timeStyle.isEmpty() && timeStyle != m_timeStyle) {
+        m_timeStyle = timeStyle;
+        m_time->setStyleSheet(timeStyle);
     }
     m_time->setVisible(!m_time->text().isEmpty());
     if (m_bubble->isVisible() && (!m_speech.isRecording() || !m_settings))

@@ -73,6 +73,7 @@ protected:
 
 private:
     void refresh();
+    void restyle(const QColor& primary, const QColor& secondary);
     void showBubble(bool visible);
 
     SpeechManager& m_speech;
@@ -81,6 +82,8 @@ private:
     QPointer<Dictation> m_dictation;
     Face m_face = Face::Processing;
     bool m_dark = false;
+    QString m_styleKey;  // what the style sheets and pixmaps were last built for
+    QString m_timeStyle; // the time label's style sheet as last set
     QStackedWidget* m_faces;
     QLabel* m_confirmationIcon;
     QLabel* m_confirmation;
