@@ -75,10 +75,9 @@ private slots:
         QCOMPARE(r.headers.value("content-type"), QByteArray("application/json"));
         QVERIFY(!r.headers.contains("authorization"));
         const QJsonObject body = r.json();
-        const QJsonArray parts = body["contents"].toArray().at(0).toObject()["parts"].toArray();
-        QCOMPARE(parts.size(), 1);
-        QVERIFY(parts.at(0).toObject()["text"].toString().endsWith("\n\n認識テキスト"));
-        QVERIFY(parts.at(0).toObject()["text"].toString().contains("話者は医師です。"));
+        QCOMPARE(r.parts().size(), 1);
+        QVERIFY(r.text().endsWith("\n\n認識テキスト"));
+        QVERIFY(r.text().contains("話者は医師です。"));
         QCOMPARE(body["generationConfig"].toObject()["temperature"].toDouble(), 0.0);
         QCOMPARE(body["generationConfig"].toObject()["thinkingConfig"].toObject()["thinkingBudget"].toInt(), -1);
 
@@ -94,10 +93,10 @@ private slots:
         QCOMPARE(o.result->text, QStringLiteral("音声の結果"));
         QVERIFY(!o.result->usage);
         const QJsonObject body = server->requests().first().json();
-        const QJsonArray parts = body["contents"].toArray().at(0).toObject()["parts"].toArray();
+        const QJsonArray parts = server->requests().first().parts();
         QCOMPARE(parts.size(), 2);
         QCOMPARE(parts.at(0).toObject()["inlineData"].toObject()["mimeType"].toString(), QStringLiteral("audio/wav"));
-        QCOMPARE(QByteArray::fromBase64(parts.at(0).toObject()["inlineData"].toObject()["data"].toString().toLatin1()), wav);
+        QCOMPARE(server->requests().first().audio(), wav);
         QCOMPARE(body["generationConfig"].toObject()["thinkingConfig"].toObject()["thinkingBudget"].toInt(), 0);
     }
 

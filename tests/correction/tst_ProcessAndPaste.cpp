@@ -72,7 +72,7 @@ private slots:
             QCOMPARE(entry.originalText, std::optional<QString>(QStringLiteral("きょうは晴れです")));
             QCOMPARE(rig.usage.totalRequests(), 1);
             QCOMPARE(rig.usage.totalInputTokens(), 50);
-            const QJsonArray parts = requests.first().json()["contents"].toArray().at(0).toObject()["parts"].toArray();
+            const QJsonArray parts = requests.first().parts();
             if (expectedRequest == "text") {
                 QCOMPARE(parts.size(), 1);
                 QVERIFY(parts.at(0).toObject()["text"].toString().endsWith("\n\nきょうは晴れです"));

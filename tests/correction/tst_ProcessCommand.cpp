@@ -69,8 +69,7 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("東京に行きますか。\n"));
         QCOMPARE(server.generateRequests().size(), 1);
-        const QString prompt = server.generateRequests().first().json()["contents"].toArray().at(0).toObject()["parts"]
-                                   .toArray().at(0).toObject()["text"].toString();
+        const QString prompt = server.generateRequests().first().text();
         QVERIFY2(prompt.endsWith("\n\n東京にいきますか"), qPrintable(prompt));
         const QJsonObject after = stored(dir.path());
         QCOMPARE(after["UsageTracker.totalRequests"].toInt(), 1);

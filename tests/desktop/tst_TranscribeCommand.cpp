@@ -30,8 +30,7 @@ QString fixture(const QString& name) { return QStringLiteral(VELUTANORA_TESTDATA
 
 QByteArray sentAudio(const RecordedRequest& r)
 {
-    const QJsonArray parts = r.json()["contents"].toArray().at(0).toObject()["parts"].toArray();
-    return QByteArray::fromBase64(parts.at(0).toObject()["inlineData"].toObject()["data"].toString().toLatin1());
+    return r.audio();
 }
 
 QByteArray readFile(const QString& path)

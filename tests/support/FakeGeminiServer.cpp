@@ -16,6 +16,18 @@ namespace vel::test {
 
 QJsonObject RecordedRequest::json() const { return QJsonDocument::fromJson(body).object(); }
 
+QJsonArray RecordedRequest::parts() const
+{
+    return json()["contents"].toArray().at(0).toObject()["parts"].toArray();
+}
+
+QString RecordedRequest::text(int part) const { return parts().at(part).toObject()["text"].toString(); }
+
+QByteArray RecordedRequest::audio() const
+{
+    return QByteArray::fromBase64(parts().at(0).toObject()["inlineData"].toObject()["data"].toString().toLatin1());
+}
+
 FakeReply FakeReply::answer(const QString& text, const QByteArray& usageJson)
 {
     QJsonObject part{{QStringLiteral("text"), text}};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -26,6 +27,10 @@ struct RecordedRequest {
     QMap<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
     QJsonObject json() const;
+    // The parts of the first content: the prompt's text, and the recording when one was sent.
+    QJsonArray parts() const;
+    QString text(int part = 0) const;
+    QByteArray audio() const; // the decoded inline data of the first part
 };
 
 // How the fake server answers one request.
