@@ -22,6 +22,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QMap>
 #include <QStringDecoder>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -58,6 +59,39 @@ QString isoUtc(double referenceSeconds)
     const double unix = unixFromReferenceDate(referenceSeconds);
     const auto ms = static_cast<qint64>(std::floor(unix * 1000.0));
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODate);
+}
+
+
+// One command's options, read against its table: a flag, or an option with a value, each at most
+// once, and up to `positionals` plain arguments. `error` names the first argument that fits none.
+struct Options {
+    QMap<QString, QString> given; // a flag maps to an empty value
+    QStringList positional;
+    QString error;
+    bool has(const char* name) const { return given.contains(QLatin1String(name)); }
+    std::optional<QString> value(const char* name) const
+    {
+        return has(name) ? std::optional(given.value(QLatin1String(name))) : std::nullopt;
+    }
+};
+
+Options readOptions(const QStringList& args, const QStringList& flags, const QStringList& valued, int positionals)
+{
+    Options options;
+    for (qsizetype i = 0; i < args.size() && options.error.isEmpty(); ++i) {
+        const QString& arg = args.at(i);
+        if (options.given.contains(arg))
+            options.error = arg;
+        else if (flags.contains(arg))
+            options.given.insert(arg, QString());
+        else if (valued.contains(arg) && i + 1 < args.size())
+            options.given.insert(arg, args.at(++i));
+        else if (!arg.startsWith(QLatin1Char('-')) && options.positional.size() < positionals)
+            options.positional << arg;
+        else
+            options.error = arg;
+    }
+    return options;
 }
 
 } // namespace
@@ -133,23 +167,14 @@ int CommandLine::run(const QStringList& arguments)
 
 int CommandLine::process(const QStringList& args)
 {
+    const Options options = readOptions(args, {}, {"--mode", "--text", "--file"}, 0);
+    if (!options.error.isEmpty() || (options.has("--text") && options.has("--file")))
+        return usageError(QStringLiteral("bad argument to process: %1").arg(options.error.isEmpty() ? QStringLiteral("--file") : options.error));
     std::optional<CorrectionMode> mode;
-    std::optional<QString> text;
-    std::optional<QString> file;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        const bool hasValue = i + 1 < args.size();
-        if (arg == QLatin1String("--mode") && hasValue && !mode) {
-            if (!(mode = correctionModeFromRaw(args.at(++i))))
-                return usageError(QStringLiteral("unknown mode: %1").arg(args.at(i)));
-        } else if (arg == QLatin1String("--text") && hasValue && !text && !file) {
-            text = args.at(++i);
-        } else if (arg == QLatin1String("--file") && hasValue && !text && !file) {
-            file = args.at(++i);
-        } else {
-            return usageError(QStringLiteral("bad argument to process: %1").arg(arg));
-        }
-    }
+    if (const auto raw = options.value("--mode"); raw && !(mode = correctionModeFromRaw(*raw)))
+        return usageError(QStringLiteral("unknown mode: %1").arg(*raw));
+    std::optional<QString> text = options.value("--text");
+    const std::optional<QString> file = options.value("--file");
     if (!text && !file)
         return usageError(QStringLiteral("process needs --text TEXT or --file PATH"));
     if (file) {
@@ -195,29 +220,16 @@ int CommandLine::process(const QStringList& args)
 
 int CommandLine::transcribe(const QStringList& args)
 {
+    const Options options = readOptions(args, {"--continuous", "--no-history"}, {"--mode", "--save-wav"}, 1);
+    if (!options.error.isEmpty())
+        return usageError(QStringLiteral("bad argument to transcribe: %1").arg(options.error));
     std::optional<CorrectionMode> mode;
-    bool continuous = false;
-    bool noHistory = false;
-    std::optional<QString> saveWav;
-    std::optional<QString> file;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        const bool hasValue = i + 1 < args.size();
-        if (arg == QLatin1String("--mode") && hasValue && !mode) {
-            if (!(mode = correctionModeFromRaw(args.at(++i))))
-                return usageError(QStringLiteral("unknown mode: %1").arg(args.at(i)));
-        } else if (arg == QLatin1String("--continuous") && !continuous) {
-            continuous = true;
-        } else if (arg == QLatin1String("--no-history") && !noHistory) {
-            noHistory = true;
-        } else if (arg == QLatin1String("--save-wav") && hasValue && !saveWav) {
-            saveWav = args.at(++i);
-        } else if (!arg.startsWith(QLatin1Char('-')) && !file) {
-            file = arg;
-        } else {
-            return usageError(QStringLiteral("bad argument to transcribe: %1").arg(arg));
-        }
-    }
+    if (const auto raw = options.value("--mode"); raw && !(mode = correctionModeFromRaw(*raw)))
+        return usageError(QStringLiteral("unknown mode: %1").arg(*raw));
+    const bool continuous = options.has("--continuous");
+    const bool noHistory = options.has("--no-history");
+    const std::optional<QString> saveWav = options.value("--save-wav");
+    const std::optional<QString> file = options.positional.isEmpty() ? std::nullopt : std::optional(options.positional.first());
     if (!file)
         return usageError(QStringLiteral("transcribe needs a WAV file"));
     WavFile wav;

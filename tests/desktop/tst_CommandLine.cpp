@@ -119,6 +119,8 @@ private slots:
         QTest::newRow("transcribe: 1 Hz WAV") << QStringList{"transcribe", "@FILE@"} << oneHertz;
         QTest::newRow("transcribe: unknown option") << QStringList{"transcribe", "--loud", "x.wav"} << QByteArray();
         QTest::newRow("transcribe: no file") << QStringList{"transcribe", "--continuous"} << QByteArray();
+        QTest::newRow("transcribe: two files") << QStringList{"transcribe", "a.wav", "b.wav"} << QByteArray();
+        QTest::newRow("process: an option twice") << QStringList{"process", "--mode", "fast", "--mode", "fast", "--text", "x"} << QByteArray();
         QTest::newRow("transcribe: bad mode") << QStringList{"transcribe", "--mode", "slow", "x.wav"} << QByteArray();
     }
     void refusals()
