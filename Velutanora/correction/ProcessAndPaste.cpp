@@ -60,6 +60,43 @@ Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> 
     co_return correction;
 }
 
+Task<CleanedText> cleanAndCorrect(QString raw, std::optional<QByteArray> wav, bool audioCut, CorrectionMode mode,
+                                  AppSettings& settings, GeminiService* gemini, UsageTracker* usage,
+                                  PipelineProgress progress, Logger& log, Clock& clock)
+{
+    CleanedText cleaned;
+    const QString local = TextProcessor::localText(raw, settings.removeFillers(), settings.dictionaryEntries());
+    cleaned.finalText = TextFormatter::format(local);
+    if (progress.transcribed)
+        progress.transcribed(cleaned.finalText);
+    if (!gemini || !sendsToGemini(settings, mode))
+        co_return cleaned;
+    auto say = [&progress](const QString& line) {
+        if (progress.status)
+            progress.status(line);
+    };
+    if (progress.rewriting)
+        progress.rewriting(true);
+    say(QStringLiteral("✍️ 認識中..."));
+    const Correction correction = co_await correctWithGemini(local, wav, mode, settings, *gemini, usage, log, clock);
+    if (correction.rewritten) {
+        cleaned.corrected = true;
+        if (progress.rewritten)
+            progress.rewritten(*correction.rewritten);
+        // The local text covers the whole recording; Gemini heard only its start.
+        say(wav && audioCut ? QStringLiteral("✅ 完了（Geminiには最初の7分だけを送りました）") : QStringLiteral("✅ 完了"));
+        if (!correction.rewritten->isEmpty())
+            cleaned.originalText = local;
+    } else {
+        say(QStringLiteral("⚠️ 失敗: ") + correction.failure);
+        cleaned.correctionFailure = correction.failure;
+    }
+    if (progress.rewriting)
+        progress.rewriting(false);
+    cleaned.finalText = correction.finalText(local);
+    co_return cleaned;
+}
+
 Task<DictationOutcome> processAndPaste(StoppedDictation dictation, ApplicationRef target, AppSettings& settings,
                                        PipelineServices services, PipelineProgress progress, Logger& log, Clock& clock)
 {
@@ -105,38 +142,16 @@ Task<DictationOutcome> processAndPaste(StoppedDictation dictation, ApplicationRe
         co_return outcome;
     }
 
-    const QList<DictionaryEntry> entries = settings.dictionaryEntries();
-    const QString local = TextProcessor::localText(raw, settings.removeFillers(), entries);
-    if (progress.transcribed)
-        progress.transcribed(TextFormatter::format(local));
-
-    QString finalText = TextFormatter::format(local);
-    std::optional<QString> originalText;
-    const CorrectionMode mode = settings.correctionMode();
-    if (services.gemini && sendsToGemini(settings, mode)) {
-        if (progress.rewriting)
-            progress.rewriting(true);
-        say(QStringLiteral("✍️ 認識中..."));
-        const Correction correction
-            = co_await correctWithGemini(local, wav, mode, settings, *services.gemini, services.usage, log, clock);
-        if (correction.rewritten) {
-            if (progress.rewritten)
-                progress.rewritten(*correction.rewritten);
-            // The local text covers the whole recording; Gemini heard only its start.
-            say(wav && droppedBytes > 0 ? QStringLiteral("✅ 完了（Geminiには最初の7分だけを送りました）")
-                                        : QStringLiteral("✅ 完了"));
-            log.line(QStringLiteral("⚡ [perf] total processAndPaste: ") + milliseconds(clock.now() - t0)
-                       + QStringLiteral("ms"));
-            if (!correction.rewritten->isEmpty())
-                originalText = local;
-        } else {
-            say(QStringLiteral("⚠️ 失敗: ") + correction.failure);
-            outcome.correctionFailure = QStringLiteral("⚠️ Gemini: ") + correction.failure;
-        }
-        if (progress.rewriting)
-            progress.rewriting(false);
-        finalText = correction.finalText(local);
-    }
+    PipelineProgress tracked = progress;
+    tracked.status = say;
+    const CleanedText cleaned = co_await cleanAndCorrect(raw, wav, droppedBytes > 0, settings.correctionMode(), settings,
+                                                         services.gemini, services.usage, tracked, log, clock);
+    if (cleaned.corrected)
+        log.line(QStringLiteral("⚡ [perf] total processAndPaste: ") + milliseconds(clock.now() - t0) + QStringLiteral("ms"));
+    const QString finalText = cleaned.finalText;
+    const std::optional<QString> originalText = cleaned.originalText;
+    if (!cleaned.correctionFailure.isEmpty())
+        outcome.correctionFailure = QStringLiteral("⚠️ Gemini: ") + cleaned.correctionFailure;
     outcome.text = finalText;
 
     // An abandoned result (a new dictation, or a cancel, while it was being corrected) is not

@@ -53,6 +53,18 @@ struct PipelineProgress {
     std::function<void(const QString& status)> status;       // the status line as it changes
 };
 
+// The text of a dictation or of a given text, cleaned locally and, when the mode and the key call
+// for it, corrected by Gemini (which hears the recording when there is one).
+struct CleanedText {
+    QString finalText;                  // Gemini's answer when it has words, else the local text
+    std::optional<QString> originalText; // the local text, when Gemini's answer replaced it
+    QString correctionFailure;          // why Gemini gave nothing, when it was asked
+    bool corrected = false;             // Gemini answered
+};
+Task<CleanedText> cleanAndCorrect(QString raw, std::optional<QByteArray> wav, bool audioCut, CorrectionMode mode,
+                                  AppSettings& settings, GeminiService* gemini, UsageTracker* usage,
+                                  PipelineProgress progress, Logger& log, Clock& clock);
+
 // Turns a stopped dictation into pasted text: local clean-up, Gemini when the mode and the key
 // call for it (with the local text as the fallback), history, usage, the paste into target.
 // It reports its progress and returns what became of the text; it keeps no state of its own.

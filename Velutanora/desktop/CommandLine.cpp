@@ -4,8 +4,6 @@
 #include "common/Task.h"
 #include "correction/GeminiService.h"
 #include "correction/ProcessAndPaste.h"
-#include "correction/TextFormatter.h"
-#include "correction/TextProcessor.h"
 #include "desktop/Dictation.h"
 #include "desktop/HeadlessDesktop.h"
 #include "desktop/PasteService.h"
@@ -198,21 +196,13 @@ int CommandLine::process(const QStringList& args)
     AppSettings settings(store);
     UsageTracker usage(store);
     GeminiService gemini(log, clock, [&settings] { return settings.geminiBaseUrl(); });
-    const CorrectionMode effectiveMode = mode.value_or(settings.correctionMode());
-    const QString local = TextProcessor::localText(*text, settings.removeFillers(), settings.dictionaryEntries());
-    QString final = TextFormatter::format(local);
-    if (sendsToGemini(settings, effectiveMode)) {
-        log.line(QStringLiteral("✍️ 認識中..."));
-        const Correction correction
-            = runBlocking(correctWithGemini(local, std::nullopt, effectiveMode, settings, gemini, &usage, log, clock));
-        if (correction.rewritten) {
-            log.line(QStringLiteral("✅ 完了"));
-        } else {
-            log.line(QStringLiteral("⚠️ 失敗: ") + correction.failure);
-            log.line(QStringLiteral("📋 [process] Gemini failed; the locally cleaned text is used"));
-        }
-        final = correction.finalText(local);
-    }
+    PipelineProgress progress;
+    progress.status = [&log](const QString& status) { log.line(status); };
+    const CleanedText cleaned = runBlocking(cleanAndCorrect(*text, std::nullopt, false, mode.value_or(settings.correctionMode()),
+                                                            settings, &gemini, &usage, progress, log, clock));
+    if (!cleaned.correctionFailure.isEmpty())
+        log.line(QStringLiteral("📋 [process] Gemini failed; the locally cleaned text is used"));
+    const QString final = cleaned.finalText;
     if (!final.isEmpty())
         write(m_out, final + QLatin1Char('\n'));
     return 0;
