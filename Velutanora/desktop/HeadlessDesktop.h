@@ -9,8 +9,9 @@
 
 namespace vel {
 
-// The desktop of the command-line modes: results go to a stream instead of the clipboard,
-// and there is no window, no keyboard and no panel.
+// The null backends: the desktop of the command-line modes (results go to a stream instead of
+// the clipboard; no window, no keyboard, no panel), and what a desktop that cannot give a
+// capability gets in its place, saying why.
 class StreamPasteboard final : public Pasteboard {
 public:
     explicit StreamPasteboard(std::FILE* stream) : m_stream(stream) {}
@@ -58,6 +59,32 @@ public:
     void hideImmediately() override {}
     void showFailure(const QString&) override {}
     void showOutcome(const DictationOutcome&) override {}
+};
+
+class UnavailableKeyboard final : public KeyboardMonitor {
+public:
+    bool installTap() override { return false; }
+    void startMonitors() override {}
+    bool isKeyDown(quint16) const override { return false; }
+    QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) override { return shortcuts; }
+};
+
+class UnavailableInput final : public SyntheticInput {
+public:
+    explicit UnavailableInput(QString reason) : m_reason(std::move(reason)) {}
+    bool isAllowed() const override { return false; }
+    Task<StrokeResult> prepare() override { co_return StrokeResult::unavailable(m_reason); }
+    Task<StrokeResult> sendKeyStroke(KeyChord, ApplicationRef) override { co_return StrokeResult::unavailable(m_reason); }
+
+private:
+    QString m_reason;
+};
+
+// Where the clipboard cannot be set without a focused window of this program (a Wayland
+// compositor without data-control, such as mutter): Qt's clipboard would fail silently.
+class UnreachablePasteboard final : public Pasteboard {
+public:
+    QString setText(const QString&) override { return QStringLiteral("このデスクトップではクリップボードに入れられません"); }
 };
 
 } // namespace vel

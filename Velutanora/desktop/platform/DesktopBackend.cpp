@@ -35,36 +35,6 @@
 
 namespace vel {
 
-namespace {
-
-class UnavailableKeyboard final : public KeyboardMonitor {
-public:
-    bool installTap() override { return false; }
-    void startMonitors() override {}
-    bool isKeyDown(quint16) const override { return false; }
-    QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) override { return shortcuts; }
-};
-
-class UnavailableInput final : public SyntheticInput {
-public:
-    explicit UnavailableInput(QString reason) : m_reason(std::move(reason)) {}
-    bool isAllowed() const override { return false; }
-    Task<StrokeResult> prepare() override { co_return StrokeResult::unavailable(m_reason); }
-    Task<StrokeResult> sendKeyStroke(KeyChord, ApplicationRef) override { co_return StrokeResult::unavailable(m_reason); }
-
-private:
-    QString m_reason;
-};
-
-// Where the clipboard cannot be set without a focused window of this program (a Wayland
-// compositor without data-control, such as mutter): Qt's clipboard would fail silently.
-class UnreachablePasteboard final : public Pasteboard {
-public:
-    QString setText(const QString&) override { return QStringLiteral("このデスクトップではクリップボードに入れられません"); }
-};
-
-} // namespace
-
 QString QtPasteboard::setText(const QString& text)
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
