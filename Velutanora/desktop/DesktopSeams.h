@@ -122,6 +122,8 @@ public:
     virtual QString mechanism() const = 0;
     // What the desktop says is bound to the id, empty while nothing is.
     virtual QString trigger(const QString& id) const = 0;
+    // Why the start key could not be bound, in words for the user (empty: it was, or no reason is known).
+    virtual QString problem() const { return {}; }
     // The desktop's own dialog for these shortcuts, where it has one.
     virtual bool canConfigure() const { return false; }
     virtual void configure() {}

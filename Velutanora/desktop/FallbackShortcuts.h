@@ -23,6 +23,7 @@ public:
     void setCancelActive(bool active) override;
     QString mechanism() const override { return m_current->mechanism(); }
     QString trigger(const QString& id) const override { return m_current->trigger(id); }
+    QString problem() const override { return m_current->problem(); }
     bool canConfigure() const override { return m_current->canConfigure(); }
     void configure() override { m_current->configure(); }
 

@@ -250,7 +250,12 @@ void VelutanoraApp::openSettings()
             std::function<void()> configure;
             if (service->canConfigure())
                 configure = [service] { service->configure(); };
-            shortcuts->showDesktopShortcuts(service->mechanism(), [service](const QString& id) { return service->trigger(id); },
+            shortcuts->showDesktopShortcuts(service->mechanism(), [service](const QString& id) {
+                const QString bound = service->trigger(id);
+                if (bound.isEmpty() && id == DesktopShortcuts::kToggle && !service->problem().isEmpty())
+                    return QStringLiteral("（未割り当て: %1）").arg(service->problem());
+                return bound;
+            },
                                             configure);
         }
         connect(m_window->shortcutsView(), &ShortcutsView::capturingChanged, this, [this](bool capturing) {

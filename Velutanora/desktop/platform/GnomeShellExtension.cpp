@@ -174,7 +174,7 @@ QString GnomeShellExtension::grab(const QString& action, const QString& accelera
     if (reply.type() != QDBusMessage::ReplyMessage)
         return errorText(reply);
     if (!reply.arguments().value(0).toBool())
-        return QStringLiteral("GNOME が %1 をすでに使っています").arg(accelerator);
+        return kTaken;
     return {};
 }
 
@@ -284,6 +284,10 @@ void GnomeShellShortcuts::grab(const QString& id, const std::optional<ShortcutKe
     const QString accelerator = CompositorBindings::gnomeAccelerator(*key, id == kCancel);
     QString why = accelerator.isEmpty() ? QStringLiteral("%1 は GNOME Shell 拡張機能では割り当てられません").arg(key->label())
                                         : m_shell.grab(id, accelerator);
+    if (why == GnomeShellExtension::kTaken)
+        why = QStringLiteral("%1 は GNOME がすでに使っています（Alt+Space はウィンドウメニュー）。Ctrl+Alt+Space や Super+F9 "
+                             "などに変えてください")
+                  .arg(key->label());
     if (why.isEmpty()) {
         m_triggers.insert(id, key->label());
         return;

@@ -50,7 +50,9 @@ public:
     // empty when no window has the focus.
     QVariantMap focusedWindow() const;
     bool activateWindow(quint64 id);
-    // Empty when the accelerator is grabbed for this connection, else why not.
+    // Empty when the accelerator is grabbed for this connection, kTaken when the shell already
+    // uses it, else why not.
+    static inline const QString kTaken = QStringLiteral("taken");
     QString grab(const QString& action, const QString& accelerator);
     void ungrab(const QString& action);
 
@@ -107,8 +109,7 @@ public:
     void setCancelActive(bool active) override;
     QString mechanism() const override { return QStringLiteral("GNOME Shell 拡張機能"); }
     QString trigger(const QString& id) const override { return m_triggers.value(id); }
-    // Why the last bind could not take a key, in words (empty: all taken).
-    QString problem() const { return m_problem; }
+    QString problem() const override { return m_problem; }
 
 private:
     void grab(const QString& id, const std::optional<ShortcutKey>& key);

@@ -225,6 +225,7 @@ private slots:
         app.kill();
         app.waitForFinished();
         QTRY_COMPARE_WITH_TIMEOUT(mine.grab(DesktopShortcuts::kToggle, "<Super>F9"), QString(), 5000);
+        QCOMPARE(mine.grab(DesktopShortcuts::kToggle, "<Alt>space"), GnomeShellExtension::kTaken); // the window menu's
         mine.ungrab(DesktopShortcuts::kToggle);
     }
 
