@@ -254,6 +254,10 @@ private slots:
                                       qPrintable(rig.log.lines().join('\n')), 20000);
             QTRY_COMPARE_WITH_TIMEOUT(rig.speech.statusMessage(), PasteService::kPastedStatus, 5000);
             QVERIFY2(readFile(editor.out + ".focus").endsWith("in\n"), "the target kept the focus");
+            // The session is closed by now; the text stays on the clipboard for a paste by hand.
+            QTest::qWait(static_cast<int>(MutterRemoteDesktop::kLingerSeconds * 1000) + 1000);
+            m_keyboard.press({kControl, 0x76});
+            QTRY_COMPARE_WITH_TIMEOUT(editor.text(), QStringLiteral("拡張なしでも届きました。拡張なしでも届きました。"), 5000);
         }
         QVERIFY(setExtensionEnabled(true));
     }
