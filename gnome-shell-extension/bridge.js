@@ -68,7 +68,9 @@ function createBridge(gi) {
         enable() {
             // One keyboard for the whole session: the first key of a new virtual device is lost
             // on a seat that had no keyboard, so it is made now and primed with a harmless key.
-            const seat = Clutter.get_default_backend().get_default_seat();
+            // The stage's context gives the backend where Clutter.get_default_backend() is gone (GNOME 51).
+            const backend = global.stage.context?.get_backend?.() ?? Clutter.get_default_backend();
+            const seat = backend.get_default_seat();
             this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
             this._tap(Clutter.KEY_Shift_L);
             this._grabs = new Map(); // action → {id, accelerator}
