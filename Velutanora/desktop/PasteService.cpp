@@ -28,6 +28,7 @@ const QStringList& PasteService::terminalClasses()
         QStringLiteral("sakura"),         QStringLiteral("guake"),           QStringLiteral("tilda"),
         QStringLiteral("yakuake"),        QStringLiteral("cool-retro-term"), QStringLiteral("ghostty"),
         QStringLiteral("com.mitchellh.ghostty"), QStringLiteral("contour"),  QStringLiteral("blackbox"),
+        QStringLiteral("com.raggesilver.blackbox"), QStringLiteral("ptyxis"), QStringLiteral("org.gnome.ptyxis"),
     };
     return classes;
 }

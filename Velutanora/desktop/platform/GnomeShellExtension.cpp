@@ -213,11 +213,15 @@ public:
         : m_shell(shell), m_id(info.value(QStringLiteral("id")).toULongLong()),
           m_pid(info.value(QStringLiteral("pid")).toLongLong())
     {
+        // Both names, as WM_CLASS gives two: a terminal is known by either.
+        // The shell names an application without a desktop file "window:N": that is no name.
+        QString appId = info.value(QStringLiteral("app-id")).toString();
+        if (!appId.endsWith(QLatin1String(".desktop")))
+            appId.clear();
+        appId.chop(appId.isEmpty() ? 0 : 8);
         m_class = info.value(QStringLiteral("wm-class")).toString();
-        if (m_class.isEmpty()) {
-            m_class = info.value(QStringLiteral("app-id")).toString();
-            m_class.remove(QRegularExpression(QStringLiteral("\\.desktop$")));
-        }
+        if (!appId.isEmpty() && appId.compare(m_class, Qt::CaseInsensitive) != 0)
+            m_class = m_class.isEmpty() ? appId : m_class + QLatin1Char(' ') + appId;
     }
     qint64 processId() const override { return m_pid > 0 ? m_pid : -static_cast<qint64>(m_id); }
     bool isActive() const override

@@ -85,7 +85,7 @@ private:
 QString frontClass(DesktopRig& rig)
 {
     const ApplicationRef front = rig.backend.workspace->frontmostApplication();
-    return front ? front->windowClass() : QString();
+    return front ? front->windowClass().section(QLatin1Char(' '), 0, 0) : QString();
 }
 
 // A terminal whose shell writes what is typed (or pasted) into it to a file, byte for byte.
