@@ -25,7 +25,8 @@ public:
 // The desktop backends, chosen at run time: X11 when Qt runs on xcb and the X server offers
 // XInput2 and XTEST; Wayland when Qt runs on wayland, with what the compositor's globals allow
 // (wlroots: data-control, virtual keyboard, foreign toplevels) and the desktop's D-Bus services
-// (KDE, GNOME: the GlobalShortcuts and RemoteDesktop portals, KGlobalAccel). Wayland gives a
+// (KDE: the GlobalShortcuts and RemoteDesktop portals, KGlobalAccel; GNOME: the program's Shell
+// extension, else mutter's remote-desktop API and custom shortcuts). Wayland gives a
 // program no key grab of its own: a desktop service binds the shortcuts, or else the compositor
 // runs `velutanora --toggle` / `--cancel`. What cannot work is unavailable, `problem` says why,
 // and the program runs on.
