@@ -126,6 +126,20 @@ unsigned xStateForModifierBits(quint64 bits)
     return state;
 }
 
+QList<quint32> keysymsForChord(quint16 virtualKey, quint64 modifiers)
+{
+    const QList<quint32> syms = keysymsForVirtualKey(virtualKey);
+    if (syms.isEmpty())
+        return {};
+    QList<quint32> keys;
+    if (modifiers & ShortcutKey::Control) keys << 0xffe3;
+    if (modifiers & ShortcutKey::Shift) keys << 0xffe1;
+    if (modifiers & ShortcutKey::Option) keys << 0xffe9;
+    if (modifiers & ShortcutKey::Command) keys << 0xffeb;
+    keys << syms.first();
+    return keys;
+}
+
 bool isModifierKeysym(quint32 keysym)
 {
     // Shift, Control, Meta, Alt, Super, Hyper and AltGr; never the locks, which would toggle.

@@ -25,6 +25,9 @@ unsigned xStateForModifierBits(quint64 bits);
 std::optional<quint32> keysymForQtKey(int key);
 std::optional<int> qtKeyForKeysym(quint32 keysym);
 
+// The keysyms to press for a key with modifier bits (as in ShortcutKey): the left modifiers
+// first, the key last; empty when the key has no keysym.
+QList<quint32> keysymsForChord(quint16 virtualKey, quint64 modifiers);
 // The modifier keys' keysyms, for releasing what the user still holds.
 bool isModifierKeysym(quint32 keysym);
 

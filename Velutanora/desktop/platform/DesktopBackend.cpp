@@ -120,13 +120,17 @@ void chooseWaylandShortcuts(DesktopBackend& backend, Logger& log, const QDBusCon
 {
     const auto environment = QProcessEnvironment::systemEnvironment();
     const auto compositor = CompositorBindings::detect(environment);
-    uint portal = bus.isConnected() ? portalVersion(bus, QStringLiteral("org.freedesktop.portal.GlobalShortcuts")) : 0;
+    // Asking for the portal starts it: not when the desktop's own way is there.
+    uint portal = bus.isConnected() && !preferred
+                      ? portalVersion(bus, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"))
+                      : 0;
     if (portal > 0 && compositor == CompositorBindings::Compositor::Gnome && !gnomeServesGlobalShortcuts()) {
         log.line(QStringLiteral("🔑 [Desktop] the GlobalShortcuts portal here is not GNOME's own: not used"));
         portal = 0;
     }
     QString mechanism;
-    const bool kglobalaccel = bus.isConnected() && bus.interface()->isServiceRegistered(KGlobalAccelShortcuts::kService);
+    const bool kglobalaccel = bus.isConnected() && !preferred
+                              && bus.interface()->isServiceRegistered(KGlobalAccelShortcuts::kService);
     if (preferred) {
         backend.shortcuts = std::move(preferred);
     } else if (portal > 0 && kglobalaccel) {

@@ -26,11 +26,6 @@ constexpr int kEnabled = 1;
 constexpr int kError = 3;
 constexpr int kOutOfDate = 4;
 
-QString errorText(const QDBusMessage& reply)
-{
-    return reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
-}
-
 } // namespace
 
 QStringList GnomeShellExtension::installFolders()
@@ -78,7 +73,7 @@ GnomeShellExtension::Standing GnomeShellExtension::probe(const QDBusConnection& 
     const QDBusMessage answer = bus.call(version, QDBus::Block, kCallTimeoutMs);
     if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) {
         status.state = State::Failed;
-        status.detail = errorText(answer);
+        status.detail = dbusErrorText(answer);
         return status;
     }
     status.version = qdbus_cast<QDBusVariant>(answer.arguments().first()).variant().toUInt();
@@ -130,7 +125,7 @@ QDBusMessage GnomeShellExtension::call(const QString& method, const QVariantList
     message.setArguments(arguments);
     const QDBusMessage reply = m_bus.call(message, QDBus::Block, kCallTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage)
-        m_log.line(QStringLiteral("⚠️ [GNOME] %1: %2").arg(method, errorText(reply)));
+        m_log.line(QStringLiteral("⚠️ [GNOME] %1: %2").arg(method, dbusErrorText(reply)));
     return reply;
 }
 
@@ -139,8 +134,8 @@ QString GnomeShellExtension::setClipboard(const QString& text)
     const QDBusMessage reply = call(QStringLiteral("SetClipboard"), {text});
     if (reply.type() == QDBusMessage::ReplyMessage)
         return {};
-    m_log.line(QStringLiteral("⚠️ [GNOME] SetClipboard: ") + errorText(reply));
-    return QStringLiteral("GNOME Shell 拡張機能がクリップボードに入れられませんでした（%1）").arg(errorText(reply));
+    m_log.line(QStringLiteral("⚠️ [GNOME] SetClipboard: ") + dbusErrorText(reply));
+    return QStringLiteral("GNOME Shell 拡張機能がクリップボードに入れられませんでした（%1）").arg(dbusErrorText(reply));
 }
 
 Task<StrokeResult> GnomeShellExtension::pressChord(QString chord)
@@ -150,8 +145,8 @@ Task<StrokeResult> GnomeShellExtension::pressChord(QString chord)
     const QDBusMessage reply = co_await dbusCall(m_bus, message);
     if (reply.type() == QDBusMessage::ReplyMessage)
         co_return StrokeResult{};
-    m_log.line(QStringLiteral("⚠️ [GNOME] PressChord %1: %2").arg(chord, errorText(reply)));
-    co_return StrokeResult::unavailable(QStringLiteral("GNOME Shell 拡張機能がキーを送れませんでした（%1）").arg(errorText(reply)));
+    m_log.line(QStringLiteral("⚠️ [GNOME] PressChord %1: %2").arg(chord, dbusErrorText(reply)));
+    co_return StrokeResult::unavailable(QStringLiteral("GNOME Shell 拡張機能がキーを送れませんでした（%1）").arg(dbusErrorText(reply)));
 }
 
 QVariantMap GnomeShellExtension::focusedWindow() const
@@ -172,7 +167,7 @@ QString GnomeShellExtension::grab(const QString& action, const QString& accelera
 {
     const QDBusMessage reply = call(QStringLiteral("Grab"), {action, accelerator});
     if (reply.type() != QDBusMessage::ReplyMessage)
-        return errorText(reply);
+        return dbusErrorText(reply);
     if (!reply.arguments().value(0).toBool())
         return kTaken;
     return {};

@@ -1,6 +1,8 @@
 #include "desktop/platform/MutterRemoteDesktop.h"
 
 #include "common/Logger.h"
+#include "desktop/KeyTranslation.h"
+#include "desktop/platform/PortalRequest.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -17,14 +19,6 @@ const QString kPath = QStringLiteral("/org/gnome/Mutter/RemoteDesktop");
 const QString kSessionInterface = QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session");
 constexpr int kCallTimeoutMs = 3000;
 constexpr quint32 kShiftL = 0xffe1;
-constexpr quint32 kControlL = 0xffe3;
-constexpr quint32 kReturn = 0xff0d;
-constexpr quint32 kLowerV = 0x76;
-
-QString errorText(const QDBusMessage& reply)
-{
-    return reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
-}
 
 bool writeAll(int fd, const QByteArray& bytes)
 {
@@ -71,7 +65,7 @@ QString MutterRemoteDesktop::openSession()
                                        QStringLiteral("CreateSession")),
         QDBus::Block, kCallTimeoutMs);
     if (created.type() != QDBusMessage::ReplyMessage || created.arguments().isEmpty())
-        return errorText(created);
+        return dbusErrorText(created);
     m_session = qdbus_cast<QDBusObjectPath>(created.arguments().first()).path();
     m_bus.connect(kService, m_session, kSessionInterface, QStringLiteral("SelectionTransfer"), this,
                   SLOT(onSelectionTransfer(QString, uint)));
@@ -79,7 +73,7 @@ QString MutterRemoteDesktop::openSession()
     for (const QString& step : {QStringLiteral("Start"), QStringLiteral("EnableClipboard")}) {
         const QDBusMessage reply = step == QLatin1String("Start") ? call(step) : call(step, {QVariantMap()});
         if (reply.type() != QDBusMessage::ReplyMessage) {
-            const QString why = QStringLiteral("%1: %2").arg(step, errorText(reply));
+            const QString why = QStringLiteral("%1: %2").arg(step, dbusErrorText(reply));
             closeSession();
             return why;
         }
@@ -127,7 +121,7 @@ QString MutterRemoteDesktop::setClipboard(const QString& text)
     const QDBusMessage reply = call(QStringLiteral("SetSelection"), {options});
     if (reply.type() != QDBusMessage::ReplyMessage) {
         closeSession();
-        return QStringLiteral("GNOME のリモートデスクトップ API がクリップボードを受け付けませんでした（%1）").arg(errorText(reply));
+        return QStringLiteral("GNOME のリモートデスクトップ API がクリップボードを受け付けませんでした（%1）").arg(dbusErrorText(reply));
     }
     // A dictation that is not pasted (no target, stealth) still leaves the text readable a while.
     lingerThenClose();
@@ -154,17 +148,9 @@ void MutterRemoteDesktop::keysym(quint32 sym, bool pressed)
 Task<StrokeResult> MutterRemoteDesktop::sendKeyStroke(KeyChord chord, ApplicationRef target)
 {
     Q_UNUSED(target); // mutter types into the focused window
-    QList<quint32> keys;
-    if (chord.modifiers & ShortcutKey::Control)
-        keys << kControlL;
-    if (chord.modifiers & ShortcutKey::Shift)
-        keys << kShiftL;
-    if (chord.keyCode == kKeyCodeV)
-        keys << kLowerV;
-    else if (chord.keyCode == kKeyCodeReturn)
-        keys << kReturn;
-    else
-        co_return StrokeResult::refused(QStringLiteral("このキーは送れません"));
+    const QList<quint32> keys = KeyTranslation::keysymsForChord(chord.keyCode, chord.modifiers);
+    if (keys.isEmpty())
+        co_return StrokeResult::refused(QStringLiteral("送るキーがありません"));
     if (const QString why = openSession(); !why.isEmpty())
         co_return StrokeResult::unavailable(QStringLiteral("GNOME のリモートデスクトップ API を使えませんでした（%1）").arg(why));
     for (quint32 key : keys)

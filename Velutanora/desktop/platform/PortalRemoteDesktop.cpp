@@ -149,21 +149,14 @@ Task<StrokeResult> PortalRemoteDesktop::sendKeyStroke(KeyChord chord, Applicatio
     Q_UNUSED(target); // the portal's keyboard types into the focused window
     if (m_session.isEmpty())
         co_return StrokeResult::refused(m_refused ? kRefusedReason : QStringLiteral("キー入力のセッションがありません"));
-    const QList<quint32> syms = KeyTranslation::keysymsForVirtualKey(chord.keyCode);
-    if (syms.isEmpty())
-        co_return StrokeResult::refused(QStringLiteral("送るキーがありません"));
     // The portal's keyboard is its own device: held keys of the user's keyboard do not combine.
-    QList<quint32> modifiers;
-    if (chord.modifiers & ShortcutKey::Control) modifiers << 0xffe3;
-    if (chord.modifiers & ShortcutKey::Shift) modifiers << 0xffe1;
-    if (chord.modifiers & ShortcutKey::Option) modifiers << 0xffe9;
-    if (chord.modifiers & ShortcutKey::Command) modifiers << 0xffeb;
+    const QList<quint32> keys = KeyTranslation::keysymsForChord(chord.keyCode, chord.modifiers);
+    if (keys.isEmpty())
+        co_return StrokeResult::refused(QStringLiteral("送るキーがありません"));
     Stroke stroke;
-    for (quint32 m : modifiers)
-        stroke.keys.append({m, true});
-    stroke.keys.append({syms.first(), true});
-    stroke.keys.append({syms.first(), false});
-    for (auto it = modifiers.crbegin(); it != modifiers.crend(); ++it)
+    for (quint32 key : keys)
+        stroke.keys.append({key, true});
+    for (auto it = keys.crbegin(); it != keys.crend(); ++it)
         stroke.keys.append({*it, false});
     const Completion<StrokeResult> done = stroke.done;
     m_pending.append(stroke);

@@ -36,6 +36,12 @@ Task<PortalResponse> callPortal(QDBusConnection bus, QString interface, QString 
 // tests, answers through it).
 Task<QDBusMessage> dbusCall(QDBusConnection bus, QDBusMessage call);
 
+// A D-Bus error in words: its message, else its name.
+inline QString dbusErrorText(const QDBusMessage& reply)
+{
+    return reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
+}
+
 // A portal interface's "version" property; 0 when the portal or the interface is missing.
 uint portalVersion(const QDBusConnection& bus, const QString& interface);
 
