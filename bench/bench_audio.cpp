@@ -5,8 +5,8 @@
 #include "common/Logger.h"
 #include "recording/AudioAccumulator.h"
 #include "recording/AudioFanOut.h"
-#include "recording/QtAudioInput.h"
-#include "recording/SoxrConverter.h"
+#include "audio/QtAudioInput.h"
+#include "audio/SoxrConverter.h"
 
 #include <QAudioDevice>
 #include <QCoreApplication>

@@ -50,7 +50,7 @@ PA
 
 # A headless sway for the Wayland tests. sway refuses to run as root, so as root it runs as a
 # throw-away system user; its home holds the runtime folder and what the tests write. Sets
-# VELUTANORA_SWAY_* for tests/desktop/platform/run-under-sway, not WAYLAND_DISPLAY: the other
+# VELUTANORA_SWAY_* for tests/platform/run-under-sway, not WAYLAND_DISPLAY: the other
 # tests stay off it.
 sway_home=""
 wayland_start() {

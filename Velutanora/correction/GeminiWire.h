@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
-#include "correction/UsageMetadata.h"
+#include "settings/UsageMetadata.h"
 
 #include <QByteArray>
 #include <QList>

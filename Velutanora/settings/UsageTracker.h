@@ -1,6 +1,6 @@
 #pragma once
 
-#include "correction/UsageMetadata.h"
+#include "settings/UsageMetadata.h"
 
 #include <QObject>
 

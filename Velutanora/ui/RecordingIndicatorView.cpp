@@ -2,7 +2,7 @@
 
 #include "common/Clock.h"
 #include "recording/SpeechManager.h"
-#include "desktop/Dictation.h"
+#include "dictation/Dictation.h"
 #include "ui/Icons.h"
 #include "ui/RecordingPanelController.h"
 

@@ -4,7 +4,7 @@
 #include "common/Logger.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
-#include "desktop/Dictation.h"
+#include "dictation/Dictation.h"
 #include "ui/RecordingIndicatorView.h"
 #include "ui/RecordingPanel.h"
 

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "common/Task.h"
-#include "desktop/DesktopSeams.h"
+#include "dictation/Notifier.h"
+#include "dictation/RecordingPanelControl.h"
 
 #include <QObject>
 #include <QPointer>

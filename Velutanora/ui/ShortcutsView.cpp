@@ -1,6 +1,6 @@
 #include "ui/ShortcutsView.h"
 
-#include "desktop/KeyTranslation.h"
+#include "dictation/KeyTranslation.h"
 #include "settings/AppSettings.h"
 #include "ui/GlassCard.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "desktop/DesktopSeams.h"
+#include "dictation/DesktopShortcuts.h"
 #include "settings/ShortcutKey.h"
 
 #include <QPushButton>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "correction/GeminiService.h"
-#include "desktop/Dictation.h"
-#include "desktop/HotkeyManager.h"
-#include "desktop/PasteService.h"
+#include "dictation/Dictation.h"
+#include "dictation/HotkeyManager.h"
+#include "dictation/PasteService.h"
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
 #include "settings/UsageTracker.h"

@@ -1,6 +1,9 @@
 #pragma once
 
-#include "desktop/DesktopSeams.h"
+#include "dictation/KeyboardMonitor.h"
+#include "dictation/Pasteboard.h"
+#include "dictation/RecordingPanelControl.h"
+#include "dictation/SyntheticInput.h"
 
 #include <QList>
 #include <QStringList>

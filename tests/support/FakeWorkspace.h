@@ -1,6 +1,6 @@
 #pragma once
 
-#include "desktop/Workspace.h"
+#include "dictation/Workspace.h"
 
 #include <QList>
 

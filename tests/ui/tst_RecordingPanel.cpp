@@ -1,4 +1,4 @@
-#include "desktop/Dictation.h"
+#include "dictation/Dictation.h"
 #include "settings/AppSettings.h"
 #include "support/DictationRig.h"
 #include "support/FakeDesktop.h"
@@ -7,7 +7,7 @@
 #include "ui/RecordingIndicatorView.h"
 #include "ui/RecordingPanel.h"
 #include "ui/RecordingPanelController.h"
-#include "desktop/PasteService.h"
+#include "dictation/PasteService.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -1,0 +1,405 @@
+#include "app/VelutanoraApp.h"
+
+#include "correction/GeminiService.h"
+#include "app/Autostart.h"
+#include "dictation/Dictation.h"
+#include "dictation/HotkeyManager.h"
+#include "dictation/PasteService.h"
+#include "app/UpdaterService.h"
+#include "platform/wayland/CompositorBindings.h"
+#include "platform/DesktopNotifier.h"
+#include "platform/wayland/WaylandConnection.h"
+#include "platform/wayland/WaylandPanelSurface.h"
+#include "recording/DebugLog.h"
+#include "audio/LocalRecognizer.h"
+#include "audio/ModelManager.h"
+#include "audio/VoskRecognizer.h"
+#include "audio/QtAudioInput.h"
+#include "audio/SoxrConverter.h"
+#include "recording/SpeechManager.h"
+#include "settings/AppSettings.h"
+#include "settings/JsonFileStore.h"
+#include "settings/RecordingHistory.h"
+#include "settings/UsageTracker.h"
+#include "ui/ContentView.h"
+#include "ui/GeneralSettingsView.h"
+#include "ui/Icons.h"
+#include "ui/MicrophonePicker.h"
+#include "ui/RecordingPanel.h"
+#include "ui/RecordingPanelController.h"
+#include "ui/ShortcutsView.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMediaDevices>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QSystemTrayIcon>
+
+namespace vel {
+
+namespace {
+
+// Set when the program wrote desktop shortcuts (GNOME), cleared when one of them reached it.
+const QString kBindingPendingKey = QStringLiteral("desktop_binding_pending");
+
+// The panel widget, kept off screen, shown on a layer surface: painted into it while it shows,
+// with its opacity, and given the clicks made on it.
+class LayerShellPanel final : public QObject {
+public:
+    LayerShellPanel(WaylandConnection& connection, RecordingPanel* panel)
+        : QObject(panel), m_panel(panel),
+          m_surface(connection, QSize(RecordingPanel::kWidth, RecordingPanel::kHeight), RecordingPanel::kBottomMargin, this)
+    {
+        m_surface.paint = [panel](QPainter& painter) {
+            painter.setOpacity(panel->fade());
+            panel->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+        };
+        m_surface.clicked = [panel](QPoint at) {
+            QWidget* target = panel->childAt(at) ? panel->childAt(at) : panel;
+            const QPointF local = target->mapFrom(panel, at);
+            for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                QMouseEvent event(type, local, local, type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                  Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(target, &event);
+            }
+        };
+        panel->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_panel && event->type() == QEvent::Show)
+            m_surface.show();
+        else if (watched == m_panel && event->type() == QEvent::Hide)
+            m_surface.hide();
+        return false;
+    }
+
+private:
+    QWidget* m_panel;
+    WaylandPanelSurface m_surface;
+};
+
+Task<void> repasteLast(PasteService& paste, SpeechManager& speech, Notifier& notifier, QString text, ApplicationRef target)
+{
+    const PasteService::Result result = co_await paste.copyAndPaste(text, target);
+    speech.setStatusMessage(result.status);
+    // Nothing else shows the status of a paste from the menu.
+    if (!result.pasted)
+        notifier.notify(result.status);
+}
+
+// Commands wait for the model check, not for a download it starts: a dictation can run
+// meanwhile where Gemini hears the audio, and otherwise says how far the download is. A failed
+// check still ends the start-up: the held-back command then fails with its reason.
+Task<void> prepareModel(SpeechManager& speech, std::function<void()> then)
+{
+    try {
+        co_await speech.ensureJapaneseModel(then);
+    } catch (...) {
+    }
+    then();
+}
+
+} // namespace
+
+VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
+    : QObject(parent), m_log(log), m_gate([this](const QString& command) { runCommand(command); })
+{
+    m_store = std::make_unique<JsonFileStore>(JsonFileStore::defaultPath(), m_log);
+    m_settings = std::make_unique<AppSettings>(*m_store);
+    m_desktop = DesktopBackend::create(m_log, m_clock, m_store.get());
+    m_network = std::make_unique<QNetworkAccessManager>();
+    m_gemini = std::make_unique<GeminiService>(m_log, m_clock, [this] { return m_settings->geminiBaseUrl(); });
+    m_recognizer = makeLocalRecognizer(m_log, *m_settings, *m_network);
+    m_models = std::make_unique<ModelManager>(m_log, *m_settings, dynamic_cast<VoskRecognizer*>(m_recognizer.get()));
+    m_audio = std::make_unique<QtAudioInput>(m_log, [this] { return m_settings->microphoneId(); });
+    m_debugLog = std::make_unique<DebugLog>();
+    m_paste = std::make_unique<PasteService>(m_log, m_clock, *m_desktop.pasteboard, *m_desktop.input);
+    m_speech = std::make_unique<SpeechManager>(m_log, m_clock, *m_recognizer, *m_audio, *m_debugLog,
+                                               SoxrConverter::factory());
+    m_notifier = std::make_unique<DesktopNotifier>(m_log, QDBusConnection::sessionBus(), [this](const QString& text) {
+        if (m_tray && m_tray->isVisible())
+            m_tray->showMessage(QStringLiteral("Velutanora"), text, QSystemTrayIcon::Warning, DesktopNotifier::kTimeoutMs);
+    });
+    m_panel = std::make_unique<RecordingPanelController>(m_log, m_clock, m_notifier.get());
+    m_panel->setPanelAllowed(m_desktop.panelKeepsFocusAway);
+    if (m_desktop.wayland && m_desktop.panelKeepsFocusAway) {
+        WaylandConnection* wayland = m_desktop.wayland.get();
+        m_panel->setPanelHost([wayland](RecordingPanel* panel) { new LayerShellPanel(*wayland, panel); });
+    }
+    m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
+    m_usage = std::make_unique<UsageTracker>(*m_store);
+    m_dictation = std::make_unique<Dictation>(Dictation::Dependencies{
+        m_log, m_clock, *m_speech, *m_settings, m_usage.get(), m_history.get(), *m_panel, m_gemini.get(), m_paste.get(),
+        *m_desktop.workspace, *m_desktop.input});
+    m_updater = std::make_unique<UpdaterService>(m_log, m_clock, *m_settings, *m_network,
+                                                 QStringLiteral(VELUTANORA_VERSION));
+    if (!m_desktop.status.isEmpty())
+        m_speech->setStatusMessage(m_desktop.status);
+
+    // The microphone list of an open settings window follows devices being plugged and unplugged.
+    auto* devices = new QMediaDevices(this);
+    connect(devices, &QMediaDevices::audioInputsChanged, this, [this] {
+        if (m_window)
+            m_window->generalView()->microphonePicker()->setDevices(QtAudioInput::inputDevices());
+    });
+
+    m_tray = new QSystemTrayIcon(this);
+    m_menu = new QMenu;
+    m_tray->setContextMenu(m_menu);
+    connect(m_menu, &QMenu::aboutToShow, this, &VelutanoraApp::rebuildMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            openSettings();
+    });
+    for (auto signal : {&SpeechManager::isRecordingChanged, &SpeechManager::isRewritingChanged,
+                        &SpeechManager::isProcessingPipelineChanged, &SpeechManager::stealthCompletionVisibleChanged,
+                        &SpeechManager::silenceCountdownChanged, &SpeechManager::isContinuousModeChanged,
+                        &SpeechManager::statusMessageChanged})
+        connect(m_speech.get(), signal, this, &VelutanoraApp::refreshTray);
+    connect(m_settings.get(), &AppSettings::stealthModeChanged, this, &VelutanoraApp::refreshTray);
+    connect(m_settings.get(), &AppSettings::launchAtLoginChanged, this, [this] {
+        const QString failure = Autostart::apply(m_settings->launchAtLogin(), QCoreApplication::applicationFilePath());
+        if (!failure.isEmpty())
+            m_log.line(QStringLiteral("⚠️ [Autostart] %1").arg(failure));
+    });
+    connect(m_updater.get(), &UpdaterService::checked, this,
+            [this](UpdaterService::Outcome outcome, bool userInitiated) { showUpdateResult(static_cast<int>(outcome), userInitiated); });
+    rebuildMenu();
+    refreshTray();
+}
+
+VelutanoraApp::~VelutanoraApp()
+{
+    delete m_menu;
+    delete m_window;
+}
+
+void VelutanoraApp::launch(bool autostart)
+{
+    m_tray->show();
+    m_updater->start();
+    if (!autostart)
+        openSettings();
+    startupTask();
+}
+
+void VelutanoraApp::setupHotkeyIfNeeded()
+{
+    if (m_hotkeys)
+        return;
+    m_hotkeys = std::make_unique<HotkeyManager>(HotkeyManager::Dependencies{
+        m_log, m_clock, *m_speech, *m_settings, *m_dictation, *m_desktop.keyboard, m_desktop.shortcuts.get()});
+    if (m_desktop.shortcuts) {
+        m_desktop.shortcuts->onTriggersChanged = [this] {
+            if (m_window)
+                m_window->shortcutsView()->refreshDesktopTriggers();
+        };
+    }
+    m_hotkeys->startMonitoring();
+}
+
+void VelutanoraApp::startupTask()
+{
+    m_dictation->workspaceMonitor().startTracking();
+    setupHotkeyIfNeeded();
+    m_panel->bind(m_speech.get(), m_settings.get(), m_dictation.get());
+    m_startedUp = true;
+    spawn(this, prepareModel(*m_speech, [this] { m_gate.open(); }));
+}
+
+void VelutanoraApp::openSettings()
+{
+    if (!m_window) {
+        m_window = new ContentView(*m_settings, *m_history, *m_usage, m_models.get());
+        m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+        m_window->setWindowIcon(Icons::icon(QStringLiteral("velutanora"), Qt::black));
+        m_window->generalView()->microphonePicker()->setDevices(QtAudioInput::inputDevices());
+        if (m_desktop.shortcutsBoundByDesktop) {
+            const auto compositor = CompositorBindings::detect(QProcessEnvironment::systemEnvironment());
+            const QString program = QCoreApplication::applicationFilePath();
+            m_window->shortcutsView()->showDesktopBindings(
+                CompositorBindings::name(compositor), [compositor, program](const ShortcutKey& start, const ShortcutKey& cancel) {
+                    return CompositorBindings::lines(compositor, start, cancel, program);
+                });
+            if (compositor == CompositorBindings::Compositor::Gnome)
+            {
+                m_window->shortcutsView()->setBindingsInstaller(
+                    QStringLiteral("GNOMEに登録"), [this, program](const ShortcutKey& start, const ShortcutKey& cancel) {
+                        const QString failure = CompositorBindings::installInGnome(start, cancel, program);
+                        if (failure.isEmpty())
+                            m_store->setBoolean(kBindingPendingKey, true);
+                        return failure;
+                    });
+                if (m_store->boolean(kBindingPendingKey).value_or(false))
+                    m_window->shortcutsView()->showBindingConfirmed(false);
+            }
+        }
+        ShortcutsView* shortcuts = m_window->shortcutsView();
+        shortcuts->showCapabilities(m_desktop.capabilities);
+        if (!m_desktop.loneModifierProblem.isEmpty())
+            shortcuts->refuseLoneModifiers(m_desktop.loneModifierProblem);
+        if (DesktopShortcuts* service = m_desktop.shortcuts.get()) {
+            std::function<void()> configure;
+            if (service->canConfigure())
+                configure = [service] { service->configure(); };
+            shortcuts->showDesktopShortcuts(service->mechanism(), [service](const QString& id) {
+                const QString bound = service->trigger(id);
+                if (bound.isEmpty() && id == DesktopShortcuts::kToggle && !service->problem().isEmpty())
+                    return QStringLiteral("（未割り当て: %1）").arg(service->problem());
+                return bound;
+            },
+                                            configure);
+        }
+        connect(m_window->shortcutsView(), &ShortcutsView::capturingChanged, this, [this](bool capturing) {
+            if (m_hotkeys)
+                m_hotkeys->setPaused(capturing);
+        });
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void VelutanoraApp::handleCommand(const QString& command)
+{
+    // A written desktop shortcut runs these commands: it works.
+    if ((command == QLatin1String("toggle") || command == QLatin1String("cancel"))
+        && m_store->boolean(kBindingPendingKey).value_or(false)) {
+        m_store->remove(kBindingPendingKey);
+        if (m_window)
+            m_window->shortcutsView()->showBindingConfirmed(true);
+    }
+    if (!m_startedUp)
+        startupTask();
+    m_gate.handle(command);
+}
+
+void VelutanoraApp::runCommand(const QString& command)
+{
+    if (command == QLatin1String("toggle"))
+        m_dictation->toggle(m_desktop.workspace->frontmostApplication());
+    else if (command == QLatin1String("cancel") && m_dictation->isBusy())
+        m_dictation->cancel(); // bound in a compositor it takes the key always: idle, it does nothing
+    else
+        openSettings();
+}
+
+QString VelutanoraApp::iconNameFor(bool stealthMode, bool completionVisible, bool rewriting, bool pipelineRunning,
+                                   bool recording, std::optional<int> countdown, bool continuous)
+{
+    if (!stealthMode)
+        return recording ? QStringLiteral("mic.fill") : QStringLiteral("mic");
+    if (completionVisible)
+        return QStringLiteral("checkmark.circle.fill");
+    if (rewriting || pipelineRunning)
+        return QStringLiteral("ellipsis.circle");
+    if (!recording)
+        return QStringLiteral("mic");
+    if (countdown && *countdown >= 1 && continuous)
+        return QString::number(*countdown) + QStringLiteral(".circle.fill");
+    return QStringLiteral("mic.fill");
+}
+
+QString VelutanoraApp::menuBarIconName() const
+{
+    // Without the panel (stealth, or a compositor it would take the keyboard on) the icon carries the state.
+    const bool noPanel = m_settings->stealthMode() || !m_desktop.panelKeepsFocusAway;
+    return iconNameFor(noPanel, m_speech->stealthCompletionVisible(), m_speech->isRewriting(),
+                       m_speech->isProcessingPipeline(), m_speech->isRecording(), m_speech->silenceCountdown(),
+                       m_speech->isContinuousMode());
+}
+
+void VelutanoraApp::refreshTray()
+{
+    const QString name = menuBarIconName();
+    const QColor color = name == QLatin1String("mic.fill") || name.endsWith(QLatin1String(".circle.fill"))
+                             ? QColor(0xcc, 0x33, 0x1a)
+                             : QColor(0x8e, 0x8e, 0x93);
+    m_tray->setIcon(Icons::icon(name, color));
+    m_tray->setToolTip(QStringLiteral("Velutanora — ") + m_speech->statusMessage());
+}
+
+void VelutanoraApp::rebuildMenu()
+{
+    m_menu->clear();
+    if (m_speech->isRecording()) {
+        m_menu->addAction(QStringLiteral("録音停止"), this, [this] { m_dictation->toggle(nullptr, Dictation::Extent::Plain); });
+        m_menu->addAction(QStringLiteral("キャンセル"), this, [this] { m_dictation->cancel(); });
+    } else {
+        m_menu->addAction(QStringLiteral("録音開始"), this, [this] {
+            m_dictation->toggle(m_desktop.workspace->frontmostApplication(), Dictation::Extent::Plain);
+        });
+    }
+    // The way out when a paste landed in the wrong window: the newest result again, into the
+    // application the user has since brought to the front.
+    QAction* repaste = m_menu->addAction(QStringLiteral("最後の結果をもう一度ペースト"), this, [this] {
+        if (m_history->entries().isEmpty())
+            return;
+        spawn(this, repasteLast(*m_paste, *m_speech, *m_notifier, m_history->entries().first().text,
+                          m_dictation->workspaceMonitor().lastExternalApp()));
+    });
+    repaste->setEnabled(!m_history->entries().isEmpty());
+    m_menu->addSeparator();
+    QMenu* modes = m_menu->addMenu(QStringLiteral("校正モード"));
+    for (CorrectionMode mode : allCorrectionModes) {
+        QAction* a = modes->addAction(displayName(mode), this, [this, mode] { m_settings->setCorrectionMode(mode); });
+        if (mode == m_settings->correctionMode())
+            a->setIcon(Icons::icon(QStringLiteral("checkmark"), m_menu->palette().color(QPalette::WindowText)));
+    }
+    m_menu->addSeparator();
+    QAction* stealth = m_menu->addAction(QStringLiteral("ステルスモード"));
+    stealth->setCheckable(true);
+    stealth->setChecked(m_settings->stealthMode());
+    connect(stealth, &QAction::toggled, this, [this](bool on) { m_settings->setStealthMode(on); });
+    m_menu->addSeparator();
+    QAction* check = m_menu->addAction(QStringLiteral("アップデートを確認..."), this, [this] { m_updater->checkForUpdates(true); });
+    check->setEnabled(m_updater->canCheckForUpdates());
+    QAction* automatic = m_menu->addAction(QStringLiteral("自動でアップデートを確認"));
+    automatic->setCheckable(true);
+    automatic->setChecked(m_updater->automaticallyChecksForUpdates());
+    connect(automatic, &QAction::toggled, this, [this](bool on) { m_updater->setAutomaticallyChecksForUpdates(on); });
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("設定を開く"), this, &VelutanoraApp::openSettings);
+    m_menu->addAction(QStringLiteral("Velutanora について"), this, [this] {
+        openSettings();
+        QMessageBox::about(m_window, QStringLiteral("Velutanora について"),
+                           QStringLiteral("<b>Velutanora</b> %1<br>ヴェルタノーラ — 日本語音声入力").arg(QStringLiteral(VELUTANORA_VERSION)));
+    });
+    m_menu->addSeparator();
+    m_menu->addAction(QStringLiteral("終了"), qApp, &QCoreApplication::quit);
+}
+
+void VelutanoraApp::showUpdateResult(int outcome, bool userInitiated)
+{
+    const auto result = static_cast<UpdaterService::Outcome>(outcome);
+    if (result != UpdaterService::Outcome::UpdateAvailable && !userInitiated)
+        return;
+    auto* box = new QMessageBox(m_window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QStringLiteral("アップデート"));
+    box->setTextFormat(Qt::RichText);
+    if (result == UpdaterService::Outcome::UpdateAvailable) {
+        const auto& release = m_updater->lastRelease();
+        box->setText(QStringLiteral("新しいバージョン %1 があります（現在 %2）。<br><br>%3<br><br><a href=\"%4\">ダウンロードページを開く</a>")
+                         .arg(release.version.toHtmlEscaped(), QStringLiteral(VELUTANORA_VERSION),
+                              release.notes.toHtmlEscaped(), release.url.toString(QUrl::FullyEncoded).toHtmlEscaped()));
+        box->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+            label->setOpenExternalLinks(true);
+    } else if (result == UpdaterService::Outcome::UpToDate) {
+        box->setText(QStringLiteral("最新のバージョンです（%1）。").arg(QStringLiteral(VELUTANORA_VERSION)));
+    } else {
+        box->setText(QStringLiteral("アップデート情報を取得できませんでした。"));
+    }
+    box->open();
+}
+
+} // namespace vel

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "common/Error.h"
+#include "recording/SpeechRecognizer.h"
+#include "audio/VoskRecognizer.h"
+
+#include <QNetworkReply>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QNetworkAccessManager;
+
+namespace vel {
+
+class Logger;
+
+// Downloads the model zip, unpacks it (every entry checked) into a temporary folder beside the
+// target, checks that libvosk loads it, and only then renames it into place: an interrupted or
+// corrupt download never leaves half a model behind. A download that stops is kept as a hidden
+// part file beside the target and resumed with an HTTP range; everything else a failure wrote
+// is removed.
+class ModelInstaller final : public ModelInstallation {
+public:
+    ModelInstaller(Logger& log, QNetworkAccessManager& network, ModelLocation location, std::shared_ptr<VoskApi> api);
+
+    Task<void> downloadAndInstall() override;
+    // The same unpack, check and rename for an archive the user fetched elsewhere.
+    Task<void> installArchive(QString zipPath);
+
+    // Bytes held and expected (0 while unknown), while downloading (main thread).
+    std::function<void(qint64 received, qint64 total)> onBytes;
+    // How long the server may send nothing before the download fails.
+    int stallTimeoutMs = 30000;
+    // Where a stopped download is kept for the next attempt.
+    QString partialPath() const;
+
+    // Loads the installed model into the recogniser; false when it will not load.
+    std::function<Task<bool>(const QString& directory)> onInstalled;
+    // Called once at the end, with the reason of a failure (empty on success).
+    std::function<void(const QString& failure)> onFinished;
+    // Stops a download under way; it fails as cancelled and keeps its part for a resume.
+    void cancel();
+
+    static Task<bool> answer(bool value) { co_return value; }
+
+    // What an unpack did: Ok, or why not (detail: the entry, the size, the error).
+    struct Unpacked {
+        enum class Kind { Ok, Corrupt, TooLarge, DiskFull, WriteFailed };
+        Kind kind = Kind::Ok;
+        QString detail;
+    };
+    // Unpacks a zip with its central directory into `destination`, refusing absolute paths, "..",
+    // links, special files and more than maxBytes in all. Runs on any thread.
+    static Unpacked unpack(const QString& zipPath, const QString& destination, qint64 maxBytes);
+    static QString sha256Of(const QString& path);
+
+    // A download with less than this many bytes in a window of this length fails (a server
+    // that drips bytes would keep it, and the dictations waiting for it, going for ever).
+    int slowWindowMs = 60000;
+    qint64 slowWindowMinimumBytes = 64 * 1024;
+
+private:
+    enum class DownloadEnd { Complete, RangeRefused };
+    struct ReplyState {
+        bool decided = false;
+        bool stalled = false;
+        bool slow = false;
+        qint64 offset = 0;
+        qint64 held = 0;
+        qint64 total = 0;
+        QString writeFailed;
+    };
+    Task<void> finishing(Task<void> work);
+    Task<void> run();
+    Task<DownloadEnd> download(QString part);
+    Task<void> install(QString zipPath, bool verifyChecksum);
+    // The most an archive may unpack to here: bounded by the model, the archive's size and the disk.
+    qint64 unpackLimit(const QString& zipPath, const QString& destination) const;
+    QPointer<QNetworkReply> m_reply;
+    bool m_cancelled = false;
+    Logger& m_log;
+    QNetworkAccessManager& m_network;
+    ModelLocation m_location;
+    std::shared_ptr<VoskApi> m_api;
+};
+
+class ModelInstallError : public Error {
+public:
+    using Error::Error;
+};
+
+} // namespace vel

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "common/Task.h"
+#include "dictation/DesktopShortcuts.h"
+#include "dictation/Pasteboard.h"
+#include "dictation/SyntheticInput.h"
+
+#include <QDBusConnection>
+#include <QMap>
+#include <QObject>
+#include <QVariantMap>
+
+namespace vel {
+
+class Logger;
+
+// The program's GNOME Shell extension (gnome-shell-extension/), over its D-Bus interface on the
+// shell's own connection: the clipboard, three fixed chords through the shell's one virtual
+// keyboard, the focused window, and grabs that the shell drops when this connection leaves the
+// bus. It is what makes GNOME on Wayland work like X11.
+class GnomeShellExtension final : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString kUuid = QStringLiteral("velutanora@velutanora.org");
+    static inline const QString kService = QStringLiteral("org.gnome.Shell");
+    static inline const QString kPath = QStringLiteral("/org/velutanora/GnomeShell");
+    static inline const QString kInterface = QStringLiteral("org.velutanora.GnomeShell1");
+    static constexpr uint kVersion = 1;
+
+    // Where the extension stands, as the shell reports it.
+    enum class State { NotInstalled, NeedsRelogin, Disabled, Failed, Active };
+    struct Standing {
+        State state = State::NotInstalled;
+        uint version = 0; // the interface's, while active
+        QString detail;   // the shell's error, when it failed to load
+    };
+    static Standing probe(const QDBusConnection& bus);
+    // The folders a shell loads extensions from (the user's, then the system's).
+    static QStringList installFolders();
+    // Asks the shell to enable it (the settings window's button); false when it did not.
+    static bool enable(const QDBusConnection& bus);
+    // For the settings window: the state in words.
+    static QString describe(const Standing& status);
+
+    GnomeShellExtension(Logger& log, QDBusConnection bus, QObject* parent = nullptr);
+
+    // Empty when the shell took the text, else why not, in words for the user.
+    QString setClipboard(const QString& text);
+    // "paste", "terminal-paste" or "return"; ends once the keys went out.
+    Task<StrokeResult> pressChord(QString chord);
+    // The focused window's id, app-id, wm-class, pid, title and client ("x11", "wayland");
+    // empty when no window has the focus.
+    QVariantMap focusedWindow() const;
+    bool activateWindow(quint64 id);
+    // Empty when the accelerator is grabbed for this connection, kTaken when the shell already
+    // uses it, else why not.
+    static inline const QString kTaken = QStringLiteral("taken");
+    QString grab(const QString& action, const QString& accelerator);
+    void ungrab(const QString& action);
+
+signals:
+    void activated(const QString& action);
+    void focusChanged();
+
+private:
+    QDBusMessage call(const QString& method, const QVariantList& arguments) const;
+
+    Logger& m_log;
+    QDBusConnection m_bus;
+};
+
+// The adapters the desktop backend installs when the extension is active.
+class GnomeShellPasteboard final : public Pasteboard {
+public:
+    explicit GnomeShellPasteboard(GnomeShellExtension& shell) : m_shell(shell) {}
+    QString setText(const QString& text) override { return m_shell.setClipboard(text); }
+
+private:
+    GnomeShellExtension& m_shell;
+};
+
+class GnomeShellInput final : public SyntheticInput {
+public:
+    explicit GnomeShellInput(GnomeShellExtension& shell) : m_shell(shell) {}
+    bool isAllowed() const override { return true; }
+    Task<StrokeResult> sendKeyStroke(KeyChord chord, ApplicationRef target) override;
+    // The extension's name for a chord; empty for one it does not press.
+    static QString chordName(const KeyChord& chord);
+
+private:
+    GnomeShellExtension& m_shell;
+};
+
+class GnomeShellWorkspace final : public Workspace {
+public:
+    explicit GnomeShellWorkspace(GnomeShellExtension& shell);
+    ApplicationRef frontmostApplication() const override;
+    qint64 ownProcessId() const override;
+    void addActivationObserver(std::function<void(ApplicationRef)> observer) override;
+
+private:
+    GnomeShellExtension& m_shell;
+};
+
+class GnomeShellShortcuts final : public QObject, public DesktopShortcuts {
+    Q_OBJECT
+public:
+    GnomeShellShortcuts(Logger& log, GnomeShellExtension& shell, QObject* parent = nullptr);
+    ~GnomeShellShortcuts() override;
+    void bind(std::optional<ShortcutKey> toggle, std::optional<ShortcutKey> cancel) override;
+    void setCancelActive(bool active) override;
+    QString mechanism() const override { return QStringLiteral("GNOME Shell 拡張機能"); }
+    QString trigger(const QString& id) const override { return m_triggers.value(id); }
+    QString problem() const override { return m_problem; }
+
+private:
+    void grab(const QString& id, const std::optional<ShortcutKey>& key);
+
+    Logger& m_log;
+    GnomeShellExtension& m_shell;
+    std::optional<ShortcutKey> m_cancel;
+    bool m_cancelActive = false;
+    QMap<QString, QString> m_triggers;
+    QString m_problem;
+};
+
+} // namespace vel

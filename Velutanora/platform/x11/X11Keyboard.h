@@ -1,0 +1,48 @@
+#pragma once
+
+#include "dictation/KeyboardMonitor.h"
+
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace vel {
+
+class Workspace;
+class X11Connection;
+
+// Global keys on X11. Swallowing: XGrabKey on the root window (every Lock/NumLock variant) of
+// the grab connection. Monitoring: XInput2 raw key events on a second connection (a grab would
+// hide releases from the first), with the pressed keys tracked from the events themselves.
+class X11Keyboard final : public KeyboardMonitor {
+public:
+    X11Keyboard(X11Connection& grabs, X11Connection& raw, int xinputOpcode, const Workspace& workspace);
+    ~X11Keyboard() override;
+
+    bool installTap() override;
+    void startMonitors() override;
+    bool isKeyDown(quint16 keyCode) const override;
+    QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) override;
+
+    // The X key code of a virtual key in the current layout (0 when there is none).
+    static unsigned keycodeFor(X11Connection& connection, quint16 virtualKey);
+
+private:
+    // Finds the application in front when a shortcut matches, not for every key press.
+    std::function<ApplicationRef()> frontmostLookup() const;
+    quint64 heldModifierBits() const;
+    std::optional<quint16> virtualKeyOf(unsigned keycode) const;
+    void ungrabAll();
+
+    X11Connection& m_grabs;
+    X11Connection& m_raw;
+    int m_xinputOpcode;
+    const Workspace& m_workspace;
+    bool m_tapInstalled = false;
+    bool m_monitoring = false;
+    std::set<unsigned> m_pressed;
+    QList<ShortcutKey> m_swallowed;
+    std::vector<std::pair<unsigned, unsigned>> m_grabbed; // keycode, modifier mask
+};
+
+} // namespace vel

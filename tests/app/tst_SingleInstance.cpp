@@ -1,0 +1,194 @@
+#include "app/SingleInstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace vel;
+
+namespace {
+
+mode_t modeOf(const QString& path)
+{
+    struct stat st{};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
+}
+
+// A socket file bound and left behind, as by a program that died.
+void leaveSocket(const QString& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
+    QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    ::close(fd);
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+
+private slots:
+    void privateFolder_data()
+    {
+        QTest::addColumn<QString>("runtime"); // how the runtime folder is: "private", "open", "unset"
+        QTest::addColumn<QString>("fallback"); // what is at the fallback path beforehand
+        QTest::addColumn<bool>("usesRuntime");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("runtime folder") << "private" << "nothing" << true << true;
+        QTest::newRow("runtime unset") << "unset" << "nothing" << false << true;
+        QTest::newRow("runtime open to all") << "open" << "nothing" << false << true;
+        QTest::newRow("fallback already ours") << "unset" << "private" << false << true;
+        QTest::newRow("fallback is a folder anyone can enter") << "unset" << "open" << false << false;
+        QTest::newRow("fallback is a link") << "unset" << "link" << false << false;
+        QTest::newRow("fallback is a socket") << "unset" << "socket" << false << false;
+        QTest::newRow("fallback belongs to another user") << "unset" << "foreign" << false << false;
+    }
+
+    void privateFolder()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(QString, fallback);
+        QFETCH(bool, usesRuntime);
+        QFETCH(bool, accepted);
+        if (fallback == "foreign" && ::geteuid() != 0)
+            QSKIP("giving a folder to another user needs root");
+        QTemporaryDir dir;
+        const QString runtimeDir = dir.path() + "/run";
+        QDir().mkpath(runtimeDir);
+        ::chmod(QFile::encodeName(runtimeDir).constData(), runtime == "open" ? 0777 : 0700);
+        const QString tmp = dir.path() + "/tmp";
+        QDir().mkpath(tmp);
+        const QString fallbackPath = QStringLiteral("%1/velutanora-run-%2").arg(tmp).arg(::getuid());
+        const QByteArray fallbackName = QFile::encodeName(fallbackPath);
+        if (fallback == "private" || fallback == "open" || fallback == "foreign") {
+            QVERIFY(QDir().mkpath(fallbackPath));
+            ::chmod(fallbackName.constData(), fallback == "open" ? 0777 : 0700);
+            if (fallback == "foreign")
+                QVERIFY(::chown(fallbackName.constData(), 65534, 65534) == 0);
+        } else if (fallback == "link") {
+            QVERIFY(QFile::link(runtimeDir, fallbackPath));
+        } else if (fallback == "socket") {
+            leaveSocket(fallbackPath);
+        }
+
+        QString problem;
+        const QString folder = SingleInstance::privateFolder(runtime == "unset" ? QString() : runtimeDir, tmp, &problem);
+        QCOMPARE(!folder.isEmpty(), accepted);
+        QCOMPARE(problem.isEmpty(), accepted);
+        if (!accepted) {
+            // Whatever was there is left as it was, and nothing runs on it.
+            QVERIFY(modeOf(fallbackPath) != 0);
+            SingleInstance instance(folder);
+            QCOMPARE(instance.start("show"), SingleInstance::Outcome::Unsafe);
+            return;
+        }
+        QCOMPARE(folder, usesRuntime ? runtimeDir + "/velutanora" : fallbackPath);
+        QCOMPARE(modeOf(folder) & 0777, mode_t(0700));
+    }
+
+    // Without a private runtime folder the meeting place is in the user's own home: nobody else
+    // can take its name first.
+    void withoutARuntimeFolderTheHomeIsUsed()
+    {
+        QTemporaryDir dir;
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.path() + "/state"));
+        QString problem;
+        const QString folder = SingleInstance::defaultFolder(&problem);
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("XDG_STATE_HOME", savedState);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY2(folder.startsWith(dir.path() + "/state/"), qPrintable(folder));
+    }
+
+    // What a launch says when the instance folder is in an odd state, or the program in it froze.
+    void oddStatesAreSaidInWords_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("a file left at the socket's name") << "file" << int(SingleInstance::Outcome::Primary);
+        QTest::newRow("a folder at the socket's name") << "folder" << int(SingleInstance::Outcome::Unsafe);
+        QTest::newRow("a running instance that never answers") << "frozen" << int(SingleInstance::Outcome::Unreachable);
+    }
+    void oddStatesAreSaidInWords()
+    {
+        QFETCH(QString, state);
+        QFETCH(int, outcome);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/instance";
+        QVERIFY(QDir().mkdir(folder));
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+        const QString socketPath = folder + "/instance.sock";
+        int lock = -1;
+        int listener = -1;
+        if (state == "file") {
+            QFile f(socketPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else if (state == "folder") {
+            QVERIFY(QDir().mkdir(socketPath));
+        } else {
+            // It holds the lock and its socket takes connections, but it reads nothing.
+            lock = ::open(QFile::encodeName(folder + "/instance.lock").constData(), O_RDWR | O_CREAT, 0600);
+            QCOMPARE(::flock(lock, LOCK_EX | LOCK_NB), 0);
+            listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, QFile::encodeName(socketPath).constData(), sizeof address.sun_path - 1);
+            QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+            QVERIFY(::listen(listener, 4) == 0);
+        }
+        SingleInstance instance(folder);
+        QCOMPARE(int(instance.start("toggle", 300)), outcome);
+        if (outcome != int(SingleInstance::Outcome::Primary))
+            QVERIFY2(!instance.problem().isEmpty() && !instance.problem().contains("in use"), qPrintable(instance.problem()));
+        if (listener >= 0)
+            ::close(listener);
+        if (lock >= 0)
+            ::close(lock);
+    }
+
+    // Launches racing for one folder: exactly one runs and the others' commands reach it.
+    void simultaneousLaunchesLeaveOne()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/instance";
+        QVERIFY(QDir().mkdir(folder));
+        leaveSocket(folder + "/instance.sock"); // left by a run that was killed
+        for (int round = 0; round < 10; ++round) {
+            std::vector<std::unique_ptr<QProcess>> launches;
+            for (int i = 0; i < 3; ++i) {
+                launches.push_back(std::make_unique<QProcess>());
+                launches.back()->start(QStringLiteral(INSTANCE_PROBE), {folder, QStringLiteral("toggle%1").arg(i), "2"});
+            }
+            QStringList outcomes, received;
+            for (auto& launch : launches) {
+                QVERIFY(launch->waitForFinished(10000));
+                const QStringList lines = QString::fromUtf8(launch->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+                outcomes << lines.value(0);
+                received << lines.mid(1);
+            }
+            QCOMPARE(outcomes.count("primary"), 1);
+            QCOMPARE(outcomes.count("handed-over"), 2);
+            QCOMPARE(received.size(), 2);
+        }
+        // The last one to run took its socket with it; the lock file stays and is harmless.
+        QVERIFY(!QFile::exists(folder + "/instance.sock"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_SingleInstance.moc"

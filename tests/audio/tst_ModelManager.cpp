@@ -1,0 +1,182 @@
+#include "audio/ModelInstaller.h"
+#include "audio/ModelManager.h"
+#include "recording/SpeechManager.h"
+#include "audio/VoskRecognizer.h"
+#include "settings/AppSettings.h"
+#include "support/FakeGeminiServer.h"
+#include "support/MemoryStore.h"
+#include "support/ModelZip.h"
+#include "support/SpeechRig.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+using Phase = ModelState::Phase;
+
+namespace {
+
+QByteArray largeModel()
+{
+    return makeZip({{"vosk-model-ja-0.22/stub-model", ""}, {"vosk-model-ja-0.22/am/final.mdl", QByteArray(9000, 'L')}});
+}
+
+// The recogniser with the libvosk stand-in, its model card controls, and a model server.
+struct CardRig {
+    QTemporaryDir dir;
+    RecordingLogger log;
+    QNetworkAccessManager network;
+    FakeGeminiServer server;
+    MemoryStore store;
+    AppSettings settings{store};
+    std::unique_ptr<VoskRecognizer> recognizer;
+    std::unique_ptr<ModelManager> models;
+    QList<Phase> phases;
+
+    CardRig()
+    {
+        server.listen();
+        server.setOtherReply(FakeReply::raw(goodModel()));
+        store.setString("recognizer_model_dir", dir.path() + "/models/vosk-model-small-ja-0.22");
+        store.setString("recognizer_model_url", server.baseUrl() + "/models/vosk-model-small-ja-0.22.zip");
+        recognizer = std::make_unique<VoskRecognizer>(
+            log, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)),
+            ModelLocation::forModel(settings.recognizerModel(), settings.recognizerModelDir(), settings.recognizerModelUrl()),
+            network);
+        models = std::make_unique<ModelManager>(log, settings, recognizer.get());
+        QObject::connect(models.get(), &ModelControl::stateChanged, [this] {
+            if (phases.isEmpty() || phases.last() != models->state().phase)
+                phases.append(models->state().phase);
+        });
+    }
+    bool settled() const
+    {
+        const Phase p = models->state().phase;
+        return !recognizer->installer() && p != Phase::Downloading && p != Phase::Installing;
+    }
+};
+
+} // namespace
+
+class TestModelManager : public QObject {
+    Q_OBJECT
+private slots:
+    void downloadFailRetryRemove()
+    {
+        CardRig rig;
+        QCOMPARE(rig.models->state().phase, Phase::Absent);
+        QCOMPARE(rig.models->state().line(), QStringLiteral("未インストール"));
+
+        rig.server.setOtherReply(FakeReply::withStatus(503, "busy"));
+        rig.models->download();
+        QTRY_VERIFY(rig.settled());
+        QCOMPARE(rig.models->state().phase, Phase::Failed);
+        QVERIFY2(rig.models->state().reason.contains("HTTP 503"), qPrintable(rig.models->state().reason));
+
+        rig.server.setOtherReply(FakeReply::raw(goodModel()));
+        rig.phases.clear();
+        rig.models->download();
+        QTRY_VERIFY(rig.settled());
+        QCOMPARE(rig.phases.first(), Phase::Downloading);
+        QCOMPARE(rig.models->state().phase, Phase::Installed);
+        QVERIFY(rig.models->state().bytesOnDisk >= 5000);
+        QVERIFY(rig.models->state().line().startsWith(QStringLiteral("インストール済み: vosk-model-small-ja-0.22")));
+        QVERIFY(rig.recognizer->isAvailable());
+
+        rig.models->remove();
+        QCOMPARE(rig.models->state().phase, Phase::Absent);
+        QVERIFY(!QFileInfo::exists(rig.settings.recognizerModelDir()));
+        QVERIFY(!rig.recognizer->isAvailable());
+    }
+
+    void cancelKeepsThePartForTheRetry()
+    {
+        CardRig rig;
+        rig.server.setOtherReply(FakeReply::stallMidway(goodModel()));
+        rig.models->download();
+        QTRY_COMPARE(rig.models->state().phase, Phase::Downloading);
+        QTRY_VERIFY(rig.models->state().received > 0);
+        QVERIFY(rig.models->state().line().startsWith(QStringLiteral("ダウンロード中 ")));
+        rig.models->cancel();
+        QTRY_VERIFY(rig.settled());
+        QCOMPARE(rig.models->state().phase, Phase::Failed);
+        QVERIFY(rig.models->state().reason.contains(QStringLiteral("キャンセル")));
+        QVERIFY(QFileInfo(rig.dir.path() + "/models/.vosk-model-small-ja-0.22.zip.part").size() > 0);
+    }
+
+    void archiveInstall_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<int>("phase");
+        QTest::newRow("a model") << goodModel() << int(Phase::Installed);
+        QTest::newRow("not a model") << makeZip({{"notes/README", "hello"}}) << int(Phase::Failed);
+        QTest::newRow("not an archive") << QByteArray("<html>login</html>") << int(Phase::Failed);
+    }
+    void archiveInstall()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(int, phase);
+        CardRig rig;
+        QFile zip(rig.dir.path() + "/fetched elsewhere.zip");
+        QVERIFY(zip.open(QIODevice::WriteOnly));
+        zip.write(archive);
+        zip.close();
+        rig.models->installArchive(zip.fileName());
+        QCOMPARE(rig.models->state().phase, Phase::Installing);
+        QTRY_VERIFY(rig.settled());
+        QCOMPARE(int(rig.models->state().phase), phase);
+        QCOMPARE(rig.recognizer->isAvailable(), phase == int(Phase::Installed));
+        QVERIFY2(rig.server.requests().isEmpty(), "an archive install never goes to the network");
+        QVERIFY(QFile::exists(zip.fileName()));
+    }
+
+    void switchingModelsLoadsTheOtherForTheNextDictation()
+    {
+        CardRig rig;
+        rig.models->download();
+        QTRY_VERIFY(rig.settled());
+        QVERIFY(rig.recognizer->isAvailable());
+
+        rig.settings.setRecognizerModel(QStringLiteral("large"));
+        QCOMPARE(rig.models->state().phase, Phase::Absent);
+        QCOMPARE(rig.models->state().name, QStringLiteral("vosk-model-ja-0.22"));
+        QVERIFY(!rig.recognizer->isAvailable());
+        rig.server.setOtherReply(FakeReply::raw(largeModel()));
+        rig.models->download();
+        QTRY_VERIFY(rig.settled());
+        QCOMPARE(rig.models->state().phase, Phase::Installed);
+        QCOMPARE(rig.server.requests().last().path, QStringLiteral("/models/vosk-model-ja-0.22.zip"));
+        QVERIFY(QFile::exists(rig.dir.path() + "/models/vosk-model-ja-0.22/am/final.mdl"));
+
+        rig.settings.setRecognizerModel(QStringLiteral("small"));
+        QTRY_VERIFY(rig.recognizer->isAvailable()); // loaded again, nothing downloaded
+        QCOMPARE(rig.models->state().name, QStringLiteral("vosk-model-small-ja-0.22"));
+        QCOMPARE(rig.models->state().phase, Phase::Installed);
+    }
+
+    // The launch-time check and the card share one installer: the card follows its download.
+    void theCardFollowsTheLaunchTimeDownload()
+    {
+        CardRig rig;
+        RecordingLogger speechLog;
+        ManualClock clock;
+        WavFileAudioInput input(clock, SpeechRig::silence(1));
+        FakeWorkspace workspace;
+        DebugLog debugLog(rig.dir.path() + "/debug.log");
+        SpeechManager speech(speechLog, clock, *rig.recognizer, input, debugLog);
+        Outcome outcome;
+        spawn(captureOutcome(speech.ensureJapaneseModel(), outcome));
+        QTRY_VERIFY(outcome.done);
+        QVERIFY(!outcome.error);
+        QVERIFY(rig.phases.contains(Phase::Downloading));
+        QCOMPARE(rig.models->state().phase, Phase::Installed);
+        rig.models->download(); // nothing left to do
+        QCOMPARE(rig.server.requests().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModelManager)
+#include "tst_ModelManager.moc"

@@ -1,0 +1,146 @@
+#include "audio/VoskRecognizer.h"
+#include "support/SpeechRig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+// A SpeechManager over the given recogniser and a WAV file as the microphone.
+struct VoskRig {
+    VoskRig(SpeechRecognizer& recognizer, const WavFile& wav)
+        : debugLog(dir.path() + "/debug.log"), input(clock, wav),
+          speech(log, clock, recognizer, input, debugLog)
+    {
+    }
+    Outcome run(Task<void> task)
+    {
+        Outcome o;
+        spawn(captureOutcome(std::move(task), o));
+        for (int i = 0; i < 2000 && !o.done; ++i)
+            QTest::qWait(5); // the recogniser's worker runs in real time
+        return o;
+    }
+    QTemporaryDir dir;
+    RecordingLogger log;
+    ManualClock clock;
+    FakeWorkspace workspace;
+    DebugLog debugLog;
+    WavFileAudioInput input;
+    SpeechManager speech;
+};
+
+} // namespace
+
+class TestVoskRecognizer : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QNetworkAccessManager network;
+    RecordingLogger log;
+
+private slots:
+    void loadingTheLibrary()
+    {
+        QString why;
+        const auto stub = VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY), &why);
+        QVERIFY(stub);
+        QCOMPARE(QFileInfo(stub->path).canonicalFilePath(), QFileInfo(VOSK_STUB_LIBRARY).canonicalFilePath());
+        QVERIFY(!VoskApi::load(QStringLiteral("/nonexistent/libvosk.so"), &why));
+        QVERIFY(!why.isEmpty());
+        QVERIFY(!VoskApi::load(QStringLiteral("libm.so.6"), &why));
+        QVERIFY(why.contains("lacks the functions"));
+    }
+
+    void withoutAModel()
+    {
+        VoskRecognizer recognizer(log, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)),
+                                  {dir.path() + "/missing-model", "http://127.0.0.1:9/model.zip"}, network);
+        ModelStatus status{};
+        VoskRig rig(recognizer, SpeechRig::silence(1));
+        rig.run([](VoskRecognizer& r, ModelStatus& s) -> Task<void> { s = co_await r.modelStatus("ja_JP"); }(recognizer, status));
+        QCOMPARE(status, ModelStatus::Supported);
+        QVERIFY(!recognizer.isAvailable());
+        // A dictation that needs local text is refused; one that sends its audio runs.
+        QVERIFY(rig.run(rig.speech.startRecording(false, {})).error);
+        QVERIFY(!rig.run(rig.speech.startRecording(true, {})).error);
+        QVERIFY(rig.speech.isRecording());
+    }
+
+    void withoutTheLibraryThereIsNoJapanese()
+    {
+        VoskRecognizer recognizer(log, nullptr, {dir.path() + "/m", "http://127.0.0.1:9/m.zip"}, network);
+        VoskRig rig(recognizer, SpeechRig::silence(1));
+        const Outcome o = rig.run(rig.speech.ensureJapaneseModel());
+        QVERIFY(errorIs<SpeechError>(o.error));
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ 日本語はサポートされていません"));
+    }
+
+    void stubResultsAreAssembled()
+    {
+        const QString model = dir.path() + "/stub-model-dir";
+        writeFile(model + "/stub-model", "");
+        writeFile(model + "/script.txt",
+                  "0.5 partial きょう\n1.0 final 今日 は\n1.5 partial はれ\n2.0 final 晴れ です\n2.4 partial まだ途中\n");
+        VoskRecognizer recognizer(log, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)), {model, "unused"}, network);
+        VoskRig rig(recognizer, SpeechRig::silence(10));
+        QVERIFY(!rig.run(rig.speech.ensureJapaneseModel()).error);
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("✅ 日本語モデル インストール済み"));
+        QVERIFY(recognizer.isAvailable());
+        QCOMPARE(rig.speech.cachedAudioFormat(), std::optional<AudioFormat>(AudioFormat::int16Mono16k()));
+
+        QVERIFY(!rig.run(rig.speech.startRecording(false, {"東京"})).error);
+        rig.clock.advance(2.6);
+        QTRY_COMPARE(rig.speech.transcribedText(), QStringLiteral("今日 は\n晴れ です"));
+        QTRY_COMPARE(rig.speech.latestRecognizedText(), QStringLiteral("まだ途中"));
+        QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
+        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("今日 は\n晴れ です\nまだ途中"));
+    }
+
+    void realLibvoskRefusesAMissingModel()
+    {
+        if (!QFile::exists(QStringLiteral(REAL_VOSK_LIBRARY)))
+            QSKIP("libvosk.so was not fetched (npm pack vosk@0.3.39)");
+        auto api = VoskApi::load(QStringLiteral(REAL_VOSK_LIBRARY));
+        QVERIFY(api);
+        QVERIFY(!api->modelNew("/nonexistent/velutanora-model"));
+        QDir().mkpath(dir.path() + "/empty-model");
+        VoskRecognizer recognizer(log, api, {dir.path() + "/empty-model", "unused"}, network);
+        ModelStatus status{};
+        VoskRig rig(recognizer, SpeechRig::silence(1));
+        rig.run([](VoskRecognizer& r, ModelStatus& s) -> Task<void> { s = co_await r.modelStatus("ja_JP"); }(recognizer, status));
+        QCOMPARE(status, ModelStatus::Unknown);
+        QVERIFY(!recognizer.isAvailable());
+    }
+
+    void realModelRecognisesJapanese()
+    {
+        const QString model = qEnvironmentVariable("VELUTANORA_TEST_VOSK_MODEL");
+        if (model.isEmpty())
+            QSKIP("set VELUTANORA_TEST_VOSK_MODEL to a Japanese model directory to run this");
+        VoskRecognizer recognizer(log, VoskApi::load(QStringLiteral(REAL_VOSK_LIBRARY)), {model, "unused"}, network);
+        VoskRig rig(recognizer, WavFile::read(testdata("speech-ja/ja_1.wav")));
+        QVERIFY(!rig.run(rig.speech.ensureJapaneseModel()).error);
+        QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
+        rig.clock.advance(3.0);
+        QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
+        QVERIFY2(rig.speech.transcribedText().contains(QStringLiteral("晴れ")), qPrintable(rig.speech.transcribedText()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVoskRecognizer)
+#include "tst_VoskRecognizer.moc"

@@ -1,0 +1,306 @@
+#include "platform/wayland/CompositorBindings.h"
+#include "platform/gnome/GnomeShellExtension.h"
+#include "platform/gnome/MutterRemoteDesktop.h"
+#include "settings/JsonFileStore.h"
+#include "support/DesktopRig.h"
+#include "support/FakeGeminiServer.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+constexpr quint32 kEscape = 0xff1b;
+constexpr quint32 kControl = 0xffe3;
+constexpr quint32 kAlt = 0xffe9;
+constexpr quint32 kSpace = 0x20;
+const ShortcutKey kToggleChord{49, ShortcutKey::Control | ShortcutKey::Option};
+
+QDBusMessage shellCall(const QString& interface, const QString& path, const QString& method, const QVariantList& args)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.gnome.Shell"), path, interface, method);
+    call.setArguments(args);
+    return QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
+}
+
+bool setExtensionEnabled(bool enabled)
+{
+    const QDBusMessage reply = shellCall(QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("/org/gnome/Shell"),
+                                         enabled ? QStringLiteral("EnableExtension") : QStringLiteral("DisableExtension"),
+                                         {GnomeShellExtension::kUuid});
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+// The user's hands: a keyboard of mutter's remote-desktop API, kept for the whole test, so keys
+// come through the compositor as a person's would, from outside the program's own code.
+class StandInKeyboard {
+public:
+    StandInKeyboard()
+    {
+        const QDBusMessage created = QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(MutterRemoteDesktop::kService, "/org/gnome/Mutter/RemoteDesktop",
+                                           "org.gnome.Mutter.RemoteDesktop", "CreateSession"),
+            QDBus::Block, 5000);
+        if (created.arguments().isEmpty())
+            return;
+        m_session = qdbus_cast<QDBusObjectPath>(created.arguments().first()).path();
+        call("Start", {});
+        press({0xffe1}); // the first key of a new device can be lost
+    }
+    ~StandInKeyboard()
+    {
+        if (!m_session.isEmpty())
+            call("Stop", {});
+    }
+    bool isReady() const { return !m_session.isEmpty(); }
+    void press(const QList<quint32>& keys)
+    {
+        for (quint32 key : keys)
+            call("NotifyKeyboardKeysym", {key, true});
+        for (auto it = keys.rbegin(); it != keys.rend(); ++it)
+            call("NotifyKeyboardKeysym", {*it, false});
+        QTest::qWait(100);
+    }
+
+private:
+    void call(const char* method, const QVariantList& args)
+    {
+        QDBusMessage m = QDBusMessage::createMethodCall(MutterRemoteDesktop::kService, m_session,
+                                                        "org.gnome.Mutter.RemoteDesktop.Session", method);
+        m.setArguments(args);
+        QDBusConnection::sessionBus().call(m, QDBus::Block, 5000);
+    }
+    QString m_session;
+};
+
+QString frontClass(DesktopRig& rig)
+{
+    const ApplicationRef front = rig.backend.workspace->frontmostApplication();
+    return front ? front->windowClass().section(QLatin1Char(' '), 0, 0) : QString();
+}
+
+// A terminal whose shell writes what is typed (or pasted) into it to a file, byte for byte.
+struct Terminal {
+    QProcess process;
+    QString out;
+    explicit Terminal(const QString& dir)
+    {
+        out = dir + "/terminal.txt";
+        process.start(QStringLiteral("foot"), {"--app-id=foot", "sh", "-c", QStringLiteral("stty -icanon -echo; cat > '%1'").arg(out)});
+        process.waitForStarted();
+    }
+    ~Terminal()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QString text() const { return QString::fromUtf8(readFile(out)); }
+};
+
+} // namespace
+
+// Under a real headless GNOME Shell (tests/platform/run-under-gnome, with the program's
+// extension enabled before the shell started): GNOME, the desktop most people run.
+class TestGnomeDesktop : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("wayland")
+            || !qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME")))
+            QSKIP("needs GNOME Shell (run-under-gnome starts one where gnome-shell is installed)");
+        QTRY_COMPARE_WITH_TIMEOUT(GnomeShellExtension::probe(QDBusConnection::sessionBus()).state,
+                                  GnomeShellExtension::State::Active, 10000);
+        QVERIFY(m_keyboard.isReady());
+        m_keyboard.press({kEscape}); // the shell starts in the overview
+    }
+
+    // With the extension: the shortcut grabbed in the shell starts and stops the dictation, the
+    // answer is pasted into the window in front with its own chord, and it keeps the focus.
+    void theExtensionsShortcutDictatesIntoTheWindowInFront_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<bool>("focusMoves"); // another window comes to the front while the user speaks
+        QTest::newRow("a Qt window, Ctrl+V") << false << false;
+        QTest::newRow("foot, Ctrl+Shift+V") << true << false;
+        QTest::newRow("the Qt window, brought back") << false << true;
+    }
+    void theExtensionsShortcutDictatesIntoTheWindowInFront()
+    {
+        QFETCH(bool, terminal);
+        QFETCH(bool, focusMoves);
+        DesktopRig rig;
+        QVERIFY(rig.backend.gnomeShell);
+        QCOMPARE(rig.backend.shortcuts->mechanism(), QStringLiteral("GNOME Shell 拡張機能"));
+        rig.settings.setStartShortcut(kToggleChord);
+        rig.hotkeys.startMonitoring();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.backend.shortcuts->trigger(DesktopShortcuts::kToggle), kToggleChord.label(), 5000);
+        std::unique_ptr<Target> editor;
+        std::unique_ptr<Terminal> term;
+        if (terminal)
+            term = std::make_unique<Terminal>(rig.dir.path());
+        else
+            editor = std::make_unique<Target>(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
+        const QString app = terminal ? QStringLiteral("foot") : QStringLiteral("target_editor");
+        QTRY_COMPARE_WITH_TIMEOUT(frontClass(rig), app, 10000);
+
+        rig.server.enqueue(FakeReply::answer("GNOMEで届きました"));
+        m_keyboard.press({kControl, kAlt, kSpace});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        rig.recognizer.lastSession()->deliver(QStringLiteral("ぐのーむ"), true);
+        std::unique_ptr<Target> other;
+        if (focusMoves) {
+            QDir(rig.dir.path()).mkdir("other");
+            other = std::make_unique<Target>(rig.dir.path() + "/other", "wayland", QStringLiteral("other_editor"));
+            QTRY_COMPARE_WITH_TIMEOUT(frontClass(rig), QStringLiteral("other_editor"), 10000);
+        }
+        QTest::qWait(200);
+        m_keyboard.press({kControl, kAlt, kSpace});
+        const auto text = [&] { return terminal ? term->text() : editor->text(); };
+        for (int i = 0; i < 2000 && text() != QStringLiteral("GNOMEで届きました。"); ++i)
+            QTest::qWait(10);
+        if (text() != QStringLiteral("GNOMEで届きました。"))
+            for (const QString& line : rig.log.lines())
+                qWarning("%s", qPrintable(line.left(200)));
+        QCOMPARE(text(), QStringLiteral("GNOMEで届きました。"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.speech.statusMessage(), PasteService::kPastedStatus, 5000);
+        QCOMPARE(frontClass(rig), app);
+        if (other)
+            QCOMPARE(other->text(), QString());
+        if (!terminal)
+            QVERIFY2(editor->keys().contains("Ctrl+V"), qPrintable(editor->keys().join(',')));
+    }
+
+    // Esc is grabbed only while a dictation runs: before and after it reaches the application.
+    void escIsTheApplicationsWhileIdle()
+    {
+        DesktopRig rig;
+        rig.settings.setStartShortcut(kToggleChord);
+        rig.hotkeys.startMonitoring();
+        Target editor(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
+        QTRY_COMPARE_WITH_TIMEOUT(frontClass(rig), QStringLiteral("target_editor"), 10000);
+        m_keyboard.press({kEscape});
+        QTRY_COMPARE_WITH_TIMEOUT(editor.keys().count("Esc"), 1, 5000);
+        m_keyboard.press({kControl, kAlt, kSpace});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        m_keyboard.press({kEscape});
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.dictation.isBusy(), 5000);
+        QCOMPARE(editor.keys().count("Esc"), 1); // the cancel took it
+        m_keyboard.press({kEscape});
+        QTRY_COMPARE_WITH_TIMEOUT(editor.keys().count("Esc"), 2, 5000);
+    }
+
+    // The grabs belong to the program's connection: a killed program keeps no key.
+    void aKilledProgramLeavesNoGrab()
+    {
+        const QString program = qEnvironmentVariable("VELUTANORA_PROGRAM");
+        QVERIFY(!program.isEmpty());
+        QTemporaryDir home;
+        {
+            RecordingLogger log;
+            JsonFileStore store(home.path() + "/config/velutanora/defaults.json", log);
+            AppSettings settings(store);
+            settings.setStartShortcut(ShortcutKey{101, ShortcutKey::Command}); // Super+F9
+        }
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        env.insert("XDG_DATA_HOME", home.path() + "/data");
+        env.insert("XDG_STATE_HOME", home.path() + "/state");
+        app.setProcessEnvironment(env);
+        app.start(program, {"--autostart"});
+        QVERIFY(app.waitForStarted());
+        GnomeShellExtension mine(m_log, QDBusConnection::sessionBus());
+        QTRY_VERIFY_WITH_TIMEOUT(mine.grab(DesktopShortcuts::kToggle, "<Super>F10").contains("another connection"), 15000);
+        app.kill();
+        app.waitForFinished();
+        QTRY_COMPARE_WITH_TIMEOUT(mine.grab(DesktopShortcuts::kToggle, "<Super>F9"), QString(), 5000);
+        QCOMPARE(mine.grab(DesktopShortcuts::kToggle, "<Alt>space"), GnomeShellExtension::kTaken); // the window menu's
+        mine.ungrab(DesktopShortcuts::kToggle);
+    }
+
+    // Before the extension is loaded: mutter's remote-desktop API sets the clipboard and presses
+    // the chord, and the dictation (from --toggle, as a custom shortcut runs it) lands in front.
+    void withoutTheExtensionMutterPastes()
+    {
+        QVERIFY(setExtensionEnabled(false));
+        QTRY_VERIFY_WITH_TIMEOUT(GnomeShellExtension::probe(QDBusConnection::sessionBus()).state
+                                     == GnomeShellExtension::State::Disabled, 5000);
+        {
+            DesktopRig rig;
+            QVERIFY(!rig.backend.gnomeShell);
+            QVERIFY(rig.backend.input->isAllowed());
+            // With xdg-desktop-portal-kde installed, a GlobalShortcuts portal answers here that opens no session.
+            QVERIFY2(rig.backend.shortcutsBoundByDesktop, "GNOME's custom shortcuts, not another desktop's portal");
+            Target editor(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
+            QTRY_VERIFY_WITH_TIMEOUT(readFile(editor.out + ".focus").endsWith("in\n"), 10000);
+            rig.server.enqueue(FakeReply::answer("拡張なしでも届きました"));
+            rig.dictation.toggle(nullptr);
+            QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+            rig.recognizer.lastSession()->deliver(QStringLiteral("かくちょうなし"), true);
+            QTest::qWait(200);
+            rig.dictation.toggle(nullptr);
+            QTRY_VERIFY2_WITH_TIMEOUT(editor.text() == QStringLiteral("拡張なしでも届きました。"),
+                                      qPrintable(rig.log.lines().join('\n')), 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(rig.speech.statusMessage(), PasteService::kPastedStatus, 5000);
+            QVERIFY2(readFile(editor.out + ".focus").endsWith("in\n"), "the target kept the focus");
+            // The session is closed by now; the text stays on the clipboard for a paste by hand.
+            QTest::qWait(static_cast<int>(MutterRemoteDesktop::kLingerSeconds * 1000) + 1000);
+            m_keyboard.press({kControl, 0x76});
+            QTRY_COMPARE_WITH_TIMEOUT(editor.text(), QStringLiteral("拡張なしでも届きました。拡張なしでも届きました。"), 5000);
+        }
+        QVERIFY(setExtensionEnabled(true));
+    }
+
+    // GNOME's custom shortcuts, as the settings window writes them: never over a key GNOME holds,
+    // and a free one runs the program's command once gsd-media-keys grabs it.
+    void customShortcutsRunTheProgramOnAFreeChord()
+    {
+        const QString gsd = QStringLiteral("/usr/libexec/gsd-media-keys");
+        if (!QFile::exists(gsd))
+            QSKIP("gnome-settings-daemon is not installed");
+        QVERIFY(setExtensionEnabled(false));
+        QTemporaryDir dir;
+        const QString ran = dir.path() + "/ran";
+        const QString program = dir.path() + "/velutanora stand-in";
+        QFile script(program);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(ran).toUtf8());
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        const ShortcutKey cancel = ShortcutKey::defaultCancel(); // Esc alone is never written
+
+        const QString refused = CompositorBindings::installInGnome(ShortcutKey::defaultStart(), cancel, program);
+        QVERIFY2(refused.contains(QStringLiteral("activate-window-menu")) && refused.contains(kToggleChord.label()), qPrintable(refused));
+        QCOMPARE(CompositorBindings::installInGnome(kToggleChord, cancel, program), QString());
+        QProcess daemon;
+        daemon.start(gsd, QStringList());
+        QVERIFY(daemon.waitForStarted());
+        for (int i = 0; i < 40 && !QFile::exists(ran); ++i) { // until gsd has grabbed it
+            m_keyboard.press({kControl, kAlt, kSpace});
+            QTest::qWait(250);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(ran).startsWith("--toggle"), 5000);
+        daemon.kill();
+        daemon.waitForFinished();
+        QProcess::execute(QStringLiteral("gsettings"), {"reset", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings"});
+        QVERIFY(setExtensionEnabled(true));
+    }
+
+private:
+    RecordingLogger m_log;
+    StandInKeyboard m_keyboard;
+};
+
+QTEST_MAIN(TestGnomeDesktop)
+#include "tst_GnomeDesktop.moc"

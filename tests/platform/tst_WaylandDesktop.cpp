@@ -1,0 +1,247 @@
+#include "platform/wayland/CompositorBindings.h"
+#include "platform/wayland/WaylandConnection.h"
+#include "platform/wayland/WaylandPanelSurface.h"
+#include "support/DesktopRig.h"
+#include "support/FakeGeminiServer.h"
+#include "support/Tones.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QProcess>
+#include <QTest>
+
+using namespace vel;
+using namespace vel::test;
+
+namespace {
+
+bool inFront(DesktopRig& rig, const QString& appId)
+{
+    const ApplicationRef front = rig.backend.workspace->frontmostApplication();
+    return front && front->windowClass() == appId;
+}
+
+// The app_id of the window sway says has the keyboard focus.
+QString focusedAppId(const QJsonObject& node)
+{
+    if (node.value("focused").toBool())
+        return node.value("app_id").toString();
+    for (const char* key : {"nodes", "floating_nodes"})
+        for (const QJsonValue& child : node.value(key).toArray())
+            if (const QString id = focusedAppId(child.toObject()); !id.isEmpty())
+                return id;
+    return {};
+}
+
+QString swayFocus()
+{
+    QProcess p;
+    p.start(QStringLiteral("swaymsg"), {"-t", "get_tree"});
+    p.waitForFinished(5000);
+    return focusedAppId(QJsonDocument::fromJson(p.readAllStandardOutput()).object());
+}
+
+// A dictation as the compositor's bound command runs it: --toggle carries the application in front.
+void dictate(DesktopRig& rig, const QString& heard)
+{
+    rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+    rig.recognizer.lastSession()->deliver(heard, true);
+    QTest::qWait(200);
+    rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+}
+
+} // namespace
+
+// The Wayland backends against a real headless sway (scripts/test starts it for an unprivileged
+// user and runs this test as that user).
+class TestWaylandDesktop : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || QGuiApplication::platformName() != QLatin1String("wayland"))
+            QSKIP("needs a Wayland compositor (scripts/test starts a headless sway)");
+        RecordingLogger log;
+        SystemClock clock;
+        const DesktopBackend probe = DesktopBackend::create(log, clock);
+        if (!probe.problem.isEmpty())
+            QSKIP(qPrintable(probe.problem));
+    }
+
+    void theAnswerIsPastedAndStaysOnTheClipboard_data()
+    {
+        QTest::addColumn<QString>("appId");
+        QTest::addColumn<QString>("chord");
+        QTest::newRow("an editor") << "target_editor" << "Ctrl+V";
+        QTest::newRow("a terminal") << "foot" << "Ctrl+Shift+V";
+    }
+    void theAnswerIsPastedAndStaysOnTheClipboard()
+    {
+        QFETCH(QString, appId);
+        QFETCH(QString, chord);
+        DesktopRig rig;
+        QVERIFY(rig.backend.shortcutsBoundByDesktop);
+        Target target(rig.dir.path(), "wayland", appId);
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, appId), 10000);
+        rig.server.enqueue(FakeReply::answer("ウェイランドで届きました"));
+        dictate(rig, QStringLiteral("うぇいらんど"));
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("ウェイランドで届きました。"), 10000);
+        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
+        QTRY_VERIFY2_WITH_TIMEOUT(target.keys().contains(chord), qPrintable(target.keys().join(',')), 5000);
+        QCOMPARE(waylandClipboard(), QStringLiteral("ウェイランドで届きました。"));
+    }
+
+    // The user moved to another window while speaking: the target is brought back for the paste.
+    void theTargetIsActivatedAgain()
+    {
+        DesktopRig rig;
+        rig.server.enqueue(FakeReply::answer("元の窓へ"));
+        Target first(rig.dir.path(), "wayland", QStringLiteral("first_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("first_editor")), 10000);
+        rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        QTemporaryDir otherDir;
+        Target second(otherDir.path(), "wayland", QStringLiteral("second_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("second_editor")), 10000);
+        rig.recognizer.lastSession()->deliver("もとのまどへ", true);
+        QTest::qWait(200);
+        rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+        QTRY_COMPARE_WITH_TIMEOUT(first.text(), QStringLiteral("元の窓へ。"), 10000);
+        QVERIFY(second.text().isEmpty());
+    }
+
+    // The lines the shortcut section shows work in sway: bound as shown, the keys run the command.
+    void swayRunsTheShownBindings_data()
+    {
+        QTest::addColumn<quint16>("keyCode");
+        QTest::addColumn<quint64>("modifiers");
+        QTest::addColumn<QStringList>("wtype");
+        QTest::newRow("Alt+Space") << quint16(49) << quint64(ShortcutKey::Option)
+                                   << QStringList{"-M", "alt", "-k", "space", "-m", "alt"};
+        QTest::newRow("lone Right Ctrl, on release") << quint16(62) << quint64(0) << QStringList{"-P", "Control_R", "-p", "Control_R"};
+    }
+    void swayRunsTheShownBindings()
+    {
+        QFETCH(quint16, keyCode);
+        QFETCH(quint64, modifiers);
+        QFETCH(QStringList, wtype);
+        if (qEnvironmentVariableIsEmpty("SWAYSOCK"))
+            QSKIP("the compositor is not sway");
+        QTemporaryDir dir;
+        const QString program = dir.path() + "/it's a program"; // the shown line quotes it for sway's shell
+        const QString ran = dir.path() + "/ran";
+        QFile script(program);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> %1\n").arg(ran).toUtf8());
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        const QString lines = CompositorBindings::lines(CompositorBindings::Compositor::Sway, ShortcutKey{keyCode, modifiers},
+                                                        ShortcutKey{53, ShortcutKey::Command}, program);
+        for (const QString& line : lines.split('\n', Qt::SkipEmptyParts)) {
+            if (line.startsWith('#'))
+                continue;
+            QCOMPARE(QProcess::execute(QStringLiteral("swaymsg"), {line}), 0);
+        }
+        // A keyboard kept alive across the presses: a fresh one loses its first key.
+        QProcess::execute(QStringLiteral("wtype"), QStringList{"-s", "300"} + wtype);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(ran)), QStringLiteral("--toggle\n"), 5000);
+        for (const QString& line : lines.split('\n', Qt::SkipEmptyParts))
+            if (!line.startsWith('#'))
+                QProcess::execute(QStringLiteral("swaymsg"), {QString(line).replace("bindsym", "unbindsym").section(" exec ", 0, 0)});
+    }
+
+    // The panel is an overlay: it shows, keeps being drawn, and the target keeps the keyboard.
+    void thePanelLeavesTheFocusWithTheTarget()
+    {
+        DesktopRig rig;
+        QVERIFY(rig.backend.panelKeepsFocusAway);
+        Target target(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("target_editor")), 10000);
+        WaylandPanelSurface panel(*rig.backend.wayland, QSize(280, 80), 80);
+        panel.paint = [](QPainter& painter) { painter.fillRect(0, 0, 280, 80, QColor(30, 30, 30, 200)); };
+        panel.show();
+        QTRY_VERIFY_WITH_TIMEOUT(panel.framesShown() >= 5, 5000);
+        QVERIFY(inFront(rig, QStringLiteral("target_editor")));
+        if (!qEnvironmentVariableIsEmpty("SWAYSOCK"))
+            QCOMPARE(swayFocus(), QStringLiteral("target_editor"));
+        panel.hide();
+        QVERIFY(!panel.isMapped());
+    }
+
+    // The program itself, as a user runs it: sway's binding runs --toggle, the microphone hears
+    // speech, Gemini hears the recording, and the answer lands in the application in front.
+    void theProgramDictatesThroughTheCompositorsShortcut()
+    {
+        const QString program = qEnvironmentVariable("VELUTANORA_PROGRAM");
+        if (program.isEmpty() || qEnvironmentVariableIsEmpty("SWAYSOCK") || qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("needs sway, its virtual microphone and the program (scripts/test)");
+        FakeGeminiServer server;
+        QVERIFY(server.listen());
+        server.enqueue(FakeReply::answer("最後まで届きました"));
+        QTemporaryDir home;
+        QDir().mkpath(home.path() + "/config/velutanora");
+        QFile store(home.path() + "/config/velutanora/defaults.json");
+        QVERIFY(store.open(QIODevice::WriteOnly));
+        store.write(QJsonDocument(QJsonObject{{"gemini_api_key", "e2e-key"},
+                                              {"gemini_base_url", server.baseUrl()},
+                                              {"recognizer_model_url", "http://127.0.0.1:9/model.zip"}})
+                        .toJson());
+        store.close();
+        Target target(home.path(), "wayland", QStringLiteral("target_editor"));
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        env.insert("XDG_DATA_HOME", home.path() + "/data");
+        env.insert("VELUTANORA_VOSK_LIBRARY", home.path() + "/no-libvosk.so"); // the audio alone goes to Gemini
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(program, {"--autostart"}); // in the tray, without opening its window
+        QVERIFY(app.waitForStarted());
+        QTest::qWait(3000); // launched: its instance channel is listening
+        const QString bind = CompositorBindings::lines(CompositorBindings::Compositor::Sway, ShortcutKey::defaultStart(),
+                                                       ShortcutKey{53, ShortcutKey::Command}, program)
+                                 .split('\n')
+                                 .filter(QStringLiteral("--toggle"))
+                                 .first();
+        QCOMPARE(QProcess::execute(QStringLiteral("swaymsg"), {bind}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(swayFocus() == QStringLiteral("target_editor"), 10000);
+
+        const QString speech = writeWav(home.path(), "speech.wav", silencePcm(0.3) + tonePcm(1.5, 0.3, 300) + silencePcm(0.5));
+        QProcess::execute(QStringLiteral("wtype"), {"-s", "300", "-M", "alt", "-k", "space", "-m", "alt"});
+        QTest::qWait(1500); // the recording has started
+        QProcess play;
+        play.start(QStringLiteral("paplay"), {speech});
+        for (int i = 0; i < 500 && play.state() != QProcess::NotRunning; ++i)
+            QTest::qWait(10);
+        QProcess::execute(QStringLiteral("wtype"), {"-s", "300", "-M", "alt", "-k", "space", "-m", "alt"});
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("最後まで届きました。"), 20000);
+        QCOMPARE(server.generateRequests().size(), 1);
+        QCOMPARE(swayFocus(), QStringLiteral("target_editor"));
+        app.terminate();
+        app.waitForFinished(5000);
+        QProcess::execute(QStringLiteral("swaymsg"), {"unbindsym Mod1+space"});
+    }
+
+    void continuousAutoPressesReturn()
+    {
+        DesktopRig rig(tonePcm(1.0, 0.3, 300) + silencePcm(60));
+        rig.settings.setContinuousMode(ContinuousMode::Auto);
+        rig.settings.setContinuousSilenceSeconds(1.0);
+        rig.server.setDefaultReply(FakeReply::answer("返事"));
+        Target target(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("target_editor")), 10000);
+        rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("返事。\n"), 15000);
+        QVERIFY(target.keys().contains("Return"));
+        rig.dictation.cancel();
+    }
+};
+
+QTEST_MAIN(TestWaylandDesktop)
+#include "tst_WaylandDesktop.moc"
