@@ -102,7 +102,7 @@ int main(int argc, char** argv)
     WavFileAudioInput microphone(clock, WavFile{AudioFormat::int16Mono16k(), QByteArray(16000 * 2 * 10, '\0')});
     SpeechManager speech(log, clock, recognizer, microphone, debugLog);
     Dictation dictation({log, clock, speech, settings, nullptr, nullptr, panel, nullptr, &paste, workspace, input});
-    HotkeyManager hotkeys({log, clock, speech, settings, dictation, keyboard});
+    HotkeyManager hotkeys({log, clock, settings, dictation, keyboard});
     hotkeys.startMonitoring();
     CountingWorkspace front;
     auto lookup = [&front] { return front.frontmostApplication(); };

@@ -1,6 +1,7 @@
 // Writes the screenshots of the panel's faces, the model card and the settings sections into
 // VELUTANORA_SCREENSHOTS (scripts/test runs it on the test X server). It checks nothing: the
 // tests do.
+#include "dictation/DictationState.h"
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
 #include "settings/UsageTracker.h"
@@ -58,10 +59,11 @@ void panelFaces()
     MemoryStore store;
     AppSettings settings(store);
     RecordingPanelController controller(speech.log, speech.clock);
-    controller.bind(&speech.speech, &settings, nullptr);
+    DictationState state;
+    controller.bind(&state, &settings, nullptr);
     speech.input.stop();
     controller.show();
-    speech.start();
+    state.setRecording(true);
     RecordingPanel* panel = controller.panel();
     if (!panel)
         return;
@@ -69,17 +71,19 @@ void panelFaces()
     QTest::qWait(200);
     // A level for the bars.
     speech.input.removeTap();
-    QMetaObject::invokeMethod(&speech.speech, [&] {}, Qt::QueuedConnection);
+    state.setElapsedTime(12.0);
+    state.setLevel(0.1f);
     saveScreen(panel->frameGeometry(), "panel-recording");
-    speech.speech.setIsContinuousMode(true);
-    speech.speech.startSilenceDetection(3.0);
+    state.setContinuous(true, false);
+    state.setSilenceCountdown(2);
     saveScreen(panel->frameGeometry(), "panel-continuous");
-    speech.speech.setIsRewriting(true);
+    state.setRewriting(true);
     saveScreen(panel->frameGeometry(), "panel-recognizing");
-    speech.speech.setIsRewriting(false);
-    speech.stop();
+    state.setRewriting(false);
+    state.setRecording(false);
+    state.setProcessing(true);
     saveScreen(panel->frameGeometry(), "panel-processing");
-    speech.speech.setIsContinuousMode(false);
+    state.setContinuous(false, false);
     controller.showOutcome(DictationOutcome{DictationOutcome::Kind::Pasted, "今日は晴れです。", "📋 ペーストしました", {}, {}, true});
     saveScreen(panel->frameGeometry(), "panel-confirmation");
     settings.setCorrectionMode(CorrectionMode::Quality);

@@ -274,9 +274,10 @@ int CommandLine::transcribe(const QStringList& args)
     SpeechManager speech(log, clock, *recognizer, microphone, debugLog);
     Dictation dictation({log, clock, speech, runSettings, noHistory ? nullptr : &usage, noHistory ? nullptr : &history,
                          panel, &gemini, &paste, workspace, input});
-    QObject::connect(&speech, &SpeechManager::statusMessageChanged, [&] { log.line(speech.statusMessage()); });
+    const DictationState& state = dictation.state();
+    QObject::connect(&state, &DictationState::statusMessageChanged, [&] { log.line(state.statusMessage()); });
     int savedCount = 0;
-    QObject::connect(&speech, &SpeechManager::wavBuilt, [&](const QByteArray& bytes) {
+    QObject::connect(&dictation, &Dictation::wavBuilt, [&](const QByteArray& bytes) {
         if (!saveWav)
             return;
         ++savedCount;
@@ -310,15 +311,15 @@ int CommandLine::transcribe(const QStringList& args)
         return ++stalled < 1500;
     };
     auto idle = [&] {
-        return !speech.isRecording() && !dictation.isProcessing()
+        return !state.isRecording() && !dictation.isProcessing()
                && (!dictation.processingTask().isValid() || dictation.processingTask().isFinished());
     };
 
     dictation.toggle(nullptr);
-    while (!speech.isRecording() && !speech.statusMessage().startsWith(QStringLiteral("⚠️")) && step()) {
+    while (!state.isRecording() && !state.statusMessage().startsWith(QStringLiteral("⚠️")) && step()) {
     }
-    if (!speech.isRecording()) {
-        write(m_err, QStringLiteral("velutanora: could not start: %1\n").arg(speech.statusMessage()));
+    if (!state.isRecording()) {
+        write(m_err, QStringLiteral("velutanora: could not start: %1\n").arg(state.statusMessage()));
         return 1;
     }
     // Play the whole file; in continuous mode also the silence that ends its last utterance.
@@ -329,9 +330,9 @@ int CommandLine::transcribe(const QStringList& args)
     while (clock.now() < end && step()) {
     }
     // Stop as a second press would, once no utterance is between stop and restart.
-    while (!(speech.isRecording() && !dictation.isProcessing()) && !idle() && step()) {
+    while (!(state.isRecording() && !dictation.isProcessing()) && !idle() && step()) {
     }
-    if (speech.isRecording())
+    if (state.isRecording())
         dictation.toggle(nullptr);
     while (!idle() && step()) {
     }

@@ -86,10 +86,10 @@ private:
     WaylandPanelSurface m_surface;
 };
 
-Task<void> repasteLast(PasteService& paste, SpeechManager& speech, Notifier& notifier, QString text, ApplicationRef target)
+Task<void> repasteLast(PasteService& paste, Dictation& dictation, Notifier& notifier, QString text, ApplicationRef target)
 {
     const PasteService::Result result = co_await paste.copyAndPaste(text, target);
-    speech.setStatusMessage(result.status);
+    dictation.reportStatus(result.status);
     // Nothing else shows the status of a paste from the menu.
     if (!result.pasted)
         notifier.notify(result.status);
@@ -142,7 +142,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_updater = std::make_unique<UpdaterService>(m_log, m_clock, *m_settings, *m_network,
                                                  QStringLiteral(VELUTANORA_VERSION));
     if (!m_desktop.status.isEmpty())
-        m_speech->setStatusMessage(m_desktop.status);
+        m_dictation->reportStatus(m_desktop.status);
 
     // The microphone list of an open settings window follows devices being plugged and unplugged.
     auto* devices = new QMediaDevices(this);
@@ -159,11 +159,11 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
         if (reason == QSystemTrayIcon::Trigger)
             openSettings();
     });
-    for (auto signal : {&SpeechManager::isRecordingChanged, &SpeechManager::isRewritingChanged,
-                        &SpeechManager::isProcessingPipelineChanged, &SpeechManager::stealthCompletionVisibleChanged,
-                        &SpeechManager::silenceCountdownChanged, &SpeechManager::isContinuousModeChanged,
-                        &SpeechManager::statusMessageChanged})
-        connect(m_speech.get(), signal, this, &VelutanoraApp::refreshTray);
+    const DictationState& state = m_dictation->state();
+    for (auto signal : {&DictationState::phaseChanged, &DictationState::isRewritingChanged,
+                        &DictationState::silenceCountdownChanged, &DictationState::continuousChanged,
+                        &DictationState::statusMessageChanged})
+        connect(&state, signal, this, &VelutanoraApp::refreshTray);
     connect(m_settings.get(), &AppSettings::stealthModeChanged, this, &VelutanoraApp::refreshTray);
     connect(m_settings.get(), &AppSettings::launchAtLoginChanged, this, [this] {
         const QString failure = Autostart::apply(m_settings->launchAtLogin(), QCoreApplication::applicationFilePath());
@@ -196,7 +196,7 @@ void VelutanoraApp::setupHotkeyIfNeeded()
     if (m_hotkeys)
         return;
     m_hotkeys = std::make_unique<HotkeyManager>(HotkeyManager::Dependencies{
-        m_log, m_clock, *m_speech, *m_settings, *m_dictation, *m_desktop.keyboard, m_desktop.shortcuts.get()});
+        m_log, m_clock, *m_settings, *m_dictation, *m_desktop.keyboard, m_desktop.shortcuts.get()});
     if (m_desktop.shortcuts) {
         m_desktop.shortcuts->onTriggersChanged = [this] {
             if (m_window)
@@ -210,7 +210,7 @@ void VelutanoraApp::startupTask()
 {
     m_dictation->workspaceMonitor().startTracking();
     setupHotkeyIfNeeded();
-    m_panel->bind(m_speech.get(), m_settings.get(), m_dictation.get());
+    m_panel->bind(&m_dictation->state(), m_settings.get(), m_dictation.get());
     m_startedUp = true;
     spawn(this, prepareModel(*m_speech, [this] { m_gate.open(); }));
 }
@@ -312,9 +312,9 @@ QString VelutanoraApp::menuBarIconName() const
 {
     // Without the panel (stealth, or a compositor it would take the keyboard on) the icon carries the state.
     const bool noPanel = m_settings->stealthMode() || !m_desktop.panelKeepsFocusAway;
-    return iconNameFor(noPanel, m_speech->stealthCompletionVisible(), m_speech->isRewriting(),
-                       m_speech->isProcessingPipeline(), m_speech->isRecording(), m_speech->silenceCountdown(),
-                       m_speech->isContinuousMode());
+    const DictationState& state = m_dictation->state();
+    return iconNameFor(noPanel, state.isCompletionVisible(), state.isRewriting(), state.isProcessing(),
+                       state.isRecording(), state.silenceCountdown(), state.isContinuous());
 }
 
 void VelutanoraApp::refreshTray()
@@ -324,13 +324,13 @@ void VelutanoraApp::refreshTray()
                              ? QColor(0xcc, 0x33, 0x1a)
                              : QColor(0x8e, 0x8e, 0x93);
     m_tray->setIcon(Icons::icon(name, color));
-    m_tray->setToolTip(QStringLiteral("Velutanora — ") + m_speech->statusMessage());
+    m_tray->setToolTip(QStringLiteral("Velutanora — ") + m_dictation->state().statusMessage());
 }
 
 void VelutanoraApp::rebuildMenu()
 {
     m_menu->clear();
-    if (m_speech->isRecording()) {
+    if (m_dictation->state().isRecording()) {
         m_menu->addAction(QStringLiteral("録音停止"), this, [this] { m_dictation->toggle(nullptr, Dictation::Extent::Plain); });
         m_menu->addAction(QStringLiteral("キャンセル"), this, [this] { m_dictation->cancel(); });
     } else {
@@ -343,7 +343,7 @@ void VelutanoraApp::rebuildMenu()
     QAction* repaste = m_menu->addAction(QStringLiteral("最後の結果をもう一度ペースト"), this, [this] {
         if (m_history->entries().isEmpty())
             return;
-        spawn(this, repasteLast(*m_paste, *m_speech, *m_notifier, m_history->entries().first().text,
+        spawn(this, repasteLast(*m_paste, *m_dictation, *m_notifier, m_history->entries().first().text,
                           m_dictation->workspaceMonitor().lastExternalApp()));
     });
     repaste->setEnabled(!m_history->entries().isEmpty());

@@ -16,7 +16,27 @@ Dictation::Dictation(Dependencies d, QObject* parent)
       m_usageTracker(d.usageTracker), m_history(d.history), m_panel(d.panel), m_gemini(d.gemini), m_paste(d.paste),
       m_input(d.input), m_workspaceMonitor(d.workspace)
 {
-    connect(&m_speech, &SpeechManager::isRecordingChanged, this, &Dictation::busyChanged);
+    followRecorder();
+}
+
+Dictation::~Dictation() { m_processingTask.cancel(); }
+
+// What the recorder reports becomes the dictation's state.
+void Dictation::followRecorder()
+{
+    connect(&m_speech, &SpeechManager::isRecordingChanged, this, [this] {
+        m_state.setRecording(m_speech.isRecording());
+        emit busyChanged();
+    });
+    connect(&m_speech, &SpeechManager::transcribedTextChanged, this,
+            [this] { m_state.setLiveText(m_speech.transcribedText()); });
+    connect(&m_speech, &SpeechManager::audioLevelChanged, this, [this] { m_state.setLevel(m_speech.audioLevel()); });
+    connect(&m_speech, &SpeechManager::elapsedTimeChanged, this,
+            [this] { m_state.setElapsedTime(m_speech.elapsedTime()); });
+    connect(&m_speech, &SpeechManager::silenceCountdownChanged, this,
+            [this] { m_state.setSilenceCountdown(m_speech.silenceCountdown()); });
+    connect(&m_speech, &SpeechManager::silenceDetected, this, &Dictation::onSilenceDetected);
+    connect(&m_speech, &SpeechManager::modelStatus, this, [this](const QString& status) { m_state.setStatusMessage(status); });
     // A microphone that goes away ends the dictation as a second press would: nothing is lost.
     connect(&m_speech, &SpeechManager::audioDeviceLost, this, [this] {
         if (m_speech.isRecording())
@@ -24,13 +44,16 @@ Dictation::Dictation(Dependencies d, QObject* parent)
     });
 }
 
-Dictation::~Dictation() { m_processingTask.cancel(); }
+void Dictation::enterContinuousMode(ApplicationRef targetApp)
+{
+    m_continuousTarget = std::move(targetApp);
+    m_state.setContinuous(true, m_settings.continuousMode() == ContinuousMode::Auto);
+}
 
 void Dictation::leaveContinuousMode()
 {
-    m_speech.setIsContinuousMode(false);
-    m_speech.setContinuousAutoEnter(false);
-    m_speech.onSilenceDetected = nullptr;
+    m_state.setContinuous(false, false);
+    m_continuousTarget = nullptr;
 }
 
 bool Dictation::isBusy() const
@@ -42,25 +65,28 @@ Task<DictationOutcome> Dictation::process()
 {
     const ApplicationRef target = m_workspaceMonitor.targetApp();
     // Continuous mode pastes every utterance into the same target.
-    if (!m_speech.isContinuousMode() && target)
+    if (!m_state.isContinuous() && target)
         m_workspaceMonitor.setTargetApp(nullptr);
-    // The recorder publishes the dictation's progress for the panel and the tray.
-    QPointer<SpeechManager> speech(&m_speech);
+    QPointer<Dictation> self(this);
+    DebugLog* debugLog = &m_speech.debugLog();
     PipelineProgress progress;
-    progress.wavBuilt = [speech](const QByteArray& wav) { if (speech) emit speech->wavBuilt(wav); };
-    progress.debugLine = [speech](const QString& line) {
-        if (speech)
-            speech->debugLog().appendIfExists(QLatin1Char('\n') + line + QLatin1Char('\n'));
+    progress.wavBuilt = [self](const QByteArray& wav) { if (self) emit self->wavBuilt(wav); };
+    progress.debugLine = [debugLog](const QString& line) {
+        debugLog->appendIfExists(QLatin1Char('\n') + line + QLatin1Char('\n'));
     };
-    progress.transcribed = [speech](const QString& text) { if (speech) speech->setTranscribedText(text); };
-    progress.rewriting = [speech](bool active) { if (speech) speech->setIsRewriting(active); };
-    progress.rewritten = [speech](const QString& text) { if (speech) speech->setRewrittenText(text); };
-    progress.status = [speech](const QString& status) { if (speech) speech->setStatusMessage(status); };
-    m_speech.beginProcessing();
+    progress.transcribed = [self](const QString& text) { if (self) self->m_state.setLiveText(text); };
+    progress.rewriting = [self](bool active) { if (self) self->m_state.setRewriting(active); };
+    progress.rewritten = [self](const QString& text) { if (self) self->m_state.setRewrittenText(text); };
+    progress.status = [self](const QString& status) { if (self) self->m_state.setStatusMessage(status); };
+    m_state.setCompletionVisible(false);
+    m_state.setProcessing(true);
     DictationOutcome outcome = co_await processAndPaste(m_speech.takeStoppedDictation(), target, m_settings,
                                                         PipelineServices{m_gemini, m_paste, m_usageTracker, m_history},
                                                         std::move(progress), m_log, m_clock);
-    m_speech.endProcessing(outcome.kind == DictationOutcome::Kind::Pasted);
+    m_state.setProcessing(false);
+    m_state.setOutcome(outcome);
+    if (outcome.pasted())
+        showCompletion();
     if (outcome.delivered())
         m_panel.showOutcome(outcome);
     else if (outcome.kind == DictationOutcome::Kind::Failed)
@@ -70,9 +96,15 @@ Task<DictationOutcome> Dictation::process()
     co_return outcome;
 }
 
-bool Dictation::geminiFlag() const
+// The completion mark shows for two seconds after a paste (the stealth mode's only sign).
+void Dictation::showCompletion()
 {
-    return sendsToGemini(m_settings, m_settings.correctionMode());
+    m_state.setCompletionVisible(true);
+    QPointer<Dictation> self(this);
+    m_completionTimer = m_clock.schedule(2.0, false, [self] {
+        if (self)
+            self->m_state.setCompletionVisible(false);
+    });
 }
 
 void Dictation::setIsProcessing(bool value)
@@ -100,6 +132,9 @@ void Dictation::cancelProcessing()
     m_processingTask.cancel();
     m_processingTask = TaskHandle();
     m_isProcessing = false;
+    // A cancelled pipeline reports nothing more.
+    m_state.setRewriting(false);
+    m_state.setProcessing(false);
     emit startKeyBlockLifted(false);
     emit busyChanged();
 }
@@ -124,34 +159,43 @@ void Dictation::toggle(ApplicationRef frontmostApp, Extent extent)
             if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
                 m_gemini->warmConnection(m_settings.geminiApiKey());
         }
-        if (extent == Extent::Full && m_settings.continuousMode() != ContinuousMode::Off) {
-            m_speech.setIsContinuousMode(true);
-            m_speech.setContinuousAutoEnter(m_settings.continuousMode() == ContinuousMode::Auto);
-            m_speech.setContinuousSilenceSeconds(m_settings.continuousSilenceSeconds());
-            setupContinuousLoop(frontmostApp);
-        }
-        spawn(this, startTask(geminiFlag(), m_settings.contextualStrings()));
+        if (extent == Extent::Full && m_settings.continuousMode() != ContinuousMode::Off)
+            enterContinuousMode(frontmostApp);
+        spawn(this, startTask(sendsAudioToGemini(m_settings), m_settings.contextualStrings()));
         return;
     }
 
-    const bool wasContinuous = m_speech.isContinuousMode();
-    const bool autoEnter = extent == Extent::Full && m_speech.continuousAutoEnter();
+    const bool wasContinuous = m_state.isContinuous();
+    const bool autoEnter = extent == Extent::Full && m_state.continuousAutoEnter();
     const ApplicationRef target = m_workspaceMonitor.targetApp();
     if (wasContinuous)
         leaveContinuousMode();
     cancelProcessing();
     emit startKeyStateReset();
     setIsProcessing(true);
-    setProcessingTask(spawn(this, manualStopTask(geminiFlag(), wasContinuous, autoEnter, target)));
+    setProcessingTask(spawn(this, manualStopTask(sendsAudioToGemini(m_settings), wasContinuous, autoEnter, target)));
 }
 
 Task<QString> Dictation::tryStartRecording(bool needsGeminiAudio, QStringList contextualStrings)
 {
+    m_state.setCancelled(false);
+    m_state.setOutcome(std::nullopt);
+    m_state.setLiveText(QString());
+    m_state.setRewrittenText(QString());
+    if (m_completionTimer)
+        m_completionTimer->stop();
+    m_state.setCompletionVisible(false);
+    const std::optional<double> silence =
+        m_state.isContinuous() ? std::optional<double>(m_settings.continuousSilenceSeconds()) : std::nullopt;
     QString failure;
     try {
-        co_await m_speech.startRecording(needsGeminiAudio, contextualStrings);
+        co_await m_speech.startRecording(needsGeminiAudio, contextualStrings, silence);
     } catch (...) {
         failure = describeError(std::current_exception());
+    }
+    if (failure.isEmpty()) {
+        const QString notice = m_speech.audioNotice();
+        m_state.setStatusMessage(notice.isEmpty() ? QStringLiteral("🎙️ 録音中...") : notice);
     }
     co_return failure;
 }
@@ -163,13 +207,21 @@ Task<void> Dictation::startTask(bool needsGeminiAudio, QStringList contextualStr
         co_return;
     leaveContinuousMode();
     const QString status = QStringLiteral("⚠️ ") + failure;
-    m_speech.setStatusMessage(status);
+    m_state.setStatusMessage(status);
     m_panel.showFailure(status);
+}
+
+Task<void> Dictation::stopRecording(bool gemini)
+{
+    co_await m_speech.stopRecording(!gemini);
+    m_state.setLevel(0);
+    m_state.setStatusMessage(QStringLiteral("⏹️ 録音停止 （処理時間: ") + QString::number(m_speech.processingTime(), 'f', 2)
+                             + QStringLiteral("秒）"));
 }
 
 Task<void> Dictation::manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target)
 {
-    co_await m_speech.stopRecording(!gemini);
+    co_await stopRecording(gemini);
     setIsProcessing(false);
     const bool cancelledAfterStop = co_await taskCancelled();
     if (cancelledAfterStop) {
@@ -197,31 +249,32 @@ void Dictation::cancel()
     if (m_speech.isRecording()) {
         m_workspaceMonitor.setTargetApp(nullptr);
         m_speech.cancelRecording();
-    } else {
-        m_speech.setIsCancelled(true);
+        m_state.setLiveText(QString());
+        m_state.setRewrittenText(QString());
+        m_state.setLevel(0);
+        m_state.setStatusMessage(QStringLiteral("🚫 キャンセルしました"));
     }
+    m_state.setCancelled(true);
     m_panel.hideImmediately();
 }
 
-void Dictation::setupContinuousLoop(ApplicationRef targetApp)
+// Continuous mode: the silence ended an utterance; it is processed and the next one starts.
+void Dictation::onSilenceDetected()
 {
-    QPointer<Dictation> self(this);
-    m_speech.onSilenceDetected = [self, targetApp] {
-        if (!self || !self->m_speech.isContinuousMode())
-            return;
-        const bool autoEnter = self->m_speech.continuousAutoEnter();
-        self->cancelProcessing();
-        self->setIsProcessing(true);
-        self->setProcessingTask(spawn(self, self->utteranceStep(self->geminiFlag(), autoEnter, targetApp)));
-    };
+    if (!m_state.isContinuous() || !m_speech.isRecording())
+        return;
+    cancelProcessing();
+    setIsProcessing(true);
+    setProcessingTask(spawn(this, utteranceStep(sendsAudioToGemini(m_settings), m_state.continuousAutoEnter(),
+                                                m_continuousTarget)));
 }
 
 Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef savedTarget)
 {
-    co_await m_speech.stopRecording(!gemini);
+    co_await stopRecording(gemini);
     setIsProcessing(false);
     const bool cancelledAfterStop = co_await taskCancelled();
-    if (cancelledAfterStop || !m_speech.isContinuousMode())
+    if (cancelledAfterStop || !m_state.isContinuous())
         co_return;
     // Skip only an utterance with neither recognised text nor any speech in the kept audio:
     // without a local recogniser, the audio alone is what Gemini will hear.
@@ -232,7 +285,7 @@ Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef 
     }
     const DictationOutcome outcome = co_await process();
     const bool cancelledAfterPaste = co_await taskCancelled();
-    if (cancelledAfterPaste || !m_speech.isContinuousMode())
+    if (cancelledAfterPaste || !m_state.isContinuous())
         co_return;
     if (autoEnter && outcome.pasted()) {
         co_await sleepFor(m_clock, 0.2);
@@ -241,7 +294,7 @@ Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef 
         m_log.line(QStringLiteral("📋 [continuous] paste only (no Enter)"));
     }
     const bool cancelledBeforeRestart = co_await taskCancelled();
-    if (cancelledBeforeRestart || !m_speech.isContinuousMode())
+    if (cancelledBeforeRestart || !m_state.isContinuous())
         co_return;
     co_await sleepFor(m_clock, 0.5);
     co_await startNextContinuousRecording(savedTarget);
@@ -249,10 +302,10 @@ Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef 
 
 Task<void> Dictation::startNextContinuousRecording(ApplicationRef savedTarget)
 {
-    if (!m_speech.isContinuousMode())
+    if (!m_state.isContinuous())
         co_return;
     m_workspaceMonitor.chooseTarget(savedTarget);
-    const bool gemini = geminiFlag();
+    const bool gemini = sendsAudioToGemini(m_settings);
     if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
         m_gemini->warmConnection(m_settings.geminiApiKey());
     const QString failure = co_await tryStartRecording(gemini, m_settings.contextualStrings());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Task.h"
+#include "dictation/DictationState.h"
 #include "dictation/RecordingPanelControl.h"
 #include "dictation/SyntheticInput.h"
 #include "dictation/WorkspaceMonitor.h"
@@ -12,6 +13,7 @@ namespace vel {
 
 class AppSettings;
 class Clock;
+class ClockTimer;
 class GeminiService;
 class Logger;
 class PasteService;
@@ -21,7 +23,8 @@ class UsageTracker;
 
 // One dictation, whatever starts it (the shortcuts, the tray menu, --toggle and --cancel, the
 // panel's stop button, transcribe): start, stop, cancel, the continuous loop, and one processing
-// task at a time (replaced, never queued; cancellation cooperative).
+// task at a time (replaced, never queued; cancellation cooperative). It owns the dictation's
+// state: the recorder reports to it, the pipeline returns to it, everything else reads it.
 class Dictation final : public QObject {
     Q_OBJECT
 public:
@@ -53,8 +56,9 @@ public:
     void cancel();
     void cancelProcessing();
 
-    // True when the API key is set and the mode is not instant: the audio goes to Gemini.
-    bool geminiFlag() const;
+    const DictationState& state() const { return m_state; }
+    // A line for the status that is not about a dictation (a shortcut taken, a re-paste).
+    void reportStatus(const QString& status) { m_state.setStatusMessage(status); }
     // Recording, or a stop or processing under way (the cancel shortcut then applies).
     bool isBusy() const;
     bool isProcessing() const { return m_isProcessing; }
@@ -67,6 +71,8 @@ public:
 
 signals:
     void busyChanged();
+    // The recording as it is sent to Gemini.
+    void wavBuilt(const QByteArray& wav);
     // For the detection of a lone start key: its state starts afresh, or the block on its
     // phantom release may be lifted (only once the key is up, when onlyWhenReleased).
     void startKeyStateReset();
@@ -78,11 +84,15 @@ private:
     void setProcessingTask(TaskHandle task);
     Task<void> sendReturn(ApplicationRef target, QString logLine);
     Task<void> reportEnd(TaskHandle task);
-    void setupContinuousLoop(ApplicationRef targetApp);
+    void enterContinuousMode(ApplicationRef targetApp);
+    void onSilenceDetected();
+    void followRecorder();
+    void showCompletion();
     Task<void> startNextContinuousRecording(ApplicationRef savedTarget);
     Task<void> startTask(bool needsGeminiAudio, QStringList contextualStrings);
     // What kept the recording from starting, or an empty text.
     Task<QString> tryStartRecording(bool needsGeminiAudio, QStringList contextualStrings);
+    Task<void> stopRecording(bool gemini);
     Task<void> manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target);
     Task<void> utteranceStep(bool gemini, bool autoEnter, ApplicationRef savedTarget);
 
@@ -97,6 +107,10 @@ private:
     PasteService* m_paste;
     SyntheticInput& m_input;
     WorkspaceMonitor m_workspaceMonitor;
+    DictationState m_state;
+    // Continuous mode: the target every utterance goes to.
+    ApplicationRef m_continuousTarget;
+    std::unique_ptr<ClockTimer> m_completionTimer;
     bool m_isProcessing = false;
     TaskHandle m_processingTask;
 };

@@ -3,7 +3,6 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "dictation/Dictation.h"
-#include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 
 #include <QPointer>
@@ -11,7 +10,7 @@
 namespace vel {
 
 HotkeyManager::HotkeyManager(Dependencies d, QObject* parent)
-    : QObject(parent), m_log(d.log), m_clock(d.clock), m_speech(d.speech), m_settings(d.settings),
+    : QObject(parent), m_log(d.log), m_clock(d.clock), m_settings(d.settings),
       m_dictation(d.dictation), m_keyboard(d.keyboard), m_desktopShortcuts(d.desktopShortcuts)
 {
     connect(&m_dictation, &Dictation::busyChanged, this, &HotkeyManager::updateSwallowedShortcuts);
@@ -159,7 +158,7 @@ void HotkeyManager::updateSwallowedShortcuts()
     m_log.line(QStringLiteral("🔑 [HotkeyManager] could not take %1 for this program (another program owns it); "
                               "it still works, but the application in front receives it too")
                    .arg(names.join(QStringLiteral(", "))));
-    m_speech.setStatusMessage(QStringLiteral("⚠️ ショートカット %1 は他のアプリが使用中です").arg(names.join(QStringLiteral("、"))));
+    m_dictation.reportStatus(QStringLiteral("⚠️ ショートカット %1 は他のアプリが使用中です").arg(names.join(QStringLiteral("、"))));
     emit swallowConflict(fresh);
 }
 
@@ -268,7 +267,7 @@ void HotkeyManager::handleFlagsChanged(const KeyEvent& event)
     };
     if (isStart) {
         bool act = false;
-        if (m_speech.isRecording()) {
+        if (m_dictation.state().isRecording()) {
             act = true;
         } else if (m_dictation.isProcessing()) {
             m_startModifierBlockedByPhantom = true;

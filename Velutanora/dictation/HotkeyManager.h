@@ -19,7 +19,6 @@ class Clock;
 class ClockTimer;
 class Dictation;
 class Logger;
-class SpeechManager;
 
 // The global shortcuts: the start and cancel shortcuts, as keys with modifiers or as lone
 // modifier keys told apart by side, from platform-neutral key events. What they do is the
@@ -32,7 +31,6 @@ public:
     struct Dependencies {
         Logger& log;
         Clock& clock;
-        SpeechManager& speech;
         AppSettings& settings;
         Dictation& dictation;
         KeyboardMonitor& keyboard;
@@ -74,7 +72,6 @@ private:
 
     Logger& m_log;
     Clock& m_clock;
-    SpeechManager& m_speech;
     AppSettings& m_settings;
     Dictation& m_dictation;
     KeyboardMonitor& m_keyboard;

@@ -19,9 +19,9 @@ namespace {
 QString milliseconds(double seconds) { return QString::number(seconds * 1000.0, 'f', 0); }
 } // namespace
 
-bool sendsToGemini(const AppSettings& settings, CorrectionMode mode)
+bool sendsAudioToGemini(const AppSettings& settings, std::optional<CorrectionMode> mode)
 {
-    return !settings.geminiApiKey().isEmpty() && mode != CorrectionMode::Instant;
+    return !settings.geminiApiKey().isEmpty() && mode.value_or(settings.correctionMode()) != CorrectionMode::Instant;
 }
 
 QString Correction::finalText(const QString& localText) const
@@ -69,7 +69,7 @@ Task<CleanedText> cleanAndCorrect(QString raw, std::optional<QByteArray> wav, bo
     cleaned.finalText = TextFormatter::format(local);
     if (progress.transcribed)
         progress.transcribed(cleaned.finalText);
-    if (!gemini || !sendsToGemini(settings, mode))
+    if (!gemini || !sendsAudioToGemini(settings, mode))
         co_return cleaned;
     auto say = [&progress](const QString& line) {
         if (progress.status)

@@ -25,8 +25,9 @@ struct PipelineServices {
     RecordingHistory* history = nullptr;
 };
 
-// Whether text in this mode goes to Gemini: a key is set and the mode is not the instant one.
-bool sendsToGemini(const AppSettings& settings, CorrectionMode mode);
+// Whether a dictation's recording goes to Gemini (and a text's words, for the process command):
+// a key is set and the mode is not the instant one.
+bool sendsAudioToGemini(const AppSettings& settings, std::optional<CorrectionMode> mode = std::nullopt);
 
 // Gemini's answer, cleaned and formatted (possibly empty), or why there is none.
 struct Correction {

@@ -46,15 +46,15 @@ void SpeechManager::stopSilenceDetection()
 
 void SpeechManager::silenceTick()
 {
-    if (!m_isContinuousMode || !m_isRecording || !m_silenceDetector)
+    if (!m_isRecording || !m_silenceDetector)
         return;
     const SilenceDetector::Tick tick = m_silenceDetector->tick(
         m_audioLevel, m_accumulatedText + QLatin1Char('|') + m_latestRecognizedText, m_latestRecognizedText, m_clock.now());
     setSilenceCountdown(m_silenceDetector->countdown());
     for (const QString& line : tick.trace)
         m_debugLog.appendIfExists(line);
-    if (tick.fired && onSilenceDetected)
-        onSilenceDetected();
+    if (tick.fired)
+        emit silenceDetected();
 }
 
 } // namespace vel

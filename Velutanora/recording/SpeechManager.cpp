@@ -79,26 +79,11 @@ SpeechManager::~SpeechManager()
     } while (false)
 
 void SpeechManager::setTranscribedText(const QString& v) { VEL_ASSIGN(m_transcribedText, v, transcribedTextChanged); }
-void SpeechManager::setRewrittenText(const QString& v) { VEL_ASSIGN(m_rewrittenText, v, rewrittenTextChanged); }
 void SpeechManager::setIsRecording(bool v) { VEL_ASSIGN(m_isRecording, v, isRecordingChanged); }
-void SpeechManager::setIsRewriting(bool v) { VEL_ASSIGN(m_isRewriting, v, isRewritingChanged); }
-void SpeechManager::setStatusMessage(const QString& v) { VEL_ASSIGN(m_statusMessage, v, statusMessageChanged); }
 void SpeechManager::setProcessingTime(double v) { VEL_ASSIGN(m_processingTime, v, processingTimeChanged); }
 void SpeechManager::setAudioLevel(float v) { VEL_ASSIGN(m_audioLevel, v, audioLevelChanged); }
 void SpeechManager::setElapsedTime(double v) { VEL_ASSIGN(m_elapsedTime, v, elapsedTimeChanged); }
-void SpeechManager::setIsCancelled(bool v) { VEL_ASSIGN(m_isCancelled, v, isCancelledChanged); }
-void SpeechManager::setIsContinuousMode(bool v) { VEL_ASSIGN(m_isContinuousMode, v, isContinuousModeChanged); }
-void SpeechManager::setContinuousAutoEnter(bool v) { VEL_ASSIGN(m_continuousAutoEnter, v, continuousAutoEnterChanged); }
-void SpeechManager::setContinuousSilenceSeconds(double v)
-{
-    VEL_ASSIGN(m_continuousSilenceSeconds, v, continuousSilenceSecondsChanged);
-}
 void SpeechManager::setSilenceCountdown(std::optional<int> v) { VEL_ASSIGN(m_silenceCountdown, v, silenceCountdownChanged); }
-void SpeechManager::setIsProcessingPipeline(bool v) { VEL_ASSIGN(m_isProcessingPipeline, v, isProcessingPipelineChanged); }
-void SpeechManager::setStealthCompletionVisible(bool v)
-{
-    VEL_ASSIGN(m_stealthCompletionVisible, v, stealthCompletionVisibleChanged);
-}
 
 #undef VEL_ASSIGN
 
@@ -107,27 +92,6 @@ StoppedDictation SpeechManager::takeStoppedDictation()
     StoppedDictation out{m_transcribedText, std::move(m_accumulator)};
     m_accumulator.reset();
     return out;
-}
-
-void SpeechManager::beginProcessing()
-{
-    setIsProcessingPipeline(true);
-    if (m_stealthCompletionTimer)
-        m_stealthCompletionTimer->stop();
-    setStealthCompletionVisible(false);
-}
-
-void SpeechManager::endProcessing(bool delivered)
-{
-    setIsProcessingPipeline(false);
-    if (!delivered)
-        return;
-    setStealthCompletionVisible(true);
-    QPointer<SpeechManager> self(this);
-    m_stealthCompletionTimer = m_clock.schedule(2.0, false, [self] {
-        if (self && self->m_stealthCompletionVisible)
-            self->setStealthCompletionVisible(false);
-    });
 }
 
 bool SpeechManager::heardSpeech() const { return m_accumulator && m_accumulator->hasSpeech(); }
@@ -146,7 +110,8 @@ double SpeechManager::secondsSinceStart() const
 
 // --- start
 
-Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList contextualStrings)
+Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList contextualStrings,
+                                         std::optional<double> silenceSeconds)
 {
     m_log.line(QStringLiteral("🎤 [START] enter: isRecording=") + boolText(m_isRecording));
     if (m_isRecording) {
@@ -155,14 +120,9 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
     }
 
     setTranscribedText(QString());
-    setRewrittenText(QString());
     m_accumulatedText.clear();
     m_latestRecognizedText.clear();
     setProcessingTime(0);
-    setIsCancelled(false);
-    if (m_stealthCompletionTimer)
-        m_stealthCompletionTimer->stop();
-    setStealthCompletionVisible(false);
 
     setIsRecording(true);
     m_log.line(QStringLiteral("🎤 [START] isRecording=true set (early)"));
@@ -236,11 +196,9 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
         if (m_isRecording)
             setElapsedTime(secondsSinceStart());
     });
-    const QString notice = m_audioInput.fallbackNotice();
-    setStatusMessage(notice.isEmpty() ? QStringLiteral("🎙️ 録音中...") : notice);
-    if (m_isContinuousMode) {
+    if (silenceSeconds) {
         m_log.line(QStringLiteral("🔄 [continuous] silence detection started"));
-        startSilenceDetection(m_continuousSilenceSeconds);
+        startSilenceDetection(*silenceSeconds);
     }
 }
 
@@ -362,8 +320,6 @@ Task<void> SpeechManager::stopRecording(bool waitForSpeech)
         setProcessingTime(secondsSinceStart());
     m_log.line(QStringLiteral("⚡ [perf] stopRecording: %1ms (waitForSpeech=%2)")
                    .arg(QString::number((m_clock.now() - t0) * 1000.0, 'f', 0), boolText(waitForSpeech)));
-    setStatusMessage(QStringLiteral("⏹️ 録音停止 （処理時間: ") + QString::number(m_processingTime, 'f', 2)
-                     + QStringLiteral("秒）"));
 }
 
 void SpeechManager::cancelRecording()
@@ -377,12 +333,8 @@ void SpeechManager::cancelRecording()
     m_elapsedTimer.reset();
     stopSilenceDetection(); // continuous mode itself is the controller's to leave
     setTranscribedText(QString());
-    setRewrittenText(QString());
-    setStatusMessage(QStringLiteral("🚫 キャンセルしました"));
-    setIsCancelled(true);
     setIsRecording(false);
-    m_log.line(QStringLiteral("🎤 [CANCEL] state updated: isRecording=%1 isCancelled=%2")
-                   .arg(boolText(m_isRecording), boolText(m_isCancelled)));
+    m_log.line(QStringLiteral("🎤 [CANCEL] state updated: isRecording=false"));
 
     spawn(finalizeAfterCancel(m_log, releaseDictation()));
 }
@@ -396,28 +348,28 @@ Task<void> SpeechManager::ensureJapaneseModel(std::function<void()> checked)
     const bool japanese = std::any_of(locales.begin(), locales.end(),
                                       [](const QString& l) { return l.startsWith(QLatin1String("ja")); });
     if (!japanese) {
-        setStatusMessage(QStringLiteral("⚠️ 日本語はサポートされていません"));
+        emit modelStatus(QStringLiteral("⚠️ 日本語はサポートされていません"));
         throw SpeechError(SpeechError::Kind::LocaleNotSupported);
     }
     const ModelStatus status = co_await m_recognizer.modelStatus(kLocale);
     bool download = false;
     switch (status) {
     case ModelStatus::Unsupported:
-        setStatusMessage(QStringLiteral("⚠️ 日本語モデルはサポートされていません"));
+        emit modelStatus(QStringLiteral("⚠️ 日本語モデルはサポートされていません"));
         throw SpeechError(SpeechError::Kind::LocaleNotSupported);
     case ModelStatus::Supported:
-        setStatusMessage(QStringLiteral("📥 日本語モデルをダウンロード中..."));
+        emit modelStatus(QStringLiteral("📥 日本語モデルをダウンロード中..."));
         download = true;
         break;
     case ModelStatus::Downloading:
-        setStatusMessage(QStringLiteral("📥 日本語モデル ダウンロード中（進行中）..."));
+        emit modelStatus(QStringLiteral("📥 日本語モデル ダウンロード中（進行中）..."));
         download = true;
         break;
     case ModelStatus::Installed:
-        setStatusMessage(QStringLiteral("✅ 日本語モデル インストール済み"));
+        emit modelStatus(QStringLiteral("✅ 日本語モデル インストール済み"));
         break;
     case ModelStatus::Unknown:
-        setStatusMessage(QStringLiteral("⚠️ モデル状態不明"));
+        emit modelStatus(QStringLiteral("⚠️ モデル状態不明"));
         break;
     }
     if (download) {
@@ -427,12 +379,13 @@ Task<void> SpeechManager::ensureJapaneseModel(std::function<void()> checked)
                 checked();
             co_return;
         }
-        const QString downloading = m_statusMessage;
+        const QString downloading = status == ModelStatus::Supported ? QStringLiteral("📥 日本語モデルをダウンロード中...")
+                                                                     : QStringLiteral("📥 日本語モデル ダウンロード中（進行中）...");
         installation->onProgress = [self, downloading](int percent) {
             if (!self)
                 return;
             self->m_modelDownloadPercent = percent;
-            self->setStatusMessage(downloading + QStringLiteral(" %1%").arg(percent));
+            emit self->modelStatus(downloading + QStringLiteral(" %1%").arg(percent));
         };
         m_modelDownloadPercent = 0;
         if (checked)
@@ -447,10 +400,10 @@ Task<void> SpeechManager::ensureJapaneseModel(std::function<void()> checked)
         installation->onProgress = nullptr;
         if (failure) {
             // A status that still said "downloading" would be a lie: say what went wrong.
-            setStatusMessage(QStringLiteral("⚠️ 日本語モデルのダウンロードに失敗しました: ") + describeError(failure));
+            emit modelStatus(QStringLiteral("⚠️ 日本語モデルのダウンロードに失敗しました: ") + describeError(failure));
             std::rethrow_exception(failure);
         }
-        setStatusMessage(QStringLiteral("✅ 日本語モデル ダウンロード完了"));
+        emit modelStatus(QStringLiteral("✅ 日本語モデル ダウンロード完了"));
     }
     if (!m_cachedAudioFormat) {
         const std::optional<AudioFormat> format = co_await m_recognizer.bestAudioFormat(kLocale);

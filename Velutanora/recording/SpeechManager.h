@@ -44,10 +44,10 @@ struct StoppedDictation {
     std::shared_ptr<AudioAccumulator> audio;
 };
 
-// The one controller of dictation: start, stop and cancel, the published state the user
-// interface reads, the assembly of recogniser results into text, the audio kept for Gemini,
-// and the silence detector of continuous mode. Main thread only; the audio thread reaches it
-// only through queued level updates.
+// One recording session: the audio, the recogniser, the assembly of its results into text, the
+// audio kept for Gemini, and the silence detector that ends an utterance in continuous mode.
+// What the dictation shows and decides is the controller's (Dictation); this only reports.
+// Main thread only; the audio thread reaches it only through queued level updates.
 class SpeechManager final : public QObject {
     Q_OBJECT
 public:
@@ -57,41 +57,25 @@ public:
                   ConverterFactory converters = LinearConverter::factory(), QObject* parent = nullptr);
     ~SpeechManager() override;
 
-    // --- published state
+    // --- the session
+    // The recognised text so far (finished phrases, one per line).
     QString transcribedText() const { return m_transcribedText; }
-    QString rewrittenText() const { return m_rewrittenText; }
     bool isRecording() const { return m_isRecording; }
-    bool isRewriting() const { return m_isRewriting; }
-    QString statusMessage() const { return m_statusMessage; }
+    // Seconds from the start to the last recognised phrase (or to the stop).
     double processingTime() const { return m_processingTime; }
     float audioLevel() const { return m_audioLevel; }
     double elapsedTime() const { return m_elapsedTime; }
-    bool isCancelled() const { return m_isCancelled; }
-    bool isContinuousMode() const { return m_isContinuousMode; }
-    bool continuousAutoEnter() const { return m_continuousAutoEnter; }
-    double continuousSilenceSeconds() const { return m_continuousSilenceSeconds; }
     std::optional<int> silenceCountdown() const { return m_silenceCountdown; }
-    bool isProcessingPipeline() const { return m_isProcessingPipeline; }
-    bool stealthCompletionVisible() const { return m_stealthCompletionVisible; }
-
-    void setTranscribedText(const QString& v);
-    void setRewrittenText(const QString& v);
-    void setIsRewriting(bool v);
-    void setStatusMessage(const QString& v);
-    void setIsCancelled(bool v);
-    void setIsContinuousMode(bool v);
-    void setContinuousAutoEnter(bool v);
-    void setContinuousSilenceSeconds(double v);
-    void setIsProcessingPipeline(bool v);
-    void setStealthCompletionVisible(bool v);
-
-    // Installed by dictation control; called by the silence detector.
-    std::function<void()> onSilenceDetected;
+    // What the audio input says about itself after a start (a fallback device), or nothing.
+    QString audioNotice() const { return m_audioInput.fallbackNotice(); }
 
     DebugLog& debugLog() const { return m_debugLog; }
 
     // --- operations
-    Task<void> startRecording(bool needsGeminiAudio, QStringList contextualStrings);
+    // silenceSeconds: end the utterance after this much silence (continuous mode): the
+    // silenceDetected signal says so, and the recording goes on until the caller stops it.
+    Task<void> startRecording(bool needsGeminiAudio, QStringList contextualStrings,
+                              std::optional<double> silenceSeconds = std::nullopt);
     Task<void> stopRecording(bool waitForSpeech);
     void cancelRecording();
     bool hasAnyRecognizedText() const;
@@ -106,10 +90,6 @@ public:
 
     // The stopped dictation, handed to the processing (the kept audio goes with it).
     StoppedDictation takeStoppedDictation();
-    // The published state around processing: under way, then ended (delivered: the completion
-    // mark shows, for two seconds in stealth mode).
-    void beginProcessing();
-    void endProcessing(bool delivered);
 
     // Whether the audio kept for Gemini in this dictation holds any speech.
     bool heardSpeech() const;
@@ -130,26 +110,20 @@ public:
 
 signals:
     void transcribedTextChanged();
-    void rewrittenTextChanged();
     void isRecordingChanged();
-    void isRewritingChanged();
-    void statusMessageChanged();
     void processingTimeChanged();
     void audioLevelChanged();
     void elapsedTimeChanged();
-    void isCancelledChanged();
-    void isContinuousModeChanged();
-    void continuousAutoEnterChanged();
-    void continuousSilenceSecondsChanged();
     void silenceCountdownChanged();
-    void isProcessingPipelineChanged();
-    void stealthCompletionVisibleChanged();
+    // The silence of continuous mode lasted long enough: the utterance is over.
+    void silenceDetected();
+    // The state of the Japanese model, in words for the status line.
+    void modelStatus(const QString& status);
     // The microphone went away while recording; dictation control stops as a second press would.
     void audioDeviceLost();
-    // The pipeline built the WAV of this dictation (before sending it anywhere).
-    void wavBuilt(const QByteArray& wav);
 
 private:
+    void setTranscribedText(const QString& v);
     void setIsRecording(bool v);
     void setProcessingTime(double v);
     void setAudioLevel(float v);
@@ -175,23 +149,12 @@ private:
     ConverterFactory m_converters;
 
     QString m_transcribedText;
-    QString m_rewrittenText;
     bool m_isRecording = false;
-    bool m_isRewriting = false;
-    QString m_statusMessage = QStringLiteral("準備完了");
     double m_processingTime = 0;
     float m_audioLevel = 0;
     double m_elapsedTime = 0;
-    bool m_isCancelled = false;
-    bool m_isContinuousMode = false;
-    bool m_continuousAutoEnter = false;
-    double m_continuousSilenceSeconds = 3.0;
     std::optional<int> m_silenceCountdown;
     std::optional<int> m_modelDownloadPercent;
-    bool m_isProcessingPipeline = false;
-    bool m_stealthCompletionVisible = false;
-
-    std::unique_ptr<ClockTimer> m_stealthCompletionTimer;
     std::unique_ptr<ClockTimer> m_elapsedTimer;
     std::shared_ptr<RecognizerSession> m_session;
     bool m_inputOpen = false;

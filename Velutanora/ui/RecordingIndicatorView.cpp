@@ -1,7 +1,7 @@
 #include "ui/RecordingIndicatorView.h"
 
 #include "common/Clock.h"
-#include "recording/SpeechManager.h"
+#include "dictation/DictationState.h"
 #include "dictation/Dictation.h"
 #include "ui/Icons.h"
 #include "ui/RecordingPanelController.h"
@@ -143,9 +143,9 @@ void AudioLevelBars::paintEvent(QPaintEvent*)
     }
 }
 
-RecordingIndicatorView::RecordingIndicatorView(SpeechManager& speech, RecordingPanelController& controller,
+RecordingIndicatorView::RecordingIndicatorView(const DictationState& state, RecordingPanelController& controller,
                                                AppSettings* settings, Dictation* dictation, QWidget* parent)
-    : QWidget(parent), m_speech(speech), m_controller(controller), m_settings(settings), m_dictation(dictation)
+    : QWidget(parent), m_state(state), m_controller(controller), m_settings(settings), m_dictation(dictation)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     m_faces = new QStackedWidget(this);
@@ -235,11 +235,11 @@ RecordingIndicatorView::RecordingIndicatorView(SpeechManager& speech, RecordingP
     outer->addLayout(centre);
     outer->addStretch();
 
-    for (auto signal : {&SpeechManager::isRecordingChanged, &SpeechManager::isRewritingChanged,
-                        &SpeechManager::elapsedTimeChanged, &SpeechManager::isContinuousModeChanged,
-                        &SpeechManager::continuousAutoEnterChanged, &SpeechManager::silenceCountdownChanged})
-        connect(&m_speech, signal, this, &RecordingIndicatorView::refresh);
-    connect(&m_speech, &SpeechManager::audioLevelChanged, this, [this] { m_bars->setLevel(m_speech.audioLevel()); });
+    for (auto signal : {&DictationState::phaseChanged, &DictationState::isRewritingChanged,
+                        &DictationState::elapsedTimeChanged, &DictationState::continuousChanged,
+                        &DictationState::silenceCountdownChanged})
+        connect(&m_state, signal, this, &RecordingIndicatorView::refresh);
+    connect(&m_state, &DictationState::levelChanged, this, [this] { m_bars->setLevel(m_state.level()); });
     connect(&m_controller, &RecordingPanelController::showCopiedChanged, this, &RecordingIndicatorView::refresh);
     connect(&m_controller, &RecordingPanelController::textsChanged, this, &RecordingIndicatorView::refresh);
     if (m_settings) {
@@ -330,7 +330,7 @@ void RecordingIndicatorView::refresh()
 
     const QString failure = m_controller.failureText();
     m_face = !failure.isEmpty() ? Face::Failure
-                                : faceFor(m_controller.showCopied(), m_speech.isRewriting(), m_speech.isRecording());
+                                : faceFor(m_controller.showCopied(), m_state.isRewriting(), m_state.isRecording());
     m_faces->setCurrentIndex(static_cast<int>(m_face));
     m_confirmation->setText(confirmationText());
     m_confirmationNote->setText(m_controller.confirmationNote());
@@ -341,15 +341,15 @@ void RecordingIndicatorView::refresh()
     const CorrectionMode mode = m_settings ? m_settings->correctionMode() : CorrectionMode::Instant;
     m_bubble->setText(m_settings ? displayName(mode) : QString());
 
-    const std::optional<int> countdown = m_speech.silenceCountdown();
+    const std::optional<int> countdown = m_state.silenceCountdown();
     QString timeStyle;
-    if (m_speech.isContinuousMode() && countdown && *countdown >= 1) {
+    if (m_state.isContinuous() && countdown && *countdown >= 1) {
         m_time->setText(QString::number(*countdown));
         timeStyle = QStringLiteral("QLabel { color: %1; font-size: 18px; font-weight: bold; }").arg(secondary.name());
-    } else if (m_speech.isContinuousMode()) {
+    } else if (m_state.isContinuous()) {
         m_time->setText(QString());
     } else {
-        m_time->setText(formatTime(m_speech.elapsedTime()));
+        m_time->setText(formatTime(m_state.elapsedTime()));
         timeStyle = QStringLiteral("QLabel { color: %1; font-size: 11px; font-family: monospace; }").arg(primary.name());
     }
     if (!timeStyle.isEmpty() && timeStyle != m_timeStyle) {
@@ -357,7 +357,7 @@ void RecordingIndicatorView::refresh()
         m_time->setStyleSheet(timeStyle);
     }
     m_time->setVisible(!m_time->text().isEmpty());
-    if (m_bubble->isVisible() && (!m_speech.isRecording() || !m_settings))
+    if (m_bubble->isVisible() && (!m_state.isRecording() || !m_settings))
         m_bubble->hide();
     update();
 }
@@ -392,7 +392,7 @@ void RecordingIndicatorView::mouseReleaseEvent(QMouseEvent* event)
 
 void RecordingIndicatorView::showBubble(bool visible)
 {
-    if (visible && m_speech.isRecording() && m_settings) {
+    if (visible && m_state.isRecording() && m_settings) {
         m_bubble->adjustSize();
         m_bubble->show();
         m_bubble->raise();
@@ -455,7 +455,7 @@ void RecordingIndicatorView::clickContinuousButton()
 
 void RecordingIndicatorView::clickStop()
 {
-    if (m_dictation && m_speech.isRecording())
+    if (m_dictation && m_state.isRecording())
         m_dictation->toggle(nullptr, Dictation::Extent::Plain);
 }
 

@@ -17,7 +17,7 @@ namespace vel {
 class ClockTimer;
 class Dictation;
 class RecordingPanelController;
-class SpeechManager;
+class DictationState;
 
 // The level meter: bars lit from the left as the level rises (level × 5, full at 0.2).
 class AudioLevelBars final : public QWidget {
@@ -45,7 +45,7 @@ class RecordingIndicatorView final : public QWidget {
 public:
     enum class Face { Confirmation, Recognizing, Processing, Recording, Failure };
 
-    RecordingIndicatorView(SpeechManager& speech, RecordingPanelController& controller, AppSettings* settings,
+    RecordingIndicatorView(const DictationState& state, RecordingPanelController& controller, AppSettings* settings,
                            Dictation* dictation, QWidget* parent = nullptr);
     ~RecordingIndicatorView() override;
 
@@ -76,7 +76,7 @@ private:
     void restyle(const QColor& primary, const QColor& secondary);
     void showBubble(bool visible);
 
-    SpeechManager& m_speech;
+    const DictationState& m_state;
     RecordingPanelController& m_controller;
     QPointer<AppSettings> m_settings;
     QPointer<Dictation> m_dictation;

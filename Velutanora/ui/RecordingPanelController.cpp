@@ -2,7 +2,6 @@
 
 #include "common/Clock.h"
 #include "common/Logger.h"
-#include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 #include "dictation/Dictation.h"
 #include "ui/RecordingIndicatorView.h"
@@ -42,9 +41,9 @@ void RecordingPanelController::setTexts(const QString& failure, const QString& n
     emit textsChanged();
 }
 
-void RecordingPanelController::bind(SpeechManager* speechManager, AppSettings* settings, Dictation* dictation)
+void RecordingPanelController::bind(const DictationState* state, AppSettings* settings, Dictation* dictation)
 {
-    m_speech = speechManager;
+    m_state = state;
     m_settings = settings;
     m_dictation = dictation;
 }
@@ -72,7 +71,7 @@ void RecordingPanelController::showOutcome(const DictationOutcome& outcome)
     m_pasted = outcome.pasted();
     m_copied = outcome.onClipboard;
     setTexts(QString(), notes.join(QLatin1Char('\n')));
-    if (m_speech && m_speech->isContinuousMode())
+    if (m_state && m_state->isContinuous())
         setShowCopied(true); // the panel stays up for the next turn of the loop
     else
         showCopiedFeedback();
@@ -82,15 +81,14 @@ QString RecordingPanelController::confirmationText() const
 {
     if (!m_pasted)
         return m_copied ? QStringLiteral("コピーしました") : QStringLiteral("履歴に保存しました");
-    return m_speech && m_speech->isContinuousMode() && m_speech->continuousAutoEnter() ? QStringLiteral("送信しました")
-                                                                                       : QStringLiteral("ペーストしました");
+    return m_state && m_state->continuousAutoEnter() ? QStringLiteral("送信しました") : QStringLiteral("ペーストしました");
 }
 
 void RecordingPanelController::constructPanel()
 {
-    if (m_panel || !m_speech)
+    if (m_panel || !m_state)
         return;
-    auto* view = new RecordingIndicatorView(*m_speech, *this, m_settings, m_dictation);
+    auto* view = new RecordingIndicatorView(*m_state, *this, m_settings, m_dictation);
     m_panel = new RecordingPanel(view);
     // The appearance is fixed when the panel is made.
     if (m_settings)
@@ -124,8 +122,8 @@ void RecordingPanelController::show()
 {
     const bool stealth = hidesPanel();
     m_log.line(QStringLiteral("📺 [PANEL] show() called, speechManager exists: %1, stealth: %2")
-                   .arg(boolText(!m_speech.isNull()), boolText(stealth)));
-    if (!m_speech || stealth)
+                   .arg(boolText(!m_state.isNull()), boolText(stealth)));
+    if (!m_state || stealth)
         return;
     cancelFeedback();
     constructPanel();
@@ -194,7 +192,7 @@ void RecordingPanelController::showFailure(const QString& status)
 {
     m_log.line(QStringLiteral("📺 [PANEL] showFailure(): ") + status);
     const bool stealth = hidesPanel();
-    if (!stealth && m_speech) {
+    if (!stealth && m_state) {
         cancelFeedback();
         constructPanel();
     }

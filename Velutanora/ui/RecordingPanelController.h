@@ -19,7 +19,7 @@ class Clock;
 class Dictation;
 class Logger;
 class RecordingPanel;
-class SpeechManager;
+class DictationState;
 
 // Owns the floating panel: shows and hides it with short fades and shows the confirmation
 // after a delivery, as dictation control asks; the panel's content reads the dictation state.
@@ -34,7 +34,7 @@ public:
     ~RecordingPanelController() override;
 
     // dictation (may be null) is what the panel's stop button stops.
-    void bind(SpeechManager* speechManager, AppSettings* settings, Dictation* dictation);
+    void bind(const DictationState* state, AppSettings* settings, Dictation* dictation);
     // Off where a panel window would take the keyboard from the target (a Wayland compositor
     // without layer-shell): the state then shows as in stealth mode.
     void setPanelAllowed(bool allowed) { m_panelAllowed = allowed; }
@@ -87,7 +87,7 @@ private:
     QPropertyAnimation* m_fade = nullptr;
     bool m_showCopied = false;
     TaskHandle m_feedbackTask;
-    QPointer<SpeechManager> m_speech;
+    QPointer<const DictationState> m_state;
     QPointer<AppSettings> m_settings;
     QPointer<Dictation> m_dictation;
     bool m_pasted = true;

@@ -1,3 +1,4 @@
+#include "dictation/DictationState.h"
 #include "common/Logger.h"
 #include "dictation/Dictation.h"
 #include "app/VelutanoraApp.h"
@@ -113,7 +114,8 @@ private slots:
         MemoryStore store;
         AppSettings settings(store);
         RecordingPanelController controller(speech.log, speech.clock);
-        controller.bind(&speech.speech, &settings, nullptr);
+        DictationState state;
+        controller.bind(&state, &settings, nullptr);
         controller.showFailure(QStringLiteral("⚠️ 日本語の音声認識モデルがまだ使えません。モデルの準備ができるまで待つか、"
                                               "Gemini APIキーを設定してください。"));
         RecordingPanel* panel = controller.panel();

@@ -202,9 +202,11 @@ private slots:
         auto failing = std::make_shared<ScriptedInstallation>();
         failing->failure = std::make_shared<Error>(QStringLiteral("ダウンロードに失敗しました (HTTP 500)"));
         rig.recognizer.installation = failing;
+        QString status;
+        QObject::connect(&rig.speech, &SpeechManager::modelStatus, [&](const QString& s) { status = s; });
         const Outcome o = rig.run(rig.speech.ensureJapaneseModel());
         QVERIFY(o.error);
-        QCOMPARE(rig.speech.statusMessage(),
+        QCOMPARE(status,
                  QStringLiteral("⚠️ 日本語モデルのダウンロードに失敗しました: ダウンロードに失敗しました (HTTP 500)"));
     }
 };

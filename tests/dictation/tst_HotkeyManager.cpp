@@ -70,7 +70,7 @@ private slots:
         rig.hotkeys.startMonitoring();
         QVERIFY(!rig.keyboard.press(kEsc, 0));
         rig.advance(0.05);
-        QVERIFY2(rig.speech.isCancelled(), "the monitor path still cancels");
+        QVERIFY2(rig.dictation.state().wasCancelled(), "the monitor path still cancels");
         QVERIFY(!rig.keyboard.swallowedNow().contains(ShortcutKey::defaultCancel()));
     }
 
@@ -98,12 +98,11 @@ private slots:
         rig.hotkeys.startMonitoring();
         rig.keyboard.press(kSpace, kAlt);
         rig.advance(0.5);
-        QVERIFY(rig.speech.isContinuousMode());
+        QVERIFY(rig.dictation.state().isContinuous());
         QVERIFY(rig.keyboard.press(kEsc, 0));
         QVERIFY(!rig.speech.isRecording());
-        QVERIFY(rig.speech.isCancelled());
-        QVERIFY(!rig.speech.isContinuousMode());
-        QVERIFY(!rig.speech.onSilenceDetected);
+        QVERIFY(rig.dictation.state().wasCancelled());
+        QVERIFY(!rig.dictation.state().isContinuous());
         QVERIFY(!rig.dictation.workspaceMonitor().targetApp());
         rig.advance(10.0);
         QVERIFY(rig.pasteboard.texts.isEmpty());
@@ -122,7 +121,7 @@ private slots:
         rig.advance(0.3);
         QVERIFY(rig.speech.isRecording());
         QVERIFY2(rig.panel.calls.isEmpty(), "the menu shows no panel");
-        QVERIFY2(!rig.speech.isContinuousMode(), "nor starts continuous mode");
+        QVERIFY2(!rig.dictation.state().isContinuous(), "nor starts continuous mode");
         rig.recognizer.lastSession()->deliver("メニューから", true);
         rig.advance(1.0);
         rig.dictation.toggle(nullptr, Dictation::Extent::Plain);
@@ -244,7 +243,7 @@ private slots:
         rig.keyboard.phantomRelease(kRightCtrl, 0.3);
         rig.advance(0.05);
         QVERIFY(!rig.speech.isRecording());
-        QVERIFY(rig.speech.isCancelled());
+        QVERIFY(rig.dictation.state().wasCancelled());
     }
 
     void duplicateTimestampsAreIgnored()
@@ -267,7 +266,7 @@ private slots:
         QSignalSpy spy(&rig.hotkeys, &HotkeyManager::swallowConflict);
         rig.hotkeys.startMonitoring();
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ ショートカット Alt+Space は他のアプリが使用中です"));
+        QCOMPARE(rig.dictation.state().statusMessage(), QStringLiteral("⚠️ ショートカット Alt+Space は他のアプリが使用中です"));
         QVERIFY(rig.log.lines().join("\n").contains("could not take Alt+Space"));
         // Still works through the monitor.
         rig.keyboard.onKeyDown(KeyEvent{kSpace, kAlt, 7.0, {}});
@@ -286,12 +285,12 @@ private slots:
         rig.recognizer.lastSession()->deliver("最初", true);
         rig.keyboard.press(kSpace, kAlt); // stop: Gemini never answers
         QTRY_COMPARE(rig.server.generateRequests().size(), 1);
-        QVERIFY(rig.speech.isRewriting());
+        QVERIFY(rig.dictation.state().isRewriting());
         rig.keyboard.press(kSpace, kAlt); // start again
         rig.advance(0.5);
         QVERIFY(rig.speech.isRecording());
         QVERIFY(rig.pasteboard.texts.isEmpty());
-        QVERIFY(!rig.speech.isRewriting());
+        QVERIFY(!rig.dictation.state().isRewriting());
     }
 
     // A desktop service reports its shortcut without a key event: the target is still the
@@ -305,7 +304,7 @@ private slots:
             QString trigger(const QString&) const override { return {}; }
         } shortcuts;
         DictationRig rig;
-        HotkeyManager hotkeys({rig.log, rig.clock, rig.speech, rig.settings, rig.dictation, rig.keyboard, &shortcuts});
+        HotkeyManager hotkeys({rig.log, rig.clock, rig.settings, rig.dictation, rig.keyboard, &shortcuts});
         hotkeys.startMonitoring();
         auto earlier = FakeWorkspace::app(100);
         auto editor = FakeWorkspace::app(200);
@@ -327,8 +326,8 @@ private slots:
         auto chat = FakeWorkspace::app(300);
         rig.keyboard.press(kSpace, kAlt, chat);
         rig.advance(0.2);
-        QVERIFY(rig.speech.isContinuousMode());
-        QVERIFY(rig.speech.continuousAutoEnter());
+        QVERIFY(rig.dictation.state().isContinuous());
+        QVERIFY(rig.dictation.state().continuousAutoEnter());
         rig.recognizer.lastSession()->deliver("送ります", true);
         rig.advance(1.5 + 3.0 + 0.5); // speech, the 3 s silence, processing
         QCOMPARE(rig.pasteboard.texts, QStringList{"送ります。"});
@@ -350,7 +349,7 @@ private slots:
         rig.advance(0.2);
         // Only a volatile text that is later withdrawn would end an utterance here; simulate
         // the silence callback directly.
-        rig.speech.onSilenceDetected();
+        emit rig.speech.silenceDetected();
         rig.advance(0.05);
         QVERIFY(rig.speech.isRecording());
         QVERIFY(rig.pasteboard.texts.isEmpty());
@@ -398,7 +397,7 @@ private slots:
         QCOMPARE(rig.pasteboard.texts, pasted);
         QCOMPARE(rig.synthetic.count(kKeyCodeReturn), pasted.size());
         QVERIFY(!rig.speech.isRecording());
-        QVERIFY(!rig.speech.isContinuousMode());
+        QVERIFY(!rig.dictation.state().isContinuous());
     }
 
     void startFailureShowsItsReasonOnThePanel()
@@ -410,9 +409,8 @@ private slots:
         rig.keyboard.press(kSpace, kAlt);
         rig.advance(0.2);
         QCOMPARE(rig.panel.calls, (QStringList{"show", "showFailure ⚠️ マイクがありません"}));
-        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("⚠️ マイクがありません"));
-        QVERIFY(!rig.speech.isContinuousMode());
-        QVERIFY(!rig.speech.onSilenceDetected);
+        QCOMPARE(rig.dictation.state().statusMessage(), QStringLiteral("⚠️ マイクがありません"));
+        QVERIFY(!rig.dictation.state().isContinuous());
     }
 
     void aLostMicrophoneEndsTheDictationAsAStopWould()

@@ -54,7 +54,7 @@ private slots:
         auto target = FakeWorkspace::app(100);
         rig.dictation.workspaceMonitor().setTargetApp(target);
         QByteArray builtWav;
-        QObject::connect(&rig.speech, &SpeechManager::wavBuilt, [&](const QByteArray& w) { builtWav = w; });
+        QObject::connect(&rig.dictation, &Dictation::wavBuilt, [&](const QByteArray& w) { builtWav = w; });
         record(rig, "えーっと、きょうは晴れです", keepAudio);
         const DictationOutcome outcome = rig.process();
         QCOMPARE(outcome.kind, DictationOutcome::Kind::Pasted);
@@ -82,14 +82,14 @@ private slots:
                     parts.at(0).toObject()["inlineData"].toObject()["data"].toString().toLatin1());
                 QCOMPARE(sent, builtWav);
             }
-            QCOMPARE(rig.speech.rewrittenText(), QStringLiteral("今日は晴れです。"));
+            QCOMPARE(rig.dictation.state().rewrittenText(), QStringLiteral("今日は晴れです。"));
         }
         QCOMPARE(rig.pasteboard.texts, QStringList{entry.text});
         QCOMPARE(rig.synthetic.count(kKeyCodeV), 1);
-        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
+        QCOMPARE(rig.dictation.state().statusMessage(), QStringLiteral("📋 ペーストしました"));
         QCOMPARE(rig.panel.calls, QStringList{"showOutcome 📋 ペーストしました"});
-        QVERIFY(!rig.speech.isProcessingPipeline());
-        QVERIFY(!rig.speech.isRewriting());
+        QVERIFY(!rig.dictation.state().isProcessing());
+        QVERIFY(!rig.dictation.state().isRewriting());
         QVERIFY(!rig.speech.geminiAudioAccumulator());
         QVERIFY2(!rig.dictation.workspaceMonitor().targetApp(), "outside continuous mode the target is cleared");
         QCOMPARE(target->activations, 1);
@@ -125,10 +125,10 @@ private slots:
         QCOMPARE(rig.server.generateRequests().size(), 1);
         QCOMPARE(rig.pasteboard.texts, pasted.isEmpty() ? QStringList() : QStringList{pasted});
         QCOMPARE(outcome.correctionFailure, failure.isEmpty() ? QString() : "⚠️ Gemini: " + failure);
-        QCOMPARE(rig.speech.statusMessage(), pasted.isEmpty() ? "⚠️ 失敗: " + failure : QStringLiteral("📋 ペーストしました"));
+        QCOMPARE(rig.dictation.state().statusMessage(), pasted.isEmpty() ? "⚠️ 失敗: " + failure : QStringLiteral("📋 ペーストしました"));
         // Nothing pasted is never reported as pasted: the panel shows why.
         QCOMPARE(outcome.kind, pasted.isEmpty() ? DictationOutcome::Kind::Failed : DictationOutcome::Kind::Pasted);
-        QCOMPARE(rig.panel.calls, QStringList{(pasted.isEmpty() ? "showFailure " : "showOutcome ") + rig.speech.statusMessage()});
+        QCOMPARE(rig.panel.calls, QStringList{(pasted.isEmpty() ? "showFailure " : "showOutcome ") + rig.dictation.state().statusMessage()});
         QCOMPARE(rig.history.entries().size(), pasted.isEmpty() ? 0 : 1);
         if (!pasted.isEmpty())
             QVERIFY(!rig.history.entries().first().originalText);
@@ -149,23 +149,12 @@ private slots:
         const DictationOutcome outcome = rig.process();
         QVERIFY(rig.pasteboard.texts.isEmpty());
         QVERIFY(rig.history.entries().isEmpty());
-        QVERIFY(!rig.speech.isProcessingPipeline());
+        QVERIFY(!rig.dictation.state().isProcessing());
         // Nothing to paste is neither a paste nor a cancel: the panel goes, nothing claims success.
         QCOMPARE(outcome.kind, DictationOutcome::Kind::NothingHeard);
         QCOMPARE(rig.panel.calls, QStringList{"hideImmediately"});
-        QVERIFY(!rig.speech.isCancelled());
-        QVERIFY(!rig.speech.stealthCompletionVisible());
-    }
-
-    void continuousModeKeepsTheTarget()
-    {
-        DictationRig rig;
-        auto target = FakeWorkspace::app(100);
-        rig.dictation.workspaceMonitor().setTargetApp(target);
-        record(rig, "はい", false);
-        rig.speech.setIsContinuousMode(true);
-        rig.process();
-        QCOMPARE(rig.dictation.workspaceMonitor().targetApp(), ApplicationRef(target));
+        QVERIFY(!rig.dictation.state().wasCancelled());
+        QVERIFY(!rig.dictation.state().isCompletionVisible());
     }
 
     void completionMarkLastsTwoSeconds()
@@ -173,16 +162,16 @@ private slots:
         DictationRig rig;
         record(rig, "一回目", false);
         rig.process();
-        QVERIFY(rig.speech.stealthCompletionVisible());
+        QVERIFY(rig.dictation.state().isCompletionVisible());
         rig.advance(1.5);
         // A second run 1.5 s later: the first run's timer must not hide the second mark early.
         record(rig, "二回目", false);
         rig.process();
-        QVERIFY(rig.speech.stealthCompletionVisible());
+        QVERIFY(rig.dictation.state().isCompletionVisible());
         rig.advance(1.9);
-        QVERIFY(rig.speech.stealthCompletionVisible());
+        QVERIFY(rig.dictation.state().isCompletionVisible());
         rig.advance(0.2);
-        QVERIFY(!rig.speech.stealthCompletionVisible());
+        QVERIFY(!rig.dictation.state().isCompletionVisible());
         QCOMPARE(rig.history.entries().first().text, QStringLiteral("二回目。"));
     }
 
@@ -203,8 +192,8 @@ private slots:
         QCOMPARE(rig.history.entries().size(), 1);
         QCOMPARE(rig.history.entries().first().text, QStringLiteral("取り消す文。"));
         QVERIFY(!rig.history.entries().first().originalText);
-        QVERIFY(!rig.speech.isProcessingPipeline());
-        QVERIFY(!rig.speech.isRewriting());
+        QVERIFY(!rig.dictation.state().isProcessing());
+        QVERIFY(!rig.dictation.state().isRewriting());
         QCOMPARE(o.result->kind, DictationOutcome::Kind::Abandoned);
     }
 };

@@ -204,7 +204,7 @@ private slots:
         int triggerReports = 0;
         shortcuts.onTriggersChanged = [&] { ++triggerReports; };
         NoKeyboard keyboard;
-        HotkeyManager hotkeys({rig.log, rig.clock, rig.speech, rig.settings, rig.dictation, keyboard, &shortcuts});
+        HotkeyManager hotkeys({rig.log, rig.clock, rig.settings, rig.dictation, keyboard, &shortcuts});
         hotkeys.startMonitoring();
 
         QTRY_COMPARE(portal->named("BindShortcuts").size(), 1);
@@ -370,7 +370,7 @@ private slots:
         DictationRig rig;
         rig.settings.setStartShortcut(ShortcutKey{62, ShortcutKey::Control});
         EvdevKeyboard keyboard({fds[0]});
-        HotkeyManager hotkeys({rig.log, rig.clock, rig.speech, rig.settings, rig.dictation, keyboard});
+        HotkeyManager hotkeys({rig.log, rig.clock, rig.settings, rig.dictation, keyboard});
         hotkeys.startMonitoring();
         QByteArray bytes;
         for (const input_event& e : events)

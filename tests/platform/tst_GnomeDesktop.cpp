@@ -173,7 +173,7 @@ private slots:
             for (const QString& line : rig.log.lines())
                 qWarning("%s", qPrintable(line.left(200)));
         QCOMPARE(text(), QStringLiteral("GNOMEで届きました。"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.speech.statusMessage(), PasteService::kPastedStatus, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.dictation.state().statusMessage(), PasteService::kPastedStatus, 5000);
         QCOMPARE(frontClass(rig), app);
         if (other)
             QCOMPARE(other->text(), QString());
@@ -252,7 +252,7 @@ private slots:
             rig.dictation.toggle(nullptr);
             QTRY_VERIFY2_WITH_TIMEOUT(editor.text() == QStringLiteral("拡張なしでも届きました。"),
                                       qPrintable(rig.log.lines().join('\n')), 20000);
-            QTRY_COMPARE_WITH_TIMEOUT(rig.speech.statusMessage(), PasteService::kPastedStatus, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(rig.dictation.state().statusMessage(), PasteService::kPastedStatus, 5000);
             QVERIFY2(readFile(editor.out + ".focus").endsWith("in\n"), "the target kept the focus");
             // The session is closed by now; the text stays on the clipboard for a paste by hand.
             QTest::qWait(static_cast<int>(MutterRemoteDesktop::kLingerSeconds * 1000) + 1000);

@@ -127,7 +127,7 @@ private slots:
         QTest::qWait(200);
         QVERIFY(invokeShortcut(DesktopShortcuts::kToggle));
         QTRY_VERIFY2_WITH_TIMEOUT(target.text() == QStringLiteral("KDEで届きました。"), qPrintable(rig.log.lines().join(QLatin1Char(10))), 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.dictation.state().statusMessage(), QStringLiteral("📋 ペーストしました"), 5000);
         QVERIFY2(target.keys().contains("Ctrl+V"), qPrintable(target.keys().join(',')));
         QVERIFY2(readFile(target.out + ".focus").endsWith("in\n"), "the target kept the focus");
         QTRY_VERIFY2_WITH_TIMEOUT(heldKeys(DesktopShortcuts::kCancel).isEmpty(), "Esc is free again after a dictation", 5000);

@@ -91,7 +91,7 @@ private slots:
         rig.server.enqueue(FakeReply::answer("ウェイランドで届きました"));
         dictate(rig, QStringLiteral("うぇいらんど"));
         QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("ウェイランドで届きました。"), 10000);
-        QCOMPARE(rig.speech.statusMessage(), QStringLiteral("📋 ペーストしました"));
+        QCOMPARE(rig.dictation.state().statusMessage(), QStringLiteral("📋 ペーストしました"));
         QTRY_VERIFY2_WITH_TIMEOUT(target.keys().contains(chord), qPrintable(target.keys().join(',')), 5000);
         QCOMPARE(waylandClipboard(), QStringLiteral("ウェイランドで届きました。"));
     }

@@ -21,7 +21,7 @@ struct LevelScript {
         QObject::connect(&rig.speech, &SpeechManager::silenceCountdownChanged, [this] {
             countdowns.append(rig.speech.silenceCountdown());
         });
-        rig.speech.onSilenceDetected = [this] { ++firings; };
+        QObject::connect(&rig.speech, &SpeechManager::silenceDetected, [this] { ++firings; });
     }
 };
 
@@ -43,8 +43,7 @@ private slots:
         const double t0 = rig.clock.now();
         QObject::connect(&rig.speech, &SpeechManager::silenceCountdownChanged,
                          [&] { changeTimes.append(rig.clock.now() - t0); });
-        rig.speech.setIsContinuousMode(true);
-        rig.start();
+        QVERIFY(!rig.run(rig.speech.startRecording(false, {}, 3.0)).error);
         rig.clock.advance(6.0);
         QCOMPARE(script.countdowns, (QList<std::optional<int>>{3, 2, 1, 0}));
         // 3 from 0.3 s of silence, 2 from 1.0 s, 1 from 2.0 s, 0 at 3.0 s. Levels lag the audio by
@@ -62,17 +61,15 @@ private slots:
         QVERIFY(!rig.speech.hasSilenceTimer());
     }
 
-    void stoppingContinuousModeStopsTheTicks()
+    void aRecordingWithoutASilenceLimitNeverEnds()
     {
         const QString path = writeWav(dir.path(), "stop.wav", tonePcm(1.0, 0.3) + QByteArray(32000 * 10, '\0'));
         SpeechRig rig(path);
         LevelScript script(rig);
-        rig.speech.setIsContinuousMode(true);
         rig.start();
-        rig.clock.advance(1.2);
-        rig.speech.setIsContinuousMode(false);
-        rig.clock.advance(5.0);
+        rig.clock.advance(6.0);
         QCOMPARE(script.firings, 0);
+        QVERIFY(!rig.speech.hasSilenceTimer());
     }
 };
 

@@ -51,7 +51,7 @@ struct DesktopRig {
           paste(log, clock, *backend.pasteboard, *backend.input),
           speech(log, clock, recognizer, input, debugLog),
           dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, *backend.workspace, *backend.input}),
-          hotkeys({log, clock, speech, settings, dictation, *backend.keyboard, backend.shortcuts.get()})
+          hotkeys({log, clock, settings, dictation, *backend.keyboard, backend.shortcuts.get()})
     {
         server.listen();
         settings.setGeminiApiKey(QStringLiteral("desktop-test-key"));

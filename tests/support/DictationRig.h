@@ -25,7 +25,7 @@ struct DictationRig : SpeechRig {
           gemini(log, clock, [this] { return server.baseUrl(); }),
           paste(log, clock, pasteboard, synthetic),
           dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, workspace, synthetic}),
-          hotkeys({log, clock, speech, settings, dictation, keyboard})
+          hotkeys({log, clock, settings, dictation, keyboard})
     {
         server.listen();
     }

@@ -35,7 +35,7 @@ struct PanelRig {
     PasteService paste{speech.log, speech.clock, pasteboard, synthetic};
     Dictation dictation{{speech.log, speech.clock, speech.speech, settings, nullptr, nullptr, controller, nullptr, &paste,
                          speech.workspace, synthetic}};
-    PanelRig() { controller.bind(&speech.speech, &settings, &dictation); }
+    PanelRig() { controller.bind(&dictation.state(), &settings, &dictation); }
     RecordingIndicatorView* view() const { return controller.panel()->findChild<RecordingIndicatorView*>(); }
     void advance(double seconds)
     {
@@ -101,9 +101,8 @@ private slots:
     void continuousModeKeepsTheConfirmation()
     {
         PanelRig rig;
+        rig.settings.setContinuousMode(ContinuousMode::Auto);
         rig.start();
-        rig.speech.speech.setIsContinuousMode(true);
-        rig.speech.speech.setContinuousAutoEnter(true);
         rig.controller.showOutcome(DictationOutcome{DictationOutcome::Kind::Pasted, "はい。", "📋 ペーストしました", {}, {}, true});
         QVERIFY(rig.controller.showCopied());
         QCOMPARE(rig.view()->confirmationText(), QStringLiteral("送信しました"));
@@ -224,7 +223,7 @@ private slots:
         DictationRig rig;
         RecordingNotifier notifier;
         RecordingPanelController controller(rig.log, rig.clock, &notifier);
-        controller.bind(&rig.speech, &rig.settings, nullptr);
+        controller.bind(&rig.dictation.state(), &rig.settings, nullptr);
         rig.settings.setStealthMode(stealth);
         rig.useGemini();
         const auto dictate = [&] {
@@ -306,7 +305,9 @@ private slots:
         rig.start();
         rig.speech.clock.advance(75.4);
         QCOMPARE(rig.view()->timeText(), QStringLiteral("1:15"));
-        rig.speech.speech.setIsContinuousMode(true);
+        rig.dictation.cancel();
+        rig.settings.setContinuousMode(ContinuousMode::PasteOnly);
+        rig.start();
         QCOMPARE(rig.view()->timeText(), QString()); // continuous without a countdown: nothing
     }
 
