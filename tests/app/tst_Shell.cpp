@@ -32,17 +32,12 @@ private slots:
         QTest::addColumn<int>("countdown"); // -1: none
         QTest::addColumn<bool>("continuous");
         QTest::addColumn<QString>("name");
-        QTest::newRow("idle") << false << false << false << false << false << -1 << false << "mic";
-        QTest::newRow("recording") << false << false << false << false << true << -1 << false << "mic.fill";
         QTest::newRow("no stealth ignores the rest") << false << true << true << true << true << 2 << true << "mic.fill";
         QTest::newRow("stealth completion") << true << true << true << true << true << 2 << true << "checkmark.circle.fill";
-        QTest::newRow("stealth rewriting") << true << false << true << false << true << -1 << false << "ellipsis.circle";
         QTest::newRow("stealth pipeline") << true << false << false << true << false << -1 << false << "ellipsis.circle";
-        QTest::newRow("stealth idle") << true << false << false << false << false << -1 << false << "mic";
         QTest::newRow("stealth countdown 2") << true << false << false << false << true << 2 << true << "2.circle.fill";
         QTest::newRow("stealth countdown 0") << true << false << false << false << true << 0 << true << "mic.fill";
         QTest::newRow("countdown without continuous") << true << false << false << false << true << 3 << false << "mic.fill";
-        QTest::newRow("stealth recording") << true << false << false << false << true << -1 << true << "mic.fill";
     }
     void trayIconNames()
     {

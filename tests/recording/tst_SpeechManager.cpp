@@ -248,15 +248,6 @@ private slots:
         }
     }
 
-    void downloadProgressShowsInTheStatus()
-    {
-        SpeechRig rig;
-        rig.recognizer.model = ModelStatus::Supported;
-        QStringList seen;
-        QObject::connect(&rig.speech, &SpeechManager::modelStatus, [&](const QString& s) { seen << s; });
-        QVERIFY(!rig.run(rig.speech.ensureJapaneseModel()).error);
-        QVERIFY(seen.contains(QStringLiteral("📥 日本語モデルをダウンロード中... 50%")));
-    }
 
     void wholeDictationOfAFixture()
     {
