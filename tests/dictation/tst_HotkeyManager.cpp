@@ -54,15 +54,6 @@ private slots:
         QVERIFY(!rig.dictation.isProcessing());
     }
 
-    void extraModifiersDoNotMatch()
-    {
-        DictationRig rig;
-        rig.hotkeys.startMonitoring();
-        QVERIFY(!rig.keyboard.press(kSpace, kAlt | ShortcutKey::Shift));
-        QVERIFY(rig.keyboard.press(kSpace, kAlt | 0x10000)); // Caps Lock is ignored
-        rig.advance(0.1);
-        QVERIFY(rig.speech.isRecording());
-    }
 
     void escapeWhileIdleReachesTheApplication()
     {
@@ -138,112 +129,70 @@ private slots:
         QCOMPARE(rig.synthetic.count(kKeyCodeReturn), 0);
     }
 
-    void loneRightControlTogglesOnce()
+
+
+
+
+
+    // Key sequences and whether a dictation records after each step ('R') or not ('-'). Steps:
+    // a chord ("Alt+Space", "Shift+Alt+Space", "Caps+Alt+Space", "A"), a modifier key going down
+    // or up ("RCtrl+", "RCtrl-", "LCtrl+", "LCtrl-"), a release whose press was never seen,
+    // after a gap ("RCtrl~1.0"), or a wait ("wait2").
+    void keySequences_data()
     {
-        DictationRig rig;
-        rig.settings.setStartShortcut(ShortcutKey{kRightCtrl, 0});
-        rig.hotkeys.startMonitoring();
-        QVERIFY(rig.keyboard.swallowedNow().isEmpty());
-        rig.keyboard.modifier(kLeftCtrl, true, kCtrl);
-        rig.keyboard.modifier(kLeftCtrl, false, 0);
-        rig.advance(0.1);
-        QVERIFY2(!rig.speech.isRecording(), "the other Control key does nothing");
-
-        rig.keyboard.modifier(kRightCtrl, true, kCtrl);
-        rig.advance(0.1);
-        QVERIFY(rig.speech.isRecording());
-        rig.keyboard.modifier(kRightCtrl, false, 0);
-        rig.advance(0.1);
-        QVERIFY2(rig.speech.isRecording(), "the release does not toggle again");
-
-        rig.recognizer.lastSession()->deliver("右コントロール", true);
-        rig.keyboard.modifier(kRightCtrl, true, kCtrl);
-        rig.advance(0.1);
-        QVERIFY(!rig.speech.isRecording());
-        rig.keyboard.modifier(kRightCtrl, false, 0);
-        rig.advance(2.0);
-        QVERIFY2(!rig.speech.isRecording(), "the release after a stop starts nothing");
-        QCOMPARE(rig.pasteboard.texts, QStringList{"右コントロール。"});
+        QTest::addColumn<bool>("loneStart");  // Right Ctrl alone starts (else Alt+Space)
+        QTest::addColumn<bool>("loneCancel"); // Right Ctrl alone cancels (else Esc)
+        QTest::addColumn<bool>("failFirstStart");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("recording");
+        QTest::newRow("extra modifiers do not match; Caps Lock is ignored")
+            << false << false << false << "Shift+Alt+Space Caps+Alt+Space" << "-R";
+        QTest::newRow("lone Right Ctrl: the other Control does nothing, releases do not toggle")
+            << true << false << false << "LCtrl+ LCtrl- RCtrl+ RCtrl- RCtrl+ RCtrl- wait2" << "--RR---";
+        QTest::newRow("after a stop by the key, two phantom releases within 0.65 s start")
+            << true << false << false << "RCtrl+ RCtrl- RCtrl+ RCtrl- wait2 RCtrl~1.0 RCtrl~0.5" << "RR----R";
+        QTest::newRow("after a stop by the key, two phantom releases 0.7 s apart do not")
+            << true << false << false << "RCtrl+ RCtrl- RCtrl+ RCtrl- wait2 RCtrl~1.0 RCtrl~0.7" << "RR-----";
+        QTest::newRow("any other key lifts the block: one phantom release starts")
+            << true << false << false << "RCtrl+ RCtrl- RCtrl+ RCtrl- wait2 A RCtrl~" << "RR----R";
+        QTest::newRow("a phantom acts once; a late lone release needs its twin")
+            << true << false << true << "RCtrl~ RCtrl~1.0" << "--";
+        QTest::newRow("a lone-modifier cancel needs its confirming twin")
+            << false << true << false << "Alt+Space RCtrl~ RCtrl~0.3" << "RR-";
     }
-
-    void phantomReleases_data()
+    void keySequences()
     {
-        QTest::addColumn<double>("gap");
-        QTest::addColumn<bool>("starts");
-        QTest::newRow("two within 0.65 s") << 0.5 << true;
-        QTest::newRow("two 0.7 s apart") << 0.7 << false;
-    }
-    void phantomReleases()
-    {
-        QFETCH(double, gap);
-        QFETCH(bool, starts);
+        QFETCH(bool, loneStart);
+        QFETCH(bool, loneCancel);
+        QFETCH(bool, failFirstStart);
+        QFETCH(QString, steps);
+        QFETCH(QString, recording);
         DictationRig rig;
-        rig.settings.setStartShortcut(ShortcutKey{kRightCtrl, 0});
+        if (loneStart)
+            rig.settings.setStartShortcut(ShortcutKey{kRightCtrl, 0});
+        if (loneCancel)
+            rig.settings.setCancelShortcut(ShortcutKey{kRightCtrl, 0});
+        if (failFirstStart)
+            rig.input.failNextStart(QStringLiteral("マイクがありません"));
         rig.hotkeys.startMonitoring();
-        // A stop by the key leaves the block set.
-        rig.keyboard.modifier(kRightCtrl, true, kCtrl);
-        rig.advance(0.1);
-        rig.keyboard.modifier(kRightCtrl, false, 0);
-        rig.advance(0.1);
-        rig.keyboard.modifier(kRightCtrl, true, kCtrl);
-        rig.advance(0.1);
-        rig.keyboard.modifier(kRightCtrl, false, 0);
-        rig.advance(2.0);
-        QVERIFY(!rig.speech.isRecording());
-        QVERIFY(rig.hotkeys.startModifierBlockedByPhantom());
-        rig.keyboard.phantomRelease(kRightCtrl, 1.0);
-        rig.advance(0.05);
-        QVERIFY(!rig.speech.isRecording());
-        rig.keyboard.phantomRelease(kRightCtrl, gap);
-        rig.advance(0.1);
-        QCOMPARE(rig.speech.isRecording(), starts);
-    }
-
-    void anyOtherKeyLiftsTheBlock()
-    {
-        DictationRig rig;
-        rig.settings.setStartShortcut(ShortcutKey{kRightCtrl, 0});
-        rig.hotkeys.startMonitoring();
-        rig.hotkeys.resetStartModifierState();
-        QVERIFY(rig.hotkeys.startModifierBlockedByPhantom());
-        rig.keyboard.press(0, 0); // "A"
-        rig.advance(0.05);
-        QVERIFY(!rig.hotkeys.startModifierBlockedByPhantom());
-        rig.keyboard.phantomRelease(kRightCtrl);
-        rig.advance(0.1);
-        QVERIFY2(rig.speech.isRecording(), "a single release-without-press acts when not blocked");
-    }
-
-    // A release whose press the detector never saw acts once; until the key is seen again, a
-    // second lone release (the same key's, arriving late) needs its confirming twin.
-    void aPhantomActsOnce()
-    {
-        DictationRig rig;
-        rig.settings.setStartShortcut(ShortcutKey{kRightCtrl, 0});
-        rig.input.failNextStart(QStringLiteral("マイクがありません"));
-        rig.hotkeys.startMonitoring();
-        rig.keyboard.phantomRelease(kRightCtrl);
-        rig.advance(0.1);
-        QVERIFY(!rig.speech.isRecording()); // the start failed
-        rig.keyboard.phantomRelease(kRightCtrl, 1.0);
-        rig.advance(0.1);
-        QVERIFY2(!rig.speech.isRecording(), "a lone late release needs its confirming twin");
-    }
-
-    void loneModifierCancelNeedsConfirmation()
-    {
-        DictationRig rig;
-        rig.settings.setCancelShortcut(ShortcutKey{kRightCtrl, 0});
-        rig.hotkeys.startMonitoring();
-        rig.keyboard.press(kSpace, kAlt);
-        rig.advance(0.5);
-        rig.keyboard.phantomRelease(kRightCtrl);
-        rig.advance(0.05);
-        QVERIFY(rig.speech.isRecording());
-        rig.keyboard.phantomRelease(kRightCtrl, 0.3);
-        rig.advance(0.05);
-        QVERIFY(!rig.speech.isRecording());
-        QVERIFY(rig.dictation.state().wasCancelled());
+        const QHash<QString, std::pair<quint16, quint64>> chords{
+            {"Alt+Space", {kSpace, kAlt}}, {"Shift+Alt+Space", {kSpace, kAlt | ShortcutKey::Shift}},
+            {"Caps+Alt+Space", {kSpace, kAlt | 0x10000}}, {"A", {0, 0}}};
+        QString seen;
+        for (const QString& step : steps.split(' ')) {
+            const quint16 side = step.startsWith("RCtrl") ? kRightCtrl : kLeftCtrl;
+            if (chords.contains(step))
+                rig.keyboard.press(chords[step].first, chords[step].second);
+            else if (step.startsWith("wait"))
+                rig.advance(step.mid(4).toDouble() - 0.1);
+            else if (step.contains('~'))
+                rig.keyboard.phantomRelease(side, step.section('~', 1).isEmpty() ? 0.1 : step.section('~', 1).toDouble());
+            else
+                rig.keyboard.modifier(side, step.endsWith('+'), step.endsWith('+') ? kCtrl : 0);
+            rig.advance(0.1);
+            seen += rig.speech.isRecording() ? 'R' : '-';
+        }
+        QCOMPARE(seen, recording);
     }
 
     void duplicateTimestampsAreIgnored()
