@@ -171,6 +171,7 @@ bool HotkeyManager::handleTapKeyDown(const KeyEvent& event)
     const quint64 flags = event.flags & ShortcutKey::RelevantModifiers;
     const ShortcutKey start = m_settings.startShortcut();
     if (!start.isLoneModifier() && start.keyCode == event.keyCode && flags == start.modifiers) {
+        m_lastStartTimestamp = event.timestamp;
         m_dictation.toggle(event.frontmostApp());
         return true;
     }
@@ -193,10 +194,12 @@ void HotkeyManager::handleKeyEvent(const KeyEvent& event)
     m_lastKeyTimestamp = event.timestamp;
     if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
         clearStartModifierPhantomBlock();
-    if (m_settings.startShortcut().matches(event.keyCode, event.flags))
+    if (m_settings.startShortcut().matches(event.keyCode, event.flags)) {
+        m_lastStartTimestamp = event.timestamp;
         m_dictation.toggle(event.frontmostApp());
-    else if (m_settings.cancelShortcut().matches(event.keyCode, event.flags))
+    } else if (m_settings.cancelShortcut().matches(event.keyCode, event.flags) && event.timestamp >= m_lastStartTimestamp) {
         m_dictation.cancel();
+    }
 }
 
 void HotkeyManager::clearStartModifierPhantomBlock()

@@ -83,6 +83,9 @@ private:
     std::map<quint16, double> m_pendingModifierTapTime;
     bool m_startModifierBlockedByPhantom = false;
     double m_lastKeyTimestamp = 0;
+    // When the start shortcut last acted: a cancel key pressed before it, which the observing path
+    // may deliver after it (another connection to the server), does not cancel the new dictation.
+    double m_lastStartTimestamp = 0;
     double m_lastFlagsTimestamp = 0;
     bool m_paused = false;
     QList<ShortcutKey> m_swallowed;

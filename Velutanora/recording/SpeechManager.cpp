@@ -336,7 +336,8 @@ void SpeechManager::cancelRecording()
     setIsRecording(false);
     m_log.line(QStringLiteral("🎤 [CANCEL] state updated: isRecording=false"));
 
-    spawn(finalizeAfterCancel(m_log, releaseDictation()));
+    // Bound to this recorder: the log it writes to may not outlive it (the command line, tests).
+    spawn(this, finalizeAfterCancel(m_log, releaseDictation()));
 }
 
 // --- model

@@ -195,7 +195,9 @@ private slots:
         QCOMPARE(seen, recording);
     }
 
-    void duplicateTimestampsAreIgnored()
+    // The observing path sees a key twice (the same timestamp), or late: an Esc pressed before the
+    // start, read after it, must not cancel the new dictation.
+    void duplicateAndLateEventsOfTheObservingPath()
     {
         DictationRig rig;
         rig.keyboard.tapInstallable = false; // only the monitor path sees keys
@@ -206,6 +208,12 @@ private slots:
         rig.advance(0.5);
         QVERIFY(rig.speech.isRecording());
         QCOMPARE(rig.recognizer.sessions.size(), 1);
+        rig.keyboard.onKeyDown(KeyEvent{kEsc, 0, 41.9, nullptr});
+        rig.advance(0.1);
+        QVERIFY2(rig.speech.isRecording(), "an Esc from before the start");
+        rig.keyboard.onKeyDown(KeyEvent{kEsc, 0, 42.6, nullptr});
+        rig.advance(0.1);
+        QVERIFY(!rig.speech.isRecording());
     }
 
     void grabConflictIsReported()

@@ -1,7 +1,7 @@
 #include "platform/kde/KGlobalAccelShortcuts.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandPanelSurface.h"
-#include "support/DesktopRig.h"
+#include "DesktopScenarios.h"
 #include "support/FakeGeminiServer.h"
 
 #include <QDBusConnection>
@@ -56,8 +56,36 @@ const DesktopCapability* capability(const DesktopBackend& backend, const QString
 
 // Under a real headless KWin (tests/platform/run-under-kwin): what the backend finds on
 // KDE Plasma, and that what it chose works there.
-class TestKdeDesktop : public QObject {
+class TestKdeDesktop : public DesktopScenarios {
     Q_OBJECT
+
+protected:
+    // KWin's own kglobalaccel binds the keys (Plasma 5.27's portal binds nothing for a program that
+    // is not sandboxed); KWin's invokeShortcut is what a press of them does.
+    void prepare(DesktopRig& rig) override
+    {
+        rig.hotkeys.startMonitoring();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.backend.shortcuts->trigger(DesktopShortcuts::kToggle), QStringLiteral("Alt+Space"), 10000);
+        QCOMPARE(rig.backend.shortcuts->mechanism(), QStringLiteral("KGlobalAccel"));
+    }
+    void pressToggle(DesktopRig&) override { QVERIFY(invokeShortcut(DesktopShortcuts::kToggle)); }
+    void pressCancel(DesktopRig&) override
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(heldKeys(DesktopShortcuts::kCancel), QList<int>{Qt::Key_Escape}, 5000);
+        QVERIFY(invokeShortcut(DesktopShortcuts::kCancel));
+    }
+    // No key can be typed here (KWin gives no virtual keyboard to clients): the key is free when
+    // kglobalaccel holds none for the cancel action.
+    bool cancelKeyReaches(DesktopRig&, const Window&) override { return heldKeys(DesktopShortcuts::kCancel).isEmpty(); }
+    // KWin tells no ordinary client which window is in front: its focus is what the editor saw.
+    bool isInFront(DesktopRig&, const Window& window) override { return readFile(window.out + ".focus").endsWith("in\n"); }
+    QString cannotTellTerminals() const override { return QStringLiteral("KWin does not say which window is in front"); }
+    QString cannotBringTheTargetBack() const override { return cannotTellTerminals(); }
+    QString cannotPaste() const override
+    {
+        return hasPortal() ? QString() : QStringLiteral("xdg-desktop-portal-kde is not installed");
+    }
+    std::optional<QString> clipboardText() override { return waylandClipboard(); }
 
 private slots:
     void initTestCase()
@@ -88,49 +116,6 @@ private slots:
         DesktopRig rig;
         rig.backend.pasteboard->setText(QStringLiteral("KDEでも日本語がそのまま届く。"));
         QCOMPARE(waylandClipboard(), QStringLiteral("KDEでも日本語がそのまま届く。"));
-    }
-
-    // KWin's own kglobalaccel: the stored key is bound, its shortcut starts and ends a dictation, and
-    // the cancel key is held only while a dictation runs.
-    void kwinsGlobalShortcutDrivesTheDictation()
-    {
-        DesktopRig rig;
-        rig.hotkeys.startMonitoring();
-        // Plasma 5.27's portal binds nothing for a program that is not sandboxed: KGlobalAccel takes over.
-        QTRY_COMPARE_WITH_TIMEOUT(rig.backend.shortcuts->trigger(DesktopShortcuts::kToggle), QStringLiteral("Alt+Space"), 10000);
-        QCOMPARE(rig.backend.shortcuts->mechanism(), QStringLiteral("KGlobalAccel"));
-        QTRY_COMPARE_WITH_TIMEOUT(heldKeys(DesktopShortcuts::kCancel), QList<int>(), 5000);
-        QVERIFY(invokeShortcut(DesktopShortcuts::kToggle));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(heldKeys(DesktopShortcuts::kCancel), QList<int>{Qt::Key_Escape}, 5000);
-        QVERIFY(invokeShortcut(DesktopShortcuts::kCancel));
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.dictation.isBusy(), 5000);
-        QTRY_VERIFY2_WITH_TIMEOUT(heldKeys(DesktopShortcuts::kCancel).isEmpty(), "Esc goes back to the applications when idle", 5000);
-    }
-
-    // The whole dictation on KDE: KWin's global shortcut starts and stops it, Gemini answers, and
-    // the answer is pasted through KDE's RemoteDesktop portal (Ctrl+V as keysyms) into the
-    // application in front. Plasma 5.27's portal grants a keyboard-only session without asking.
-    void aDictationIsPastedThroughKdesPortal()
-    {
-        if (!hasPortal())
-            QSKIP("xdg-desktop-portal-kde is not installed");
-        DesktopRig rig;
-        Target target(rig.dir.path(), "wayland");
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(target.out + ".focus").endsWith("in\n"), 10000);
-        rig.hotkeys.startMonitoring();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.backend.shortcuts->trigger(DesktopShortcuts::kToggle), QStringLiteral("Alt+Space"), 10000);
-        rig.server.enqueue(FakeReply::answer("KDEで届きました"));
-        QVERIFY(invokeShortcut(DesktopShortcuts::kToggle));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
-        rig.recognizer.lastSession()->deliver(QStringLiteral("けーでぃーいー"), true);
-        QTest::qWait(200);
-        QVERIFY(invokeShortcut(DesktopShortcuts::kToggle));
-        QTRY_VERIFY2_WITH_TIMEOUT(target.text() == QStringLiteral("KDEで届きました。"), qPrintable(rig.log.lines().join(QLatin1Char(10))), 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.dictation.state().statusMessage(), QStringLiteral("📋 ペーストしました"), 5000);
-        QVERIFY2(target.keys().contains("Ctrl+V"), qPrintable(target.keys().join(',')));
-        QVERIFY2(readFile(target.out + ".focus").endsWith("in\n"), "the target kept the focus");
-        QTRY_VERIFY2_WITH_TIMEOUT(heldKeys(DesktopShortcuts::kCancel).isEmpty(), "Esc is free again after a dictation", 5000);
     }
 
     // The panel is a layer-shell overlay: it is drawn, and the application in front keeps the keyboard.

@@ -1,7 +1,7 @@
 #include "platform/wayland/CompositorBindings.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandPanelSurface.h"
-#include "support/DesktopRig.h"
+#include "DesktopScenarios.h"
 #include "support/FakeGeminiServer.h"
 #include "support/Tones.h"
 
@@ -45,22 +45,22 @@ QString swayFocus()
     return focusedAppId(QJsonDocument::fromJson(p.readAllStandardOutput()).object());
 }
 
-// A dictation as the compositor's bound command runs it: --toggle carries the application in front.
-void dictate(DesktopRig& rig, const QString& heard)
-{
-    rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
-    QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
-    rig.recognizer.lastSession()->deliver(heard, true);
-    QTest::qWait(200);
-    rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
-}
 
 } // namespace
 
 // The Wayland backends against a real headless sway (scripts/test starts it for an unprivileged
 // user and runs this test as that user).
-class TestWaylandDesktop : public QObject {
+class TestWaylandDesktop : public DesktopScenarios {
     Q_OBJECT
+protected:
+    // sway runs the program's command for the bound keys: --toggle carries the application in front.
+    void prepare(DesktopRig& rig) override { QVERIFY(rig.backend.shortcutsBoundByDesktop); }
+    void pressToggle(DesktopRig& rig) override { rig.dictation.toggle(rig.backend.workspace->frontmostApplication()); }
+    void pressCancel(DesktopRig& rig) override { rig.dictation.cancel(); }
+    bool cancelKeyReaches(DesktopRig&, const Window&) override { return false; }
+    QString cannotTypeTheCancelKey() const override { return QStringLiteral("sway binds the cancel key itself"); }
+    std::optional<QString> clipboardText() override { return waylandClipboard(); }
+
 private slots:
     void initTestCase()
     {
@@ -72,49 +72,6 @@ private slots:
         if (!probe.problem.isEmpty())
             QSKIP(qPrintable(probe.problem));
     }
-
-    void theAnswerIsPastedAndStaysOnTheClipboard_data()
-    {
-        QTest::addColumn<QString>("appId");
-        QTest::addColumn<QString>("chord");
-        QTest::newRow("an editor") << "target_editor" << "Ctrl+V";
-        QTest::newRow("a terminal") << "foot" << "Ctrl+Shift+V";
-    }
-    void theAnswerIsPastedAndStaysOnTheClipboard()
-    {
-        QFETCH(QString, appId);
-        QFETCH(QString, chord);
-        DesktopRig rig;
-        QVERIFY(rig.backend.shortcutsBoundByDesktop);
-        Target target(rig.dir.path(), "wayland", appId);
-        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, appId), 10000);
-        rig.server.enqueue(FakeReply::answer("ウェイランドで届きました"));
-        dictate(rig, QStringLiteral("うぇいらんど"));
-        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("ウェイランドで届きました。"), 10000);
-        QCOMPARE(rig.dictation.state().statusMessage(), QStringLiteral("📋 ペーストしました"));
-        QTRY_VERIFY2_WITH_TIMEOUT(target.keys().contains(chord), qPrintable(target.keys().join(',')), 5000);
-        QCOMPARE(waylandClipboard(), QStringLiteral("ウェイランドで届きました。"));
-    }
-
-    // The user moved to another window while speaking: the target is brought back for the paste.
-    void theTargetIsActivatedAgain()
-    {
-        DesktopRig rig;
-        rig.server.enqueue(FakeReply::answer("元の窓へ"));
-        Target first(rig.dir.path(), "wayland", QStringLiteral("first_editor"));
-        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("first_editor")), 10000);
-        rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
-        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
-        QTemporaryDir otherDir;
-        Target second(otherDir.path(), "wayland", QStringLiteral("second_editor"));
-        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("second_editor")), 10000);
-        rig.recognizer.lastSession()->deliver("もとのまどへ", true);
-        QTest::qWait(200);
-        rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
-        QTRY_COMPARE_WITH_TIMEOUT(first.text(), QStringLiteral("元の窓へ。"), 10000);
-        QVERIFY(second.text().isEmpty());
-    }
-
     // The lines the shortcut section shows work in sway: bound as shown, the keys run the command.
     void swayRunsTheShownBindings_data()
     {
@@ -225,21 +182,6 @@ private slots:
         app.terminate();
         app.waitForFinished(5000);
         QProcess::execute(QStringLiteral("swaymsg"), {"unbindsym Mod1+space"});
-    }
-
-    void continuousAutoPressesReturn()
-    {
-        DesktopRig rig(tonePcm(1.0, 0.3, 300) + silencePcm(60));
-        rig.settings.setContinuousMode(ContinuousMode::Auto);
-        rig.settings.setContinuousSilenceSeconds(1.0);
-        rig.server.setDefaultReply(FakeReply::answer("返事"));
-        Target target(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
-        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("target_editor")), 10000);
-        rig.dictation.toggle(rig.backend.workspace->frontmostApplication());
-        QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("返事。\n"), 15000);
-        QVERIFY(target.keys().contains("Return"));
-        rig.dictation.cancel();
     }
 };
 

@@ -1,0 +1,122 @@
+#include "DesktopScenarios.h"
+
+#include "support/Tones.h"
+
+#include <QDir>
+#include <QTest>
+
+namespace vel::test {
+
+Window DesktopScenarios::openEditor(const QString& dir, const QString& appId)
+{
+    auto target = std::make_shared<Target>(dir, platform(), appId);
+    return Window{appId, target->out, true, target};
+}
+
+bool DesktopScenarios::isInFront(DesktopRig& rig, const Window& window)
+{
+    const ApplicationRef front = rig.backend.workspace->frontmostApplication();
+    return front && front->windowClass().split(QLatin1Char(' ')).contains(window.appId);
+}
+
+void DesktopScenarios::aDictationIsPastedIntoTheWindowInFront_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<bool>("focusMoves"); // another window comes to the front while the user speaks
+    QTest::newRow("an editor, Ctrl+V") << false << false;
+    QTest::newRow("a terminal, Ctrl+Shift+V") << true << false;
+    QTest::newRow("the editor, brought back") << false << true;
+}
+
+void DesktopScenarios::aDictationIsPastedIntoTheWindowInFront()
+{
+    QFETCH(bool, terminal);
+    QFETCH(bool, focusMoves);
+    const QString skip = !cannotPaste().isEmpty()                    ? cannotPaste()
+                         : terminal && !cannotTellTerminals().isEmpty() ? cannotTellTerminals()
+                         : focusMoves ? cannotBringTheTargetBack()
+                                      : QString();
+    if (!skip.isEmpty())
+        QSKIP(qPrintable(skip));
+    DesktopRig rig;
+    prepare(rig);
+    if (QTest::currentTestFailed())
+        return;
+    const Window window = terminal ? openTerminal(rig.dir.path()) : openEditor(rig.dir.path(), QStringLiteral("target_editor"));
+    QTRY_VERIFY_WITH_TIMEOUT(isInFront(rig, window), 10000);
+
+    rig.server.enqueue(FakeReply::answer("デスクトップで届きました"));
+    pressToggle(rig);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+    rig.recognizer.lastSession()->deliver(QStringLiteral("ですくとっぷ"), true);
+    Window other;
+    if (focusMoves) {
+        QDir(rig.dir.path()).mkdir("other");
+        other = openEditor(rig.dir.path() + "/other", QStringLiteral("other_editor"));
+        QTRY_VERIFY_WITH_TIMEOUT(isInFront(rig, other), 10000);
+    }
+    QTest::qWait(200);
+    pressToggle(rig);
+    QTRY_VERIFY2_WITH_TIMEOUT(window.text() == QStringLiteral("デスクトップで届きました。"),
+                              qPrintable(rig.log.lines().join('\n').right(3000)), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.dictation.state().statusMessage(), PasteService::kPastedStatus, 5000);
+    QVERIFY2(isInFront(rig, window), "the target has the focus");
+    if (focusMoves)
+        QCOMPARE(other.text(), QString());
+    if (const std::optional<QString> clipboard = clipboardText())
+        QCOMPARE(*clipboard, QStringLiteral("デスクトップで届きました。")); // kept for a paste by hand
+    if (window.recordsKeys) {
+        const QString chord = terminal ? QStringLiteral("Ctrl+Shift+V") : QStringLiteral("Ctrl+V");
+        QTRY_VERIFY2_WITH_TIMEOUT(window.keys().contains(chord), qPrintable(window.keys().join(',')), 5000);
+        for (const QString& key : window.keys())
+            QVERIFY2(!key.endsWith(QLatin1String("Space")), "the shortcut itself never reaches the target");
+    }
+}
+
+void DesktopScenarios::theCancelKeyIsTakenOnlyWhileBusy()
+{
+    if (!cannotTypeTheCancelKey().isEmpty())
+        QSKIP(qPrintable(cannotTypeTheCancelKey()));
+    DesktopRig rig;
+    prepare(rig);
+    if (QTest::currentTestFailed())
+        return;
+    const Window window = openEditor(rig.dir.path(), QStringLiteral("target_editor"));
+    QTRY_VERIFY_WITH_TIMEOUT(isInFront(rig, window), 10000);
+    QVERIFY2(cancelKeyReaches(rig, window), "idle: the cancel key is the application's");
+    pressToggle(rig);
+    QTRY_VERIFY2_WITH_TIMEOUT(rig.speech.isRecording(), qPrintable(rig.log.lines().join('\n').right(3000)), 5000);
+    const int escapes = window.keys().count(QStringLiteral("Esc"));
+    pressCancel(rig);
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.dictation.isBusy(), 5000);
+    QVERIFY(rig.dictation.state().wasCancelled());
+    QTest::qWait(300);
+    QCOMPARE(window.keys().count(QStringLiteral("Esc")), escapes); // the cancel took it
+    QTRY_VERIFY2_WITH_TIMEOUT(cancelKeyReaches(rig, window), "the first cancel key after a dictation is the application's", 5000);
+}
+
+void DesktopScenarios::continuousModePastesAndPressesReturn()
+{
+    if (!cannotPaste().isEmpty())
+        QSKIP(qPrintable(cannotPaste()));
+    DesktopRig rig(tonePcm(1.0, 0.3, 300) + silencePcm(60));
+    rig.settings.setContinuousMode(ContinuousMode::Auto);
+    rig.settings.setContinuousSilenceSeconds(1.0);
+    rig.server.setDefaultReply(FakeReply::answer("返事"));
+    prepare(rig);
+    if (QTest::currentTestFailed())
+        return;
+    const Window window = openEditor(rig.dir.path(), QStringLiteral("target_editor"));
+    QTRY_VERIFY_WITH_TIMEOUT(isInFront(rig, window), 10000);
+    pressToggle(rig);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(window.text() == QStringLiteral("返事。\n"), qPrintable(rig.log.lines().join('\n').right(3000)), 20000);
+    QVERIFY(window.keys().contains("Return"));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000); // listening again
+    pressCancel(rig);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.dictation.isBusy(), 5000);
+}
+
+} // namespace vel::test
