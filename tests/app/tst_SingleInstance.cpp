@@ -16,7 +16,6 @@
 using namespace vel;
 
 namespace {
-
 mode_t modeOf(const QString& path)
 {
     struct stat st{};
@@ -113,52 +112,6 @@ private slots:
         qputenv("XDG_STATE_HOME", savedState);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QVERIFY2(folder.startsWith(dir.path() + "/state/"), qPrintable(folder));
-    }
-
-    // What a launch says when the instance folder is in an odd state, or the program in it froze.
-    void oddStatesAreSaidInWords_data()
-    {
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<int>("outcome");
-        QTest::newRow("a file left at the socket's name") << "file" << int(SingleInstance::Outcome::Primary);
-        QTest::newRow("a folder at the socket's name") << "folder" << int(SingleInstance::Outcome::Unsafe);
-        QTest::newRow("a running instance that never answers") << "frozen" << int(SingleInstance::Outcome::Unreachable);
-    }
-    void oddStatesAreSaidInWords()
-    {
-        QFETCH(QString, state);
-        QFETCH(int, outcome);
-        QTemporaryDir dir;
-        const QString folder = dir.path() + "/instance";
-        QVERIFY(QDir().mkdir(folder));
-        ::chmod(QFile::encodeName(folder).constData(), 0700);
-        const QString socketPath = folder + "/instance.sock";
-        int lock = -1;
-        int listener = -1;
-        if (state == "file") {
-            QFile f(socketPath);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        } else if (state == "folder") {
-            QVERIFY(QDir().mkdir(socketPath));
-        } else {
-            // It holds the lock and its socket takes connections, but it reads nothing.
-            lock = ::open(QFile::encodeName(folder + "/instance.lock").constData(), O_RDWR | O_CREAT, 0600);
-            QCOMPARE(::flock(lock, LOCK_EX | LOCK_NB), 0);
-            listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, QFile::encodeName(socketPath).constData(), sizeof address.sun_path - 1);
-            QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
-            QVERIFY(::listen(listener, 4) == 0);
-        }
-        SingleInstance instance(folder);
-        QCOMPARE(int(instance.start("toggle", 300)), outcome);
-        if (outcome != int(SingleInstance::Outcome::Primary))
-            QVERIFY2(!instance.problem().isEmpty() && !instance.problem().contains("in use"), qPrintable(instance.problem()));
-        if (listener >= 0)
-            ::close(listener);
-        if (lock >= 0)
-            ::close(lock);
     }
 
     // Launches racing for one folder: exactly one runs and the others' commands reach it.

@@ -25,7 +25,6 @@ Q_DECLARE_METATYPE(vel::KeyChord)
 Q_DECLARE_METATYPE(input_event)
 
 namespace {
-
 struct Call {
     QString member;
     QVariantList arguments;
@@ -176,23 +175,6 @@ private slots:
         m_address = m_bus.start();
         if (m_address.isEmpty())
             QSKIP("dbus-daemon is not installed");
-    }
-
-    void portalTriggersAreTheStoredKeys_data()
-    {
-        QTest::addColumn<ShortcutKey>("key");
-        QTest::addColumn<QString>("trigger");
-        QTest::newRow("Alt+Space") << ShortcutKey::defaultStart() << "ALT+space";
-        QTest::newRow("Ctrl+Shift+D") << ShortcutKey{2, ShortcutKey::Control | ShortcutKey::Shift} << "CTRL+SHIFT+d";
-        QTest::newRow("Super+Esc") << ShortcutKey{53, ShortcutKey::Command} << "LOGO+Escape";
-        QTest::newRow("F5") << ShortcutKey{96, 0} << "F5";
-        QTest::newRow("a lone Right Ctrl cannot be asked") << ShortcutKey{62, ShortcutKey::Control} << "";
-    }
-    void portalTriggersAreTheStoredKeys()
-    {
-        QFETCH(ShortcutKey, key);
-        QFETCH(QString, trigger);
-        QCOMPARE(PortalGlobalShortcuts::triggerText(key), trigger);
     }
 
     void thePortalBindsTheShortcutsAndItsActivationDrivesTheDictation()

@@ -17,7 +17,6 @@ using namespace vel;
 using namespace vel::test;
 
 namespace {
-
 struct RecordingNotifier final : Notifier {
     QStringList texts;
     void notify(const QString& text) override { texts.append(text); }
@@ -264,39 +263,6 @@ private slots:
         QCOMPARE(panel.bottom(), area.bottom() - 80);
         QVERIFY(rig.controller.panel()->windowFlags() & Qt::WindowDoesNotAcceptFocus);
         QVERIFY(rig.controller.panel()->testAttribute(Qt::WA_ShowWithoutActivating));
-    }
-
-    void faces_data()
-    {
-        QTest::addColumn<bool>("copied");
-        QTest::addColumn<bool>("rewriting");
-        QTest::addColumn<bool>("recording");
-        QTest::addColumn<int>("face");
-        QTest::newRow("confirmation wins") << true << true << true << int(RecordingIndicatorView::Face::Confirmation);
-        QTest::newRow("rewriting while recording") << false << true << true << int(RecordingIndicatorView::Face::Recognizing);
-        QTest::newRow("not recording") << false << false << false << int(RecordingIndicatorView::Face::Processing);
-        QTest::newRow("recording") << false << false << true << int(RecordingIndicatorView::Face::Recording);
-    }
-    void faces()
-    {
-        QFETCH(bool, copied);
-        QFETCH(bool, rewriting);
-        QFETCH(bool, recording);
-        QFETCH(int, face);
-        QCOMPARE(int(RecordingIndicatorView::faceFor(copied, rewriting, recording)), face);
-    }
-
-    void timesAndBars()
-    {
-        QCOMPARE(RecordingIndicatorView::formatTime(0), QStringLiteral("0:00"));
-        QCOMPARE(RecordingIndicatorView::formatTime(59.99), QStringLiteral("0:59"));
-        QCOMPARE(RecordingIndicatorView::formatTime(75.9), QStringLiteral("1:15"));
-        QCOMPARE(RecordingIndicatorView::formatTime(600), QStringLiteral("10:00"));
-        QCOMPARE(AudioLevelBars::litBars(0.0f, 10), 0);
-        QCOMPARE(AudioLevelBars::litBars(0.02f, 10), 1);
-        QCOMPARE(AudioLevelBars::litBars(0.1f, 10), 5);
-        QCOMPARE(AudioLevelBars::litBars(0.2f, 10), 10);
-        QCOMPARE(AudioLevelBars::litBars(3.0f, 10), 10);
     }
 
     void countdownAndTimeText()

@@ -35,7 +35,6 @@ Q_DECLARE_METATYPE(vel::ModelState)
 using vel::test::MemoryStore;
 
 namespace {
-
 // A key event as the X11 platform delivers it, with the keysym as the native virtual key.
 void sendKey(QWidget* w, QEvent::Type type, int qtKey, Qt::KeyboardModifiers mods, quint32 keysym)
 {
@@ -221,22 +220,6 @@ private slots:
         QCOMPARE(combo->currentIndex(), 0);
     }
 
-    void silenceRowFollowsTheContinuousMode()
-    {
-        Fixture f;
-        GeneralSettingsView view(f.settings);
-        QVERIFY(view.silenceRow()->isHidden());
-        view.continuousPicker()->clickSegment(1);
-        QVERIFY(!view.silenceRow()->isHidden());
-        view.silenceSlider()->setValue(5);
-        QCOMPARE(f.settings.continuousSilenceSeconds(), 2.5);
-        QCOMPARE(view.silenceValue()->text(), QStringLiteral("2.5秒"));
-        view.continuousPicker()->clickSegment(0);
-        QVERIFY(view.silenceRow()->isHidden());
-        view.continuousPicker()->clickSegment(2);
-        QCOMPARE(view.silenceValue()->text(), QStringLiteral("2.5秒")); // the last value comes back
-    }
-
     void dictionaryAddRules()
     {
         Fixture f;
@@ -342,27 +325,6 @@ private slots:
         QVERIFY2(view.isShowingEmptyState(), "showing the section purges what is older than a week");
     }
 
-    void usageSection()
-    {
-        Fixture f;
-        UsageView empty(f.usage);
-        QCOMPARE(empty.costLabelText(), QStringLiteral("$0.0000"));
-        QCOMPARE(empty.yenLabelText(), QStringLiteral("≈ ¥0.0"));
-        f.usage.setTotalInputTokens(82267); // $0.01234
-        UsageView priced(f.usage);
-        QCOMPARE(priced.costLabelText(), QStringLiteral("$0.0123"));
-        QCOMPARE(priced.yenLabelText(), QStringLiteral("≈ ¥1.9"));
-        f.usage.recordUsage(UsageMetadata{12345, 999, {}, 2500000});
-        UsageView view(f.usage);
-        QCOMPARE(view.requestsText(), QStringLiteral("1"));
-        QCOMPARE(view.tokensText(0), QStringLiteral("94.6K"));
-        QCOMPARE(view.tokensText(1), QStringLiteral("999"));
-        QCOMPARE(view.tokensText(2), QStringLiteral("2.5M"));
-        view.resetButton()->click();
-        QCOMPARE(view.requestsText(), QStringLiteral("0"));
-        QCOMPARE(f.usage.totalThinkingTokens(), 0);
-    }
-
     void shortcutRecorder_data()
     {
         QTest::addColumn<int>("qtKey");
@@ -426,25 +388,6 @@ private slots:
         recorder->click();
         sendKey(recorder, QEvent::KeyPress, Qt::Key_Space, Qt::AltModifier, ' ');
         QCOMPARE(f.settings.startShortcut(), ShortcutKey::defaultStart());
-    }
-
-    void escButtonAndDefaults()
-    {
-        Fixture f;
-        ShortcutsView view(f.settings);
-        QVERIFY(!view.escButton()->isEnabled());
-        f.settings.setCancelShortcut(ShortcutKey{12, ShortcutKey::Command});
-        QVERIFY(view.escButton()->isEnabled());
-        QCOMPARE(view.cancelRecorder()->text(), QStringLiteral("Super+Q"));
-        view.escButton()->click();
-        QCOMPARE(f.settings.cancelShortcut(), ShortcutKey::defaultCancel());
-        QVERIFY(!view.escButton()->isEnabled());
-        f.settings.setStartShortcut(ShortcutKey{54, 0});
-        f.store.clearWrites();
-        view.defaultsButton()->click();
-        QCOMPARE(f.settings.startShortcut(), ShortcutKey::defaultStart());
-        QVERIFY(f.store.writes().contains("stop_shortcut")); // both are written in any case
-        QVERIFY(!view.escButton()->isEnabled());
     }
 
     void compositorBindingsFollowTheShortcuts()
