@@ -137,9 +137,7 @@ private slots:
         const qulonglong ctrl = ShortcutKey::Control;
         const qulonglong ctrlShift = ShortcutKey::Control | ShortcutKey::Shift;
         QTest::newRow("editor") << "gedit" << ctrl;
-        QTest::newRow("no class") << "" << ctrl;
         QTest::newRow("xterm instance and class") << "xterm XTerm" << ctrlShift;
-        QTest::newRow("GNOME Terminal, class only") << "gnome-terminal-server Gnome-terminal" << ctrlShift;
         QTest::newRow("a Wayland app id") << "org.wezfurlong.wezterm" << ctrlShift;
         QTest::newRow("a browser named terminal-ish") << "firefox-terminal-docs" << ctrl;
     }
