@@ -16,6 +16,7 @@
 #include "audio/VoskRecognizer.h"
 #include "audio/QtAudioInput.h"
 #include "audio/SoxrConverter.h"
+#include "recording/ModelCheck.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 #include "settings/JsonFileStore.h"
@@ -98,10 +99,11 @@ Task<void> repasteLast(PasteService& paste, Dictation& dictation, Notifier& noti
 // Commands wait for the model check, not for a download it starts: a dictation can run
 // meanwhile where Gemini hears the audio, and otherwise says how far the download is. A failed
 // check still ends the start-up: the held-back command then fails with its reason.
-Task<void> prepareModel(SpeechManager& speech, std::function<void()> then)
+Task<void> prepareModel(ModelCheck& check, SpeechManager& speech, std::function<void()> then)
 {
     try {
-        co_await speech.ensureJapaneseModel(then);
+        co_await check.ensureJapanese(then);
+        co_await speech.prepareAudioFormat();
     } catch (...) {
     }
     then();
@@ -122,8 +124,9 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_audio = std::make_unique<QtAudioInput>(m_log, [this] { return m_settings->microphoneId(); });
     m_debugLog = std::make_unique<DebugLog>();
     m_paste = std::make_unique<PasteService>(m_log, m_clock, *m_desktop.pasteboard, *m_desktop.input);
+    m_modelCheck = std::make_unique<ModelCheck>(*m_recognizer);
     m_speech = std::make_unique<SpeechManager>(m_log, m_clock, *m_recognizer, *m_audio, *m_debugLog,
-                                               SoxrConverter::factory());
+                                               SoxrConverter::factory(), m_modelCheck.get());
     m_notifier = std::make_unique<DesktopNotifier>(m_log, QDBusConnection::sessionBus(), [this](const QString& text) {
         if (m_tray && m_tray->isVisible())
             m_tray->showMessage(QStringLiteral("Velutanora"), text, QSystemTrayIcon::Warning, DesktopNotifier::kTimeoutMs);
@@ -143,6 +146,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
                                                  QStringLiteral(VELUTANORA_VERSION));
     if (!m_desktop.status.isEmpty())
         m_dictation->reportStatus(m_desktop.status);
+    connect(m_modelCheck.get(), &ModelCheck::status, m_dictation.get(), &Dictation::reportStatus);
 
     // The microphone list of an open settings window follows devices being plugged and unplugged.
     auto* devices = new QMediaDevices(this);
@@ -212,7 +216,7 @@ void VelutanoraApp::startupTask()
     setupHotkeyIfNeeded();
     m_panel->bind(&m_dictation->state(), m_settings.get(), m_dictation.get());
     m_startedUp = true;
-    spawn(this, prepareModel(*m_speech, [this] { m_gate.open(); }));
+    spawn(this, prepareModel(*m_modelCheck, *m_speech, [this] { m_gate.open(); }));
 }
 
 void VelutanoraApp::openSettings()

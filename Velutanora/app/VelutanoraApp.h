@@ -33,6 +33,7 @@ class QtAudioInput;
 class RecordingHistory;
 class RecordingPanelController;
 class SingleInstance;
+class ModelCheck;
 class SpeechManager;
 class SpeechRecognizer;
 class UpdaterService;
@@ -87,6 +88,7 @@ private:
     std::unique_ptr<QtAudioInput> m_audio;
     std::unique_ptr<DebugLog> m_debugLog;
     std::unique_ptr<PasteService> m_paste;
+    std::unique_ptr<ModelCheck> m_modelCheck;
     std::unique_ptr<SpeechManager> m_speech;
     std::unique_ptr<RecordingHistory> m_history;
     std::unique_ptr<UsageTracker> m_usage;

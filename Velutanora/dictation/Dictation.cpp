@@ -36,7 +36,6 @@ void Dictation::followRecorder()
     connect(&m_speech, &SpeechManager::silenceCountdownChanged, this,
             [this] { m_state.setSilenceCountdown(m_speech.silenceCountdown()); });
     connect(&m_speech, &SpeechManager::silenceDetected, this, &Dictation::onSilenceDetected);
-    connect(&m_speech, &SpeechManager::modelStatus, this, [this](const QString& status) { m_state.setStatusMessage(status); });
     // A microphone that goes away ends the dictation as a second press would: nothing is lost.
     connect(&m_speech, &SpeechManager::audioDeviceLost, this, [this] {
         if (m_speech.isRecording())

@@ -5,6 +5,7 @@
 #include "recording/AudioAccumulator.h"
 #include "recording/AudioFanOut.h"
 #include "recording/DebugLog.h"
+#include "recording/ModelCheck.h"
 
 #include <QPointer>
 
@@ -55,9 +56,10 @@ SpeechError::SpeechError(Kind kind) : Error(speechErrorDescription(kind)), m_kin
 SpeechError::SpeechError(Kind kind, QString description) : Error(std::move(description)), m_kind(kind) {}
 
 SpeechManager::SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput,
-                             DebugLog& debugLog, ConverterFactory converters, QObject* parent)
+                             DebugLog& debugLog, ConverterFactory converters, const ModelCheck* modelCheck,
+                             QObject* parent)
     : QObject(parent), m_log(log), m_clock(clock), m_recognizer(recognizer), m_audioInput(audioInput),
-      m_debugLog(debugLog), m_converters(std::move(converters))
+      m_debugLog(debugLog), m_converters(std::move(converters)), m_modelCheck(modelCheck)
 {
 }
 
@@ -132,10 +134,11 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
     try {
         const bool recognizerAvailable = m_recognizer.isAvailable();
         // Without a local recogniser only a dictation whose audio goes to Gemini can run.
-        if (!recognizerAvailable && !needsGeminiAudio && m_modelDownloadPercent)
+        const std::optional<int> downloaded = m_modelCheck ? m_modelCheck->downloadPercent() : std::nullopt;
+        if (!recognizerAvailable && !needsGeminiAudio && downloaded)
             throw SpeechError(SpeechError::Kind::RecognizerUnavailable,
                               QStringLiteral("日本語モデルをダウンロード中です（%1 %）。終わるまで待つか、Gemini APIキーを設定してください。")
-                                  .arg(*m_modelDownloadPercent));
+                                  .arg(*downloaded));
         if (!recognizerAvailable && !needsGeminiAudio)
             throw SpeechError(SpeechError::Kind::RecognizerUnavailable);
 
@@ -340,78 +343,13 @@ void SpeechManager::cancelRecording()
     spawn(this, finalizeAfterCancel(m_log, releaseDictation()));
 }
 
-// --- model
-
-Task<void> SpeechManager::ensureJapaneseModel(std::function<void()> checked)
+Task<void> SpeechManager::prepareAudioFormat()
 {
-    QPointer<SpeechManager> self(this);
-    const QStringList locales = co_await m_recognizer.supportedLocales();
-    const bool japanese = std::any_of(locales.begin(), locales.end(),
-                                      [](const QString& l) { return l.startsWith(QLatin1String("ja")); });
-    if (!japanese) {
-        emit modelStatus(QStringLiteral("⚠️ 日本語はサポートされていません"));
-        throw SpeechError(SpeechError::Kind::LocaleNotSupported);
-    }
-    const ModelStatus status = co_await m_recognizer.modelStatus(kLocale);
-    bool download = false;
-    switch (status) {
-    case ModelStatus::Unsupported:
-        emit modelStatus(QStringLiteral("⚠️ 日本語モデルはサポートされていません"));
-        throw SpeechError(SpeechError::Kind::LocaleNotSupported);
-    case ModelStatus::Supported:
-        emit modelStatus(QStringLiteral("📥 日本語モデルをダウンロード中..."));
-        download = true;
-        break;
-    case ModelStatus::Downloading:
-        emit modelStatus(QStringLiteral("📥 日本語モデル ダウンロード中（進行中）..."));
-        download = true;
-        break;
-    case ModelStatus::Installed:
-        emit modelStatus(QStringLiteral("✅ 日本語モデル インストール済み"));
-        break;
-    case ModelStatus::Unknown:
-        emit modelStatus(QStringLiteral("⚠️ モデル状態不明"));
-        break;
-    }
-    if (download) {
-        const std::shared_ptr<ModelInstallation> installation = co_await m_recognizer.installationRequest(kLocale);
-        if (!installation) {
-            if (checked)
-                checked();
-            co_return;
-        }
-        const QString downloading = status == ModelStatus::Supported ? QStringLiteral("📥 日本語モデルをダウンロード中...")
-                                                                     : QStringLiteral("📥 日本語モデル ダウンロード中（進行中）...");
-        installation->onProgress = [self, downloading](int percent) {
-            if (!self)
-                return;
-            self->m_modelDownloadPercent = percent;
-            emit self->modelStatus(downloading + QStringLiteral(" %1%").arg(percent));
-        };
-        m_modelDownloadPercent = 0;
-        if (checked)
-            checked();
-        std::exception_ptr failure;
-        try {
-            co_await installation->downloadAndInstall();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        m_modelDownloadPercent.reset();
-        installation->onProgress = nullptr;
-        if (failure) {
-            // A status that still said "downloading" would be a lie: say what went wrong.
-            emit modelStatus(QStringLiteral("⚠️ 日本語モデルのダウンロードに失敗しました: ") + describeError(failure));
-            std::rethrow_exception(failure);
-        }
-        emit modelStatus(QStringLiteral("✅ 日本語モデル ダウンロード完了"));
-    }
-    if (!m_cachedAudioFormat) {
-        const std::optional<AudioFormat> format = co_await m_recognizer.bestAudioFormat(kLocale);
+    if (m_cachedAudioFormat)
+        co_return;
+    const std::optional<AudioFormat> format = co_await m_recognizer.bestAudioFormat(kLocale);
+    if (!m_cachedAudioFormat)
         m_cachedAudioFormat = format;
-    }
-    if (checked)
-        checked();
 }
 
 } // namespace vel

@@ -24,6 +24,7 @@ class Clock;
 class ClockTimer;
 class DebugLog;
 class Logger;
+class ModelCheck;
 class RecordingHistory;
 class UsageTracker;
 
@@ -53,8 +54,11 @@ class SpeechManager final : public QObject {
 public:
     static inline const QString kLocale = QStringLiteral("ja_JP");
 
+    // modelCheck (may be null): a start that needs the recogniser while the model downloads
+    // says how far the download is.
     SpeechManager(Logger& log, Clock& clock, SpeechRecognizer& recognizer, AudioInput& audioInput, DebugLog& debugLog,
-                  ConverterFactory converters = LinearConverter::factory(), QObject* parent = nullptr);
+                  ConverterFactory converters = LinearConverter::factory(), const ModelCheck* modelCheck = nullptr,
+                  QObject* parent = nullptr);
     ~SpeechManager() override;
 
     // --- the session
@@ -79,11 +83,8 @@ public:
     Task<void> stopRecording(bool waitForSpeech);
     void cancelRecording();
     bool hasAnyRecognizedText() const;
-    // Checks the model and installs it when it is missing. checked (may be null) is called once
-    // the state is known, before a download: dictations may start meanwhile.
-    Task<void> ensureJapaneseModel(std::function<void()> checked = {});
-    // The start-up download's progress in percent while it runs (a start without Gemini says so).
-    std::optional<int> modelDownloadPercent() const { return m_modelDownloadPercent; }
+    // Asks the recogniser for its audio format once, ahead of the first dictation.
+    Task<void> prepareAudioFormat();
 
     void startSilenceDetection(double silenceSeconds);
     void stopSilenceDetection();
@@ -117,8 +118,6 @@ signals:
     void silenceCountdownChanged();
     // The silence of continuous mode lasted long enough: the utterance is over.
     void silenceDetected();
-    // The state of the Japanese model, in words for the status line.
-    void modelStatus(const QString& status);
     // The microphone went away while recording; dictation control stops as a second press would.
     void audioDeviceLost();
 
@@ -147,6 +146,7 @@ private:
     AudioInput& m_audioInput;
     DebugLog& m_debugLog;
     ConverterFactory m_converters;
+    const ModelCheck* m_modelCheck;
 
     QString m_transcribedText;
     bool m_isRecording = false;
@@ -154,7 +154,6 @@ private:
     float m_audioLevel = 0;
     double m_elapsedTime = 0;
     std::optional<int> m_silenceCountdown;
-    std::optional<int> m_modelDownloadPercent;
     std::unique_ptr<ClockTimer> m_elapsedTimer;
     std::shared_ptr<RecognizerSession> m_session;
     bool m_inputOpen = false;

@@ -183,7 +183,7 @@ private slots:
         rig.recognizer.installation->pauseAt = 50;
         bool checked = false;
         Outcome download;
-        spawn(captureOutcome(rig.speech.ensureJapaneseModel([&checked] { checked = true; }), download));
+        spawn(captureOutcome(rig.modelCheck.ensureJapanese([&checked] { checked = true; }), download));
         QTRY_VERIFY(checked);
         QVERIFY(!download.done);
         const Outcome local = rig.start(false);
@@ -192,7 +192,7 @@ private slots:
         QVERIFY(rig.speech.isRecording());
         rig.recognizer.installation->resume.resolve(Unit{});
         QTRY_VERIFY(download.done);
-        QVERIFY(!rig.speech.modelDownloadPercent());
+        QVERIFY(!rig.modelCheck.downloadPercent());
     }
 
     void ensureJapaneseModelShowsProgressAndFailures()
@@ -203,8 +203,8 @@ private slots:
         failing->failure = std::make_shared<Error>(QStringLiteral("ダウンロードに失敗しました (HTTP 500)"));
         rig.recognizer.installation = failing;
         QString status;
-        QObject::connect(&rig.speech, &SpeechManager::modelStatus, [&](const QString& s) { status = s; });
-        const Outcome o = rig.run(rig.speech.ensureJapaneseModel());
+        QObject::connect(&rig.modelCheck, &ModelCheck::status, [&](const QString& s) { status = s; });
+        const Outcome o = rig.run(rig.modelCheck.ensureJapanese());
         QVERIFY(o.error);
         QCOMPARE(status,
                  QStringLiteral("⚠️ 日本語モデルのダウンロードに失敗しました: ダウンロードに失敗しました (HTTP 500)"));

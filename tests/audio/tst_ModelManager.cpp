@@ -161,14 +161,9 @@ private slots:
     void theCardFollowsTheLaunchTimeDownload()
     {
         CardRig rig;
-        RecordingLogger speechLog;
-        ManualClock clock;
-        WavFileAudioInput input(clock, SpeechRig::silence(1));
-        FakeWorkspace workspace;
-        DebugLog debugLog(rig.dir.path() + "/debug.log");
-        SpeechManager speech(speechLog, clock, *rig.recognizer, input, debugLog);
+        ModelCheck check(*rig.recognizer);
         Outcome outcome;
-        spawn(captureOutcome(speech.ensureJapaneseModel(), outcome));
+        spawn(captureOutcome(check.ensureJapanese(), outcome));
         QTRY_VERIFY(outcome.done);
         QVERIFY(!outcome.error);
         QVERIFY(rig.phases.contains(Phase::Downloading));

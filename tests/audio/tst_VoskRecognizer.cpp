@@ -85,7 +85,8 @@ private slots:
     {
         VoskRecognizer recognizer(log, nullptr, {dir.path() + "/m", "http://127.0.0.1:9/m.zip"}, network);
         VoskRig rig(recognizer, SpeechRig::silence(1));
-        const Outcome o = rig.run(rig.speech.ensureJapaneseModel());
+        ModelCheck check(recognizer);
+        const Outcome o = rig.run(check.ensureJapanese());
         QVERIFY(errorIs<SpeechError>(o.error));
     }
 
@@ -97,7 +98,9 @@ private slots:
                   "0.5 partial きょう\n1.0 final 今日 は\n1.5 partial はれ\n2.0 final 晴れ です\n2.4 partial まだ途中\n");
         VoskRecognizer recognizer(log, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)), {model, "unused"}, network);
         VoskRig rig(recognizer, SpeechRig::silence(10));
-        QVERIFY(!rig.run(rig.speech.ensureJapaneseModel()).error);
+        ModelCheck check(recognizer);
+        QVERIFY(!rig.run(check.ensureJapanese()).error);
+        QVERIFY(!rig.run(rig.speech.prepareAudioFormat()).error);
         QVERIFY(recognizer.isAvailable());
         QCOMPARE(rig.speech.cachedAudioFormat(), std::optional<AudioFormat>(AudioFormat::int16Mono16k()));
 
@@ -132,7 +135,8 @@ private slots:
             QSKIP("set VELUTANORA_TEST_VOSK_MODEL to a Japanese model directory to run this");
         VoskRecognizer recognizer(log, VoskApi::load(QStringLiteral(REAL_VOSK_LIBRARY)), {model, "unused"}, network);
         VoskRig rig(recognizer, WavFile::read(testdata("speech-ja/ja_1.wav")));
-        QVERIFY(!rig.run(rig.speech.ensureJapaneseModel()).error);
+        ModelCheck check(recognizer);
+        QVERIFY(!rig.run(check.ensureJapanese()).error);
         QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
         rig.clock.advance(3.0);
         QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);

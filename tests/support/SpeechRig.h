@@ -4,6 +4,7 @@
 #include "common/Logger.h"
 #include "common/Task.h"
 #include "recording/DebugLog.h"
+#include "recording/ModelCheck.h"
 #include "recording/SpeechManager.h"
 #include "recording/WavFileAudioInput.h"
 #include "support/FakeWorkspace.h"
@@ -24,7 +25,7 @@ struct SpeechRig {
     explicit SpeechRig(const QString& wavPath = {}, double silenceSeconds = 60)
         : debugLog(dir.path() + QStringLiteral("/velutanora_debug.log")),
           input(clock, wavPath.isEmpty() ? silence(silenceSeconds) : WavFile::read(wavPath)),
-          speech(log, clock, recognizer, input, debugLog)
+          modelCheck(recognizer), speech(log, clock, recognizer, input, debugLog, LinearConverter::factory(), &modelCheck)
     {
     }
 
@@ -57,6 +58,7 @@ struct SpeechRig {
     FakeWorkspace workspace;
     DebugLog debugLog;
     WavFileAudioInput input;
+    ModelCheck modelCheck;
     SpeechManager speech;
 };
 
