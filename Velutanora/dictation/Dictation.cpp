@@ -213,7 +213,6 @@ Task<void> Dictation::startTask(bool needsGeminiAudio, QStringList contextualStr
 Task<void> Dictation::stopRecording(bool gemini)
 {
     co_await m_speech.stopRecording(!gemini);
-    m_state.setLevel(0);
     m_state.setStatusMessage(QStringLiteral("⏹️ 録音停止 （処理時間: ") + QString::number(m_speech.processingTime(), 'f', 2)
                              + QStringLiteral("秒）"));
 }
@@ -247,10 +246,8 @@ void Dictation::cancel()
     cancelProcessing();
     if (m_speech.isRecording()) {
         m_workspaceMonitor.setTargetApp(nullptr);
-        m_speech.cancelRecording();
-        m_state.setLiveText(QString());
+        m_speech.cancelRecording(); // its transcript and level reach the state as they clear
         m_state.setRewrittenText(QString());
-        m_state.setLevel(0);
         m_state.setStatusMessage(QStringLiteral("🚫 キャンセルしました"));
     }
     m_state.setCancelled(true);

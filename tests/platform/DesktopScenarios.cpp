@@ -13,6 +13,18 @@ Window DesktopScenarios::openEditor(const QString& dir, const QString& appId)
     return Window{appId, target->out, true, target};
 }
 
+bool DesktopScenarios::escapeArrives(const Window& window, const std::function<void()>& press)
+{
+    const int before = window.keys().count(QStringLiteral("Esc"));
+    press();
+    for (int i = 0; i < 100; ++i) {
+        if (window.keys().count(QStringLiteral("Esc")) > before)
+            return true;
+        QTest::qWait(30);
+    }
+    return false;
+}
+
 bool DesktopScenarios::isInFront(DesktopRig& rig, const Window& window)
 {
     const ApplicationRef front = rig.backend.workspace->frontmostApplication();

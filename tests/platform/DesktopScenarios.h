@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,6 +47,8 @@ protected:
     virtual QString cannotTypeTheCancelKey() const { return {}; }
     virtual QString cannotPaste() const { return {}; }
     virtual QString platform() const { return QStringLiteral("wayland"); }
+    // Presses the key the given way and waits a while for one more Esc in the window's key log.
+    static bool escapeArrives(const Window& window, const std::function<void()>& press);
     // What another application reads from the clipboard, where the test can ask.
     virtual std::optional<QString> clipboardText() { return std::nullopt; }
 

@@ -118,11 +118,7 @@ protected:
     Window openTerminal(const QString& dir) override { return openFoot(dir); }
     bool cancelKeyReaches(DesktopRig&, const Window& window) override
     {
-        const int before = window.keys().count(QStringLiteral("Esc"));
-        m_keyboard.press({kEscape});
-        for (int i = 0; i < 100 && window.keys().count(QStringLiteral("Esc")) == before; ++i)
-            QTest::qWait(30);
-        return window.keys().count(QStringLiteral("Esc")) > before;
+        return escapeArrives(window, [this] { m_keyboard.press({kEscape}); });
     }
 
 private slots:

@@ -21,18 +21,6 @@ bool inFront(X11Rig& rig, Target& target)
     return front && front->processId() == target.process.processId();
 }
 
-// Counts the window's Esc keys until one more arrives or a while has passed.
-bool escapeArrives(const Window& window, const std::function<void()>& press)
-{
-    const int before = window.keys().count(QStringLiteral("Esc"));
-    press();
-    for (int i = 0; i < 100; ++i) {
-        if (window.keys().count(QStringLiteral("Esc")) > before)
-            return true;
-        QTest::qWait(30);
-    }
-    return false;
-}
 
 } // namespace
 
