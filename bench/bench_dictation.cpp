@@ -7,9 +7,8 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "platform/HeadlessDesktop.h"
-#include "dictation/Dictation.h"
+#include "dictation/DictationStack.h"
 #include "dictation/HotkeyManager.h"
-#include "dictation/PasteService.h"
 #include "recording/DebugLog.h"
 #include "recording/SpeechManager.h"
 #include "recording/WavFileAudioInput.h"
@@ -93,15 +92,14 @@ int main(int argc, char** argv)
     settings.setCorrectionMode(CorrectionMode::Instant);
     StreamPasteboard pasteboard(devnull);
     TimingInput input;
-    PasteService paste(log, clock, pasteboard, input);
     EmptyWorkspace workspace;
     NoKeyboard keyboard;
     NoPanel panel;
     DebugLog debugLog(QStringLiteral("/nonexistent-dir/velutanora-bench.log"));
     InstantRecognizer recognizer;
     WavFileAudioInput microphone(clock, WavFile{AudioFormat::int16Mono16k(), QByteArray(16000 * 2 * 10, '\0')});
-    SpeechManager speech(log, clock, recognizer, microphone, debugLog);
-    Dictation dictation({log, clock, speech, settings, nullptr, nullptr, panel, nullptr, &paste, workspace, input});
+    DictationStack stack({log, clock, settings, recognizer, microphone, debugLog, pasteboard, input, workspace, panel});
+    Dictation& dictation = stack.dictation;
     HotkeyManager hotkeys({log, clock, settings, dictation, keyboard});
     hotkeys.startMonitoring();
     CountingWorkspace front;
@@ -114,7 +112,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < rounds; ++i) {
         const auto t0 = steady::now();
         keyboard.onTapKeyDown(KeyEvent{49, ShortcutKey::Option, 1.0 + i, lookup});
-        while (!speech.isRecording())
+        while (!stack.speech.isRecording())
             QCoreApplication::processEvents();
         startTotal += std::chrono::duration<double>(steady::now() - t0).count();
         clock.advance(0.2);

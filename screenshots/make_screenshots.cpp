@@ -7,7 +7,7 @@
 #include "settings/UsageTracker.h"
 #include "support/FakeModelControl.h"
 #include "support/MemoryStore.h"
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 #include "ui/ContentView.h"
 #include "ui/GeneralSettingsView.h"
 #include "ui/MicrophonePicker.h"
@@ -55,7 +55,7 @@ void saveScreen(const QRect& area, const QString& name)
 
 void panelFaces()
 {
-    SpeechRig speech;
+    DictationRig speech;
     MemoryStore store;
     AppSettings settings(store);
     RecordingPanelController controller(speech.log, speech.clock);

@@ -4,9 +4,8 @@
 #include "common/Task.h"
 #include "correction/GeminiService.h"
 #include "dictation/ProcessAndPaste.h"
-#include "dictation/Dictation.h"
+#include "dictation/DictationStack.h"
 #include "platform/HeadlessDesktop.h"
-#include "dictation/PasteService.h"
 #include "recording/AudioAccumulator.h"
 #include "recording/DebugLog.h"
 #include "recording/SpeechManager.h"
@@ -259,7 +258,6 @@ int CommandLine::transcribe(const QStringList& args)
     GeminiService gemini(log, networkClock, [&settings] { return settings.geminiBaseUrl(); });
     StreamPasteboard pasteboard(m_out);
     NoSyntheticInput input;
-    PasteService paste(log, clock, pasteboard, input);
     EmptyWorkspace workspace;
     NoPanel panel;
     DebugLog debugLog;
@@ -271,9 +269,9 @@ int CommandLine::transcribe(const QStringList& args)
     if (model != ModelStatus::Installed)
         log.line(QStringLiteral("📝 [transcribe] no local Japanese model: only Gemini will hear the audio"));
     WavFileAudioInput microphone(clock, wav);
-    SpeechManager speech(log, clock, *recognizer, microphone, debugLog);
-    Dictation dictation({log, clock, speech, runSettings, noHistory ? nullptr : &usage, noHistory ? nullptr : &history,
-                         panel, &gemini, &paste, workspace, input});
+    DictationStack stack({log, clock, runSettings, *recognizer, microphone, debugLog, pasteboard, input, workspace, panel,
+                          &gemini, noHistory ? nullptr : &usage, noHistory ? nullptr : &history});
+    Dictation& dictation = stack.dictation;
     const DictationState& state = dictation.state();
     QObject::connect(&state, &DictationState::statusMessageChanged, [&] { log.line(state.statusMessage()); });
     int savedCount = 0;
@@ -297,7 +295,7 @@ int CommandLine::transcribe(const QStringList& args)
     int stalled = 0;
     auto step = [&]() -> bool {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (gemini.hasRequestsInFlight() || speech.isRecognizerBusy()) {
+        if (gemini.hasRequestsInFlight() || stack.speech.isRecognizerBusy()) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
             return true;
         }

@@ -2,9 +2,7 @@
 
 #include "correction/GeminiService.h"
 #include "app/Autostart.h"
-#include "dictation/Dictation.h"
 #include "dictation/HotkeyManager.h"
-#include "dictation/PasteService.h"
 #include "app/UpdaterService.h"
 #include "platform/wayland/CompositorBindings.h"
 #include "platform/DesktopNotifier.h"
@@ -17,7 +15,6 @@
 #include "audio/QtAudioInput.h"
 #include "audio/SoxrConverter.h"
 #include "recording/ModelCheck.h"
-#include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 #include "settings/JsonFileStore.h"
 #include "settings/RecordingHistory.h"
@@ -123,10 +120,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_models = std::make_unique<ModelManager>(m_log, *m_settings, dynamic_cast<VoskRecognizer*>(m_recognizer.get()));
     m_audio = std::make_unique<QtAudioInput>(m_log, [this] { return m_settings->microphoneId(); });
     m_debugLog = std::make_unique<DebugLog>();
-    m_paste = std::make_unique<PasteService>(m_log, m_clock, *m_desktop.pasteboard, *m_desktop.input);
     m_modelCheck = std::make_unique<ModelCheck>(*m_recognizer);
-    m_speech = std::make_unique<SpeechManager>(m_log, m_clock, *m_recognizer, *m_audio, *m_debugLog,
-                                               SoxrConverter::factory(), m_modelCheck.get());
     m_notifier = std::make_unique<DesktopNotifier>(m_log, QDBusConnection::sessionBus(), [this](const QString& text) {
         if (m_tray && m_tray->isVisible())
             m_tray->showMessage(QStringLiteral("Velutanora"), text, QSystemTrayIcon::Warning, DesktopNotifier::kTimeoutMs);
@@ -139,14 +133,15 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     }
     m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
     m_usage = std::make_unique<UsageTracker>(*m_store);
-    m_dictation = std::make_unique<Dictation>(Dictation::Dependencies{
-        m_log, m_clock, *m_speech, *m_settings, m_usage.get(), m_history.get(), *m_panel, m_gemini.get(), m_paste.get(),
-        *m_desktop.workspace, *m_desktop.input});
+    m_stack = std::make_unique<DictationStack>(DictationStack::Parts{
+        m_log, m_clock, *m_settings, *m_recognizer, *m_audio, *m_debugLog, *m_desktop.pasteboard, *m_desktop.input,
+        *m_desktop.workspace, *m_panel, m_gemini.get(), m_usage.get(), m_history.get(), SoxrConverter::factory(),
+        m_modelCheck.get()});
     m_updater = std::make_unique<UpdaterService>(m_log, m_clock, *m_settings, *m_network,
                                                  QStringLiteral(VELUTANORA_VERSION));
     if (!m_desktop.status.isEmpty())
-        m_dictation->reportStatus(m_desktop.status);
-    connect(m_modelCheck.get(), &ModelCheck::status, m_dictation.get(), &Dictation::reportStatus);
+        m_stack->dictation.reportStatus(m_desktop.status);
+    connect(m_modelCheck.get(), &ModelCheck::status, &m_stack->dictation, &Dictation::reportStatus);
 
     // The microphone list of an open settings window follows devices being plugged and unplugged.
     auto* devices = new QMediaDevices(this);
@@ -163,7 +158,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
         if (reason == QSystemTrayIcon::Trigger)
             openSettings();
     });
-    const DictationState& state = m_dictation->state();
+    const DictationState& state = m_stack->dictation.state();
     for (auto signal : {&DictationState::phaseChanged, &DictationState::isRewritingChanged,
                         &DictationState::silenceCountdownChanged, &DictationState::continuousChanged,
                         &DictationState::statusMessageChanged})
@@ -200,7 +195,7 @@ void VelutanoraApp::setupHotkeyIfNeeded()
     if (m_hotkeys)
         return;
     m_hotkeys = std::make_unique<HotkeyManager>(HotkeyManager::Dependencies{
-        m_log, m_clock, *m_settings, *m_dictation, *m_desktop.keyboard, m_desktop.shortcuts.get()});
+        m_log, m_clock, *m_settings, m_stack->dictation, *m_desktop.keyboard, m_desktop.shortcuts.get()});
     if (m_desktop.shortcuts) {
         m_desktop.shortcuts->onTriggersChanged = [this] {
             if (m_window)
@@ -212,11 +207,11 @@ void VelutanoraApp::setupHotkeyIfNeeded()
 
 void VelutanoraApp::startupTask()
 {
-    m_dictation->workspaceMonitor().startTracking();
+    m_stack->dictation.workspaceMonitor().startTracking();
     setupHotkeyIfNeeded();
-    m_panel->bind(&m_dictation->state(), m_settings.get(), m_dictation.get());
+    m_panel->bind(&m_stack->dictation.state(), m_settings.get(), &m_stack->dictation);
     m_startedUp = true;
-    spawn(this, prepareModel(*m_modelCheck, *m_speech, [this] { m_gate.open(); }));
+    spawn(this, prepareModel(*m_modelCheck, m_stack->speech, [this] { m_gate.open(); }));
 }
 
 void VelutanoraApp::openSettings()
@@ -289,9 +284,9 @@ void VelutanoraApp::handleCommand(const QString& command)
 void VelutanoraApp::runCommand(const QString& command)
 {
     if (command == QLatin1String("toggle"))
-        m_dictation->toggle(m_desktop.workspace->frontmostApplication());
-    else if (command == QLatin1String("cancel") && m_dictation->isBusy())
-        m_dictation->cancel(); // bound in a compositor it takes the key always: idle, it does nothing
+        m_stack->dictation.toggle(m_desktop.workspace->frontmostApplication());
+    else if (command == QLatin1String("cancel") && m_stack->dictation.isBusy())
+        m_stack->dictation.cancel(); // bound in a compositor it takes the key always: idle, it does nothing
     else
         openSettings();
 }
@@ -316,7 +311,7 @@ QString VelutanoraApp::menuBarIconName() const
 {
     // Without the panel (stealth, or a compositor it would take the keyboard on) the icon carries the state.
     const bool noPanel = m_settings->stealthMode() || !m_desktop.panelKeepsFocusAway;
-    const DictationState& state = m_dictation->state();
+    const DictationState& state = m_stack->dictation.state();
     return iconNameFor(noPanel, state.isCompletionVisible(), state.isRewriting(), state.isProcessing(),
                        state.isRecording(), state.silenceCountdown(), state.isContinuous());
 }
@@ -328,18 +323,18 @@ void VelutanoraApp::refreshTray()
                              ? QColor(0xcc, 0x33, 0x1a)
                              : QColor(0x8e, 0x8e, 0x93);
     m_tray->setIcon(Icons::icon(name, color));
-    m_tray->setToolTip(QStringLiteral("Velutanora — ") + m_dictation->state().statusMessage());
+    m_tray->setToolTip(QStringLiteral("Velutanora — ") + m_stack->dictation.state().statusMessage());
 }
 
 void VelutanoraApp::rebuildMenu()
 {
     m_menu->clear();
-    if (m_dictation->state().isRecording()) {
-        m_menu->addAction(QStringLiteral("録音停止"), this, [this] { m_dictation->toggle(nullptr, Dictation::Extent::Plain); });
-        m_menu->addAction(QStringLiteral("キャンセル"), this, [this] { m_dictation->cancel(); });
+    if (m_stack->dictation.state().isRecording()) {
+        m_menu->addAction(QStringLiteral("録音停止"), this, [this] { m_stack->dictation.toggle(nullptr, Dictation::Extent::Plain); });
+        m_menu->addAction(QStringLiteral("キャンセル"), this, [this] { m_stack->dictation.cancel(); });
     } else {
         m_menu->addAction(QStringLiteral("録音開始"), this, [this] {
-            m_dictation->toggle(m_desktop.workspace->frontmostApplication(), Dictation::Extent::Plain);
+            m_stack->dictation.toggle(m_desktop.workspace->frontmostApplication(), Dictation::Extent::Plain);
         });
     }
     // The way out when a paste landed in the wrong window: the newest result again, into the
@@ -347,8 +342,8 @@ void VelutanoraApp::rebuildMenu()
     QAction* repaste = m_menu->addAction(QStringLiteral("最後の結果をもう一度ペースト"), this, [this] {
         if (m_history->entries().isEmpty())
             return;
-        spawn(this, repasteLast(*m_paste, *m_dictation, *m_notifier, m_history->entries().first().text,
-                          m_dictation->workspaceMonitor().lastExternalApp()));
+        spawn(this, repasteLast(m_stack->paste, m_stack->dictation, *m_notifier, m_history->entries().first().text,
+                          m_stack->dictation.workspaceMonitor().lastExternalApp()));
     });
     repaste->setEnabled(!m_history->entries().isEmpty());
     m_menu->addSeparator();

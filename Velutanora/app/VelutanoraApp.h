@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "app/StartupGate.h"
+#include "dictation/DictationStack.h"
 #include "platform/DesktopBackend.h"
 #include "ui/ContentView.h"
 
@@ -23,18 +24,15 @@ class AppSettings;
 class ContentView;
 class DebugLog;
 class DesktopNotifier;
-class Dictation;
 class GeminiService;
 class HotkeyManager;
 class JsonFileStore;
 class ModelManager;
-class PasteService;
 class QtAudioInput;
 class RecordingHistory;
 class RecordingPanelController;
 class SingleInstance;
 class ModelCheck;
-class SpeechManager;
 class SpeechRecognizer;
 class UpdaterService;
 class UsageTracker;
@@ -60,8 +58,8 @@ public:
     QMenu* menu() const { return m_menu; }
     QSystemTrayIcon* tray() const { return m_tray; }
     ContentView* window() const { return m_window; }
-    SpeechManager& speech() const { return *m_speech; }
-    Dictation& dictation() const { return *m_dictation; }
+    SpeechManager& speech() const { return m_stack->speech; }
+    Dictation& dictation() const { return m_stack->dictation; }
     AppSettings& settings() const { return *m_settings; }
     HotkeyManager* hotkeys() const { return m_hotkeys.get(); }
     RecordingPanelController& panelController() const { return *m_panel; }
@@ -87,15 +85,13 @@ private:
     std::unique_ptr<ModelManager> m_models;
     std::unique_ptr<QtAudioInput> m_audio;
     std::unique_ptr<DebugLog> m_debugLog;
-    std::unique_ptr<PasteService> m_paste;
     std::unique_ptr<ModelCheck> m_modelCheck;
-    std::unique_ptr<SpeechManager> m_speech;
     std::unique_ptr<RecordingHistory> m_history;
     std::unique_ptr<UsageTracker> m_usage;
     std::unique_ptr<DesktopNotifier> m_notifier;
     std::unique_ptr<RecordingPanelController> m_panel;
     std::unique_ptr<UpdaterService> m_updater;
-    std::unique_ptr<Dictation> m_dictation;
+    std::unique_ptr<DictationStack> m_stack;
     std::unique_ptr<HotkeyManager> m_hotkeys;
     QPointer<ContentView> m_window;
     QSystemTrayIcon* m_tray = nullptr;

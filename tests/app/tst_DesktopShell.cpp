@@ -6,7 +6,7 @@
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
 #include "support/MemoryStore.h"
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 #include "ui/RecordingPanel.h"
 #include "ui/RecordingPanelController.h"
 
@@ -110,7 +110,7 @@ private slots:
     // A start that fails leaves its reason mapped on the screen for the four seconds.
     void failedStartStaysMapped()
     {
-        SpeechRig speech;
+        DictationRig speech;
         MemoryStore store;
         AppSettings settings(store);
         RecordingPanelController controller(speech.log, speech.clock);

@@ -1,7 +1,7 @@
 #include "audio/ModelInstaller.h"
 #include "support/FakeGeminiServer.h"
 #include "support/ModelZip.h"
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -177,7 +177,7 @@ private slots:
     // dictation runs where Gemini hears the audio, and otherwise says how far the download is.
     void aDictationDuringTheStartUpDownload()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.recognizer.model = ModelStatus::Supported;
         rig.recognizer.available = false;
         rig.recognizer.installation->pauseAt = 50;
@@ -197,7 +197,7 @@ private slots:
 
     void ensureJapaneseModelShowsProgressAndFailures()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.recognizer.model = ModelStatus::Supported;
         auto failing = std::make_shared<ScriptedInstallation>();
         failing->failure = std::make_shared<Error>(QStringLiteral("ダウンロードに失敗しました (HTTP 500)"));

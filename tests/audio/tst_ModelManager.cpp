@@ -6,7 +6,7 @@
 #include "support/FakeGeminiServer.h"
 #include "support/MemoryStore.h"
 #include "support/ModelZip.h"
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 #include "audio/QtAudioInput.h"
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 #include "audio/VoskRecognizer.h"
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,7 +71,7 @@ private slots:
         VoskRecognizer recognizer(log, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)),
                                   {dir.path() + "/missing-model", "http://127.0.0.1:9/model.zip"}, network);
         ModelStatus status{};
-        VoskRig rig(recognizer, SpeechRig::silence(1));
+        VoskRig rig(recognizer, silenceWav(1));
         rig.run([](VoskRecognizer& r, ModelStatus& s) -> Task<void> { s = co_await r.modelStatus("ja_JP"); }(recognizer, status));
         QCOMPARE(status, ModelStatus::Supported);
         QVERIFY(!recognizer.isAvailable());
@@ -84,7 +84,7 @@ private slots:
     void withoutTheLibraryThereIsNoJapanese()
     {
         VoskRecognizer recognizer(log, nullptr, {dir.path() + "/m", "http://127.0.0.1:9/m.zip"}, network);
-        VoskRig rig(recognizer, SpeechRig::silence(1));
+        VoskRig rig(recognizer, silenceWav(1));
         ModelCheck check(recognizer);
         const Outcome o = rig.run(check.ensureJapanese());
         QVERIFY(errorIs<SpeechError>(o.error));
@@ -97,7 +97,7 @@ private slots:
         writeFile(model + "/script.txt",
                   "0.5 partial きょう\n1.0 final 今日 は\n1.5 partial はれ\n2.0 final 晴れ です\n2.4 partial まだ途中\n");
         VoskRecognizer recognizer(log, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)), {model, "unused"}, network);
-        VoskRig rig(recognizer, SpeechRig::silence(10));
+        VoskRig rig(recognizer, silenceWav(10));
         ModelCheck check(recognizer);
         QVERIFY(!rig.run(check.ensureJapanese()).error);
         QVERIFY(!rig.run(rig.speech.prepareAudioFormat()).error);
@@ -122,7 +122,7 @@ private slots:
         QDir().mkpath(dir.path() + "/empty-model");
         VoskRecognizer recognizer(log, api, {dir.path() + "/empty-model", "unused"}, network);
         ModelStatus status{};
-        VoskRig rig(recognizer, SpeechRig::silence(1));
+        VoskRig rig(recognizer, silenceWav(1));
         rig.run([](VoskRecognizer& r, ModelStatus& s) -> Task<void> { s = co_await r.modelStatus("ja_JP"); }(recognizer, status));
         QCOMPARE(status, ModelStatus::Unknown);
         QVERIFY(!recognizer.isAvailable());

@@ -3,7 +3,7 @@
 #include "dictation/PasteService.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeWorkspace.h"
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 #include "platform/DesktopNotifier.h"
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 #include "support/PrivateBus.h"
 
 #include <QDBusConnection>

@@ -1,4 +1,4 @@
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 #include "support/Tones.h"
 
 #include <QFile>
@@ -12,11 +12,11 @@ namespace {
 
 // Drives the published level directly: one value per 0.1 s tick.
 struct LevelScript {
-    SpeechRig& rig;
+    DictationRig& rig;
     QList<std::optional<int>> countdowns; // every published change
     int firings = 0;
 
-    explicit LevelScript(SpeechRig& r) : rig(r)
+    explicit LevelScript(DictationRig& r) : rig(r)
     {
         QObject::connect(&rig.speech, &SpeechManager::silenceCountdownChanged, [this] {
             countdowns.append(rig.speech.silenceCountdown());
@@ -37,7 +37,7 @@ private slots:
     {
         // Tone until exactly 1.0 s, silence afterwards: the silence begins on the first quiet tick.
         const QString path = writeWav(dir.path(), "tone1.wav", tonePcm(1.0, 0.3) + QByteArray(16000 * 2 * 10, '\0'));
-        SpeechRig rig(path);
+        DictationRig rig(path);
         LevelScript script(rig);
         QList<double> changeTimes;
         const double t0 = rig.clock.now();
@@ -64,7 +64,7 @@ private slots:
     void aRecordingWithoutASilenceLimitNeverEnds()
     {
         const QString path = writeWav(dir.path(), "stop.wav", tonePcm(1.0, 0.3) + QByteArray(32000 * 10, '\0'));
-        SpeechRig rig(path);
+        DictationRig rig(path);
         LevelScript script(rig);
         rig.start();
         rig.clock.advance(6.0);

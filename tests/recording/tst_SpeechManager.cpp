@@ -1,5 +1,5 @@
 #include "recording/AudioAccumulator.h"
-#include "support/SpeechRig.h"
+#include "support/DictationRig.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -12,7 +12,7 @@ class TestSpeechManager : public QObject {
 private slots:
     void startAndStopGuards()
     {
-        SpeechRig rig;
+        DictationRig rig;
         QVERIFY(!rig.stop().error); // idle: nothing to stop or cancel
         rig.speech.cancelRecording();
         QVERIFY(!rig.start().error);
@@ -24,7 +24,7 @@ private slots:
 
     void failedEngineStartReleasesEverything()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.input.failNextStart(QStringLiteral("入力デバイスがありません"));
         const Outcome o = rig.start(true);
         QCOMPARE(o.description(), QStringLiteral("入力デバイスがありません"));
@@ -42,7 +42,7 @@ private slots:
 
     void threeFinalsJoinWithLineFeeds()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.start();
         auto session = rig.recognizer.lastSession();
         session->deliver("A", false);
@@ -60,7 +60,7 @@ private slots:
 
     void lastUtteranceWithOnlyVolatileResults()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.start();
         auto session = rig.recognizer.lastSession();
         session->deliver("最初の文", true);
@@ -74,7 +74,7 @@ private slots:
 
     void stopWithNothingRecognised()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.start();
         rig.clock.advance(4.5);
         rig.stop(true);
@@ -84,7 +84,7 @@ private slots:
 
     void stopWithoutWaitingDropsTheRecogniser()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.start(true);
         auto session = rig.recognizer.lastSession();
         session->deliver("途中", true);
@@ -101,7 +101,7 @@ private slots:
 
     void cancelClearsAndFinalizes()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.start(true);
         auto session = rig.recognizer.lastSession();
         session->deliver("消える", true);
@@ -132,7 +132,7 @@ private slots:
         QFETCH(QString, final);
         QFETCH(QString, volatileText);
         QFETCH(bool, expected);
-        SpeechRig rig;
+        DictationRig rig;
         rig.start();
         if (!final.isEmpty())
             rig.recognizer.lastSession()->deliver(final, true);
@@ -151,7 +151,7 @@ private slots:
     void withoutRecogniser()
     {
         QFETCH(bool, needsGeminiAudio);
-        SpeechRig rig;
+        DictationRig rig;
         rig.recognizer.available = false;
         const Outcome o = rig.start(needsGeminiAudio);
         QVERIFY(rig.recognizer.sessions.isEmpty());
@@ -173,7 +173,7 @@ private slots:
 
     void noBestFormatFailsAndTheFormatIsAskedOnce()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.recognizer.bestFormat.reset();
         const Outcome o = rig.start(true);
         QCOMPARE(o.description(), QStringLiteral("オーディオフォーマットの取得に失敗しました。"));
@@ -191,14 +191,14 @@ private slots:
 
     void contextualStringsReachTheSession()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.start(false, {"東京", "Velutanora"});
         QCOMPARE(rig.recognizer.lastSession()->contextualStrings, (QStringList{"東京", "Velutanora"}));
     }
 
     void elapsedTimeTicksEverySecond()
     {
-        SpeechRig rig;
+        DictationRig rig;
         rig.start();
         rig.clock.advance(3.5);
         QCOMPARE(rig.speech.elapsedTime(), 3.0);
@@ -225,7 +225,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(bool, hasInstallation);
         QFETCH(bool, fails);
-        SpeechRig rig;
+        DictationRig rig;
         if (status < 0)
             rig.recognizer.locales = {"en_US", "fr_FR"};
         else
@@ -239,7 +239,7 @@ private slots:
 
     void wholeDictationOfAFixture()
     {
-        SpeechRig rig(testdata("speech-ja/ja_1.wav"));
+        DictationRig rig(testdata("speech-ja/ja_1.wav"));
         const WavFile fixture = WavFile::read(testdata("speech-ja/ja_1.wav"));
         QSignalSpy levels(&rig.speech, &SpeechManager::audioLevelChanged);
         rig.start(true);

@@ -3,12 +3,10 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "correction/GeminiService.h"
-#include "dictation/Dictation.h"
+#include "dictation/DictationStack.h"
 #include "dictation/HotkeyManager.h"
-#include "dictation/PasteService.h"
 #include "platform/DesktopBackend.h"
 #include "recording/DebugLog.h"
-#include "recording/SpeechManager.h"
 #include "recording/WavFileAudioInput.h"
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
@@ -48,9 +46,8 @@ struct DesktopRig {
         : backend(DesktopBackend::create(log, clock)), debugLog(dir.path() + "/debug.log"),
           input(clock, WavFile{AudioFormat::int16Mono16k(), microphone}), settings(store), history(store, clock),
           usage(store), gemini(log, clock, [this] { return server.baseUrl(); }),
-          paste(log, clock, *backend.pasteboard, *backend.input),
-          speech(log, clock, recognizer, input, debugLog),
-          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, *backend.workspace, *backend.input}),
+          stack({log, clock, settings, recognizer, input, debugLog, *backend.pasteboard, *backend.input,
+                 *backend.workspace, panel, &gemini, &usage, &history}),
           hotkeys({log, clock, settings, dictation, *backend.keyboard, backend.shortcuts.get()})
     {
         server.listen();
@@ -71,10 +68,10 @@ struct DesktopRig {
     UsageTracker usage;
     FakeGeminiServer server;
     GeminiService gemini;
-    PasteService paste;
     FakePanel panel;
-    SpeechManager speech;
-    Dictation dictation;
+    DictationStack stack;
+    SpeechManager& speech = stack.speech;
+    Dictation& dictation = stack.dictation;
     HotkeyManager hotkeys;
 };
 

@@ -1,30 +1,46 @@
 #pragma once
 
+#include "common/Clock.h"
+#include "common/Logger.h"
 #include "correction/GeminiService.h"
-#include "dictation/Dictation.h"
+#include "dictation/DictationStack.h"
 #include "dictation/HotkeyManager.h"
-#include "dictation/PasteService.h"
+#include "recording/DebugLog.h"
+#include "recording/ModelCheck.h"
+#include "recording/WavFileAudioInput.h"
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
 #include "settings/UsageTracker.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeGeminiServer.h"
+#include "support/FakeWorkspace.h"
 #include "support/MemoryStore.h"
-#include "support/SpeechRig.h"
+#include "support/Outcome.h"
+#include "support/ScriptedRecognizer.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace vel::test {
 
-// The whole dictation on simulated time: SpeechManager, pipeline, paste service and shortcut
-// handling over fakes, with a fake Gemini server on 127.0.0.1. Simulated time stands still
-// while a Gemini request is on its way.
-struct DictationRig : SpeechRig {
-    explicit DictationRig(const QString& wavPath = {})
-        : SpeechRig(wavPath, 120), settings(store), history(store, clock), usage(store),
-          gemini(log, clock, [this] { return server.baseUrl(); }),
-          paste(log, clock, pasteboard, synthetic),
-          dictation({log, clock, speech, settings, &usage, &history, panel, &gemini, &paste, workspace, synthetic}),
+inline QString testdata(const QString& name) { return QStringLiteral(VELUTANORA_TESTDATA "/") + name; }
+
+inline WavFile silenceWav(double seconds)
+{
+    const AudioFormat f = AudioFormat::int16Mono16k();
+    return WavFile{f, QByteArray(static_cast<qsizetype>(seconds * f.sampleRate) * 2, '\0')};
+}
+
+// The whole dictation on simulated time, over fakes: a scripted recogniser, a WAV file as the
+// microphone (digital silence unless a file is given), a fake workspace and keyboard, and a fake
+// Gemini server on 127.0.0.1. Simulated time stands still while a Gemini request is on its way.
+struct DictationRig {
+    explicit DictationRig(const QString& wavPath = {}, double silenceSeconds = 120)
+        : debugLog(dir.path() + QStringLiteral("/velutanora_debug.log")),
+          input(clock, wavPath.isEmpty() ? silenceWav(silenceSeconds) : WavFile::read(wavPath)), modelCheck(recognizer),
+          settings(store), history(store, clock), usage(store), gemini(log, clock, [this] { return server.baseUrl(); }),
+          stack({log, clock, settings, recognizer, input, debugLog, pasteboard, synthetic, workspace, panel, &gemini, &usage,
+                 &history, LinearConverter::factory(), &modelCheck}),
           hotkeys({log, clock, settings, dictation, keyboard})
     {
         server.listen();
@@ -54,29 +70,47 @@ struct DictationRig : SpeechRig {
             QTest::qWait(2);
         }
     }
-    Outcome run(Task<void> task)
+    // Runs a task until it ends (or simulated minutes pass).
+    template <class T>
+    ValueOutcome<T> run(Task<T> task)
     {
-        Outcome outcome;
+        ValueOutcome<T> outcome;
         spawn(&dictation, captureOutcome(std::move(task), outcome));
+        settle();
         for (int i = 0; i < 20000 && !outcome.done; ++i)
             advance(0.01);
         return outcome;
     }
-    // Processes the stopped dictation to its end and returns what became of it.
-    DictationOutcome process()
+    Outcome run(Task<void> task)
     {
-        ValueOutcome<DictationOutcome> outcome;
-        spawn(&dictation, captureOutcome(dictation.process(), outcome));
+        Outcome outcome;
+        spawn(&dictation, captureOutcome(std::move(task), outcome));
+        settle();
         for (int i = 0; i < 20000 && !outcome.done; ++i)
             advance(0.01);
-        return outcome.result.value_or(DictationOutcome{});
+        return outcome;
     }
+    Outcome start(bool needsGeminiAudio = false, const QStringList& strings = {})
+    {
+        return run(speech.startRecording(needsGeminiAudio, strings));
+    }
+    Outcome stop(bool waitForSpeech = true) { return run(speech.stopRecording(waitForSpeech)); }
+    // Processes the stopped dictation to its end and returns what became of it.
+    DictationOutcome process() { return run(dictation.process()).result.value_or(DictationOutcome{}); }
     void useGemini(CorrectionMode mode = CorrectionMode::Fast)
     {
         settings.setGeminiApiKey(QStringLiteral("test-key"));
         settings.setCorrectionMode(mode);
     }
 
+    QTemporaryDir dir;
+    RecordingLogger log;
+    ManualClock clock;
+    ScriptedRecognizer recognizer;
+    FakeWorkspace workspace;
+    DebugLog debugLog;
+    WavFileAudioInput input;
+    ModelCheck modelCheck;
     MemoryStore store;
     AppSettings settings;
     RecordingHistory history;
@@ -85,10 +119,12 @@ struct DictationRig : SpeechRig {
     GeminiService gemini;
     FakePasteboard pasteboard;
     FakeSyntheticInput synthetic;
-    PasteService paste;
     FakePanel panel;
     FakeKeyboard keyboard;
-    Dictation dictation;
+    DictationStack stack;
+    SpeechManager& speech = stack.speech;
+    PasteService& paste = stack.paste;
+    Dictation& dictation = stack.dictation;
     HotkeyManager hotkeys;
 };
 

@@ -1,13 +1,9 @@
-#include "dictation/Dictation.h"
+#include "dictation/DictationStack.h"
 #include "settings/AppSettings.h"
 #include "support/DictationRig.h"
-#include "support/FakeDesktop.h"
-#include "support/MemoryStore.h"
-#include "support/SpeechRig.h"
 #include "ui/RecordingIndicatorView.h"
 #include "ui/RecordingPanel.h"
 #include "ui/RecordingPanelController.h"
-#include "dictation/PasteService.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -24,16 +20,15 @@ struct RecordingNotifier final : Notifier {
 
 // The panel's controller as dictation control drives it, over a scripted dictation.
 struct PanelRig {
-    SpeechRig speech;
-    MemoryStore store;
-    AppSettings settings{store};
+    DictationRig speech;
     RecordingNotifier notifier;
     RecordingPanelController controller{speech.log, speech.clock, &notifier};
-    FakePasteboard pasteboard;
-    FakeSyntheticInput synthetic;
-    PasteService paste{speech.log, speech.clock, pasteboard, synthetic};
-    Dictation dictation{{speech.log, speech.clock, speech.speech, settings, nullptr, nullptr, controller, nullptr, &paste,
-                         speech.workspace, synthetic}};
+    DictationStack stack{{speech.log, speech.clock, speech.settings, speech.recognizer, speech.input, speech.debugLog,
+                          speech.pasteboard, speech.synthetic, speech.workspace, controller}};
+    Dictation& dictation = stack.dictation;
+    AppSettings& settings = speech.settings;
+    FakePasteboard& pasteboard = speech.pasteboard;
+    FakeSyntheticInput& synthetic = speech.synthetic;
     PanelRig() { controller.bind(&dictation.state(), &settings, &dictation); }
     RecordingIndicatorView* view() const { return controller.panel()->findChild<RecordingIndicatorView*>(); }
     void advance(double seconds)
@@ -318,7 +313,7 @@ private slots:
         rig.advance(0.5);
         rig.view()->clickStop();
         rig.advance(0.5);
-        QVERIFY(!rig.speech.speech.isRecording());
+        QVERIFY(!rig.stack.speech.isRecording());
         QCOMPARE(rig.pasteboard.texts, QStringList{"とめる。"});
     }
 };
