@@ -1,6 +1,7 @@
 #include "common/Clock.h"
 #include "settings/KeyValueStore.h"
 #include "settings/RecordingHistory.h"
+#include "support/Files.h"
 #include "support/ProgramRunner.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QTest>
 
 using namespace vel;
+using namespace vel::test;
 
 namespace {
 
@@ -85,9 +87,7 @@ private slots:
         QCOMPARE(usage.value("estimatedCost").toDouble(), 0.15);
 
         // The purge at load removed the old entry from the store too, as at launch.
-        QFile f(dir.path() + "/velutanora/defaults.json");
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QJsonObject stored = QJsonDocument::fromJson(f.readAll()).object();
+        const QJsonObject stored = storedObject(dir.path());
         const auto blob = KeyValueStore::decodeData(stored.value("recording_history"));
         QVERIFY(blob);
         QCOMPARE(RecordingHistory::decode(*blob)->size(), 1);
@@ -128,11 +128,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QByteArray, content);
         QTemporaryDir dir;
-        const QString file = dir.path() + "/in";
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) >= 0);
-        f.close();
-        args.replaceInStrings("@FILE@", file);
+        args.replaceInStrings("@FILE@", writeFile(dir.path() + "/in", content));
         const Result r = runProgram(args, dir.path());
         QCOMPARE(r.exitCode, 2);
         QVERIFY(r.out.isEmpty());

@@ -5,6 +5,7 @@
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
+#include "support/ProgramRunner.h"
 #include "support/MemoryStore.h"
 #include "support/DictationRig.h"
 #include "ui/RecordingPanel.h"
@@ -24,16 +25,6 @@
 using namespace vel;
 using namespace vel::test;
 
-namespace {
-
-QString readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-} // namespace
-
 class TestDesktopShell : public QObject {
     Q_OBJECT
 
@@ -47,12 +38,8 @@ private slots:
         // A store of its own; the model is never fetched from outside.
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/config"));
         qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + "/data"));
-        QDir().mkpath(home.path() + "/config/velutanora");
-        QFile f(home.path() + "/config/velutanora/defaults.json");
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(QJsonObject{{"recognizer_model_url", "http://127.0.0.1:9/model.zip"},
-                                          {"recognizer_model_dir", home.path() + "/data/model"}})
-                    .toJson());
+        QVERIFY(seedStore(home.path() + "/config", {{"recognizer_model_url", "http://127.0.0.1:9/model.zip"},
+                                                    {"recognizer_model_dir", home.path() + "/data/model"}}));
     }
 
     void trayIconAppearsAndThePanelTakesNoFocus()
@@ -94,7 +81,7 @@ private slots:
         QAction* repaste = repasteAction();
         QVERIFY(repaste->isEnabled());
         repaste->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(home.path() + "/target.txt"), QStringLiteral("もう一度どうぞ。"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(home.path() + "/target.txt")), QStringLiteral("もう一度どうぞ。"), 10000);
 
         // "設定を開く" opens the window even after it was closed.
         app.openSettings();

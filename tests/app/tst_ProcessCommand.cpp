@@ -1,3 +1,4 @@
+#include "support/Files.h"
 #include "support/FakeGeminiServer.h"
 #include "support/ProgramRunner.h"
 
@@ -42,11 +43,8 @@ private slots:
         FakeGeminiServer server;
         QVERIFY(server.listen());
         QTemporaryDir dir;
-        QFile f(dir.path() + "/in.txt");
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("一行目です\n二行目です\n") > 0);
-        f.close();
         seed(dir.path(), {{"gemini_api_key", "K"}, {"gemini_base_url", server.baseUrl()}, {"correction_mode", "quality"}});
-        args.replaceInStrings("@FILE@", f.fileName());
+        args.replaceInStrings("@FILE@", writeFile(dir.path() + "/in.txt", "一行目です\n二行目です\n"));
         const Result r = runProgram(QStringList{"process", "--mode", "instant"} + args, dir.path());
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, expected.isEmpty() ? QString() : expected + "\n");

@@ -1,11 +1,10 @@
 #include "recording/WavFile.h"
 #include "settings/RecordingHistory.h"
 #include "settings/KeyValueStore.h"
+#include "support/Files.h"
 #include "support/FakeGeminiServer.h"
 #include "support/ProgramRunner.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,26 +24,6 @@ using Result = ProgramResult;
 void seed(const QString& configHome, const QJsonObject& object) { QVERIFY(seedStore(configHome, object)); }
 QJsonObject stored(const QString& configHome) { return storedObject(configHome); }
 
-QString fixture(const QString& name) { return QStringLiteral(VELUTANORA_TESTDATA "/speech-ja/") + name; }
-
-QByteArray sentAudio(const RecordedRequest& r)
-{
-    return r.audio();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QString writeWav(const QString& path, const AudioFormat& format, const QByteArray& samples)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(WavFile::encode(format, samples)) < 0)
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
 
 } // namespace
 
@@ -68,8 +47,8 @@ private slots:
 
         const auto requests = server.generateRequests();
         QCOMPARE(requests.size(), 2);
-        QCOMPARE(sentAudio(requests.at(0)), readFile(save));
-        QCOMPARE(sentAudio(requests.at(1)), readFile(dir.path() + "/sent-2.wav"));
+        QCOMPARE(requests.at(0).audio(), readFile(save));
+        QCOMPARE(requests.at(1).audio(), readFile(dir.path() + "/sent-2.wav"));
         for (const QByteArray& wav : {readFile(save), readFile(dir.path() + "/sent-2.wav")}) {
             const WavFile parsed = WavFile::parse(wav);
             QCOMPARE(parsed.format, AudioFormat::int16Mono16k());
@@ -128,7 +107,7 @@ private slots:
         float* p = reinterpret_cast<float*>(samples.data());
         for (int i = toneOnly ? 8000 * 300 : 0; i < (toneOnly ? 8000 * 302 : 8000 * seconds); ++i)
             p[2 * i] = p[2 * i + 1] = 0.3f * static_cast<float>(std::sin(i * 0.2));
-        const QString wav = writeWav(dir.path() + "/long.wav", f, samples);
+        const QString wav = writeFile(dir.path() + "/long.wav", WavFile::encode(f, samples));
         FakeGeminiServer server;
         QVERIFY(server.listen());
         server.enqueue(FakeReply::answer("長い録音"));
@@ -137,7 +116,7 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("長い録音。\n"));
         QCOMPARE(r.err.contains(QStringLiteral("（Geminiには最初の7分だけを送りました）")), !toneOnly);
-        const WavFile sent = WavFile::parse(sentAudio(server.generateRequests().first()));
+        const WavFile sent = WavFile::parse(server.generateRequests().first().audio());
         QVERIFY2(sent.durationSeconds() >= minSent && sent.durationSeconds() <= maxSent,
                  qPrintable(QString::number(sent.durationSeconds())));
     }
@@ -162,14 +141,8 @@ private slots:
         }
         QTemporaryDir dir;
         const QString model = dir.path() + "/model";
-        QDir().mkpath(model);
-        QFile marker(model + "/stub-model");
-        QVERIFY(marker.open(QIODevice::WriteOnly));
-        marker.close();
-        QFile script(model + "/script.txt");
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("0.8 partial きょう は\n1.6 final えーっと 今日 は 晴れ です\n");
-        script.close();
+        QVERIFY(!writeFile(model + "/stub-model", {}).isEmpty());
+        QVERIFY(!writeFile(model + "/script.txt", "0.8 partial きょう は\n1.6 final えーっと 今日 は 晴れ です\n").isEmpty());
         FakeGeminiServer server;
         QVERIFY(server.listen());
         server.enqueue(FakeReply::answer("今日は晴れです"));

@@ -120,17 +120,14 @@ private slots:
         QFETCH(QByteArray, archive);
         QFETCH(int, phase);
         CardRig rig;
-        QFile zip(rig.dir.path() + "/fetched elsewhere.zip");
-        QVERIFY(zip.open(QIODevice::WriteOnly));
-        zip.write(archive);
-        zip.close();
-        rig.models->installArchive(zip.fileName());
+        const QString zip = writeFile(rig.dir.path() + "/fetched elsewhere.zip", archive);
+        rig.models->installArchive(zip);
         QCOMPARE(rig.models->state().phase, Phase::Installing);
         QTRY_VERIFY(rig.settled());
         QCOMPARE(int(rig.models->state().phase), phase);
         QCOMPARE(rig.recognizer->isAvailable(), phase == int(Phase::Installed));
         QVERIFY2(rig.server.requests().isEmpty(), "an archive install never goes to the network");
-        QVERIFY(QFile::exists(zip.fileName()));
+        QVERIFY(QFile::exists(zip));
     }
 
     void switchingModelsLoadsTheOtherForTheNextDictation()

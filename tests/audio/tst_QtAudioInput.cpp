@@ -1,4 +1,5 @@
 #include "common/Logger.h"
+#include "support/Files.h"
 #include "recording/AudioAccumulator.h"
 #include "recording/AudioFanOut.h"
 #include "audio/QtAudioInput.h"
@@ -7,7 +8,6 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QFile>
 #include <QMediaDevices>
 #include <QAudioDevice>
 #include <QProcess>
@@ -17,10 +17,10 @@
 #include <mutex>
 
 using namespace vel;
+using namespace vel::test;
 
 namespace {
 
-QString fixture(const QString& name) { return QStringLiteral(VELUTANORA_TESTDATA "/speech-ja/") + name; }
 
 // RMS per 10 ms of 16 kHz int16 mono.
 std::vector<double> envelope(const QByteArray& pcm)
@@ -37,34 +37,24 @@ std::vector<double> envelope(const QByteArray& pcm)
     return out;
 }
 
-// The best normalised correlation of b against a, over every lag.
+// The best normalised correlation of b against a, over lags of up to half their length.
 double bestCorrelation(const std::vector<double>& a, const std::vector<double>& b)
 {
     double best = -1;
     const int n = static_cast<int>(std::min(a.size(), b.size()));
     for (int lag = -n / 2; lag <= n / 2; ++lag) {
-        double sab = 0, saa = 0, sbb = 0, ma = 0, mb = 0;
-        int count = 0;
-        for (int i = 0; i < static_cast<int>(b.size()); ++i) {
-            const int j = i + lag;
-            if (j < 0 || j >= static_cast<int>(a.size()))
-                continue;
-            ma += a[j];
-            mb += b[i];
-            ++count;
-        }
-        if (count < n / 2)
+        std::vector<std::pair<double, double>> pairs;
+        for (int i = 0; i < static_cast<int>(b.size()); ++i)
+            if (i + lag >= 0 && i + lag < static_cast<int>(a.size()))
+                pairs.emplace_back(a[i + lag], b[i]);
+        if (static_cast<int>(pairs.size()) < n / 2)
             continue;
-        ma /= count;
-        mb /= count;
-        for (int i = 0; i < static_cast<int>(b.size()); ++i) {
-            const int j = i + lag;
-            if (j < 0 || j >= static_cast<int>(a.size()))
-                continue;
-            sab += (a[j] - ma) * (b[i] - mb);
-            saa += (a[j] - ma) * (a[j] - ma);
-            sbb += (b[i] - mb) * (b[i] - mb);
-        }
+        double ma = 0, mb = 0, sab = 0, saa = 0, sbb = 0;
+        for (auto [x, y] : pairs)
+            ma += x, mb += y;
+        ma /= pairs.size(), mb /= pairs.size();
+        for (auto [x, y] : pairs)
+            sab += (x - ma) * (y - mb), saa += (x - ma) * (x - ma), sbb += (y - mb) * (y - mb);
         if (saa > 0 && sbb > 0)
             best = std::max(best, sab / std::sqrt(saa * sbb));
     }
@@ -109,7 +99,6 @@ private slots:
 
     void capturesTheFixtureThroughTheVirtualMicrophone()
     {
-        QByteArray everything;
         RecordingLogger log;
         QtAudioInput input(log);
         const AudioFormat format = input.inputFormat();
@@ -118,11 +107,7 @@ private slots:
         QList<qsizetype> frames;
         float maxLevel = 0;
         auto fan = std::make_shared<AudioFanOut>(
-            format, std::nullopt, nullptr, [accumulator, &everything, &lock](const QByteArray& pcm, float level) {
-                accumulator->append(pcm, level);
-                std::lock_guard guard(lock);
-                everything += pcm;
-            },
+            format, std::nullopt, nullptr, [accumulator](const QByteArray& pcm, float level) { accumulator->append(pcm, level); },
             [&](float level) {
                 std::lock_guard guard(lock);
                 maxLevel = std::max(maxLevel, level);
@@ -141,11 +126,8 @@ private slots:
         // A second of silence first: a stream that starts up may swallow its first moments.
         QTemporaryDir dir;
         const WavFile speech = WavFile::read(fixture("ja_3.wav"));
-        QFile padded(dir.path() + "/padded.wav");
-        QVERIFY(padded.open(QIODevice::WriteOnly));
-        padded.write(WavFile::encode(speech.format, QByteArray(32000, '\0') + speech.samples));
-        padded.close();
-        QProcess::execute("pactl", {"upload-sample", padded.fileName(), "velutanora_ja_3"});
+        const QString padded = writeFile(dir.path() + "/padded.wav", WavFile::encode(speech.format, QByteArray(32000, '\0') + speech.samples));
+        QProcess::execute("pactl", {"upload-sample", padded, "velutanora_ja_3"});
         QProcess::execute("pactl", {"play-sample", "velutanora_ja_3", "vsink"});
         QTest::qWait(5500);
         input.stop();
@@ -175,15 +157,9 @@ private slots:
         }
         const WavFile expected = WavFile::parse(*reference.buildWAV());
         const double correlation = bestCorrelation(envelope(expected.samples), envelope(kept.samples));
-        if (!qEnvironmentVariableIsEmpty("VELUTANORA_DUMP_CAPTURE")) {
-            QFile dump(qEnvironmentVariable("VELUTANORA_DUMP_CAPTURE"));
-            dump.open(QIODevice::WriteOnly);
-            dump.write(WavFile::encode(AudioFormat::int16Mono16k(), everything));
-        }
-        const double raw = bestCorrelation(envelope(original.samples), envelope(everything));
-        QVERIFY2(correlation > 0.8, qPrintable(QString("kept %1 (%2 s, expected %3 s), everything %4")
+        QVERIFY2(correlation > 0.8, qPrintable(QString("kept %1 (%2 s, expected %3 s)")
                                                    .arg(correlation).arg(kept.durationSeconds())
-                                                   .arg(expected.durationSeconds()).arg(raw)));
+                                                   .arg(expected.durationSeconds())));
     }
 };
 

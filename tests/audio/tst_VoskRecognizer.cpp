@@ -1,4 +1,5 @@
 #include "audio/VoskRecognizer.h"
+#include "support/Files.h"
 #include "support/DictationRig.h"
 
 #include <QDir>
@@ -11,14 +12,6 @@ using namespace vel;
 using namespace vel::test;
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(content);
-}
 
 // A SpeechManager over the given recogniser and a WAV file as the microphone.
 struct VoskRig {

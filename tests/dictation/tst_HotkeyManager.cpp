@@ -55,16 +55,6 @@ private slots:
     }
 
 
-    void escapeWhileIdleReachesTheApplication()
-    {
-        DictationRig rig;
-        rig.hotkeys.startMonitoring();
-        QVERIFY(!rig.keyboard.press(kEsc, 0));
-        rig.advance(0.05);
-        QVERIFY2(rig.dictation.state().wasCancelled(), "the monitor path still cancels");
-        QVERIFY(!rig.keyboard.swallowedNow().contains(ShortcutKey::defaultCancel()));
-    }
-
     // Esc is the application's again as soon as the dictation has ended: only a dictation or
     // its processing takes it.
     void theCancelKeyIsFreeOnceTheDictationEnds()
@@ -399,19 +389,6 @@ private slots:
         QVERIFY(rig.keyboard.press(kSpace, kAlt));
     }
 
-    void qualityWithoutKeyWarmsButWaitsForSpeech()
-    {
-        DictationRig rig;
-        rig.settings.setCorrectionMode(CorrectionMode::Quality);
-        rig.hotkeys.startMonitoring();
-        rig.keyboard.press(kSpace, kAlt);
-        rig.advance(0.2);
-        QVERIFY(!rig.speech.geminiAudioAccumulator()); // needsGeminiAudio false
-        rig.keyboard.press(kSpace, kAlt);
-        rig.advance(0.5);
-        QVERIFY(rig.log.contains("⚡ [perf] stopRecording: 0ms (waitForSpeech=true)"));
-        QCOMPARE(rig.server.requests().size(), 0); // the warm-up of an empty key sends nothing
-    }
 };
 
 QTEST_GUILESS_MAIN(TestHotkeyManager)

@@ -205,11 +205,7 @@ private slots:
         QTemporaryDir dir;
         const QString ran = dir.path() + "/ran";
         const QString program = dir.path() + "/velutanora stand-in";
-        QFile script(program);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(ran).toUtf8());
-        script.close();
-        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        QVERIFY(!writeFile(program, QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(ran).toUtf8(), true).isEmpty());
         const ShortcutKey cancel = ShortcutKey::defaultCancel(); // Esc alone is never written
 
         const QString refused = CompositorBindings::installInGnome(ShortcutKey::defaultStart(), cancel, program);

@@ -92,11 +92,7 @@ private slots:
         QTemporaryDir dir;
         const QString program = dir.path() + "/it's a program"; // the shown line quotes it for sway's shell
         const QString ran = dir.path() + "/ran";
-        QFile script(program);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> %1\n").arg(ran).toUtf8());
-        script.close();
-        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        QVERIFY(!writeFile(program, QStringLiteral("#!/bin/sh\necho \"$@\" >> %1\n").arg(ran).toUtf8(), true).isEmpty());
         const QString lines = CompositorBindings::lines(CompositorBindings::Compositor::Sway, ShortcutKey{keyCode, modifiers},
                                                         ShortcutKey{53, ShortcutKey::Command}, program);
         for (const QString& line : lines.split('\n', Qt::SkipEmptyParts)) {
@@ -141,14 +137,12 @@ private slots:
         QVERIFY(server.listen());
         server.enqueue(FakeReply::answer("最後まで届きました"));
         QTemporaryDir home;
-        QDir().mkpath(home.path() + "/config/velutanora");
-        QFile store(home.path() + "/config/velutanora/defaults.json");
-        QVERIFY(store.open(QIODevice::WriteOnly));
-        store.write(QJsonDocument(QJsonObject{{"gemini_api_key", "e2e-key"},
-                                              {"gemini_base_url", server.baseUrl()},
-                                              {"recognizer_model_url", "http://127.0.0.1:9/model.zip"}})
-                        .toJson());
-        store.close();
+        QVERIFY(!writeFile(home.path() + "/config/velutanora/defaults.json",
+                           QJsonDocument(QJsonObject{{"gemini_api_key", "e2e-key"},
+                                                     {"gemini_base_url", server.baseUrl()},
+                                                     {"recognizer_model_url", "http://127.0.0.1:9/model.zip"}})
+                               .toJson())
+                     .isEmpty());
         Target target(home.path(), "wayland", QStringLiteral("target_editor"));
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

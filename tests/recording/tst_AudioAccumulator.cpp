@@ -2,7 +2,6 @@
 
 #include <QRandomGenerator>
 #include <QTest>
-#include <QtEndian>
 
 #include <thread>
 
@@ -72,29 +71,6 @@ QByteArray dataOf(const AudioAccumulator& a)
 class TestAudioAccumulator : public QObject {
     Q_OBJECT
 private slots:
-    void onlySilence()
-    {
-        AudioAccumulator a;
-        for (int i = 0; i < 40; ++i) // 2 s in 1600-byte buffers
-            a.append(filled(1600, 1), kQuiet);
-        QVERIFY(!a.buildWAV());
-        QCOMPARE(a.trimmedBytes(), 64000 - 6400);
-        QVERIFY(!a.hasSpeech());
-    }
-
-    void preRollIsTheLastOfTheSilence()
-    {
-        AudioAccumulator a;
-        for (int i = 0; i < 20; ++i)
-            a.append(filled(1600, static_cast<char>('a' + i)), kQuiet);
-        const QByteArray speech = filled(1600, 'S');
-        a.append(speech, kLoud);
-        QByteArray expected;
-        for (int i = 16; i < 20; ++i)
-            expected += filled(1600, static_cast<char>('a' + i));
-        expected += speech;
-        QCOMPARE(dataOf(a), expected);
-    }
 
     void pauses_data()
     {
@@ -122,15 +98,6 @@ private slots:
         QCOMPARE(a.trimmedBytes() - before, trimmedGrowth);
     }
 
-    void trailingSilenceKeepsOnlyPostMargin()
-    {
-        AudioAccumulator a;
-        a.append(filled(1600, 'A'), kLoud);
-        for (int i = 0; i < 30; ++i)
-            a.append(filled(1600, 't'), kQuiet);
-        QCOMPARE(dataOf(a), filled(1600, 'A') + filled(9600, 't'));
-    }
-
     void thresholdIsInclusive()
     {
         AudioAccumulator a;
@@ -143,19 +110,9 @@ private slots:
         AudioAccumulator a;
         a.append(filled(10, 'x'), kLoud);
         const QByteArray wav = *a.buildWAV();
-        QCOMPARE(wav.size(), 54);
-        QCOMPARE(wav.left(4), QByteArray("RIFF"));
-        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 4), 46u);
-        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
-        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 16), 16u);
-        QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 20), quint16(1));
-        QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 22), quint16(1));
-        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 24), 16000u);
-        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 28), 32000u);
-        QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 32), quint16(2));
-        QCOMPARE(qFromLittleEndian<quint16>(wav.constData() + 34), quint16(16));
-        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
-        QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 40), 10u);
+        // RIFF size, fmt chunk of 16: PCM, mono, 16 kHz, 32000 B/s, align 2, 16 bits; data of 10.
+        QCOMPARE(wav.left(44).toHex(), QByteArray("524946462e00000057415645666d74201000000001000100803e0000007d0000"
+                                                  "0200100064617461" "0a000000"));
         QCOMPARE(wav.mid(44), filled(10, 'x'));
         QCOMPARE(*a.buildWAV(), wav); // building changes nothing
     }

@@ -1,4 +1,5 @@
 #include "recording/DebugLog.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,15 +11,7 @@
 
 using namespace vel;
 
-namespace {
-
-QByteArray contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
+using namespace vel::test;
 
 class TestDebugLog : public QObject {
     Q_OBJECT
@@ -32,7 +25,7 @@ private slots:
         QVERIFY(!QFile::exists(path));
         log.append("一行目\n");
         log.appendIfExists("二行目\n");
-        QCOMPARE(contents(path), QByteArray("一行目\n二行目\n"));
+        QCOMPARE(readFile(path), QByteArray("一行目\n二行目\n"));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
@@ -63,15 +56,12 @@ private slots:
     {
         QTemporaryDir dir;
         const QString victim = dir.path() + "/victim";
-        QFile f(victim);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("precious\n");
-        f.close();
+        writeFile(victim, "precious\n");
         const QString path = dir.path() + "/debug.log";
         QVERIFY(QFile::link(victim, path));
         DebugLog(path).append("overwrite?\n");
         DebugLog(path).appendIfExists("overwrite?\n");
-        QCOMPARE(contents(victim), QByteArray("precious\n"));
+        QCOMPARE(readFile(victim), QByteArray("precious\n"));
     }
 
     void leavesAnotherUsersFileAlone()
@@ -80,13 +70,10 @@ private slots:
             QSKIP("needs root to give a file to another user");
         QTemporaryDir dir;
         const QString path = dir.path() + "/debug.log";
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("theirs\n");
-        f.close();
+        writeFile(path, "theirs\n");
         QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
         DebugLog(path).append("mine\n");
-        QCOMPARE(contents(path), QByteArray("theirs\n"));
+        QCOMPARE(readFile(path), QByteArray("theirs\n"));
     }
 };
 

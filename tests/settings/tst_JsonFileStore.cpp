@@ -1,4 +1,5 @@
 #include "common/Logger.h"
+#include "support/Files.h"
 #include "settings/AppSettings.h"
 #include "settings/JsonFileStore.h"
 
@@ -19,19 +20,8 @@ using namespace vel;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeRaw(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
+using vel::test::readFile;
+using vel::test::writeFile;
 
 unsigned modeOf(const QString& path)
 {
@@ -74,7 +64,7 @@ private slots:
         QCOMPARE(info.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther), 0);
         QCOMPARE(modeOf(info.absolutePath()), 0700u);
 
-        const QJsonObject raw = QJsonDocument::fromJson(readAll(path)).object();
+        const QJsonObject raw = QJsonDocument::fromJson(readFile(path)).object();
         QVERIFY(raw.value("b").isBool());
         QVERIFY(raw.value("blob").isObject());
         QVERIFY(raw.value("blob").toObject().contains("$data"));
@@ -96,12 +86,12 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.path() + "/defaults.json";
-        writeRaw(path, R"({"future_feature": {"nested": [1, 2]}, "gemini_api_key": "k"})");
+        writeFile(path, R"({"future_feature": {"nested": [1, 2]}, "gemini_api_key": "k"})");
         NullLogger log;
         JsonFileStore store(path, log);
         AppSettings settings(store);
         settings.setStealthMode(true);
-        const QJsonObject raw = QJsonDocument::fromJson(readAll(path)).object();
+        const QJsonObject raw = QJsonDocument::fromJson(readFile(path)).object();
         QCOMPARE(raw.value("future_feature").toObject().value("nested").toArray().size(), 2);
         QCOMPARE(raw.value("stealth_mode"), QJsonValue(true));
         QCOMPARE(raw.value("gemini_api_key").toString(), QStringLiteral("k"));
@@ -119,7 +109,7 @@ private slots:
         QFETCH(QByteArray, content);
         QTemporaryDir dir;
         const QString path = dir.path() + "/defaults.json";
-        writeRaw(path, content);
+        writeFile(path, content);
         RecordingLogger log;
         JsonFileStore store(path, log);
         AppSettings settings(store);
@@ -128,7 +118,7 @@ private slots:
         const QStringList kept = QDir(dir.path()).entryList({"defaults.json.corrupt-*"}, QDir::Files);
         QCOMPARE(kept.size(), 1);
         QVERIFY(QRegularExpression("^defaults\\.json\\.corrupt-\\d{8}T\\d{6}Z$").match(kept.first()).hasMatch());
-        QCOMPARE(readAll(dir.path() + "/" + kept.first()), content);
+        QCOMPARE(readFile(dir.path() + "/" + kept.first()), content);
         QCOMPARE(log.lines().size(), 1);
         QVERIFY(log.lines().first().startsWith(QStringLiteral("⚠️")));
 
@@ -136,28 +126,16 @@ private slots:
         QVERIFY(QFile::exists(path));
     }
 
-    // Each read-only run that meets the same undecodable value keeps no further copy of it.
-    void oneCopyOfEachValueKeptAside()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.path() + "/defaults.json";
-        RecordingLogger log;
-        for (const QByteArray& original : {QByteArray("[{\"bad\":1}]"), QByteArray("[{\"bad\":1}]"), QByteArray("[{\"worse\":2}]"),
-                                          QByteArray("[{\"bad\":1}]")})
-            JsonFileStore(path, log).keepAside("recording_history", original, "skipped 1 undecodable history entries");
-        QCOMPARE(QDir(dir.path()).entryList({"defaults.json.recording_history-*"}, QDir::Files).size(), 2);
-    }
-
     void interruptedSaveLeavesTheOldFile()
     {
         QTemporaryDir dir;
         const QString path = dir.path() + "/defaults.json";
         const QByteArray old = R"({"gemini_api_key": "old"})";
-        writeRaw(path, old);
+        writeFile(path, old);
 
         // Abandoned before the rename.
         QVERIFY(!JsonFileStore::writeAtomically(path, "{\"gemini_api_key\": \"new\"}", [] { return false; }).isEmpty());
-        QCOMPARE(readAll(path), old);
+        QCOMPARE(readFile(path), old);
 
         // A process that dies between writing and renaming.
         const pid_t child = ::fork();
@@ -170,7 +148,7 @@ private slots:
         }
         int status = 0;
         ::waitpid(child, &status, 0);
-        QCOMPARE(readAll(path), old);
+        QCOMPARE(readFile(path), old);
         NullLogger log;
         JsonFileStore store(path, log);
         QCOMPARE(store.string("gemini_api_key"), std::optional<QString>("old"));
@@ -185,7 +163,7 @@ private slots:
     {
         QTemporaryDir dir;
         // A regular file where the folder should be: no folder can be made (even as root).
-        writeRaw(dir.path() + "/blocker", "x");
+        writeFile(dir.path() + "/blocker", "x");
         const QString path = dir.path() + "/blocker/velutanora/defaults.json";
         RecordingLogger log;
         JsonFileStore store(path, log);
@@ -196,24 +174,6 @@ private slots:
         QCOMPARE(log.lines().size(), 1);
         QVERIFY(log.lines().first().contains(QStringLiteral("kept in memory")));
         QVERIFY2(!log.lines().first().contains(QStringLiteral("kept\"")), "the key itself is never logged");
-    }
-
-    void readOnlyFolderKeepsTheOldFile()
-    {
-        QTemporaryDir dir;
-        const QString folder = dir.path() + "/ro";
-        QDir().mkpath(folder);
-        const QString path = folder + "/defaults.json";
-        writeRaw(path, R"({"a": 1})");
-        if (::getuid() == 0)
-            QSKIP("root ignores folder permissions");
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        RecordingLogger log;
-        JsonFileStore store(path, log);
-        store.setInteger("a", 2);
-        QCOMPARE(store.integer("a"), std::optional<qint64>(2));
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QCOMPARE(readAll(path), QByteArray(R"({"a": 1})"));
     }
 
     void writersSharingTheFileMergeByKey()
@@ -261,17 +221,17 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.path() + "/defaults.json";
-        writeRaw(path, R"({"a": 1})");
-        writeRaw(path + ".tmp-AbC123", R"({"gemini_api_key": "leaked"})");
-        writeRaw(dir.path() + "/elsewhere", "not ours to delete");
+        writeFile(path, R"({"a": 1})");
+        writeFile(path + ".tmp-AbC123", R"({"gemini_api_key": "leaked"})");
+        writeFile(dir.path() + "/elsewhere", "not ours to delete");
         QVERIFY(QFile::link(dir.path() + "/elsewhere", path + ".tmp-link"));
-        writeRaw(dir.path() + "/unrelated.tmp-1", "kept");
+        writeFile(dir.path() + "/unrelated.tmp-1", "kept");
         NullLogger log;
         JsonFileStore store(path, log);
         QCOMPARE(store.integer("a"), std::optional<qint64>(1));
         QVERIFY(!QFile::exists(path + ".tmp-AbC123"));
         QVERIFY(QFileInfo(path + ".tmp-link").isSymLink());
-        QCOMPARE(readAll(dir.path() + "/elsewhere"), QByteArray("not ours to delete"));
+        QCOMPARE(readFile(dir.path() + "/elsewhere"), QByteArray("not ours to delete"));
         QVERIFY(QFile::exists(dir.path() + "/unrelated.tmp-1"));
     }
 
@@ -279,7 +239,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString target = dir.path() + "/dotfiles/velutanora.json";
-        writeRaw(target, R"({"a": 1})");
+        writeFile(target, R"({"a": 1})");
         QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
         const QString path = dir.path() + "/config/defaults.json";
         QDir().mkpath(dir.path() + "/config");
@@ -288,7 +248,7 @@ private slots:
         JsonFileStore store(path, log);
         store.setInteger("b", 2);
         QVERIFY(QFileInfo(path).isSymLink());
-        const QJsonObject written = QJsonDocument::fromJson(readAll(target)).object();
+        const QJsonObject written = QJsonDocument::fromJson(readFile(target)).object();
         QCOMPARE(written.value("a").toInt(), 1);
         QCOMPARE(written.value("b").toInt(), 2);
         QCOMPARE(modeOf(target), 0600u);
@@ -298,13 +258,13 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.path() + "/defaults.json";
-        writeRaw(path, R"({"a": 1})");
+        writeFile(path, R"({"a": 1})");
         QFile::setPermissions(path, QFileDevice::ReadOwner);
         RecordingLogger log;
         JsonFileStore store(path, log);
         store.setInteger("a", 2);
         QCOMPARE(store.integer("a"), std::optional<qint64>(2)); // the change lives on in memory
-        QCOMPARE(readAll(path), QByteArray(R"({"a": 1})"));
+        QCOMPARE(readFile(path), QByteArray(R"({"a": 1})"));
         QCOMPARE(modeOf(path), 0400u);
         QVERIFY(!log.lines().isEmpty());
         QVERIFY(log.lines().first().contains(QStringLiteral("read-only")));

@@ -13,6 +13,7 @@
 #include "settings/UsageTracker.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeGeminiServer.h"
+#include "support/Files.h"
 #include "support/MemoryStore.h"
 #include "support/ScriptedRecognizer.h"
 
@@ -22,12 +23,6 @@
 #include <QTest>
 
 namespace vel::test {
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // What another Wayland client reads from the clipboard. This process serves it, so its loop keeps running.
 inline QString waylandClipboard()

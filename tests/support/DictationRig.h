@@ -14,6 +14,7 @@
 #include "support/FakeDesktop.h"
 #include "support/FakeGeminiServer.h"
 #include "support/FakeWorkspace.h"
+#include "support/Files.h"
 #include "support/MemoryStore.h"
 #include "support/Outcome.h"
 #include "support/ScriptedRecognizer.h"
@@ -22,8 +23,6 @@
 #include <QTest>
 
 namespace vel::test {
-
-inline QString testdata(const QString& name) { return QStringLiteral(VELUTANORA_TESTDATA "/") + name; }
 
 inline WavFile silenceWav(double seconds)
 {

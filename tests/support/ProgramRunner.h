@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QDir>
-#include <QFile>
+#include "support/Files.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -40,15 +40,12 @@ inline ProgramResult runProgram(const QStringList& args, const QString& configHo
 // Writes the store the program will read.
 inline bool seedStore(const QString& configHome, const QJsonObject& object)
 {
-    QDir().mkpath(configHome + "/velutanora");
-    QFile f(configHome + "/velutanora/defaults.json");
-    return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(object).toJson()) > 0;
+    return !writeFile(configHome + "/velutanora/defaults.json", QJsonDocument(object).toJson()).isEmpty();
 }
 
 inline QJsonObject storedObject(const QString& configHome)
 {
-    QFile f(configHome + "/velutanora/defaults.json");
-    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+    return QJsonDocument::fromJson(readFile(configHome + "/velutanora/defaults.json")).object();
 }
 
 } // namespace vel::test

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "recording/WavFile.h"
+#include "support/Files.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <cmath>
@@ -28,11 +28,7 @@ inline QByteArray silencePcm(double seconds) { return QByteArray(static_cast<int
 // Writes 16 kHz mono PCM as a WAV file in dir; returns its path.
 inline QString writeWav(const QString& dir, const QString& name, const QByteArray& pcm)
 {
-    const QString path = dir + "/" + name;
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(WavFile::encode(AudioFormat::int16Mono16k(), pcm));
-    return path;
+    return writeFile(dir + "/" + name, WavFile::encode(AudioFormat::int16Mono16k(), pcm));
 }
 
 } // namespace vel::test
