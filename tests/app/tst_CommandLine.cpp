@@ -47,7 +47,6 @@ private slots:
     void printSettingsOfSeededEdgeCases()
     {
         QTemporaryDir dir;
-        ManualClock clock; // only for building dates
         const double now = referenceDateFromUnix(SystemClock().now());
         const QList<RecordingEntry> entries{
             {QUuid::createUuid(), "新しい", QStringLiteral("あたらしい"), now - 60},
@@ -56,13 +55,7 @@ private slots:
         QJsonObject seeded{
             {"gemini_api_key", "AIzaSyExample1234"},
             {"continuous_mode", true},
-            {"correction_mode", "paste_only"},
-            {"appearance_mode", "Dark"},
-            {"continuous_silence_seconds", 0},
             {"user_occupation", "税理士"},
-            {"remove_fillers", "no"},
-            {"microphone_id", "alsa_input.usb-Headset"},
-            {"recognizer_model", "huge"},
             {"recording_history", KeyValueStore::encodeData(RecordingHistory::encode(entries))},
             {"start_shortcut", KeyValueStore::encodeData(R"({"keyCode":54,"modifiers":1048576})")},
             {"UsageTracker.totalRequests", 3},

@@ -19,7 +19,6 @@ private slots:
         QTest::addColumn<bool>("kept");
         QTest::newRow("7 days and 1 second") << 604801.0 << false;
         QTest::newRow("exactly 7 days") << 604800.0 << true;
-        QTest::newRow("6 days 23 hours") << 604800.0 - 3600.0 << true;
         QTest::newRow("just now") << 0.0 << true;
     }
     void purgeBoundary()
@@ -66,8 +65,6 @@ private slots:
         QTest::addColumn<QByteArray>("blob");
         QTest::addColumn<int>("kept");
         QTest::newRow("no date") << with(R"({"id":"0E7C8B9D-4B1A-4F64-9C77-2A8D7C1B5E11","text":"a"})") << 1;
-        QTest::newRow("date as text")
-            << with(R"({"id":"0E7C8B9D-4B1A-4F64-9C77-2A8D7C1B5E11","text":"a","date":"yesterday"})") << 1;
         QTest::newRow("date beyond year 9999")
             << with(R"({"id":"0E7C8B9D-4B1A-4F64-9C77-2A8D7C1B5E11","text":"a","date":1e300})") << 1;
         QTest::newRow("bad id") << with(R"({"id":"not-a-uuid","text":"a","date":1})") << 1;
@@ -76,7 +73,6 @@ private slots:
             << with(R"({"id":"0E7C8B9D-4B1A-4F64-9C77-2A8D7C1B5E11","text":"a","date":1,"originalText":3})") << 1;
         QTest::newRow("not an object") << with("7") << 1;
         QTest::newRow("not an array") << QByteArray(R"({"id":1})") << 0;
-        QTest::newRow("garbage") << QByteArray("\x01\x02") << 0;
     }
     void badEntriesAreSkippedAndTheOriginalKept()
     {
