@@ -111,14 +111,14 @@ int main(int argc, char** argv)
     double stopTotal = 0;
     for (int i = 0; i < rounds; ++i) {
         const auto t0 = steady::now();
-        keyboard.onTapKeyDown(KeyEvent{49, ShortcutKey::Option, 1.0 + i, lookup});
+        keyboard.onTapKeyDown(KeyEvent{ShortcutKey::kSpace, ShortcutKey::Alt, 1.0 + i, lookup});
         while (!stack.speech.isRecording())
             QCoreApplication::processEvents();
         startTotal += std::chrono::duration<double>(steady::now() - t0).count();
         clock.advance(0.2);
 
         const auto t1 = steady::now();
-        keyboard.onTapKeyDown(KeyEvent{49, ShortcutKey::Option, 1.5 + i, lookup});
+        keyboard.onTapKeyDown(KeyEvent{ShortcutKey::kSpace, ShortcutKey::Alt, 1.5 + i, lookup});
         while (!dictation.processingTask().isFinished())
             QCoreApplication::processEvents();
         stopTotal += std::chrono::duration<double>(input.pastedAt - t1).count();

@@ -38,7 +38,7 @@ namespace {
 QJsonObject shortcutJson(const ShortcutKey& key)
 {
     QJsonObject o;
-    o.insert(QStringLiteral("keyCode"), static_cast<qint64>(key.keyCode));
+    o.insert(QStringLiteral("keysym"), static_cast<qint64>(key.keysym));
     o.insert(QStringLiteral("modifiers"), static_cast<qint64>(key.modifiers));
     o.insert(QStringLiteral("display"), key.label());
     return o;

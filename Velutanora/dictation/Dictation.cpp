@@ -141,7 +141,7 @@ void Dictation::cancelProcessing()
 Task<void> Dictation::sendReturn(ApplicationRef target, QString logLine)
 {
     const bool reachable = target && !target->isTerminated();
-    const StrokeResult sent = co_await m_input.sendKeyStroke(KeyChord{kKeyCodeReturn, 0}, reachable ? target : nullptr);
+    const StrokeResult sent = co_await m_input.sendKeyStroke(KeyChord{kKeysymReturn, 0}, reachable ? target : nullptr);
     if (sent.sent())
         m_log.line(logLine);
     else

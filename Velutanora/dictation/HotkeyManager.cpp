@@ -19,7 +19,7 @@ HotkeyManager::HotkeyManager(Dependencies d, QObject* parent)
         // While the lone start key that stopped this dictation is still held, its release is yet
         // to come: lifting the block now would let that release start a new dictation.
         const ShortcutKey start = m_settings.startShortcut();
-        if (onlyWhenReleased && start.isLoneModifier() && m_keyboard.isKeyDown(start.keyCode))
+        if (onlyWhenReleased && start.isLoneModifier() && m_keyboard.isKeyDown(start.keysym))
             return;
         clearStartModifierPhantomBlock();
     });
@@ -166,18 +166,17 @@ bool HotkeyManager::handleTapKeyDown(const KeyEvent& event)
 {
     if (m_paused)
         return false;
-    if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
+    if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKey(event.keysym))
         clearStartModifierPhantomBlock();
-    const quint64 flags = event.flags & ShortcutKey::RelevantModifiers;
     const ShortcutKey start = m_settings.startShortcut();
-    if (!start.isLoneModifier() && start.keyCode == event.keyCode && flags == start.modifiers) {
+    if (!start.isLoneModifier() && start.matches(event.keysym, event.modifiers)) {
         m_lastStartTimestamp = event.timestamp;
         m_dictation.toggle(event.frontmostApp());
         return true;
     }
     if (m_dictation.isBusy()) {
         const ShortcutKey cancel = m_settings.cancelShortcut();
-        if (!cancel.isLoneModifier() && cancel.keyCode == event.keyCode && flags == cancel.modifiers) {
+        if (!cancel.isLoneModifier() && cancel.matches(event.keysym, event.modifiers)) {
             m_dictation.cancel();
             return true;
         }
@@ -192,12 +191,12 @@ void HotkeyManager::handleKeyEvent(const KeyEvent& event)
     if (event.timestamp == m_lastKeyTimestamp)
         return;
     m_lastKeyTimestamp = event.timestamp;
-    if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKeyCode(event.keyCode))
+    if (m_startModifierBlockedByPhantom && !ShortcutKey::isModifierKey(event.keysym))
         clearStartModifierPhantomBlock();
-    if (m_settings.startShortcut().matches(event.keyCode, event.flags)) {
+    if (m_settings.startShortcut().matches(event.keysym, event.modifiers)) {
         m_lastStartTimestamp = event.timestamp;
         m_dictation.toggle(event.frontmostApp());
-    } else if (m_settings.cancelShortcut().matches(event.keyCode, event.flags) && event.timestamp >= m_lastStartTimestamp) {
+    } else if (m_settings.cancelShortcut().matches(event.keysym, event.modifiers) && event.timestamp >= m_lastStartTimestamp) {
         m_dictation.cancel();
     }
 }
@@ -208,7 +207,7 @@ void HotkeyManager::clearStartModifierPhantomBlock()
     if (!start.isLoneModifier() || !m_startModifierBlockedByPhantom)
         return;
     m_startModifierBlockedByPhantom = false;
-    m_pendingModifierTapTime.erase(start.keyCode);
+    m_pendingModifierTapTime.erase(start.keysym);
 }
 
 void HotkeyManager::resetStartModifierState()
@@ -216,8 +215,8 @@ void HotkeyManager::resetStartModifierState()
     const ShortcutKey start = m_settings.startShortcut();
     if (!start.isLoneModifier())
         return;
-    m_activeModifierKeys.erase(start.keyCode);
-    m_pendingModifierTapTime.erase(start.keyCode);
+    m_activeModifierKeys.erase(start.keysym);
+    m_pendingModifierTapTime.erase(start.keysym);
     m_startModifierBlockedByPhantom = true;
 }
 
@@ -229,8 +228,8 @@ void HotkeyManager::handleFlagsChanged(const KeyEvent& event)
     const ShortcutKey cancel = m_settings.cancelShortcut();
     if (!start.isLoneModifier() && !cancel.isLoneModifier())
         return;
-    const quint16 k = event.keyCode;
-    if (!ShortcutKey::isModifierKeyCode(k) || event.timestamp == m_lastFlagsTimestamp)
+    const quint32 k = event.keysym;
+    if (!ShortcutKey::isModifierKey(k) || event.timestamp == m_lastFlagsTimestamp)
         return;
     m_lastFlagsTimestamp = event.timestamp;
 
@@ -241,11 +240,9 @@ void HotkeyManager::handleFlagsChanged(const KeyEvent& event)
             it = m_pendingModifierTapTime.erase(it);
     }
 
-    const bool isStart = start.isLoneModifier() && start.keyCode == k;
-    const bool isCancel = cancel.isLoneModifier() && cancel.keyCode == k;
-    const quint64 bit = ShortcutKey::modifierBitForKeyCode(k);
-    const bool held = m_keyboard.isKeyDown(k);
-    const bool isDown = bit != 0 ? (held || (event.flags & bit) != 0) : held;
+    const bool isStart = start.isLoneModifier() && start.keysym == k;
+    const bool isCancel = cancel.isLoneModifier() && cancel.keysym == k;
+    const bool isDown = m_keyboard.isKeyDown(k) || (event.modifiers & ShortcutKey::modifierOf(k)) != 0;
     const bool wasActive = m_activeModifierKeys.count(k) > 0;
 
     if (isDown && wasActive)
@@ -306,9 +303,9 @@ void HotkeyManager::handleModifierShortcutPress(const KeyEvent& event)
 {
     const ShortcutKey start = m_settings.startShortcut();
     const ShortcutKey cancel = m_settings.cancelShortcut();
-    if (start.isLoneModifier() && start.matches(event.keyCode, event.flags))
+    if (start.isLoneModifier() && start.matches(event.keysym, event.modifiers))
         m_dictation.toggle(event.frontmostApp());
-    else if (cancel.isLoneModifier() && cancel.matches(event.keyCode, event.flags))
+    else if (cancel.isLoneModifier() && cancel.matches(event.keysym, event.modifiers))
         m_dictation.cancel();
 }
 

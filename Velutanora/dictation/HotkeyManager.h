@@ -79,8 +79,8 @@ private:
 
     bool m_tapInstalled = false;
     bool m_monitorsStarted = false;
-    std::set<quint16> m_activeModifierKeys;
-    std::map<quint16, double> m_pendingModifierTapTime;
+    std::set<quint32> m_activeModifierKeys;
+    std::map<quint32, double> m_pendingModifierTapTime;
     bool m_startModifierBlockedByPhantom = false;
     double m_lastKeyTimestamp = 0;
     // When the start shortcut last acted: a cancel key pressed before it, which the observing path

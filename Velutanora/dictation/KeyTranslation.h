@@ -1,34 +1,37 @@
 #pragma once
 
 #include <QList>
-#include <QtGlobal>
+#include <QtCore/qnamespace.h>
 
 #include <optional>
 
 namespace vel {
 
-// Translation between X11 keysyms and modifier masks and the program's own virtual key codes
-// and modifier bits (those of ShortcutKey). Pure tables: the X11 backend and the shortcut
-// recorder share them, and the display names stay those of ShortcutKey.
+// Keysyms and modifier masks between ShortcutKey and what the desktops speak: X core modifier
+// masks, Qt keys, the keys to press for a chord. Pure tables, shared by the backends and the
+// shortcut recorder.
 namespace KeyTranslation {
 
-std::optional<quint16> virtualKeyForKeysym(quint32 keysym);
-// The keysyms of a virtual key, preferred first (empty when X has none, as for fn).
-QList<quint32> keysymsForVirtualKey(quint16 virtualKey);
+// The keysym a shortcut names for a key X reports at its first level: letters in lower case,
+// AltGr as Right Alt.
+quint32 normalizedKeysym(quint32 keysym);
+// The keysyms to find the key by in a layout, preferred first (AltGr after Right Alt).
+QList<quint32> layoutKeysyms(quint32 keysym);
 
-// X core modifier masks (Shift 1, Control 4, Mod1 = Alt 8, Mod4 = Super 64) to ShortcutKey bits.
-quint64 modifierBitsForXState(unsigned state);
-unsigned xStateForModifierBits(quint64 bits);
+// X core modifier masks (Shift 1, Control 4, Mod1 = Alt 8, Mod4 = Super 64) and ShortcutKey's modifiers.
+quint8 modifiersForXState(unsigned state);
+unsigned xStateForModifiers(quint8 modifiers);
 
 // The keysym of a Qt key, for a recorder that sees no native key (other platforms, tests), and
 // back (for desktop services that take Qt key codes, such as KGlobalAccel).
 std::optional<quint32> keysymForQtKey(int key);
 std::optional<int> qtKeyForKeysym(quint32 keysym);
+quint8 modifiersForQt(Qt::KeyboardModifiers modifiers);
+Qt::KeyboardModifiers qtModifiersFor(quint8 modifiers);
 
-// The keysyms to press for a key with modifier bits (as in ShortcutKey): the left modifiers
-// first, the key last; empty when the key has no keysym.
-QList<quint32> keysymsForChord(quint16 virtualKey, quint64 modifiers);
-// The modifier keys' keysyms, for releasing what the user still holds.
+// The keysyms to press for a key with modifiers: the left modifiers first, the key last.
+QList<quint32> keysymsForChord(quint32 keysym, quint8 modifiers);
+// Any modifier key's keysym, for releasing what the user still holds (never the locks).
 bool isModifierKeysym(quint32 keysym);
 
 } // namespace KeyTranslation

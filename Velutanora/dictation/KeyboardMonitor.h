@@ -10,8 +10,8 @@ namespace vel {
 
 // One key event as the shortcut detector sees it.
 struct KeyEvent {
-    quint16 keyCode = 0;
-    quint64 flags = 0;    // modifier bits held, as in ShortcutKey (plus others that are ignored)
+    quint32 keysym = 0;     // as in ShortcutKey: lower-case letters, modifier keys by side
+    quint8 modifiers = 0;   // the modifiers held, as in ShortcutKey
     double timestamp = 0; // seconds
     // Finds the application in front. Asked only when the event is a shortcut: on X11 each
     // look-up is a round trip to the server, and most key presses are someone's typing.
@@ -29,7 +29,7 @@ public:
     // Starts the observing paths (key-down and modifier-change monitors).
     virtual void startMonitors() = 0;
     // Whether the key is held now.
-    virtual bool isKeyDown(quint16 keyCode) const = 0;
+    virtual bool isKeyDown(quint32 keysym) const = 0;
     // The key shortcuts that must be swallowed from now on (on X11: grabbed). Returns the ones
     // that could not be swallowed (another program owns them).
     virtual QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) = 0;

@@ -47,8 +47,8 @@ bool PasteService::isTerminalClass(const QString& windowClass)
 KeyChord PasteService::pasteChordFor(const ApplicationRef& target)
 {
     if (target && isTerminalClass(target->windowClass()))
-        return KeyChord{kKeyCodeV, ShortcutKey::Control | ShortcutKey::Shift};
-    return KeyChord{kKeyCodeV, ShortcutKey::Control};
+        return KeyChord{kKeysymV, ShortcutKey::Ctrl | ShortcutKey::Shift};
+    return KeyChord{kKeysymV, ShortcutKey::Ctrl};
 }
 
 QString PasteService::copiedStatus(const KeyChord& chord, const QString& reason)

@@ -8,14 +8,14 @@
 
 namespace vel {
 
-// Virtual key codes of the strokes the program types.
-inline constexpr quint16 kKeyCodeV = 9;
-inline constexpr quint16 kKeyCodeReturn = 36;
+// The keysyms of the strokes the program types.
+inline constexpr quint32 kKeysymV = 'v';
+inline constexpr quint32 kKeysymReturn = 0xff0d;
 
-// A key with the modifiers to hold while it is pressed (bits as in ShortcutKey).
+// A key with the modifiers to hold while it is pressed (as in ShortcutKey).
 struct KeyChord {
-    quint16 keyCode = 0;
-    quint64 modifiers = 0;
+    quint32 keysym = 0;
+    quint8 modifiers = 0;
     friend bool operator==(const KeyChord&, const KeyChord&) = default;
 };
 

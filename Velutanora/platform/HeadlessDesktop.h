@@ -52,7 +52,7 @@ class NoKeyboard final : public KeyboardMonitor {
 public:
     bool installTap() override { return true; }
     void startMonitors() override {}
-    bool isKeyDown(quint16) const override { return false; }
+    bool isKeyDown(quint32) const override { return false; }
     QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>&) override { return {}; }
 };
 
@@ -68,7 +68,7 @@ class UnavailableKeyboard final : public KeyboardMonitor {
 public:
     bool installTap() override { return false; }
     void startMonitors() override {}
-    bool isKeyDown(quint16) const override { return false; }
+    bool isKeyDown(quint32) const override { return false; }
     QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) override { return shortcuts; }
 };
 

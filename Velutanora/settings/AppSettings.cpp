@@ -137,14 +137,23 @@ void AppSettings::load()
 
     m_stealthMode = m_store.boolean(kStealthMode).value_or(false);
 
-    if (auto blob = m_store.data(kStartShortcut)) {
-        if (auto key = ShortcutKey::fromJson(*blob))
-            m_startShortcut = *key;
-    }
-    if (auto blob = m_store.data(kCancelShortcut)) {
-        if (auto key = ShortcutKey::fromJson(*blob))
-            m_cancelShortcut = *key;
-    }
+    loadShortcut(kStartShortcut, m_startShortcut);
+    loadShortcut(kCancelShortcut, m_cancelShortcut);
+}
+
+void AppSettings::loadShortcut(const QString& storeKey, ShortcutKey& into)
+{
+    const auto blob = m_store.data(storeKey);
+    if (!blob)
+        return;
+    bool legacy = false;
+    const auto key = ShortcutKey::fromJson(*blob, &legacy);
+    if (!key)
+        return;
+    into = *key;
+    // Earlier versions' records are rewritten once in today's form.
+    if (legacy)
+        m_store.setData(storeKey, key->toJson());
 }
 
 void AppSettings::setGeminiApiKey(const QString& value)

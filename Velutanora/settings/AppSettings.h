@@ -125,6 +125,7 @@ signals:
 
 private:
     void load();
+    void loadShortcut(const QString& storeKey, ShortcutKey& into);
 
     KeyValueStore& m_store;
     QString m_geminiApiKey;

@@ -25,26 +25,19 @@ ShortcutRecorderView::ShortcutRecorderView(std::function<ShortcutKey()> get, std
     refresh();
 }
 
-quint64 ShortcutRecorderView::modifierBitsFor(Qt::KeyboardModifiers modifiers)
+std::optional<quint32> ShortcutRecorderView::keysymFor(const QKeyEvent& event)
 {
-    quint64 bits = 0;
-    if (modifiers & Qt::ShiftModifier) bits |= ShortcutKey::Shift;
-    if (modifiers & Qt::ControlModifier) bits |= ShortcutKey::Control;
-    if (modifiers & Qt::AltModifier) bits |= ShortcutKey::Option;
-    if (modifiers & Qt::MetaModifier) bits |= ShortcutKey::Command;
-    return bits;
-}
-
-std::optional<quint16> ShortcutRecorderView::virtualKeyFor(const QKeyEvent& event)
-{
-    // On X11 the native virtual key is the keysym, which tells left and right modifiers apart.
-    if (event.nativeVirtualKey() != 0) {
-        if (auto vk = KeyTranslation::virtualKeyForKeysym(event.nativeVirtualKey()))
-            return vk;
-    }
-    if (auto sym = KeyTranslation::keysymForQtKey(event.key()))
-        return KeyTranslation::virtualKeyForKeysym(*sym);
-    return std::nullopt;
+    // On X11 and Wayland the native virtual key is the keysym, which tells left and right modifiers apart.
+    std::optional<quint32> keysym;
+    if (event.nativeVirtualKey() != 0)
+        keysym = KeyTranslation::normalizedKeysym(event.nativeVirtualKey());
+    else
+        keysym = KeyTranslation::keysymForQtKey(event.key());
+    // Shift+1 reports "!", a symbol of the key's second level that no grab of the key sees.
+    if (keysym && *keysym > 0x20 && *keysym < 0x7f && !(*keysym >= 'a' && *keysym <= 'z')
+        && (event.modifiers() & Qt::ShiftModifier))
+        return std::nullopt;
+    return keysym;
 }
 
 void ShortcutRecorderView::refresh()
@@ -89,15 +82,15 @@ void ShortcutRecorderView::keyPressEvent(QKeyEvent* event)
         return;
     }
     event->accept();
-    const std::optional<quint16> vk = virtualKeyFor(*event);
-    const quint64 bits = modifierBitsFor(event->modifiers());
-    if (!vk || ShortcutKey::isModifierKeyCode(*vk))
+    const std::optional<quint32> keysym = keysymFor(*event);
+    const quint8 modifiers = KeyTranslation::modifiersForQt(event->modifiers());
+    if (!keysym || ShortcutKey::isModifierKey(*keysym))
         return; // a modifier going down: wait for the key, or for its release
-    if (*vk == 53 && bits == 0) {
+    if (*keysym == ShortcutKey::kEscape && modifiers == 0) {
         stopRecording();
         return;
     }
-    m_set(ShortcutKey{*vk, bits});
+    m_set(ShortcutKey{*keysym, modifiers});
     stopRecording();
 }
 
@@ -107,19 +100,18 @@ void ShortcutRecorderView::keyReleaseEvent(QKeyEvent* event)
         QPushButton::keyReleaseEvent(event);
         return;
     }
-    const std::optional<quint16> vk = virtualKeyFor(*event);
-    if (!vk || !ShortcutKey::isModifierKeyCode(*vk))
+    const std::optional<quint32> keysym = keysymFor(*event);
+    if (!keysym || !ShortcutKey::isModifierKey(*keysym))
         return;
     // The modifier was released with no other modifier still down: a lone-modifier shortcut.
-    quint64 held = modifierBitsFor(event->modifiers()) & ~ShortcutKey::modifierBitForKeyCode(*vk);
-    if (held != 0)
+    if ((KeyTranslation::modifiersForQt(event->modifiers()) & ~ShortcutKey::modifierOf(*keysym)) != 0)
         return;
     if (!m_loneModifierRefusal.isEmpty()) {
         stopRecording();
         emit refused(m_loneModifierRefusal);
         return;
     }
-    m_set(ShortcutKey{*vk, ShortcutKey::modifierBitForKeyCode(*vk)});
+    m_set(ShortcutKey{*keysym, 0});
     stopRecording();
 }
 

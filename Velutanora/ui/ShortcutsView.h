@@ -39,10 +39,9 @@ public:
     void stopRecording();
     void refresh();
 
-    // The translation the recorder uses: X keysym (or, where the platform gives none, the Qt key)
-    // to the program's virtual key code.
-    static std::optional<quint16> virtualKeyFor(const QKeyEvent& event);
-    static quint64 modifierBitsFor(Qt::KeyboardModifiers modifiers);
+    // The key the recorder takes: the event's keysym (or, where the platform gives none, the Qt
+    // key's); none for a shifted symbol, which a grab of its key never reports.
+    static std::optional<quint32> keysymFor(const QKeyEvent& event);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

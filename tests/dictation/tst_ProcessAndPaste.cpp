@@ -81,7 +81,7 @@ private slots:
             QCOMPARE(rig.dictation.state().rewrittenText(), QStringLiteral("今日は晴れです。"));
         }
         QCOMPARE(rig.pasteboard.texts, QStringList{entry.text});
-        QCOMPARE(rig.synthetic.count(kKeyCodeV), 1);
+        QCOMPARE(rig.synthetic.count(kKeysymV), 1);
         QCOMPARE(rig.dictation.state().statusMessage(), QStringLiteral("📋 ペーストしました"));
         QCOMPARE(rig.panel.calls, QStringList{"showOutcome 📋 ペーストしました"});
         QVERIFY(!rig.dictation.state().isProcessing());

@@ -13,48 +13,49 @@ private slots:
     void lines_data()
     {
         QTest::addColumn<Compositor>("compositor");
-        QTest::addColumn<quint16>("startKey");
-        QTest::addColumn<quint64>("startModifiers");
-        QTest::addColumn<quint64>("cancelModifiers"); // on Esc
+        QTest::addColumn<quint32>("startKey");
+        QTest::addColumn<quint8>("startModifiers");
+        QTest::addColumn<quint8>("cancelModifiers"); // on Esc
         QTest::addColumn<QStringList>("bindings");    // the lines that are not comments
-        const quint64 alt = ShortcutKey::Option, super = ShortcutKey::Command;
-        const quint64 ctrlShift = ShortcutKey::Control | ShortcutKey::Shift;
+        const quint8 alt = ShortcutKey::Alt, super = ShortcutKey::Super, none = 0;
+        const quint8 ctrlShift = ShortcutKey::Ctrl | ShortcutKey::Shift;
+        const quint32 space = ShortcutKey::kSpace, rightCtrl = 0xffe4;
         QTest::newRow("sway, the defaults: Esc is not taken")
-            << Compositor::Sway << quint16(49) << alt << quint64(0) << QStringList{"bindsym Mod1+space exec velutanora --toggle"};
+            << Compositor::Sway << space << alt << none << QStringList{"bindsym Mod1+space exec velutanora --toggle"};
         QTest::newRow("sway, Super+Esc to cancel")
-            << Compositor::Sway << quint16(49) << alt << super
+            << Compositor::Sway << space << alt << super
             << QStringList{"bindsym Mod1+space exec velutanora --toggle", "bindsym Mod4+Escape exec velutanora --cancel"};
         QTest::newRow("sway, lone Right Ctrl on release")
-            << Compositor::Sway << quint16(62) << quint64(0) << super
+            << Compositor::Sway << rightCtrl << none << super
             << QStringList{"bindsym --release Control_R exec velutanora --toggle", "bindsym Mod4+Escape exec velutanora --cancel"};
-        QTest::newRow("sway, Ctrl+Shift+D") << Compositor::Sway << quint16(2) << ctrlShift << quint64(0)
+        QTest::newRow("sway, Ctrl+Shift+D") << Compositor::Sway << quint32('d') << ctrlShift << none
                                             << QStringList{"bindsym Ctrl+Shift+d exec velutanora --toggle"};
         QTest::newRow("Hyprland, the defaults: Esc passes on")
-            << Compositor::Hyprland << quint16(49) << alt << quint64(0)
+            << Compositor::Hyprland << space << alt << none
             << QStringList{"bind = ALT, space, exec, velutanora --toggle", "bindn = , Escape, exec, velutanora --cancel"};
         QTest::newRow("Hyprland, lone Right Ctrl")
-            << Compositor::Hyprland << quint16(62) << quint64(0) << super
+            << Compositor::Hyprland << rightCtrl << none << super
             << QStringList{"bindr = CTRL, Control_R, exec, velutanora --toggle", "bind = SUPER, Escape, exec, velutanora --cancel"};
-        QTest::newRow("river, the defaults") << Compositor::River << quint16(49) << alt << quint64(0)
+        QTest::newRow("river, the defaults") << Compositor::River << space << alt << none
                                              << QStringList{"riverctl map normal Alt space spawn 'velutanora --toggle'"};
         QTest::newRow("GNOME, the defaults: Esc is not taken")
-            << Compositor::Gnome << quint16(49) << alt << quint64(0)
+            << Compositor::Gnome << space << alt << none
             << QStringList{"gsettings set org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/velutanora-toggle/ name 'Velutanora --toggle'",
                            "gsettings set org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/velutanora-toggle/ command 'velutanora --toggle'",
                            "gsettings set org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/velutanora-toggle/ binding '<Alt>space'"};
         QTest::newRow("river, lone Right Ctrl")
-            << Compositor::River << quint16(62) << quint64(0) << quint64(0)
+            << Compositor::River << rightCtrl << none << none
             << QStringList{"riverctl map -release normal None Control_R spawn 'velutanora --toggle'"};
     }
     void lines()
     {
         QFETCH(Compositor, compositor);
-        QFETCH(quint16, startKey);
-        QFETCH(quint64, startModifiers);
-        QFETCH(quint64, cancelModifiers);
+        QFETCH(quint32, startKey);
+        QFETCH(quint8, startModifiers);
+        QFETCH(quint8, cancelModifiers);
         QFETCH(QStringList, bindings);
         const QString text = CompositorBindings::lines(compositor, ShortcutKey{startKey, startModifiers},
-                                                       ShortcutKey{53, cancelModifiers}, QStringLiteral("velutanora"));
+                                                       ShortcutKey{ShortcutKey::kEscape, cancelModifiers}, QStringLiteral("velutanora"));
         QStringList got;
         for (const QString& line : text.split('\n', Qt::SkipEmptyParts))
             if (!line.startsWith('#'))
@@ -77,7 +78,7 @@ private slots:
     {
         QFETCH(Compositor, compositor);
         QFETCH(QString, binding);
-        const QString text = CompositorBindings::lines(compositor, ShortcutKey::defaultStart(), ShortcutKey{53, 0},
+        const QString text = CompositorBindings::lines(compositor, ShortcutKey::defaultStart(), ShortcutKey::defaultCancel(),
                                                        QStringLiteral("/opt/my apps/it's#1/velutanora"));
         QVERIFY2(text.split('\n').contains(binding), qPrintable(text));
     }
@@ -87,24 +88,25 @@ private slots:
     void gnomeKeepsTheUsersCustomShortcuts_data()
     {
         QTest::addColumn<QString>("printed"); // what gsettings get prints
-        QTest::addColumn<quint64>("cancelModifiers");
+        QTest::addColumn<quint8>("cancelModifiers");
         QTest::addColumn<QStringList>("paths");
         const QString base = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
-        QTest::newRow("none yet") << "@as []" << quint64(0) << QStringList{base + "velutanora-toggle/"};
+        const quint8 none = 0;
+        QTest::newRow("none yet") << "@as []" << none << QStringList{base + "velutanora-toggle/"};
         QTest::newRow("the user's own stay")
-            << "['" + base + "custom0/', '" + base + "custom1/']" << quint64(ShortcutKey::Command)
+            << "['" + base + "custom0/', '" + base + "custom1/']" << quint8(ShortcutKey::Super)
             << QStringList{base + "custom0/", base + "custom1/", base + "velutanora-toggle/", base + "velutanora-cancel/"};
         QTest::newRow("installed before, cancel now a plain Esc")
-            << "['" + base + "velutanora-toggle/', '" + base + "velutanora-cancel/', '" + base + "custom0/']" << quint64(0)
+            << "['" + base + "velutanora-toggle/', '" + base + "velutanora-cancel/', '" + base + "custom0/']" << none
             << QStringList{base + "velutanora-toggle/", base + "custom0/"};
     }
     void gnomeKeepsTheUsersCustomShortcuts()
     {
         QFETCH(QString, printed);
-        QFETCH(quint64, cancelModifiers);
+        QFETCH(quint8, cancelModifiers);
         QFETCH(QStringList, paths);
         const QList<QStringList> commands =
-            gnomeCommands(parseGsettingsList(printed), ShortcutKey::defaultStart(), ShortcutKey{53, cancelModifiers}, "velutanora");
+            gnomeCommands(parseGsettingsList(printed), ShortcutKey::defaultStart(), ShortcutKey{ShortcutKey::kEscape, cancelModifiers}, "velutanora");
         QCOMPARE(commands.last().mid(0, 3), (QStringList{"set", "org.gnome.settings-daemon.plugins.media-keys", "custom-keybindings"}));
         QCOMPARE(parseGsettingsList(commands.last().at(3)), paths);
     }
@@ -160,9 +162,9 @@ private slots:
     void aFreeChordIsProposedWhereGnomeHoldsTheKey()
     {
         const QStringList stock{"org.gnome.desktop.wm.keybindings activate-window-menu ['<Alt>space']"};
-        QCOMPARE(freeGnomeChord(stock), std::optional(ShortcutKey{49, ShortcutKey::Control | ShortcutKey::Option}));
+        QCOMPARE(freeGnomeChord(stock), std::optional(ShortcutKey{ShortcutKey::kSpace, ShortcutKey::Ctrl | ShortcutKey::Alt}));
         const QStringList busy = stock + QStringList{"custom 'mine' ['<Control><Alt>space']"};
-        QCOMPARE(freeGnomeChord(busy), std::optional(ShortcutKey{101, ShortcutKey::Command}));
+        QCOMPARE(freeGnomeChord(busy), std::optional(ShortcutKey{0xffc6, ShortcutKey::Super}));
     }
 };
 

@@ -23,7 +23,7 @@ constexpr quint32 kEscape = 0xff1b;
 constexpr quint32 kControl = 0xffe3;
 constexpr quint32 kAlt = 0xffe9;
 constexpr quint32 kSpace = 0x20;
-const ShortcutKey kToggleChord{49, ShortcutKey::Control | ShortcutKey::Option};
+const ShortcutKey kToggleChord{kSpace, ShortcutKey::Ctrl | ShortcutKey::Alt};
 
 QDBusMessage shellCall(const QString& interface, const QString& path, const QString& method, const QVariantList& args)
 {
@@ -142,7 +142,7 @@ private slots:
             RecordingLogger log;
             JsonFileStore store(home.path() + "/config/velutanora/defaults.json", log);
             AppSettings settings(store);
-            settings.setStartShortcut(ShortcutKey{101, ShortcutKey::Command}); // Super+F9
+            settings.setStartShortcut(ShortcutKey{0xffc6, ShortcutKey::Super}); // Super+F9
         }
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -53,7 +53,7 @@ private slots:
     void loneRightControlTogglesOnce()
     {
         X11Rig rig;
-        rig.settings.setStartShortcut(ShortcutKey{62, 0});
+        rig.settings.setStartShortcut(ShortcutKey{0xffe4, 0});
         rig.settings.setGeminiApiKey(QString());
         Target target(rig.dir.path(), "xcb");
         QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, target), 10000);

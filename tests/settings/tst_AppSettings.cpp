@@ -62,8 +62,8 @@ private slots:
         store.seed("assume_poor_diction", 1);
         store.seed("stealth_mode", "yes");
         store.seed("user_occupation", QJsonValue(false));
-        store.seedData("start_shortcut", "{\"keyCode\":\"49\",\"modifiers\":0}");
-        store.seed("stop_shortcut", QStringLiteral("{\"keyCode\":12,\"modifiers\":0}")); // not a blob
+        store.seedData("start_shortcut", "{\"keysym\":\"49\",\"modifiers\":0}");
+        store.seed("stop_shortcut", QStringLiteral("{\"keysym\":113,\"modifiers\":0}")); // not a blob
         store.seed("correction_mode", "quality"); // a good neighbour still loads
         AppSettings s(store);
         QCOMPARE(s.geminiApiKey(), QString());
@@ -74,6 +74,21 @@ private slots:
         QCOMPARE(s.startShortcut(), ShortcutKey::defaultStart());
         QCOMPARE(s.cancelShortcut(), ShortcutKey::defaultCancel());
         QCOMPARE(s.correctionMode(), CorrectionMode::Quality);
+    }
+
+    // An earlier version's shortcut record is stored again once, in today's form.
+    void oldShortcutRecordsAreMigratedOnce()
+    {
+        MemoryStore store;
+        store.seedData("start_shortcut", R"({"keyCode":62,"modifiers":262144})");
+        store.seedData("stop_shortcut", ShortcutKey{'q', ShortcutKey::Ctrl}.toJson());
+        AppSettings s(store);
+        QCOMPARE(s.startShortcut(), (ShortcutKey{0xffe4, 0}));
+        QCOMPARE(s.cancelShortcut(), (ShortcutKey{'q', ShortcutKey::Ctrl}));
+        QCOMPARE(store.writes(), QStringList{"start_shortcut"});
+        QCOMPARE(*store.data("start_shortcut"), (ShortcutKey{0xffe4, 0}.toJson()));
+        AppSettings again(store);
+        QCOMPARE(store.writes().size(), 1);
     }
 
     void dictionaryBlobs_data()
@@ -138,12 +153,12 @@ private slots:
         QCOMPARE(store.value("remove_fillers"), QJsonValue(false));
 
         QSignalSpy start(&s, &AppSettings::startShortcutChanged);
-        s.setStartShortcut(ShortcutKey{54, 0});
-        s.setStartShortcut(ShortcutKey{54, 0});
+        s.setStartShortcut(ShortcutKey{0xffec, 0});
+        s.setStartShortcut(ShortcutKey{0xffec, 0});
         QCOMPARE(start.count(), 1);
         const auto blob = store.data("start_shortcut");
         QVERIFY(blob);
-        QCOMPARE(QJsonDocument::fromJson(*blob).object(), (QJsonObject{{"keyCode", 54}, {"modifiers", 0}}));
+        QCOMPARE(QJsonDocument::fromJson(*blob).object(), (QJsonObject{{"keysym", 0xffec}, {"modifiers", 0}}));
     }
 
     void valuesSurviveAReload()
@@ -153,7 +168,7 @@ private slots:
             AppSettings s(store);
             s.setGeminiApiKey("AIza-secret");
             s.setDictionaryEntries({DictionaryEntry::make("東京", "とうきょう")});
-            s.setCancelShortcut(ShortcutKey{12, ShortcutKey::Command | ShortcutKey::Shift});
+            s.setCancelShortcut(ShortcutKey{'q', ShortcutKey::Super | ShortcutKey::Shift});
             s.setAppearanceMode(AppearanceMode::Dark);
             s.setStealthMode(true);
             s.setContinuousMode(ContinuousMode::Auto);

@@ -43,11 +43,11 @@ public:
         strokes.append({chord, target});
         co_return StrokeResult{};
     }
-    int count(quint16 keyCode) const
+    int count(quint32 keysym) const
     {
         int n = 0;
         for (const Stroke& s : strokes)
-            n += s.chord.keyCode == keyCode;
+            n += s.chord.keysym == keysym;
         return n;
     }
 };
@@ -65,7 +65,7 @@ public:
 class FakeKeyboard final : public KeyboardMonitor {
 public:
     bool tapInstallable = true;
-    std::set<quint16> held;
+    std::set<quint32> held;
     QList<ShortcutKey> conflicting;        // shortcuts another program owns
     QList<QList<ShortcutKey>> grabHistory; // every set asked for
     double time = 100.0;
@@ -73,7 +73,7 @@ public:
 
     bool installTap() override { return tapInstallable; }
     void startMonitors() override {}
-    bool isKeyDown(quint16 keyCode) const override { return held.count(keyCode) > 0; }
+    bool isKeyDown(quint32 keysym) const override { return held.count(keysym) > 0; }
     QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) override
     {
         grabHistory.append(shortcuts);
@@ -88,26 +88,26 @@ public:
 
     // A key press as the backend reports it: first to the tap (if it is swallowed it goes no
     // further), then to the monitors. Returns whether it was swallowed.
-    bool press(quint16 keyCode, quint64 flags, const ApplicationRef& frontmost = nullptr)
+    bool press(quint32 keysym, quint8 modifiers, const ApplicationRef& frontmost = nullptr)
     {
         time += 0.1;
-        const KeyEvent e{keyCode, flags, time, lookup(frontmost)};
+        const KeyEvent e{keysym, modifiers, time, lookup(frontmost)};
         if (onTapKeyDown && onTapKeyDown(e))
             return true;
         if (onKeyDown)
             onKeyDown(e);
         return false;
     }
-    // A modifier key going down or up; flags are those held after the change.
-    void modifier(quint16 keyCode, bool down, quint64 flagsAfter, const ApplicationRef& frontmost = nullptr)
+    // A modifier key going down or up; modifiersAfter are those held after the change.
+    void modifier(quint32 keysym, bool down, quint8 modifiersAfter, const ApplicationRef& frontmost = nullptr)
     {
         time += 0.1;
         if (down)
-            held.insert(keyCode);
+            held.insert(keysym);
         else
-            held.erase(keyCode);
+            held.erase(keysym);
         if (onFlagsChanged)
-            onFlagsChanged(KeyEvent{keyCode, flagsAfter, time, lookup(frontmost)});
+            onFlagsChanged(KeyEvent{keysym, modifiersAfter, time, lookup(frontmost)});
     }
     std::function<ApplicationRef()> lookup(const ApplicationRef& frontmost)
     {
@@ -117,12 +117,12 @@ public:
         };
     }
     // A release whose press nobody saw (a phantom), at a given time step.
-    void phantomRelease(quint16 keyCode, double step = 0.1)
+    void phantomRelease(quint32 keysym, double step = 0.1)
     {
         time += step;
-        held.erase(keyCode);
+        held.erase(keysym);
         if (onFlagsChanged)
-            onFlagsChanged(KeyEvent{keyCode, 0, time, {}});
+            onFlagsChanged(KeyEvent{keysym, 0, time, {}});
     }
 };
 

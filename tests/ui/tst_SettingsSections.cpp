@@ -335,6 +335,8 @@ private slots:
         QTest::newRow("Shift+Esc is recorded") << int(Qt::Key_Escape) << int(Qt::ShiftModifier) << 0xff1bu << "Shift+Esc";
         QTest::newRow("A alone") << int(Qt::Key_A) << 0 << uint('a') << "A";
         QTest::newRow("Super+K") << int(Qt::Key_K) << int(Qt::MetaModifier) << uint('k') << "Super+K";
+        QTest::newRow("Shift+A, which X reports as A") << int(Qt::Key_A) << int(Qt::ShiftModifier) << uint('A') << "Shift+A";
+        QTest::newRow("Shift+1 reports !, which no grab sees") << int(Qt::Key_Exclam) << int(Qt::ShiftModifier) << uint('!') << "";
         QTest::newRow("Ctrl+Alt+Space") << int(Qt::Key_Space) << int(Qt::ControlModifier | Qt::AltModifier) << 0x20u << "Ctrl+Alt+Space";
         QTest::newRow("without a native key") << int(Qt::Key_F5) << 0 << 0u << "F5";
     }
@@ -353,8 +355,10 @@ private slots:
             sendKey(recorder, QEvent::KeyPress, Qt::Key_Meta, Qt::MetaModifier, 0xffeb); // the modifier alone waits
         QVERIFY(recorder->isRecording());
         sendKey(recorder, QEvent::KeyPress, qtKey, Qt::KeyboardModifiers(modifiers), keysym);
-        QVERIFY(!recorder->isRecording());
+        if (!recorded.isEmpty())
+            QVERIFY(!recorder->isRecording());
         QCOMPARE(f.settings.startShortcut().label(), recorded.isEmpty() ? QStringLiteral("Alt+Space") : recorded);
+        recorder->stopRecording();
         QCOMPARE(recorder->text(), f.settings.startShortcut().label());
     }
 
@@ -368,7 +372,7 @@ private slots:
         QVERIFY(recorder->isRecording());
         sendKey(recorder, QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier, 0xffe4);
         QVERIFY(!recorder->isRecording());
-        QCOMPARE(f.settings.startShortcut(), (ShortcutKey{62, ShortcutKey::Control}));
+        QCOMPARE(f.settings.startShortcut(), (ShortcutKey{0xffe4, 0}));
         QCOMPARE(recorder->text(), QStringLiteral("Right Ctrl"));
 
         // Released while another modifier is still down: not a lone modifier yet.
@@ -376,14 +380,14 @@ private slots:
         sendKey(recorder, QEvent::KeyRelease, Qt::Key_Super_R, Qt::ShiftModifier | Qt::MetaModifier, 0xffec);
         QVERIFY(recorder->isRecording());
         sendKey(recorder, QEvent::KeyRelease, Qt::Key_Super_R, Qt::MetaModifier, 0xffec);
-        QCOMPARE(f.settings.startShortcut(), (ShortcutKey{54, ShortcutKey::Command}));
+        QCOMPARE(f.settings.startShortcut(), (ShortcutKey{0xffec, 0}));
 
         // Where nothing can read a lone modifier (Wayland without /dev/input), it is refused and the note says why.
         view.refuseLoneModifiers(QStringLiteral("no permission to read /dev/input"));
         recorder->click();
         sendKey(recorder, QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier, 0xffe4);
         QVERIFY(!recorder->isRecording());
-        QCOMPARE(f.settings.startShortcut(), (ShortcutKey{54, ShortcutKey::Command}));
+        QCOMPARE(f.settings.startShortcut(), (ShortcutKey{0xffec, 0}));
         QVERIFY(view.recorderNote()->text().contains(QStringLiteral("/dev/input")));
         recorder->click();
         sendKey(recorder, QEvent::KeyPress, Qt::Key_Space, Qt::AltModifier, ' ');
@@ -400,7 +404,7 @@ private slots:
         });
         QVERIFY(view.bindingsText()->isVisibleTo(&view));
         QCOMPARE(view.bindingsText()->toPlainText(), QStringLiteral("Alt+Space / Esc"));
-        f.settings.setStartShortcut(ShortcutKey{62, 0});
+        f.settings.setStartShortcut(ShortcutKey{0xffe4, 0});
         QCOMPARE(view.bindingsText()->toPlainText(), QStringLiteral("Right Ctrl / Esc"));
         view.copyBindingsButton()->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("Right Ctrl / Esc"));

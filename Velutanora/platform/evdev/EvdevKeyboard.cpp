@@ -75,17 +75,17 @@ std::unique_ptr<EvdevKeyboard> EvdevKeyboard::openKeyboards(QString* whyNot)
     return std::make_unique<EvdevKeyboard>(std::move(fds));
 }
 
-quint16 EvdevKeyboard::virtualKeyForEvdevCode(quint16 code)
+quint32 EvdevKeyboard::keysymForEvdevCode(quint16 code)
 {
     switch (code) {
-    case KEY_LEFTCTRL: return 59;
-    case KEY_RIGHTCTRL: return 62;
-    case KEY_LEFTSHIFT: return 56;
-    case KEY_RIGHTSHIFT: return 60;
-    case KEY_LEFTALT: return 58;
-    case KEY_RIGHTALT: return 61;
-    case KEY_LEFTMETA: return 55;
-    case KEY_RIGHTMETA: return 54;
+    case KEY_LEFTCTRL: return 0xffe3;
+    case KEY_RIGHTCTRL: return 0xffe4;
+    case KEY_LEFTSHIFT: return 0xffe1;
+    case KEY_RIGHTSHIFT: return 0xffe2;
+    case KEY_LEFTALT: return 0xffe9;
+    case KEY_RIGHTALT: return 0xffea;
+    case KEY_LEFTMETA: return 0xffeb;
+    case KEY_RIGHTMETA: return 0xffec;
     default: return 0;
     }
 }
@@ -117,18 +117,18 @@ void EvdevKeyboard::handle(quint16 type, quint16 code, qint32 value, double time
 {
     if (type != EV_KEY || value == 2) // auto-repeat is no change
         return;
-    const quint16 key = virtualKeyForEvdevCode(code);
+    const quint32 key = keysymForEvdevCode(code);
     if (key == 0)
         return;
     if (value == 1)
         m_held.insert(key);
     else
         m_held.erase(key);
-    quint64 flags = 0;
-    for (quint16 held : m_held)
-        flags |= ShortcutKey::modifierBitForKeyCode(held);
+    quint8 modifiers = 0;
+    for (quint32 held : m_held)
+        modifiers |= ShortcutKey::modifierOf(held);
     if (onFlagsChanged)
-        onFlagsChanged(KeyEvent{key, flags, timestamp, {}});
+        onFlagsChanged(KeyEvent{key, modifiers, timestamp, {}});
 }
 
 } // namespace vel

@@ -29,11 +29,11 @@ public:
 
     bool installTap() override { return true; }
     void startMonitors() override {}
-    bool isKeyDown(quint16 keyCode) const override { return m_held.count(keyCode) > 0; }
+    bool isKeyDown(quint32 keysym) const override { return m_held.count(keysym) > 0; }
     QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>&) override { return {}; }
 
-    // The program's key code of a modifier's evdev code, 0 for other keys.
-    static quint16 virtualKeyForEvdevCode(quint16 code);
+    // The keysym of a modifier key's evdev code, 0 for other keys.
+    static quint32 keysymForEvdevCode(quint16 code);
 
 private:
     struct Source {
@@ -45,7 +45,7 @@ private:
     void handle(quint16 type, quint16 code, qint32 value, double timestamp);
 
     std::vector<std::unique_ptr<Source>> m_sources;
-    std::set<quint16> m_held;
+    std::set<quint32> m_held;
 };
 
 } // namespace vel

@@ -180,11 +180,11 @@ void GnomeShellExtension::ungrab(const QString& action)
 
 QString GnomeShellInput::chordName(const KeyChord& chord)
 {
-    if (chord == KeyChord{kKeyCodeV, ShortcutKey::Control})
+    if (chord == KeyChord{kKeysymV, ShortcutKey::Ctrl})
         return QStringLiteral("paste");
-    if (chord == KeyChord{kKeyCodeV, ShortcutKey::Control | ShortcutKey::Shift})
+    if (chord == KeyChord{kKeysymV, ShortcutKey::Ctrl | ShortcutKey::Shift})
         return QStringLiteral("terminal-paste");
-    if (chord == KeyChord{kKeyCodeReturn, 0})
+    if (chord == KeyChord{kKeysymReturn, 0})
         return QStringLiteral("return");
     return {};
 }

@@ -148,7 +148,7 @@ void MutterRemoteDesktop::keysym(quint32 sym, bool pressed)
 Task<StrokeResult> MutterRemoteDesktop::sendKeyStroke(KeyChord chord, ApplicationRef target)
 {
     Q_UNUSED(target); // mutter types into the focused window
-    const QList<quint32> keys = KeyTranslation::keysymsForChord(chord.keyCode, chord.modifiers);
+    const QList<quint32> keys = KeyTranslation::keysymsForChord(chord.keysym, chord.modifiers);
     if (keys.isEmpty())
         co_return StrokeResult::refused(QStringLiteral("送るキーがありません"));
     if (const QString why = openSession(); !why.isEmpty())

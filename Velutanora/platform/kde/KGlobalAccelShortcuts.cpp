@@ -31,17 +31,10 @@ std::optional<int> KGlobalAccelShortcuts::qtKeyCode(const ShortcutKey& key)
 {
     if (key.isLoneModifier())
         return std::nullopt;
-    const QList<quint32> syms = KeyTranslation::keysymsForVirtualKey(key.keyCode);
-    if (syms.isEmpty())
-        return std::nullopt;
-    const std::optional<int> qtKey = KeyTranslation::qtKeyForKeysym(syms.first());
+    const std::optional<int> qtKey = KeyTranslation::qtKeyForKeysym(key.keysym);
     if (!qtKey)
         return std::nullopt;
-    Qt::KeyboardModifiers modifiers;
-    if (key.modifiers & ShortcutKey::Shift) modifiers |= Qt::ShiftModifier;
-    if (key.modifiers & ShortcutKey::Control) modifiers |= Qt::ControlModifier;
-    if (key.modifiers & ShortcutKey::Option) modifiers |= Qt::AltModifier;
-    if (key.modifiers & ShortcutKey::Command) modifiers |= Qt::MetaModifier;
+    const Qt::KeyboardModifiers modifiers = KeyTranslation::qtModifiersFor(key.modifiers);
     return QKeyCombination(modifiers, static_cast<Qt::Key>(*qtKey)).toCombined();
 }
 

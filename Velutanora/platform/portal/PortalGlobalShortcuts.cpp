@@ -1,7 +1,6 @@
 #include "platform/portal/PortalGlobalShortcuts.h"
 
 #include "common/Logger.h"
-#include "dictation/KeyTranslation.h"
 #include "platform/portal/PortalRequest.h"
 
 #include <QDBusMessage>
@@ -69,17 +68,14 @@ QString PortalGlobalShortcuts::triggerText(const ShortcutKey& key)
 {
     if (key.isLoneModifier())
         return {};
-    const QList<quint32> syms = KeyTranslation::keysymsForVirtualKey(key.keyCode);
-    if (syms.isEmpty())
-        return {};
     char name[64] = {};
-    if (xkb_keysym_get_name(syms.first(), name, sizeof name) <= 0)
+    if (xkb_keysym_get_name(key.keysym, name, sizeof name) <= 0)
         return {};
     QStringList parts;
-    if (key.modifiers & ShortcutKey::Control) parts << QStringLiteral("CTRL");
-    if (key.modifiers & ShortcutKey::Option) parts << QStringLiteral("ALT");
+    if (key.modifiers & ShortcutKey::Ctrl) parts << QStringLiteral("CTRL");
+    if (key.modifiers & ShortcutKey::Alt) parts << QStringLiteral("ALT");
     if (key.modifiers & ShortcutKey::Shift) parts << QStringLiteral("SHIFT");
-    if (key.modifiers & ShortcutKey::Command) parts << QStringLiteral("LOGO");
+    if (key.modifiers & ShortcutKey::Super) parts << QStringLiteral("LOGO");
     parts << QString::fromLatin1(name);
     return parts.join(QLatin1Char('+'));
 }

@@ -150,7 +150,7 @@ Task<StrokeResult> PortalRemoteDesktop::sendKeyStroke(KeyChord chord, Applicatio
     if (m_session.isEmpty())
         co_return StrokeResult::refused(m_refused ? kRefusedReason : QStringLiteral("キー入力のセッションがありません"));
     // The portal's keyboard is its own device: held keys of the user's keyboard do not combine.
-    const QList<quint32> keys = KeyTranslation::keysymsForChord(chord.keyCode, chord.modifiers);
+    const QList<quint32> keys = KeyTranslation::keysymsForChord(chord.keysym, chord.modifiers);
     if (keys.isEmpty())
         co_return StrokeResult::refused(QStringLiteral("送るキーがありません"));
     Stroke stroke;

@@ -1,7 +1,5 @@
 #include "platform/wayland/CompositorBindings.h"
 
-#include "dictation/KeyTranslation.h"
-
 #include <xkbcommon/xkbcommon.h>
 
 #include <QProcess>
@@ -13,13 +11,10 @@ namespace vel::CompositorBindings {
 namespace {
 
 // The keysym name a compositor's configuration uses for the key ("space", "Control_R").
-QString keyName(quint16 keyCode)
+QString keyName(quint32 keysym)
 {
-    const QList<quint32> syms = KeyTranslation::keysymsForVirtualKey(keyCode);
-    if (syms.isEmpty())
-        return {};
     char buffer[64] = {};
-    if (xkb_keysym_get_name(syms.first(), buffer, sizeof buffer) <= 0)
+    if (xkb_keysym_get_name(keysym, buffer, sizeof buffer) <= 0)
         return {};
     return QString::fromLatin1(buffer);
 }
@@ -56,13 +51,13 @@ Syntax syntaxOf(Compositor compositor)
     return {"Ctrl", "Mod1", "Shift", "Mod4", "+", ""};
 }
 
-QStringList modifierNames(quint64 bits, const Syntax& syntax)
+QStringList modifierNames(quint8 modifiers, const Syntax& syntax)
 {
     QStringList names;
-    const std::pair<quint64, QString> order[] = {{ShortcutKey::Control, syntax.control}, {ShortcutKey::Option, syntax.alt},
-                                                 {ShortcutKey::Shift, syntax.shift}, {ShortcutKey::Command, syntax.super}};
+    const std::pair<quint8, QString> order[] = {{ShortcutKey::Ctrl, syntax.control}, {ShortcutKey::Alt, syntax.alt},
+                                                {ShortcutKey::Shift, syntax.shift}, {ShortcutKey::Super, syntax.super}};
     for (const auto& [bit, name] : order)
-        if (bits & bit)
+        if (modifiers & bit)
             names << name;
     return names;
 }
@@ -70,7 +65,7 @@ QStringList modifierNames(quint64 bits, const Syntax& syntax)
 // One binding; empty when the key has no keysym.
 QString binding(Compositor compositor, const ShortcutKey& key, const QString& command)
 {
-    const QString sym = keyName(key.keyCode);
+    const QString sym = keyName(key.keysym);
     if (sym.isEmpty())
         return {};
     const Syntax syntax = syntaxOf(compositor);
@@ -80,7 +75,7 @@ QString binding(Compositor compositor, const ShortcutKey& key, const QString& co
     case Compositor::Hyprland:
         // A release binding of a modifier carries that modifier in its mask.
         if (lone)
-            mods = modifierNames(ShortcutKey::modifierBitForKeyCode(key.keyCode), syntax);
+            mods = modifierNames(ShortcutKey::modifierOf(key.keysym), syntax);
         // "#" starts a comment in Hyprland's configuration; "##" is a literal one.
         return QStringLiteral("%1 = %2, %3, exec, %4")
             .arg(lone ? "bindr" : "bind", mods.join(syntax.joiner), sym, QString(command).replace(QStringLiteral("#"), QStringLiteral("##")));
@@ -135,7 +130,7 @@ QString gnomeAccelerator(const ShortcutKey& key, bool plainKeyAllowed)
 {
     if (key.isLoneModifier() || (key.modifiers == 0 && !plainKeyAllowed))
         return {};
-    const QString sym = keyName(key.keyCode);
+    const QString sym = keyName(key.keysym);
     if (sym.isEmpty())
         return {};
     return modifierNames(key.modifiers, syntaxOf(Compositor::Gnome)).join(QString()) + sym;
@@ -273,10 +268,10 @@ QString gnomeHolder(const QString& accelerator, const QStringList& listing)
 
 std::optional<ShortcutKey> freeGnomeChord(const QStringList& listing, const ShortcutKey& taken)
 {
-    const ShortcutKey candidates[] = {{49, ShortcutKey::Control | ShortcutKey::Option},
-                                      {101, ShortcutKey::Command},
-                                      {109, ShortcutKey::Command},
-                                      {49, ShortcutKey::Control | ShortcutKey::Shift}};
+    const ShortcutKey candidates[] = {{ShortcutKey::kSpace, ShortcutKey::Ctrl | ShortcutKey::Alt},
+                                      {0xffc6 /* F9 */, ShortcutKey::Super},
+                                      {0xffc7 /* F10 */, ShortcutKey::Super},
+                                      {ShortcutKey::kSpace, ShortcutKey::Ctrl | ShortcutKey::Shift}};
     for (const ShortcutKey& key : candidates)
         if (!(key == taken) && gnomeHolder(gnomeAccelerator(key), listing).isEmpty())
             return key;

@@ -20,17 +20,17 @@ namespace vel {
 namespace {
 
 struct ModifierKey {
-    quint64 bit;
+    quint8 bit;
     quint32 evdevKey;
     const char* xkbName;
 };
 
 // In the order they are pressed: Control, Shift, Alt, Super.
 constexpr ModifierKey kModifiers[] = {
-    {ShortcutKey::Control, KEY_LEFTCTRL, XKB_MOD_NAME_CTRL},
+    {ShortcutKey::Ctrl, KEY_LEFTCTRL, XKB_MOD_NAME_CTRL},
     {ShortcutKey::Shift, KEY_LEFTSHIFT, XKB_MOD_NAME_SHIFT},
-    {ShortcutKey::Option, KEY_LEFTALT, XKB_MOD_NAME_ALT},
-    {ShortcutKey::Command, KEY_LEFTMETA, XKB_MOD_NAME_LOGO},
+    {ShortcutKey::Alt, KEY_LEFTALT, XKB_MOD_NAME_ALT},
+    {ShortcutKey::Super, KEY_LEFTMETA, XKB_MOD_NAME_LOGO},
 };
 
 // The keymap as text, in a sealed memory file the compositor maps.
@@ -50,11 +50,11 @@ quint32 nowMs() { return static_cast<quint32>(QDeadlineTimer::current().deadline
 
 } // namespace
 
-quint32 WaylandSyntheticInput::evdevKeyFor(quint16 virtualKey)
+quint32 WaylandSyntheticInput::evdevKeyFor(quint32 keysym)
 {
-    switch (virtualKey) {
-    case kKeyCodeV: return KEY_V;
-    case kKeyCodeReturn: return KEY_ENTER;
+    switch (keysym) {
+    case kKeysymV: return KEY_V;
+    case kKeysymReturn: return KEY_ENTER;
     default: return 0;
     }
 }
@@ -116,7 +116,7 @@ Task<StrokeResult> WaylandSyntheticInput::sendKeyStroke(KeyChord chord, Applicat
     Q_UNUSED(target); // the keyboard types into the focused window; the paste service brought the target there
     if (!m_keyboard)
         co_return StrokeResult::unavailable(kNoKeyboard);
-    const quint32 evdevKey = evdevKeyFor(chord.keyCode);
+    const quint32 evdevKey = evdevKeyFor(chord.keysym);
     if (evdevKey == 0)
         co_return StrokeResult::refused(QStringLiteral("仮想キーボードに送るキーがありません"));
     quint32 depressed = 0;

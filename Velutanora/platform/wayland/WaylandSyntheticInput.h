@@ -21,14 +21,14 @@ public:
     bool isAllowed() const override { return m_keyboard != nullptr; }
     Task<StrokeResult> sendKeyStroke(KeyChord chord, ApplicationRef target) override;
 
-    // The evdev key code for one of the program's virtual key codes (0 when it has none).
-    static quint32 evdevKeyFor(quint16 virtualKey);
+    // The evdev key code of a keysym the program types (0 when it has none).
+    static quint32 evdevKeyFor(quint32 keysym);
 
 private:
     void key(quint32 evdevKey, bool down);
     WaylandConnection& m_connection;
     zwp_virtual_keyboard_v1* m_keyboard = nullptr;
-    QHash<quint64, quint32> m_modifierMasks; // ShortcutKey bit → xkb modifier mask
+    QHash<quint8, quint32> m_modifierMasks; // ShortcutKey bit → xkb modifier mask
 };
 
 } // namespace vel

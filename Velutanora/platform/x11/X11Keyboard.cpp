@@ -24,9 +24,9 @@ X11Keyboard::X11Keyboard(X11Connection& grabs, X11Connection& raw, int xinputOpc
 
 X11Keyboard::~X11Keyboard() { ungrabAll(); }
 
-unsigned X11Keyboard::keycodeFor(X11Connection& connection, quint16 virtualKey)
+unsigned X11Keyboard::keycodeFor(X11Connection& connection, quint32 keysym)
 {
-    for (quint32 sym : KeyTranslation::keysymsForVirtualKey(virtualKey)) {
+    for (quint32 sym : KeyTranslation::layoutKeysyms(keysym)) {
         const KeyCode code = XKeysymToKeycode(connection.display(), sym);
         if (code != 0)
             return code;
@@ -34,21 +34,18 @@ unsigned X11Keyboard::keycodeFor(X11Connection& connection, quint16 virtualKey)
     return 0;
 }
 
-std::optional<quint16> X11Keyboard::virtualKeyOf(unsigned keycode) const
+quint32 X11Keyboard::keysymOf(X11Connection& connection, unsigned keycode)
 {
-    const KeySym sym = XkbKeycodeToKeysym(m_raw.display(), static_cast<KeyCode>(keycode), 0, 0);
-    return KeyTranslation::virtualKeyForKeysym(static_cast<quint32>(sym));
+    const KeySym sym = XkbKeycodeToKeysym(connection.display(), static_cast<KeyCode>(keycode), 0, 0);
+    return KeyTranslation::normalizedKeysym(static_cast<quint32>(sym));
 }
 
-quint64 X11Keyboard::heldModifierBits() const
+quint8 X11Keyboard::heldModifiers() const
 {
-    quint64 bits = 0;
-    for (unsigned keycode : m_pressed) {
-        const auto vk = virtualKeyOf(keycode);
-        if (vk)
-            bits |= ShortcutKey::modifierBitForKeyCode(*vk);
-    }
-    return bits;
+    quint8 modifiers = 0;
+    for (unsigned keycode : m_pressed)
+        modifiers |= ShortcutKey::modifierOf(keysymOf(m_raw, keycode));
+    return modifiers;
 }
 
 std::function<ApplicationRef()> X11Keyboard::frontmostLookup() const
@@ -64,11 +61,7 @@ bool X11Keyboard::installTap()
     m_grabs.addListener([this](XEvent& event) {
         if (event.type != KeyPress || !onTapKeyDown)
             return;
-        const KeySym sym = XkbKeycodeToKeysym(m_grabs.display(), static_cast<KeyCode>(event.xkey.keycode), 0, 0);
-        const auto vk = KeyTranslation::virtualKeyForKeysym(static_cast<quint32>(sym));
-        if (!vk)
-            return;
-        onTapKeyDown(KeyEvent{*vk, KeyTranslation::modifierBitsForXState(event.xkey.state),
+        onTapKeyDown(KeyEvent{keysymOf(m_grabs, event.xkey.keycode), KeyTranslation::modifiersForXState(event.xkey.state),
                               static_cast<double>(event.xkey.time) / 1000.0, frontmostLookup()});
     });
     m_tapInstalled = true;
@@ -108,30 +101,28 @@ void X11Keyboard::startMonitors()
             m_pressed.insert(keycode);
         else
             m_pressed.erase(keycode);
-        const auto vk = virtualKeyOf(keycode);
-        if (!vk)
-            return;
-        if (ShortcutKey::isModifierKeyCode(*vk)) {
+        const quint32 keysym = keysymOf(m_raw, keycode);
+        if (ShortcutKey::isModifierKey(keysym)) {
             if (onFlagsChanged && !repeat)
-                onFlagsChanged(KeyEvent{*vk, heldModifierBits(), time, frontmostLookup()});
+                onFlagsChanged(KeyEvent{keysym, heldModifiers(), time, frontmostLookup()});
             return;
         }
         if (!press || !onKeyDown)
             return;
-        const quint64 flags = heldModifierBits();
+        const quint8 modifiers = heldModifiers();
         // A press that a grab swallowed reached the tap already; the monitors never see it.
         for (const ShortcutKey& s : m_swallowed) {
-            if (s.keyCode == *vk && (flags & ShortcutKey::RelevantModifiers) == s.modifiers)
+            if (s.matches(keysym, modifiers))
                 return;
         }
-        onKeyDown(KeyEvent{*vk, flags, time, frontmostLookup()});
+        onKeyDown(KeyEvent{keysym, modifiers, time, frontmostLookup()});
     });
 }
 
-bool X11Keyboard::isKeyDown(quint16 keyCode) const
+bool X11Keyboard::isKeyDown(quint32 keysym) const
 {
     for (unsigned keycode : m_pressed) {
-        if (virtualKeyOf(keycode) == keyCode)
+        if (keysymOf(m_raw, keycode) == keysym)
             return true;
     }
     return false;
@@ -153,12 +144,12 @@ QList<ShortcutKey> X11Keyboard::setSwallowedShortcuts(const QList<ShortcutKey>& 
     QList<ShortcutKey> failed;
     Display* d = m_grabs.display();
     for (const ShortcutKey& shortcut : shortcuts) {
-        const unsigned keycode = keycodeFor(m_grabs, shortcut.keyCode);
+        const unsigned keycode = keycodeFor(m_grabs, shortcut.keysym);
         if (keycode == 0) {
             failed.append(shortcut);
             continue;
         }
-        const unsigned mods = KeyTranslation::xStateForModifierBits(shortcut.modifiers);
+        const unsigned mods = KeyTranslation::xStateForModifiers(shortcut.modifiers);
         std::vector<std::pair<unsigned, unsigned>> mine;
         bool conflict = false;
         for (unsigned variant : kLockVariants) {

@@ -21,17 +21,17 @@ public:
 
     bool installTap() override;
     void startMonitors() override;
-    bool isKeyDown(quint16 keyCode) const override;
+    bool isKeyDown(quint32 keysym) const override;
     QList<ShortcutKey> setSwallowedShortcuts(const QList<ShortcutKey>& shortcuts) override;
 
-    // The X key code of a virtual key in the current layout (0 when there is none).
-    static unsigned keycodeFor(X11Connection& connection, quint16 virtualKey);
+    // The X key code of a keysym in the current layout (0 when there is none), and back.
+    static unsigned keycodeFor(X11Connection& connection, quint32 keysym);
+    static quint32 keysymOf(X11Connection& connection, unsigned keycode);
 
 private:
     // Finds the application in front when a shortcut matches, not for every key press.
     std::function<ApplicationRef()> frontmostLookup() const;
-    quint64 heldModifierBits() const;
-    std::optional<quint16> virtualKeyOf(unsigned keycode) const;
+    quint8 heldModifiers() const;
     void ungrabAll();
 
     X11Connection& m_grabs;

@@ -46,24 +46,17 @@ Task<StrokeResult> X11SyntheticInput::sendKeyStroke(KeyChord chord, ApplicationR
     Q_UNUSED(target); // XTEST types into the focused window; the paste service brought the target there
     if (!m_xtest)
         co_return StrokeResult::unavailable(kNoXtest);
-    const unsigned key = X11Keyboard::keycodeFor(m_connection, chord.keyCode);
-    if (key == 0)
-        co_return StrokeResult::refused(
-            QStringLiteral("キーボード配列に %1 のキーがありません").arg(ShortcutKey{chord.keyCode, 0}.label()));
-
-    QList<unsigned> modifiers;
-    const std::pair<quint64, quint16> order[] = {{ShortcutKey::Control, 59}, {ShortcutKey::Shift, 56},
-                                                 {ShortcutKey::Option, 58}, {ShortcutKey::Command, 55}};
-    for (const auto& [bit, virtualKey] : order) {
-        if (!(chord.modifiers & bit))
-            continue;
-        const unsigned code = X11Keyboard::keycodeFor(m_connection, virtualKey);
-        // Without its modifier the chord would type a plain letter into the target.
+    // The chord's keys, its modifiers first; without one, the chord would type a plain letter into the target.
+    QList<unsigned> keys;
+    for (quint32 keysym : KeyTranslation::keysymsForChord(chord.keysym, chord.modifiers)) {
+        const unsigned code = X11Keyboard::keycodeFor(m_connection, keysym);
         if (code == 0)
             co_return StrokeResult::refused(
-                QStringLiteral("キーボード配列に %1 のキーがありません").arg(ShortcutKey{virtualKey, 0}.label()));
-        modifiers.append(code);
+                QStringLiteral("キーボード配列に %1 のキーがありません").arg(ShortcutKey{keysym, 0}.keyName()));
+        keys.append(code);
     }
+    const unsigned key = keys.takeLast();
+    const QList<unsigned> modifiers = keys;
 
     QList<unsigned> held = heldModifierKeycodes();
     const double deadline = m_clock.now() + kHeldKeyWaitSeconds;
