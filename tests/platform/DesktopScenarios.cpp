@@ -1,8 +1,10 @@
 #include "DesktopScenarios.h"
 
+#include "platform/wayland/WaylandPanelSurface.h"
 #include "support/Tones.h"
 
 #include <QDir>
+#include <QPainter>
 #include <QTest>
 
 namespace vel::test {
@@ -131,6 +133,25 @@ void DesktopScenarios::continuousModePastesAndPressesReturn()
     QTRY_VERIFY_WITH_TIMEOUT(rig.speech.isRecording(), 5000); // listening again
     pressCancel(rig);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.dictation.isBusy(), 5000);
+}
+
+// The panel shows over the window in front and leaves it the keyboard.
+void DesktopScenarios::thePanelLeavesTheFocusWithTheTarget()
+{
+    if (const QString why = cannotShowALayerShellPanel(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    DesktopRig rig;
+    QVERIFY(rig.backend.panelKeepsFocusAway);
+    const Window window = openEditor(rig.dir.path(), QStringLiteral("target_editor"));
+    QTRY_VERIFY_WITH_TIMEOUT(isInFront(rig, window), 10000);
+    WaylandPanelSurface panel(*rig.backend.wayland, QSize(280, 80), 80);
+    panel.paint = [](QPainter& painter) { painter.fillRect(0, 0, 280, 80, QColor(30, 30, 30, 200)); };
+    panel.show();
+    QTRY_VERIFY_WITH_TIMEOUT(panel.framesShown() >= 5, 5000);
+    QTest::qWait(300);
+    QVERIFY(isInFront(rig, window));
+    panel.hide();
+    QVERIFY(!panel.isMapped());
 }
 
 } // namespace vel::test

@@ -46,6 +46,8 @@ protected:
     virtual QString cannotBringTheTargetBack() const { return {}; }
     virtual QString cannotTypeTheCancelKey() const { return {}; }
     virtual QString cannotPaste() const { return {}; }
+    // Where the panel is a layer-shell surface of the program's own; elsewhere it is a Qt window.
+    virtual QString cannotShowALayerShellPanel() const { return {}; }
     virtual QString platform() const { return QStringLiteral("wayland"); }
     // Presses the key the given way and waits a while for one more Esc in the window's key log.
     static bool escapeArrives(const Window& window, const std::function<void()>& press);
@@ -57,6 +59,7 @@ private slots:
     void aDictationIsPastedIntoTheWindowInFront();
     void theCancelKeyIsTakenOnlyWhileBusy();
     void continuousModePastesAndPressesReturn();
+    void thePanelLeavesTheFocusWithTheTarget();
 };
 
 } // namespace vel::test

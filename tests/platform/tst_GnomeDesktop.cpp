@@ -116,6 +116,7 @@ protected:
     void pressToggle(DesktopRig&) override { m_keyboard.press({kControl, kAlt, kSpace}); }
     void pressCancel(DesktopRig&) override { m_keyboard.press({kEscape}); }
     Window openTerminal(const QString& dir) override { return openFoot(dir); }
+    QString cannotShowALayerShellPanel() const override { return QStringLiteral("mutter has no layer shell"); }
     bool cancelKeyReaches(DesktopRig&, const Window& window) override
     {
         return escapeArrives(window, [this] { m_keyboard.press({kEscape}); });

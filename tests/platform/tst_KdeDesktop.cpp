@@ -1,6 +1,5 @@
 #include "platform/kde/KGlobalAccelShortcuts.h"
 #include "platform/wayland/WaylandConnection.h"
-#include "platform/wayland/WaylandPanelSurface.h"
 #include "DesktopScenarios.h"
 #include "support/FakeGeminiServer.h"
 
@@ -8,7 +7,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QGuiApplication>
-#include <QPainter>
 #include <QProcess>
 #include <QTest>
 
@@ -118,21 +116,6 @@ private slots:
         QCOMPARE(waylandClipboard(), QStringLiteral("KDEでも日本語がそのまま届く。"));
     }
 
-    // The panel is a layer-shell overlay: it is drawn, and the application in front keeps the keyboard.
-    void thePanelLeavesTheFocusWithTheTarget()
-    {
-        DesktopRig rig;
-        Target target(rig.dir.path(), "wayland");
-        const QString focus = target.out + ".focus";
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(focus).endsWith("in\n"), 10000);
-        WaylandPanelSurface panel(*rig.backend.wayland, QSize(280, 80), 80);
-        panel.paint = [](QPainter& painter) { painter.fillRect(0, 0, 280, 80, QColor(30, 30, 30, 200)); };
-        panel.show();
-        QTRY_VERIFY_WITH_TIMEOUT(panel.framesShown() >= 5, 5000);
-        QTest::qWait(300);
-        QVERIFY2(readFile(focus).endsWith("in\n"), readFile(focus).constData());
-        panel.hide();
-    }
 };
 
 QTEST_MAIN(TestKdeDesktop)

@@ -1,6 +1,5 @@
 #include "platform/wayland/CompositorBindings.h"
 #include "platform/wayland/WaylandConnection.h"
-#include "platform/wayland/WaylandPanelSurface.h"
 #include "DesktopScenarios.h"
 #include "support/FakeGeminiServer.h"
 #include "support/Tones.h"
@@ -10,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPainter>
 #include <QProcess>
 #include <QTest>
 
@@ -18,12 +16,6 @@ using namespace vel;
 using namespace vel::test;
 
 namespace {
-
-bool inFront(DesktopRig& rig, const QString& appId)
-{
-    const ApplicationRef front = rig.backend.workspace->frontmostApplication();
-    return front && front->windowClass() == appId;
-}
 
 // The app_id of the window sway says has the keyboard focus.
 QString focusedAppId(const QJsonObject& node)
@@ -44,7 +36,6 @@ QString swayFocus()
     p.waitForFinished(5000);
     return focusedAppId(QJsonDocument::fromJson(p.readAllStandardOutput()).object());
 }
-
 
 } // namespace
 
@@ -106,24 +97,6 @@ private slots:
         for (const QString& line : lines.split('\n', Qt::SkipEmptyParts))
             if (!line.startsWith('#'))
                 QProcess::execute(QStringLiteral("swaymsg"), {QString(line).replace("bindsym", "unbindsym").section(" exec ", 0, 0)});
-    }
-
-    // The panel is an overlay: it shows, keeps being drawn, and the target keeps the keyboard.
-    void thePanelLeavesTheFocusWithTheTarget()
-    {
-        DesktopRig rig;
-        QVERIFY(rig.backend.panelKeepsFocusAway);
-        Target target(rig.dir.path(), "wayland", QStringLiteral("target_editor"));
-        QTRY_VERIFY_WITH_TIMEOUT(inFront(rig, QStringLiteral("target_editor")), 10000);
-        WaylandPanelSurface panel(*rig.backend.wayland, QSize(280, 80), 80);
-        panel.paint = [](QPainter& painter) { painter.fillRect(0, 0, 280, 80, QColor(30, 30, 30, 200)); };
-        panel.show();
-        QTRY_VERIFY_WITH_TIMEOUT(panel.framesShown() >= 5, 5000);
-        QVERIFY(inFront(rig, QStringLiteral("target_editor")));
-        if (!qEnvironmentVariableIsEmpty("SWAYSOCK"))
-            QCOMPARE(swayFocus(), QStringLiteral("target_editor"));
-        panel.hide();
-        QVERIFY(!panel.isMapped());
     }
 
     // The program itself, as a user runs it: sway's binding runs --toggle, the microphone hears

@@ -29,6 +29,7 @@ class TestX11Desktop : public DesktopScenarios {
     Q_OBJECT
 protected:
     QString platform() const override { return QStringLiteral("xcb"); }
+    QString cannotShowALayerShellPanel() const override { return QStringLiteral("on X11 the panel is a Qt window (tst_DesktopShell)"); }
     void prepare(DesktopRig& rig) override { rig.hotkeys.startMonitoring(); }
     void pressToggle(DesktopRig&) override { xdotool({"key", "alt+space"}); }
     void pressCancel(DesktopRig&) override { xdotool({"key", "Escape"}); }
