@@ -24,7 +24,7 @@ struct PanelRig {
     RecordingNotifier notifier;
     RecordingPanelController controller{speech.log, speech.clock, &notifier};
     DictationStack stack{{speech.log, speech.clock, speech.settings, speech.recognizer, speech.input, speech.debugLog,
-                          speech.pasteboard, speech.synthetic, speech.workspace, controller}};
+                          speech.pasteboard, speech.synthetic, speech.workspace, controller, &speech.gemini}};
     Dictation& dictation = stack.dictation;
     AppSettings& settings = speech.settings;
     FakePasteboard& pasteboard = speech.pasteboard;
@@ -33,11 +33,8 @@ struct PanelRig {
     RecordingIndicatorView* view() const { return controller.panel()->findChild<RecordingIndicatorView*>(); }
     void advance(double seconds)
     {
-        for (double t = 0; t < seconds - 1e-9; t += 0.01) {
-            ManualClock::drainPostedWork();
-            speech.clock.advance(0.01);
-        }
-        ManualClock::drainPostedWork();
+        for (double t = 0; t < seconds - 1e-9; t += 0.01)
+            speech.advance(0.01);
     }
     // A dictation of `words`, started by a shortcut (Full) or the tray menu (Plain), until the
     // recording runs.
@@ -214,37 +211,27 @@ private slots:
     void aGeminiFallbackIsNamedOnTheConfirmation()
     {
         QFETCH(bool, stealth);
-        DictationRig rig;
-        RecordingNotifier notifier;
-        RecordingPanelController controller(rig.log, rig.clock, &notifier);
-        controller.bind(&rig.dictation.state(), &rig.settings, nullptr);
+        PanelRig rig;
         rig.settings.setStealthMode(stealth);
-        rig.useGemini();
-        const auto dictate = [&] {
-            rig.run(rig.speech.startRecording(false, {}));
-            rig.recognizer.lastSession()->deliver(QStringLiteral("今日は晴れです"), true);
-            rig.advance(1.0);
-            rig.run(rig.speech.stopRecording(true));
-            controller.show();
-            const DictationOutcome outcome = rig.process();
-            controller.showOutcome(outcome);
-            return outcome.correctionFailure;
-        };
-        rig.server.enqueue(FakeReply::withStatus(401, ""));
-        const QString reason = dictate();
+        rig.speech.useGemini();
+        rig.speech.server.enqueue(FakeReply::withStatus(401, ""));
+        rig.start(Dictation::Extent::Full, QStringLiteral("今日は晴れです"));
+        rig.stop();
+        const QString reason = rig.dictation.state().outcome()->correctionFailure;
         QVERIFY(reason.startsWith(QStringLiteral("⚠️ Gemini: ")));
         if (stealth) {
-            QCOMPARE(notifier.texts, QStringList{reason});
+            QCOMPARE(rig.notifier.texts, QStringList{reason});
         } else {
-            QCOMPARE(controller.confirmationNote(), reason);
-            QVERIFY(notifier.texts.isEmpty());
-            QCOMPARE(controller.panel()->findChild<RecordingIndicatorView*>()->face(), RecordingIndicatorView::Face::Confirmation);
+            QCOMPARE(rig.controller.confirmationNote(), reason);
+            QVERIFY(rig.notifier.texts.isEmpty());
+            QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Confirmation);
         }
         // Gemini answers the next time: no note.
-        rig.server.enqueue(FakeReply::answer(QStringLiteral("今日は晴れです。")));
-        dictate();
-        QVERIFY(controller.confirmationNote().isEmpty());
-        QCOMPARE(notifier.texts.size(), stealth ? 1 : 0);
+        rig.speech.server.enqueue(FakeReply::answer(QStringLiteral("今日は晴れです。")));
+        rig.start(Dictation::Extent::Full, QStringLiteral("今日は晴れです"));
+        rig.stop();
+        QVERIFY(rig.controller.confirmationNote().isEmpty());
+        QCOMPARE(rig.notifier.texts.size(), stealth ? 1 : 0);
     }
 
     void placement()
