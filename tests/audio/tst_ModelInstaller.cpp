@@ -195,20 +195,6 @@ private slots:
         QVERIFY(!rig.modelCheck.downloadPercent());
     }
 
-    void ensureJapaneseModelShowsProgressAndFailures()
-    {
-        DictationRig rig;
-        rig.recognizer.model = ModelStatus::Supported;
-        auto failing = std::make_shared<ScriptedInstallation>();
-        failing->failure = std::make_shared<Error>(QStringLiteral("ダウンロードに失敗しました (HTTP 500)"));
-        rig.recognizer.installation = failing;
-        QString status;
-        QObject::connect(&rig.modelCheck, &ModelCheck::status, [&](const QString& s) { status = s; });
-        const Outcome o = rig.run(rig.modelCheck.ensureJapanese());
-        QVERIFY(o.error);
-        QCOMPARE(status,
-                 QStringLiteral("⚠️ 日本語モデルのダウンロードに失敗しました: ダウンロードに失敗しました (HTTP 500)"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestModelInstaller)

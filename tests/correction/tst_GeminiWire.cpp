@@ -41,7 +41,6 @@ private slots:
         QTest::addColumn<bool>("hasAnswer");
         QTest::addColumn<QString>("answer");
         QTest::newRow("empty candidates") << QByteArray(R"({"candidates":[]})") << false << "";
-        QTest::newRow("no candidates key") << QByteArray(R"({"usageMetadata":{}})") << false << "";
         QTest::newRow("inline data then text")
             << QByteArray(R"({"candidates":[{"content":{"parts":[{"inlineData":{"mimeType":"a","data":"b"}},{"text":" 結果\n"}]}}]})")
             << true << " 結果\n";
@@ -94,18 +93,6 @@ private slots:
         }
     }
 
-    void usage()
-    {
-        const auto none = GeminiResponse::fromJson(R"({"candidates":[]})");
-        QVERIFY(!none.usageMetadata.has_value());
-        const auto partial = GeminiResponse::fromJson(
-            R"({"usageMetadata":{"promptTokenCount":10,"candidatesTokenCount":5,"totalTokenCount":15}})");
-        QVERIFY(partial.usageMetadata.has_value());
-        QCOMPARE(partial.usageMetadata->promptTokenCount, std::optional<qint64>(10));
-        QCOMPARE(partial.usageMetadata->candidatesTokenCount, std::optional<qint64>(5));
-        QCOMPARE(partial.usageMetadata->totalTokenCount, std::optional<qint64>(15));
-        QVERIFY2(!partial.usageMetadata->thoughtsTokenCount.has_value(), "a missing count is absent, not 0");
-    }
 };
 
 QTEST_GUILESS_MAIN(TestGeminiWire)

@@ -111,10 +111,8 @@ private slots:
         QTest::addColumn<QString>("final");
         QTest::addColumn<QString>("volatileText");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("nothing") << "" << "" << false;
         QTest::newRow("spaces and line feeds") << "" << " \n\t " << false;
         QTest::newRow("volatile only") << "" << "はい" << true;
-        QTest::newRow("final") << "はい" << "" << true;
         QTest::newRow("ideographic space") << "" << "　" << false;
     }
     void hasAnyRecognizedText()

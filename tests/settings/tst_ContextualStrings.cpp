@@ -15,9 +15,6 @@ private slots:
         QTest::addColumn<QStringList>("fields");
         QTest::newRow("empty") << "" << QStringList{};
         QTest::newRow("Software Engineer") << "Software Engineer" << QStringList{"software"};
-        QTest::newRow("開発エンジニア") << "開発エンジニア" << QStringList{"software"};
-        QTest::newRow("税理士") << "税理士" << QStringList{"accounting"};
-        QTest::newRow("薬剤師") << "薬剤師" << QStringList{"medical"};
         QTest::newRow("法務") << "法務" << QStringList{"legal"};
         QTest::newRow("医療法務") << "医療法務" << QStringList{"medical", "legal"};
         QTest::newRow("医療法人の経理") << "医療法人の経理" << QStringList{"medical", "legal", "accounting"};
