@@ -1,6 +1,7 @@
 #include "audio/LocalRecognizer.h"
 
 #include "common/Logger.h"
+#include "audio/SherpaOnnxApi.h"
 #include "audio/VoskRecognizer.h"
 #include "settings/AppSettings.h"
 
@@ -11,29 +12,42 @@ namespace vel {
 
 namespace {
 
+// A library named by its environment variable (another build, or a stand-in for tests); else
+// beside the program in a build tree, then the bare name, through the installed program's run path
+// (its private library folder), then the system's.
+template <class Api>
+std::shared_ptr<Api> loadLibrary(const char* variable, const QString& file, QString* why)
+{
+    const QString chosen = qEnvironmentVariable(variable);
+    if (!chosen.isEmpty())
+        return Api::load(chosen, why);
+    std::shared_ptr<Api> api = Api::load(QCoreApplication::applicationDirPath() + QLatin1Char('/') + file, why);
+    return api ? api : Api::load(file, why);
+}
+
 std::shared_ptr<VoskApi> loadVosk(QString* why)
 {
-    // VELUTANORA_VOSK_LIBRARY names another build of the library (or a stand-in for tests).
-    const QString chosen = qEnvironmentVariable("VELUTANORA_VOSK_LIBRARY");
-    if (!chosen.isEmpty())
-        return VoskApi::load(chosen, why);
-    // Beside the program in a build tree; the bare name goes through the installed program's run
-    // path (its private library folder), then the system's.
-    std::shared_ptr<VoskApi> api =
-        VoskApi::load(QCoreApplication::applicationDirPath() + QStringLiteral("/libvosk.so"), why);
-    if (!api)
-        api = VoskApi::load(QStringLiteral("libvosk.so"), why);
-    return api;
+    return loadLibrary<VoskApi>("VELUTANORA_VOSK_LIBRARY", QStringLiteral("libvosk.so"), why);
 }
 
 } // namespace
 
+std::shared_ptr<SherpaOnnxApi> loadSherpaOnnx(QString* why)
+{
+    return loadLibrary<SherpaOnnxApi>("VELUTANORA_SHERPA_LIBRARY", QStringLiteral("libsherpa-onnx-c-api.so"), why);
+}
+
 QString localRecognitionReport()
 {
     QString why;
-    const std::shared_ptr<VoskApi> api = loadVosk(&why);
-    return api ? QStringLiteral("libvosk: %1").arg(QFileInfo(api->path).canonicalFilePath())
-               : QStringLiteral("libvosk: not available (%1)").arg(why);
+    const std::shared_ptr<VoskApi> vosk = loadVosk(&why);
+    QString report = vosk ? QStringLiteral("libvosk: %1").arg(QFileInfo(vosk->path).canonicalFilePath())
+                          : QStringLiteral("libvosk: not available (%1)").arg(why);
+    const std::shared_ptr<SherpaOnnxApi> sherpa = loadSherpaOnnx(&why);
+    report += sherpa ? QStringLiteral("\nlibsherpa-onnx: %1 (%2)")
+                           .arg(QFileInfo(sherpa->path).canonicalFilePath(), QString::fromUtf8(sherpa->version()))
+                     : QStringLiteral("\nlibsherpa-onnx: not available (%1)").arg(why);
+    return report;
 }
 
 std::unique_ptr<SpeechRecognizer> makeLocalRecognizer(Logger& log, const AppSettings& settings,

@@ -10,6 +10,7 @@ namespace vel {
 
 class AppSettings;
 class Logger;
+struct SherpaOnnxApi;
 
 // The configured on-device recogniser: libvosk from beside the program (or the system), with
 // the model folder and address of the settings. Without libvosk: a recogniser that is never
@@ -17,7 +18,11 @@ class Logger;
 std::unique_ptr<SpeechRecognizer> makeLocalRecognizer(Logger& log, const AppSettings& settings,
                                                       QNetworkAccessManager& network);
 
-// One line naming the libvosk file the program loads, or why there is none (for --version).
+// libsherpa-onnx-c-api from beside the program (or the system), or none and why.
+std::shared_ptr<SherpaOnnxApi> loadSherpaOnnx(QString* why);
+
+// A line for each recognition library (libvosk, libsherpa-onnx): the file the program loads, or
+// why there is none (for --version).
 QString localRecognitionReport();
 
 } // namespace vel

@@ -2,7 +2,9 @@
 
 #include "common/AsyncQueue.h"
 #include "common/Logger.h"
+#include "audio/DynamicLibrary.h"
 #include "audio/ModelInstaller.h"
+#include "recording/AudioConverter.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,8 +17,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <dlfcn.h>
-#include <link.h>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,12 +25,7 @@ namespace vel {
 
 namespace {
 
-template <class F>
-bool bind(void* handle, const char* name, F& out)
-{
-    out = reinterpret_cast<F>(dlsym(handle, name));
-    return out != nullptr;
-}
+using DynamicLibrary::bind;
 
 QString jsonField(const char* json, const char* field)
 {
@@ -73,7 +68,7 @@ public:
             std::memcpy(samples.data(), buffer.data.constData(), samples.size() * 2);
         } else {
             std::vector<float> mono;
-            mixToMonoFloat(buffer, mono);
+            mixToMono(buffer, mono);
             for (size_t i = 0; i < mono.size(); ++i)
                 samples[i] = static_cast<short>(std::clamp(mono[i], -1.0f, 1.0f) * 32767.0f);
         }
@@ -111,8 +106,6 @@ public:
     }
 
 private:
-    static void mixToMonoFloat(const AudioBuffer& buffer, std::vector<float>& out);
-
     void post(RecognitionResult result)
     {
         std::weak_ptr<SessionShared> weak = m_shared;
@@ -189,46 +182,17 @@ private:
     std::thread m_worker;
 };
 
-void VoskSession::mixToMonoFloat(const AudioBuffer& buffer, std::vector<float>& out)
-{
-    const qsizetype frames = buffer.frameCount();
-    out.assign(static_cast<size_t>(frames), 0.0f);
-    const int channels = buffer.format.channels;
-    for (qsizetype i = 0; i < frames; ++i) {
-        float sum = 0;
-        for (int c = 0; c < channels; ++c) {
-            const char* p = buffer.data.constData() + (i * channels + c) * buffer.format.bytesPerSample();
-            if (buffer.format.sampleType == SampleType::Int16) {
-                qint16 v;
-                std::memcpy(&v, p, 2);
-                sum += static_cast<float>(v) / 32768.0f;
-            } else {
-                float v;
-                std::memcpy(&v, p, 4);
-                sum += v;
-            }
-        }
-        out[static_cast<size_t>(i)] = sum / static_cast<float>(channels);
-    }
-}
-
 } // namespace
 
 std::shared_ptr<VoskApi> VoskApi::load(const QString& path, QString* why)
 {
-    void* handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        if (why)
-            *why = QString::fromLocal8Bit(dlerror());
+    QString loaded;
+    void* handle = DynamicLibrary::open(path, why, &loaded);
+    if (!handle)
         return nullptr;
-    }
     auto api = std::make_shared<VoskApi>();
     api->handle = handle;
-    // A bare name is found through the run path or the system's cache; say which file it was.
-    link_map* map = nullptr;
-    api->path = dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && *map->l_name
-                    ? QFile::decodeName(map->l_name)
-                    : path;
+    api->path = loaded;
     const bool ok = bind(handle, "vosk_set_log_level", api->setLogLevel) && bind(handle, "vosk_model_new", api->modelNew)
                     && bind(handle, "vosk_model_free", api->modelFree)
                     && bind(handle, "vosk_recognizer_new", api->recognizerNew)

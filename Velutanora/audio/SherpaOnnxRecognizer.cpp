@@ -1,0 +1,311 @@
+#include "audio/SherpaOnnxRecognizer.h"
+
+#include "common/AsyncQueue.h"
+#include "common/Logger.h"
+#include "recording/AudioConverter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vel {
+
+namespace {
+
+constexpr int kSampleRate = 16000;
+
+// The model file of a folder, the int8 one first; empty when there is none.
+QString modelFile(const QString& directory)
+{
+    for (const char* name : {"model.int8.onnx", "model.onnx"}) {
+        const QString path = directory + QLatin1Char('/') + QLatin1String(name);
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return {};
+}
+
+// The library ends the process when tokens.txt has no blank; so it is read here first.
+bool tokensHaveBlank(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    while (!f.atEnd()) {
+        const QByteArray token = f.readLine().trimmed().split(' ').value(0);
+        if (token == "<blk>" || token == "<blank>" || token == "<eps>")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// What a session's worker shares with the main thread and outlives the session: a cancelled
+// dictation does not wait for a decode under way, whose result is then dropped.
+struct SherpaOnnxSessionState {
+    std::shared_ptr<SherpaOnnxApi> api;
+    std::shared_ptr<const sherpa::Recognizer> recognizer;
+    std::mutex lock;
+    std::condition_variable wake;
+    std::vector<float> samples; // 16 kHz mono, all of the dictation
+    size_t decodedUpTo = 0;     // samples the last volatile text covers
+    bool inputFinished = false;
+    bool abandoned = false;
+    bool working = false;
+    std::atomic<bool> exited = false;
+    // Main thread only.
+    AsyncQueue<RecognitionResult> results;
+    Completion<Unit> done;
+    bool ended = false;
+
+    QString decode(const std::vector<float>& audio)
+    {
+        const sherpa::Stream* stream = api->createStream(recognizer.get());
+        api->acceptWaveform(stream, kSampleRate, audio.data(), static_cast<int32_t>(audio.size()));
+        api->decode(recognizer.get(), stream);
+        const sherpa::Result* result = api->result(stream);
+        const QString text = result && result->text ? QString::fromUtf8(result->text).trimmed() : QString();
+        if (result)
+            api->destroyResult(result);
+        api->destroyStream(stream);
+        return text;
+    }
+};
+
+namespace {
+
+void post(const std::shared_ptr<SherpaOnnxSessionState>& state, std::optional<RecognitionResult> result)
+{
+    postToMainLoop([state, result] {
+        if (state->abandoned)
+            return;
+        if (result) {
+            state->results.push(*result);
+            return;
+        }
+        state->ended = true;
+        state->results.finish();
+        state->done.resolve(Unit{});
+    });
+}
+
+void work(const std::shared_ptr<SherpaOnnxSessionState>& state)
+{
+    struct Exit {
+        SherpaOnnxSessionState& s;
+        ~Exit() { s.exited = true; }
+    } exit{*state};
+    QString lastVolatile;
+    for (;;) {
+        std::vector<float> audio;
+        bool final = false;
+        {
+            std::unique_lock lock(state->lock);
+            const auto volatileDue = [&] {
+                return state->samples.size() >= state->decodedUpTo + size_t(SherpaOnnxRecognizer::kVolatileSeconds * kSampleRate);
+            };
+            state->wake.wait(lock, [&] { return state->abandoned || state->inputFinished || volatileDue(); });
+            if (state->abandoned)
+                return;
+            final = state->inputFinished;
+            audio = state->samples;
+            state->decodedUpTo = audio.size();
+            state->working = true;
+        }
+        const QString text = audio.empty() ? QString() : state->decode(audio);
+        {
+            std::lock_guard guard(state->lock);
+            state->working = false;
+        }
+        if (final) {
+            if (!text.isEmpty())
+                post(state, RecognitionResult{text, true});
+            post(state, std::nullopt);
+            return;
+        }
+        if (!text.isEmpty() && text != lastVolatile) {
+            lastVolatile = text;
+            post(state, RecognitionResult{text, false});
+        }
+    }
+}
+
+void abandon(SherpaOnnxSessionState& state)
+{
+    {
+        std::lock_guard guard(state.lock);
+        state.abandoned = true;
+    }
+    state.wake.notify_all();
+}
+
+class SherpaOnnxSession final : public RecognizerSession {
+public:
+    explicit SherpaOnnxSession(std::shared_ptr<SherpaOnnxSessionState> state) : m_state(std::move(state)) {}
+    ~SherpaOnnxSession() override { abandon(*m_state); }
+
+    void appendAudio(const AudioBuffer& buffer) override
+    {
+        std::vector<float> mono;
+        mixToMono(buffer, mono);
+        {
+            std::lock_guard guard(m_state->lock);
+            if (m_state->inputFinished)
+                return;
+            m_state->samples.insert(m_state->samples.end(), mono.begin(), mono.end());
+        }
+        m_state->wake.notify_one();
+    }
+    void finishInput() override
+    {
+        {
+            std::lock_guard guard(m_state->lock);
+            m_state->inputFinished = true;
+        }
+        m_state->wake.notify_one();
+    }
+    Task<std::optional<RecognitionResult>> nextResult() override { return m_state->results.next(); }
+    Task<void> finalizeAndFinishThroughEndOfInput() override
+    {
+        finishInput();
+        auto state = m_state;
+        co_await state->done;
+    }
+    bool isBusy() const override
+    {
+        std::lock_guard guard(m_state->lock);
+        return m_state->working || (m_state->inputFinished && !m_state->ended);
+    }
+
+private:
+    std::shared_ptr<SherpaOnnxSessionState> m_state;
+};
+
+} // namespace
+
+SherpaOnnxRecognizer::SherpaOnnxRecognizer(Logger& log, std::shared_ptr<SherpaOnnxApi> api, QString modelDirectory,
+                                           int threads, QObject* parent)
+    : QObject(parent), m_log(log), m_api(std::move(api)), m_directory(std::move(modelDirectory)), m_threads(threads)
+{
+}
+
+// A worker may still be decoding for a cancelled dictation: it is waited for here, not at the
+// cancel, and never left running into the process's exit.
+SherpaOnnxRecognizer::~SherpaOnnxRecognizer()
+{
+    for (Worker& w : m_workers) {
+        abandon(*w.state);
+        w.thread.join();
+    }
+    if (m_loader.joinable())
+        m_loader.join();
+}
+
+Task<QString> SherpaOnnxRecognizer::loadModel(QString directory)
+{
+    if (!m_api)
+        co_return QStringLiteral("libsherpa-onnx-c-api がありません");
+    const QString model = modelFile(directory);
+    const QString tokens = directory + QStringLiteral("/tokens.txt");
+    QString failure;
+    if (model.isEmpty())
+        failure = QStringLiteral("%1 に model.int8.onnx も model.onnx もありません").arg(directory);
+    else if (!QFileInfo(tokens).isFile())
+        failure = QStringLiteral("%1 に tokens.txt がありません").arg(directory);
+    else if (!tokensHaveBlank(tokens))
+        failure = QStringLiteral("%1 はこのモデルの tokens.txt ではありません（空白記号がありません）").arg(tokens);
+    if (!failure.isEmpty()) {
+        m_loadFailure = failure;
+        co_return failure;
+    }
+    struct Loaded {
+        const sherpa::Recognizer* recognizer = nullptr;
+        QString error;
+    };
+    Completion<Loaded> loaded;
+    auto api = m_api;
+    const int threads = m_threads;
+    if (m_loader.joinable())
+        m_loader.join();
+    m_loader = std::thread([api, model, tokens, threads, loaded] {
+        const QByteArray modelPath = QFile::encodeName(model), tokensPath = QFile::encodeName(tokens);
+        sherpa::RecognizerConfig config;
+        std::memset(&config, 0, sizeof config);
+        config.feat = {kSampleRate, 80};
+        config.model.nemoCtc.model = modelPath.constData();
+        config.model.tokens = tokensPath.constData();
+        config.model.numThreads = threads;
+        config.model.provider = "cpu";
+        config.decodingMethod = "greedy_search";
+        Loaded result;
+        try {
+            result.recognizer = api->createRecognizer(&config);
+            if (!result.recognizer)
+                result.error = QStringLiteral("sherpa-onnx が設定を受け付けませんでした");
+        } catch (const std::exception& e) {
+            result.error = QString::fromLocal8Bit(e.what()); // onnxruntime's refusal of the file
+        }
+        postToMainLoop([loaded, result] { loaded.resolve(result); });
+    });
+    const Loaded result = co_await loaded;
+    if (!result.recognizer) {
+        m_loadFailure = QStringLiteral("%1 を読み込めません: %2").arg(QFileInfo(model).fileName(), result.error);
+        m_log.line(QStringLiteral("⚠️ [sherpa-onnx] ") + m_loadFailure);
+        co_return m_loadFailure;
+    }
+    m_recognizer = std::shared_ptr<const sherpa::Recognizer>(result.recognizer,
+                                                             [api](const sherpa::Recognizer* r) { api->destroyRecognizer(r); });
+    m_directory = directory;
+    m_loadFailure.clear();
+    m_log.line(QStringLiteral("🗣️ [sherpa-onnx] model loaded from %1").arg(directory));
+    co_return QString();
+}
+
+Task<QStringList> SherpaOnnxRecognizer::supportedLocales()
+{
+    co_return m_api ? QStringList{QStringLiteral("ja_JP")} : QStringList{};
+}
+
+Task<ModelStatus> SherpaOnnxRecognizer::modelStatus(QString)
+{
+    if (m_recognizer)
+        co_return ModelStatus::Installed;
+    if (!QFileInfo(m_directory).isDir())
+        co_return ModelStatus::Supported;
+    const QString failure = co_await loadModel(m_directory);
+    co_return failure.isEmpty() ? ModelStatus::Installed : ModelStatus::Unknown;
+}
+
+Task<std::optional<AudioFormat>> SherpaOnnxRecognizer::bestAudioFormat(QString)
+{
+    if (!m_recognizer)
+        co_return std::nullopt;
+    co_return AudioFormat::int16Mono16k();
+}
+
+std::shared_ptr<RecognizerSession> SherpaOnnxRecognizer::makeSession(const QString&, const QStringList&, const AudioFormat&)
+{
+    if (!m_recognizer)
+        return nullptr;
+    std::erase_if(m_workers, [](Worker& w) {
+        if (!w.state->exited)
+            return false;
+        w.thread.join();
+        return true;
+    });
+    auto state = std::make_shared<SherpaOnnxSessionState>();
+    state->api = m_api;
+    state->recognizer = m_recognizer;
+    m_workers.push_back({std::thread([state] { work(state); }), state});
+    return std::make_shared<SherpaOnnxSession>(state);
+}
+
+} // namespace vel
