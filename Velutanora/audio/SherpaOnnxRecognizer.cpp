@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -55,10 +56,10 @@ struct SherpaOnnxSessionState {
     std::shared_ptr<const sherpa::Recognizer> recognizer;
     std::mutex lock;
     std::condition_variable wake;
-    std::vector<float> samples; // 16 kHz mono, all of the dictation
-    size_t decodedUpTo = 0;     // samples the last volatile text covers
+    std::vector<float> samples; // 16 kHz mono, from the start of the utterance under way
+    size_t seenUpTo = 0;        // samples the worker has looked at
     bool inputFinished = false;
-    bool abandoned = false;
+    std::atomic<bool> abandoned = false;
     bool working = false;
     std::atomic<bool> exited = false;
     // Main thread only.
@@ -97,32 +98,98 @@ void post(const std::shared_ptr<SherpaOnnxSessionState>& state, std::optional<Re
     });
 }
 
+// Finds the pauses that end utterances, on 10 ms frames: a segment closes half-way into a quiet
+// stretch of kPauseSeconds after speech, or at kMaxSegmentSeconds, so that no decode is longer.
+struct Segmenter {
+    static constexpr size_t kFrame = kSampleRate / 100;
+    static constexpr float kQuietRms = 0.01f;
+    static constexpr size_t kPause = size_t(0.5 * kSampleRate);
+    static constexpr size_t kMaxSegment = size_t(30 * kSampleRate);
+
+    size_t scanned = 0; // samples looked at, from the start of the kept audio
+    size_t quietSince = 0;
+    bool quiet = true;
+    bool heardSpeech = false;
+
+    // The end of the next segment within audio[0, size), or 0 when none has ended yet.
+    size_t nextCut(const float* audio, size_t size)
+    {
+        for (; scanned + kFrame <= size; scanned += kFrame) {
+            double sum = 0;
+            for (size_t i = 0; i < kFrame; ++i)
+                sum += double(audio[scanned + i]) * audio[scanned + i];
+            const bool silent = std::sqrt(sum / kFrame) < kQuietRms;
+            if (!silent) {
+                heardSpeech = true;
+                quiet = false;
+            } else if (!quiet) {
+                quiet = true;
+                quietSince = scanned;
+            }
+            const size_t end = scanned + kFrame;
+            const bool pauseEnded = heardSpeech && quiet && end - quietSince >= kPause;
+            if (pauseEnded || end >= kMaxSegment) {
+                scanned = end;
+                return pauseEnded ? quietSince + kPause / 2 : end;
+            }
+        }
+        return 0;
+    }
+    // The kept audio now starts at the cut.
+    void restartAt(size_t cut)
+    {
+        scanned -= cut;
+        quietSince = quiet ? cut > quietSince ? 0 : quietSince - cut : 0;
+        heardSpeech = false;
+    }
+};
+
 void work(const std::shared_ptr<SherpaOnnxSessionState>& state)
 {
     struct Exit {
         SherpaOnnxSessionState& s;
         ~Exit() { s.exited = true; }
     } exit{*state};
+    Segmenter segmenter;
     QString lastVolatile;
+    size_t volatileUpTo = 0; // the part of the utterance under way that the volatile text covers
     for (;;) {
-        std::vector<float> audio;
+        std::vector<float> audio; // the open segment: what follows the last cut
         bool final = false;
         {
             std::unique_lock lock(state->lock);
-            const auto volatileDue = [&] {
-                return state->samples.size() >= state->decodedUpTo + size_t(SherpaOnnxRecognizer::kVolatileSeconds * kSampleRate);
-            };
-            state->wake.wait(lock, [&] { return state->abandoned || state->inputFinished || volatileDue(); });
+            // A quarter of a second at a time, to find the pauses soon after they happen.
+            const auto moreAudio = [&] { return state->samples.size() >= state->seenUpTo + size_t(0.25 * kSampleRate); };
+            state->wake.wait(lock, [&] { return state->abandoned || state->inputFinished || moreAudio(); });
             if (state->abandoned)
                 return;
             final = state->inputFinished;
             audio = state->samples;
-            state->decodedUpTo = audio.size();
+            state->seenUpTo = audio.size();
             state->working = true;
         }
-        const QString text = audio.empty() ? QString() : state->decode(audio);
+        // Each finished utterance is decoded once, as a final text, and its audio let go.
+        size_t consumed = 0;
+        while (const size_t cut = segmenter.nextCut(audio.data() + consumed, audio.size() - consumed)) {
+            const QString text = state->decode(std::vector<float>(audio.begin() + consumed, audio.begin() + consumed + cut));
+            if (!text.isEmpty())
+                post(state, RecognitionResult{text, true});
+            segmenter.restartAt(cut);
+            consumed += cut;
+            lastVolatile.clear();
+            volatileUpTo = 0;
+        }
+        audio.erase(audio.begin(), audio.begin() + consumed);
+        volatileUpTo = volatileUpTo > consumed ? volatileUpTo - consumed : 0;
+        // The utterance under way: all of it at the stop, otherwise at most every kVolatileSeconds.
+        const bool volatileDue = audio.size() >= volatileUpTo + size_t(SherpaOnnxRecognizer::kVolatileSeconds * kSampleRate);
+        const QString text = audio.size() < Segmenter::kFrame || !(final || volatileDue) ? QString() : state->decode(audio);
+        if (volatileDue)
+            volatileUpTo = audio.size();
         {
             std::lock_guard guard(state->lock);
+            state->samples.erase(state->samples.begin(), state->samples.begin() + consumed);
+            state->seenUpTo -= consumed;
             state->working = false;
         }
         if (final) {

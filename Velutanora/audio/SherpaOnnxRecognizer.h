@@ -16,10 +16,10 @@ class Logger;
 struct SherpaOnnxSessionState;
 
 // The on-device recogniser on sherpa-onnx with an offline NeMo CTC model: a folder holding
-// model.int8.onnx (or model.onnx) and tokens.txt. An offline model hears the whole utterance:
-// the final text is the recording decoded at the stop, and while the user speaks the recording so
-// far is decoded again at most every kVolatileSeconds, on the session's worker thread, for the
-// volatile text.
+// model.int8.onnx (or model.onnx) and tokens.txt. An offline model hears a whole utterance: the
+// pauses split the recording into utterances, each decoded once for its final text; while the user
+// speaks, the utterance under way is decoded again at most every kVolatileSeconds for the volatile
+// text. All of it runs on the session's worker thread, and a long dictation costs linear time.
 class SherpaOnnxRecognizer final : public QObject, public SpeechRecognizer {
     Q_OBJECT
 public:

@@ -20,9 +20,9 @@ namespace {
 // The real libsherpa-onnx-c-api on a model generated for the test: its frames say あ at 0.8 s,
 // い at 2.4 s and う at 4.0 s of whatever it hears.
 struct EngineRig {
-    explicit EngineRig(std::shared_ptr<SherpaOnnxApi> api, const QString& model, double seconds)
+    EngineRig(std::shared_ptr<SherpaOnnxApi> api, const QString& model, const QByteArray& microphone)
         : recognizer(log, std::move(api), model, 1), debugLog(dir.path() + "/debug.log"),
-          input(clock, WavFile{AudioFormat::int16Mono16k(), tonePcm(seconds, 0.2)}),
+          input(clock, WavFile{AudioFormat::int16Mono16k(), microphone}),
           speech(log, clock, recognizer, input, debugLog)
     {
     }
@@ -89,7 +89,7 @@ private slots:
     // The recording so far is decoded again while the user speaks; the stop decodes all of it.
     void aDictationGivesVolatileThenFinalText()
     {
-        EngineRig rig(api, model, 5.0);
+        EngineRig rig(api, model, tonePcm(5.0, 0.2));
         QCOMPARE(rig.run(rig.recognizer.modelStatus("ja_JP")).result, std::optional(ModelStatus::Installed));
         QVERIFY(!rig.run(rig.speech.prepareAudioFormat()).error);
         QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
@@ -102,10 +102,24 @@ private slots:
         QCOMPARE(rig.speech.transcribedText(), QStringLiteral("あいう"));
     }
 
+    // A pause ends an utterance: each is decoded once, on its own, as a final text.
+    void pausesSplitTheUtterances()
+    {
+        EngineRig rig(api, model, tonePcm(1.5, 0.2) + silencePcm(1.0) + tonePcm(5.0, 0.2));
+        rig.run(rig.recognizer.modelStatus("ja_JP"));
+        QVERIFY(!rig.run(rig.speech.prepareAudioFormat()).error);
+        QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
+        rig.clock.advance(3.0);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.speech.transcribedText(), QStringLiteral("あ"), 10000);
+        rig.clock.advance(4.7);
+        QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
+        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("あ\nあいう"));
+    }
+
     // A cancel does not wait for a decode under way; a new dictation runs at once.
     void aCancelDuringADecode()
     {
-        EngineRig rig(api, model, 60.0);
+        EngineRig rig(api, model, tonePcm(60.0, 0.2));
         rig.run(rig.recognizer.modelStatus("ja_JP"));
         QVERIFY(!rig.run(rig.speech.prepareAudioFormat()).error);
         QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
@@ -139,7 +153,7 @@ private slots:
             writeFile(broken + "/model.onnx", damage == "truncated" ? onnx.left(onnx.size() / 3) : onnx);
         if (damage != "no-tokens")
             writeFile(broken + "/tokens.txt", damage == "no-blank" ? QByteArray("あ 0\n") : readFile(model + "/tokens.txt"));
-        EngineRig rig(api, broken, 1.0);
+        EngineRig rig(api, broken, silencePcm(1.0));
         QCOMPARE(rig.run(rig.recognizer.modelStatus("ja_JP")).result, std::optional(ModelStatus::Unknown));
         QVERIFY2(rig.recognizer.loadFailure().contains(reason), qPrintable(rig.recognizer.loadFailure()));
         QVERIFY(!rig.recognizer.isAvailable());
