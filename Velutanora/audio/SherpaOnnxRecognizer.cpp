@@ -56,8 +56,7 @@ struct SherpaOnnxSessionState {
     std::shared_ptr<const sherpa::Recognizer> recognizer;
     std::mutex lock;
     std::condition_variable wake;
-    std::vector<float> samples; // 16 kHz mono, from the start of the utterance under way
-    size_t seenUpTo = 0;        // samples the worker has looked at
+    std::vector<float> inbox; // 16 kHz mono, not yet taken by the worker
     bool inputFinished = false;
     std::atomic<bool> abandoned = false;
     bool working = false;
@@ -67,10 +66,10 @@ struct SherpaOnnxSessionState {
     Completion<Unit> done;
     bool ended = false;
 
-    QString decode(const std::vector<float>& audio)
+    QString decode(const float* audio, size_t count)
     {
         const sherpa::Stream* stream = api->createStream(recognizer.get());
-        api->acceptWaveform(stream, kSampleRate, audio.data(), static_cast<int32_t>(audio.size()));
+        api->acceptWaveform(stream, kSampleRate, audio, static_cast<int32_t>(count));
         api->decode(recognizer.get(), stream);
         const sherpa::Result* result = api->result(stream);
         const QString text = result && result->text ? QString::fromUtf8(result->text).trimmed() : QString();
@@ -153,25 +152,26 @@ void work(const std::shared_ptr<SherpaOnnxSessionState>& state)
     Segmenter segmenter;
     QString lastVolatile;
     size_t volatileUpTo = 0; // the part of the utterance under way that the volatile text covers
+    std::vector<float> audio; // the utterance under way: what follows the last cut
     for (;;) {
-        std::vector<float> audio; // the open segment: what follows the last cut
         bool final = false;
         {
             std::unique_lock lock(state->lock);
             // A quarter of a second at a time, to find the pauses soon after they happen.
-            const auto moreAudio = [&] { return state->samples.size() >= state->seenUpTo + size_t(0.25 * kSampleRate); };
-            state->wake.wait(lock, [&] { return state->abandoned || state->inputFinished || moreAudio(); });
+            state->wake.wait(lock, [&] {
+                return state->abandoned || state->inputFinished || state->inbox.size() >= size_t(0.25 * kSampleRate);
+            });
             if (state->abandoned)
                 return;
             final = state->inputFinished;
-            audio = state->samples;
-            state->seenUpTo = audio.size();
+            audio.insert(audio.end(), state->inbox.begin(), state->inbox.end());
+            state->inbox.clear();
             state->working = true;
         }
         // Each finished utterance is decoded once, as a final text, and its audio let go.
         size_t consumed = 0;
         while (const size_t cut = segmenter.nextCut(audio.data() + consumed, audio.size() - consumed)) {
-            const QString text = state->decode(std::vector<float>(audio.begin() + consumed, audio.begin() + consumed + cut));
+            const QString text = state->decode(audio.data() + consumed, cut);
             if (!text.isEmpty())
                 post(state, RecognitionResult{text, true});
             segmenter.restartAt(cut);
@@ -183,13 +183,12 @@ void work(const std::shared_ptr<SherpaOnnxSessionState>& state)
         volatileUpTo = volatileUpTo > consumed ? volatileUpTo - consumed : 0;
         // The utterance under way: all of it at the stop, otherwise at most every kVolatileSeconds.
         const bool volatileDue = audio.size() >= volatileUpTo + size_t(SherpaOnnxRecognizer::kVolatileSeconds * kSampleRate);
-        const QString text = audio.size() < Segmenter::kFrame || !(final || volatileDue) ? QString() : state->decode(audio);
+        const QString text =
+            audio.size() < Segmenter::kFrame || !(final || volatileDue) ? QString() : state->decode(audio.data(), audio.size());
         if (volatileDue)
             volatileUpTo = audio.size();
         {
             std::lock_guard guard(state->lock);
-            state->samples.erase(state->samples.begin(), state->samples.begin() + consumed);
-            state->seenUpTo -= consumed;
             state->working = false;
         }
         if (final) {
@@ -227,7 +226,7 @@ public:
             std::lock_guard guard(m_state->lock);
             if (m_state->inputFinished)
                 return;
-            m_state->samples.insert(m_state->samples.end(), mono.begin(), mono.end());
+            m_state->inbox.insert(m_state->inbox.end(), mono.begin(), mono.end());
         }
         m_state->wake.notify_one();
     }
