@@ -11,6 +11,20 @@ namespace {
 constexpr quint32 kAltR = 0xffea;
 constexpr quint32 kIsoLevel3Shift = 0xfe03;
 
+// Each modifier in the terms of X core masks and Qt, with its left key; in the order a chord presses them.
+struct Modifier {
+    quint8 ours;
+    unsigned x;
+    Qt::KeyboardModifier qt;
+    quint32 leftKey;
+};
+constexpr Modifier kModifiers[] = {
+    {ShortcutKey::Ctrl, 4u, Qt::ControlModifier, 0xffe3},
+    {ShortcutKey::Shift, 1u, Qt::ShiftModifier, 0xffe1},
+    {ShortcutKey::Alt, 8u, Qt::AltModifier, 0xffe9},
+    {ShortcutKey::Super, 64u, Qt::MetaModifier, 0xffeb},
+};
+
 } // namespace
 
 quint32 normalizedKeysym(quint32 keysym)
@@ -32,30 +46,27 @@ QList<quint32> layoutKeysyms(quint32 keysym)
 quint8 modifiersForXState(unsigned state)
 {
     quint8 m = 0;
-    if (state & 1u) m |= ShortcutKey::Shift;
-    if (state & 4u) m |= ShortcutKey::Ctrl;
-    if (state & 8u) m |= ShortcutKey::Alt;
-    if (state & 64u) m |= ShortcutKey::Super;
+    for (const Modifier& each : kModifiers)
+        if (state & each.x)
+            m |= each.ours;
     return m;
 }
 
 unsigned xStateForModifiers(quint8 modifiers)
 {
     unsigned state = 0;
-    if (modifiers & ShortcutKey::Shift) state |= 1u;
-    if (modifiers & ShortcutKey::Ctrl) state |= 4u;
-    if (modifiers & ShortcutKey::Alt) state |= 8u;
-    if (modifiers & ShortcutKey::Super) state |= 64u;
+    for (const Modifier& each : kModifiers)
+        if (modifiers & each.ours)
+            state |= each.x;
     return state;
 }
 
 QList<quint32> keysymsForChord(quint32 keysym, quint8 modifiers)
 {
     QList<quint32> keys;
-    if (modifiers & ShortcutKey::Ctrl) keys << 0xffe3;
-    if (modifiers & ShortcutKey::Shift) keys << 0xffe1;
-    if (modifiers & ShortcutKey::Alt) keys << 0xffe9;
-    if (modifiers & ShortcutKey::Super) keys << 0xffeb;
+    for (const Modifier& each : kModifiers)
+        if (modifiers & each.ours)
+            keys << each.leftKey;
     keys << keysym;
     return keys;
 }
@@ -94,20 +105,18 @@ std::optional<quint32> keysymForQtKey(int key)
 quint8 modifiersForQt(Qt::KeyboardModifiers modifiers)
 {
     quint8 m = 0;
-    if (modifiers & Qt::ShiftModifier) m |= ShortcutKey::Shift;
-    if (modifiers & Qt::ControlModifier) m |= ShortcutKey::Ctrl;
-    if (modifiers & Qt::AltModifier) m |= ShortcutKey::Alt;
-    if (modifiers & Qt::MetaModifier) m |= ShortcutKey::Super;
+    for (const Modifier& each : kModifiers)
+        if (modifiers & each.qt)
+            m |= each.ours;
     return m;
 }
 
 Qt::KeyboardModifiers qtModifiersFor(quint8 modifiers)
 {
     Qt::KeyboardModifiers m;
-    if (modifiers & ShortcutKey::Shift) m |= Qt::ShiftModifier;
-    if (modifiers & ShortcutKey::Ctrl) m |= Qt::ControlModifier;
-    if (modifiers & ShortcutKey::Alt) m |= Qt::AltModifier;
-    if (modifiers & ShortcutKey::Super) m |= Qt::MetaModifier;
+    for (const Modifier& each : kModifiers)
+        if (modifiers & each.ours)
+            m |= each.qt;
     return m;
 }
 
