@@ -11,7 +11,7 @@
 #include "recording/DebugLog.h"
 #include "audio/LocalRecognizer.h"
 #include "audio/ModelManager.h"
-#include "audio/VoskRecognizer.h"
+#include "audio/ChosenRecognizer.h"
 #include "audio/QtAudioInput.h"
 #include "audio/SoxrConverter.h"
 #include "recording/ModelCheck.h"
@@ -117,7 +117,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_network = std::make_unique<QNetworkAccessManager>();
     m_gemini = std::make_unique<GeminiService>(m_log, m_clock, [this] { return m_settings->geminiBaseUrl(); });
     m_recognizer = makeLocalRecognizer(m_log, *m_settings, *m_network);
-    m_models = std::make_unique<ModelManager>(m_log, *m_settings, dynamic_cast<VoskRecognizer*>(m_recognizer.get()));
+    m_models = std::make_unique<ModelManager>(m_log, *m_settings, *m_recognizer);
     m_audio = std::make_unique<QtAudioInput>(m_log, [this] { return m_settings->microphoneId(); });
     m_debugLog = std::make_unique<DebugLog>();
     m_modelCheck = std::make_unique<ModelCheck>(*m_recognizer);
@@ -142,6 +142,11 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     if (!m_desktop.status.isEmpty())
         m_stack->dictation.reportStatus(m_desktop.status);
     connect(m_modelCheck.get(), &ModelCheck::status, &m_stack->dictation, &Dictation::reportStatus);
+    // Another model standing in for the chosen one is said where the user looks, not only in the card.
+    connect(m_recognizer.get(), &ChosenRecognizer::fallbackChanged, &m_stack->dictation, [this] {
+        if (!m_recognizer->fallback().isEmpty())
+            m_stack->dictation.reportStatus(m_recognizer->fallback());
+    });
 
     // The microphone list of an open settings window follows devices being plugged and unplugged.
     auto* devices = new QMediaDevices(this);

@@ -33,7 +33,7 @@ class RecordingHistory;
 class RecordingPanelController;
 class SingleInstance;
 class ModelCheck;
-class SpeechRecognizer;
+class ChosenRecognizer;
 class UpdaterService;
 class UsageTracker;
 
@@ -81,7 +81,7 @@ private:
     DesktopBackend m_desktop;
     std::unique_ptr<QNetworkAccessManager> m_network;
     std::unique_ptr<GeminiService> m_gemini;
-    std::unique_ptr<SpeechRecognizer> m_recognizer;
+    std::unique_ptr<ChosenRecognizer> m_recognizer;
     std::unique_ptr<ModelManager> m_models;
     std::unique_ptr<QtAudioInput> m_audio;
     std::unique_ptr<DebugLog> m_debugLog;

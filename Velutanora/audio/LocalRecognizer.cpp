@@ -2,6 +2,7 @@
 
 #include "common/Logger.h"
 #include "audio/SherpaOnnxApi.h"
+#include "audio/SherpaOnnxRecognizer.h"
 #include "audio/VoskRecognizer.h"
 #include "settings/AppSettings.h"
 
@@ -50,18 +51,46 @@ QString localRecognitionReport()
     return report;
 }
 
-std::unique_ptr<SpeechRecognizer> makeLocalRecognizer(Logger& log, const AppSettings& settings,
+std::unique_ptr<ChosenRecognizer> makeChosenRecognizer(
+    Logger& log, const AppSettings& settings, QNetworkAccessManager& network, std::shared_ptr<VoskApi> vosk,
+    const QString& whyNoVosk, std::function<std::shared_ptr<SherpaOnnxApi>(QString* why)> sherpa)
+{
+    std::vector<ChosenRecognizer::Entry> entries;
+    for (const CatalogModel& model : modelCatalog()) {
+        ChosenRecognizer::Entry entry{model, nullptr, QString()};
+        const ModelLocation location =
+            ModelLocation::forModel(model.id, settings.recognizerModelDir(), settings.recognizerModelUrl());
+        switch (model.engine) {
+        case RecognitionEngine::Vosk:
+            if (vosk)
+                entry.recognizer = std::make_unique<VoskRecognizer>(log, vosk, location, network);
+            else
+                entry.unavailable = QStringLiteral("音声認識ライブラリ (libvosk) が見つかりません");
+            break;
+        case RecognitionEngine::SherpaOnnxNemoCtc:
+            {
+                auto recognizer = std::make_unique<SherpaOnnxRecognizer>(log, sherpa, location, network,
+                                                                         settings.recognizerThreads());
+                SherpaOnnxRecognizer* engine = recognizer.get();
+                QObject::connect(&settings, &AppSettings::recognizerThreadsChanged, engine,
+                                 [engine, &settings] { engine->setThreads(settings.recognizerThreads()); });
+                entry.recognizer = std::move(recognizer);
+            }
+            break;
+        }
+        entries.push_back(std::move(entry));
+    }
+    if (!vosk)
+        log.line(QStringLiteral("⚠️ [Vosk] libvosk is not available (%1)").arg(whyNoVosk));
+    return std::make_unique<ChosenRecognizer>(log, std::move(entries), settings.recognizerModel());
+}
+
+std::unique_ptr<ChosenRecognizer> makeLocalRecognizer(Logger& log, const AppSettings& settings,
                                                       QNetworkAccessManager& network)
 {
-    QString why;
-    std::shared_ptr<VoskApi> api = loadVosk(&why);
-    if (!api) {
-        log.line(QStringLiteral("⚠️ [Vosk] libvosk is not available (%1): no local recognition").arg(why));
-        return std::make_unique<NoSpeechRecognizer>();
-    }
-    const ModelLocation location = ModelLocation::forModel(settings.recognizerModel(), settings.recognizerModelDir(),
-                                                           settings.recognizerModelUrl());
-    return std::make_unique<VoskRecognizer>(log, api, location, network);
+    QString whyNoVosk;
+    std::shared_ptr<VoskApi> vosk = loadVosk(&whyNoVosk);
+    return makeChosenRecognizer(log, settings, network, std::move(vosk), whyNoVosk, loadSherpaOnnx);
 }
 
 } // namespace vel

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/SpeechRecognizer.h"
+#include "audio/ChosenRecognizer.h"
 
 #include <memory>
 
@@ -11,12 +11,17 @@ namespace vel {
 class AppSettings;
 class Logger;
 struct SherpaOnnxApi;
+struct VoskApi;
 
-// The configured on-device recogniser: libvosk from beside the program (or the system), with
-// the model folder and address of the settings. Without libvosk: a recogniser that is never
-// available, and a log line that says so.
-std::unique_ptr<SpeechRecognizer> makeLocalRecognizer(Logger& log, const AppSettings& settings,
+// The on-device recogniser of the model chosen in the settings, among one recogniser per model
+// of the catalogue, each on its engine's library from beside the program (or the system). A model
+// whose library is missing says why, and so does a log line.
+std::unique_ptr<ChosenRecognizer> makeLocalRecognizer(Logger& log, const AppSettings& settings,
                                                       QNetworkAccessManager& network);
+// The same with libvosk given (none: missing, and why) and how to load libsherpa-onnx-c-api.
+std::unique_ptr<ChosenRecognizer> makeChosenRecognizer(
+    Logger& log, const AppSettings& settings, QNetworkAccessManager& network, std::shared_ptr<VoskApi> vosk,
+    const QString& whyNoVosk, std::function<std::shared_ptr<SherpaOnnxApi>(QString* why)> sherpa);
 
 // libsherpa-onnx-c-api from beside the program (or the system), or none and why.
 std::shared_ptr<SherpaOnnxApi> loadSherpaOnnx(QString* why);

@@ -13,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QStorageInfo>
 #include <QTimer>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstring>
@@ -26,9 +27,8 @@
 
 namespace vel {
 
-ModelInstaller::ModelInstaller(Logger& log, QNetworkAccessManager& network, ModelLocation location,
-                               std::shared_ptr<VoskApi> api)
-    : m_log(log), m_network(network), m_location(std::move(location)), m_api(std::move(api))
+ModelInstaller::ModelInstaller(Logger& log, QNetworkAccessManager& network, ModelLocation location, FolderCheck check)
+    : m_log(log), m_network(network), m_location(std::move(location)), m_check(std::move(check))
 {
 }
 
@@ -59,9 +59,14 @@ ModelInstaller::Unpacked ModelInstaller::unpack(const QString& zipPath, const QS
 {
     using Kind = Unpacked::Kind;
     archive* in = archive_read_new();
-    // Only the reader that starts from the central directory: a zip cut short (at an entry
+    // Only the zip reader that starts from the central directory: a zip cut short (at an entry
     // boundary, too) has none, where the streaming reader would take what it finds as complete.
+    // A compressed tar cut short fails in its decompressor.
     archive_read_support_format_zip_seekable(in);
+    archive_read_support_format_tar(in);
+    archive_read_support_filter_gzip(in);
+    archive_read_support_filter_bzip2(in);
+    archive_read_support_filter_xz(in);
     if (archive_read_open_filename(in, QFile::encodeName(zipPath).constData(), 64 * 1024) != ARCHIVE_OK) {
         const QString why = QString::fromLocal8Bit(archive_error_string(in));
         archive_read_free(in);
@@ -168,7 +173,9 @@ qint64 ModelInstaller::unpackLimit(const QString& zipPath, const QString& destin
 QString ModelInstaller::partialPath() const
 {
     const QFileInfo target(m_location.directory);
-    return target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".zip.part");
+    const QString archive = QUrl(m_location.url).fileName();
+    const QString suffix = archive.endsWith(QLatin1String(".tar.bz2")) ? QStringLiteral(".tar.bz2") : QStringLiteral(".zip");
+    return target.absolutePath() + QStringLiteral("/.") + target.fileName() + suffix + QStringLiteral(".part");
 }
 
 Task<void> ModelInstaller::finishing(Task<void> work)
@@ -182,7 +189,7 @@ Task<void> ModelInstaller::finishing(Task<void> work)
     if (onFinished)
         onFinished(describeError(failure));
     if (failure) {
-        m_log.line(QStringLiteral("⚠️ [Vosk] model installation failed: ") + describeError(failure));
+        m_log.line(QStringLiteral("⚠️ [Model] installation failed: ") + describeError(failure));
         std::rethrow_exception(failure);
     }
 }
@@ -234,8 +241,8 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
     if (!file.open(QIODevice::ReadWrite))
         throw ModelInstallError(QStringLiteral("ダウンロード先に書き込めません: %1").arg(file.errorString()));
     const qint64 kept = file.size();
-    m_log.line(kept > 0 ? QStringLiteral("📥 [Vosk] resuming %1 at %2 bytes").arg(m_location.url).arg(kept)
-                        : QStringLiteral("📥 [Vosk] downloading %1").arg(m_location.url));
+    m_log.line(kept > 0 ? QStringLiteral("📥 [Model] resuming %1 at %2 bytes").arg(m_location.url).arg(kept)
+                        : QStringLiteral("📥 [Model] downloading %1").arg(m_location.url));
     QNetworkRequest request{QUrl(m_location.url)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     if (kept > 0)
@@ -390,30 +397,28 @@ Task<void> ModelInstaller::install(QString zipPath, bool verifyChecksum)
     if (top.size() == 1 && QFileInfo(QDir(unpacked.path()).filePath(top.first())).isDir())
         modelRoot = QDir(unpacked.path()).filePath(top.first());
 
-    // Loading a model takes a while: off the main thread.
-    void* model = nullptr;
-    if (m_api) {
-        Completion<void*> loaded;
-        std::thread([api = m_api, modelRoot, loaded] {
-            void* m = api->modelNew(QFile::encodeName(modelRoot).constData());
-            postToMainLoop([loaded, m] { loaded.resolve(m); });
+    // Telling a model takes a while (libvosk loads it): off the main thread.
+    if (m_check) {
+        Completion<QString> checked;
+        std::thread([check = m_check, modelRoot, checked] {
+            const QString why = check(modelRoot);
+            postToMainLoop([checked, why] { checked.resolve(why); });
         }).detach();
-        model = co_await loaded;
+        const QString why = co_await checked;
+        if (!why.isEmpty())
+            throw ModelInstallError(QStringLiteral("ダウンロードしたファイルは音声認識モデルではありません（%1）").arg(why));
     }
-    if (!model)
-        throw ModelInstallError(QStringLiteral("ダウンロードしたファイルは音声認識モデルではありません"));
-    m_api->modelFree(model);
 
     if (QFileInfo::exists(m_location.directory))
         QDir(m_location.directory).removeRecursively();
     if (!QDir().rename(modelRoot, m_location.directory))
         throw ModelInstallError(QStringLiteral("モデルを %1 に置けません").arg(m_location.directory));
-    m_log.line(QStringLiteral("✅ [Vosk] model installed in %1").arg(m_location.directory));
+    m_log.line(QStringLiteral("✅ [Model] installed in %1").arg(m_location.directory));
     if (onInstalled) {
-        Task<bool> load = onInstalled(m_location.directory);
-        const bool loaded = co_await std::move(load);
-        if (!loaded)
-            throw ModelInstallError(QStringLiteral("モデルを読み込めません"));
+        Task<QString> load = onInstalled(m_location.directory);
+        const QString failure = co_await std::move(load);
+        if (!failure.isEmpty())
+            throw ModelInstallError(QStringLiteral("モデルを読み込めません: ") + failure);
     }
 }
 

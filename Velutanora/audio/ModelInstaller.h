@@ -2,7 +2,7 @@
 
 #include "common/Error.h"
 #include "recording/SpeechRecognizer.h"
-#include "audio/VoskRecognizer.h"
+#include "recording/ModelCatalog.h"
 
 #include <QNetworkReply>
 #include <QPointer>
@@ -17,14 +17,18 @@ namespace vel {
 
 class Logger;
 
-// Downloads the model zip, unpacks it (every entry checked) into a temporary folder beside the
-// target, checks that libvosk loads it, and only then renames it into place: an interrupted or
+// Downloads the model archive (a zip or a .tar.bz2), unpacks it (every entry checked) into a
+// temporary folder beside the target, checks that it is a model of its engine, and only then
+// renames it into place: an interrupted or
 // corrupt download never leaves half a model behind. A download that stops is kept as a hidden
 // part file beside the target and resumed with an HTTP range; everything else a failure wrote
 // is removed.
 class ModelInstaller final : public ModelInstallation {
 public:
-    ModelInstaller(Logger& log, QNetworkAccessManager& network, ModelLocation location, std::shared_ptr<VoskApi> api);
+    // check says why an unpacked folder is not a model of the engine (empty: it is); it runs off
+    // the main thread. Without one, any archive's content is taken.
+    using FolderCheck = std::function<QString(const QString& directory)>;
+    ModelInstaller(Logger& log, QNetworkAccessManager& network, ModelLocation location, FolderCheck check);
 
     Task<void> downloadAndInstall() override;
     // The same unpack, check and rename for an archive the user fetched elsewhere.
@@ -37,14 +41,14 @@ public:
     // Where a stopped download is kept for the next attempt.
     QString partialPath() const;
 
-    // Loads the installed model into the recogniser; false when it will not load.
-    std::function<Task<bool>(const QString& directory)> onInstalled;
+    // Loads the installed model into the recogniser: empty once loaded, otherwise why not.
+    std::function<Task<QString>(const QString& directory)> onInstalled;
     // Called once at the end, with the reason of a failure (empty on success).
     std::function<void(const QString& failure)> onFinished;
     // Stops a download under way; it fails as cancelled and keeps its part for a resume.
     void cancel();
 
-    static Task<bool> answer(bool value) { co_return value; }
+    static Task<QString> answer(QString value) { co_return value; }
 
     // What an unpack did: Ok, or why not (detail: the entry, the size, the error).
     struct Unpacked {
@@ -52,7 +56,7 @@ public:
         Kind kind = Kind::Ok;
         QString detail;
     };
-    // Unpacks a zip with its central directory into `destination`, refusing absolute paths, "..",
+    // Unpacks a zip (read from its central directory) or a tar (plain, gzip, bzip2 or xz) into `destination`, refusing absolute paths, "..",
     // links, special files and more than maxBytes in all. Runs on any thread.
     static Unpacked unpack(const QString& zipPath, const QString& destination, qint64 maxBytes);
     static QString sha256Of(const QString& path);
@@ -84,7 +88,7 @@ private:
     Logger& m_log;
     QNetworkAccessManager& m_network;
     ModelLocation m_location;
-    std::shared_ptr<VoskApi> m_api;
+    FolderCheck m_check;
 };
 
 class ModelInstallError : public Error {

@@ -3,7 +3,7 @@
 #include "common/Logger.h"
 #include "audio/ModelInstaller.h"
 #include "recording/SpeechManager.h"
-#include "audio/VoskRecognizer.h"
+#include "audio/ChosenRecognizer.h"
 #include "settings/AppSettings.h"
 
 #include <QDirIterator>
@@ -26,36 +26,45 @@ qint64 sizeOnDisk(const QString& directory)
 
 } // namespace
 
-ModelManager::ModelManager(Logger& log, AppSettings& settings, VoskRecognizer* recognizer, QObject* parent)
-    : ModelControl(parent), m_log(log), m_settings(settings), m_recognizer(recognizer)
+ModelManager::ModelManager(Logger& log, AppSettings& settings, ChosenRecognizer& recognizers, QObject* parent)
+    : ModelControl(parent), m_log(log), m_settings(settings), m_recognizers(recognizers)
 {
-    if (!m_recognizer) {
-        m_state.phase = ModelState::Phase::Unavailable;
-        m_state.reason = QStringLiteral("音声認識ライブラリ (libvosk) が見つかりません");
-        return;
-    }
-    connect(m_recognizer, &VoskRecognizer::installStarted, this, &ModelManager::refresh);
-    connect(m_recognizer, &VoskRecognizer::installBytes, this, [this](qint64 received, qint64 total) {
-        ModelState next = m_state;
-        next.phase = total > 0 && received >= total ? ModelState::Phase::Installing : ModelState::Phase::Downloading;
-        next.received = received;
-        next.total = total;
-        setState(next);
-    });
-    connect(m_recognizer, &VoskRecognizer::installEnded, this, [this](const QString& failure) {
-        if (failure.isEmpty()) {
+    for (const ChosenRecognizer::Entry& entry : m_recognizers.entries()) {
+        ModelRecognizer* recognizer = entry.recognizer.get();
+        if (!recognizer)
+            continue;
+        // Only the chosen model's installation is the card's.
+        connect(recognizer, &ModelRecognizer::installStarted, this, [this, recognizer] {
+            if (recognizer == chosen())
+                refresh();
+        });
+        connect(recognizer, &ModelRecognizer::installBytes, this, [this, recognizer](qint64 received, qint64 total) {
+            if (recognizer != chosen())
+                return;
+            ModelState next = m_state;
+            next.phase = total > 0 && received >= total ? ModelState::Phase::Installing : ModelState::Phase::Downloading;
+            next.received = received;
+            next.total = total;
+            setState(next);
+        });
+        connect(recognizer, &ModelRecognizer::installEnded, this, [this, recognizer](const QString& failure) {
+            if (recognizer != chosen())
+                return;
             refresh();
-            return;
-        }
-        ModelState next;
-        next.phase = ModelState::Phase::Failed;
-        next.name = QFileInfo(m_recognizer->location().directory).fileName();
-        next.reason = failure;
-        setState(next);
-    });
+            if (failure.isEmpty())
+                return;
+            ModelState next = m_state;
+            next.phase = ModelState::Phase::Failed;
+            next.reason = failure;
+            setState(next);
+        });
+    }
+    connect(&m_recognizers, &ChosenRecognizer::fallbackChanged, this, &ModelManager::refresh);
     connect(&m_settings, &AppSettings::recognizerModelChanged, this, &ModelManager::switchModel);
-    switchModel();
+    refresh();
 }
+
+ModelRecognizer* ModelManager::chosen() const { return m_recognizers.chosen().recognizer.get(); }
 
 void ModelManager::setState(const ModelState& state)
 {
@@ -67,15 +76,20 @@ void ModelManager::setState(const ModelState& state)
 
 void ModelManager::refresh()
 {
-    if (!m_recognizer)
-        return;
-    const QString directory = m_recognizer->location().directory;
     ModelState next;
-    next.name = QFileInfo(directory).fileName();
-    if (m_recognizer->installer()) {
+    next.name = m_recognizers.chosen().model.folder;
+    next.fallback = m_recognizers.fallback();
+    ModelRecognizer* recognizer = chosen();
+    if (!recognizer || !recognizer->hasLibrary()) {
+        next.phase = ModelState::Phase::Unavailable;
+        next.reason = recognizer ? recognizer->libraryFailure() : m_recognizers.chosen().unavailable;
+    } else if (recognizer->installer()) {
         next.phase = ModelState::Phase::Downloading;
-    } else if (QFileInfo(directory).isDir()) {
-        next.phase = ModelState::Phase::Installed;
+    } else if (const QString directory = recognizer->location().directory; QFileInfo(directory).isDir()) {
+        // A folder that does not load is no installed model: the card says why.
+        const bool broken = !recognizer->isAvailable() && !recognizer->isLoading() && !recognizer->loadFailure().isEmpty();
+        next.phase = broken ? ModelState::Phase::Failed : ModelState::Phase::Installed;
+        next.reason = broken ? recognizer->loadFailure() : QString();
         next.directory = directory;
         next.bytesOnDisk = sizeOnDisk(directory);
     }
@@ -84,31 +98,27 @@ void ModelManager::refresh()
 
 void ModelManager::switchModel()
 {
-    if (!m_recognizer)
+    if (catalogModel(m_settings.recognizerModel()).id == m_recognizers.chosen().model.id)
         return;
-    const ModelLocation location = ModelLocation::forModel(m_settings.recognizerModel(), m_settings.recognizerModelDir(),
-                                                           m_settings.recognizerModelUrl());
-    if (location.directory != m_recognizer->location().directory) {
-        if (m_recognizer->installer())
-            m_recognizer->installer()->cancel();
-        m_log.line(QStringLiteral("🗣️ [Vosk] model chosen: %1").arg(location.directory));
-        m_recognizer->setLocation(location);
-        spawn(this, load());
-    }
+    if (chosen() && chosen()->installer())
+        chosen()->installer()->cancel();
+    m_recognizers.choose(m_settings.recognizerModel());
+    m_log.line(QStringLiteral("🗣️ [Model] chosen: %1").arg(m_recognizers.chosen().model.id));
     refresh();
+    spawn(this, load());
 }
 
-// The chosen model, loaded now so that the next dictation uses it.
+// The chosen model, loaded now so that the next dictation uses it (or the one standing in for it).
 Task<void> ModelManager::load()
 {
-    if (m_recognizer && QFileInfo(m_recognizer->location().directory).isDir())
-        co_await m_recognizer->modelStatus(SpeechManager::kLocale);
+    co_await m_recognizers.modelStatus(SpeechManager::kLocale);
     refresh();
 }
 
 void ModelManager::download()
 {
-    if (!m_recognizer || m_recognizer->installer() || m_recognizer->isAvailable())
+    ModelRecognizer* recognizer = chosen();
+    if (!recognizer || recognizer->installer() || recognizer->isAvailable())
         return;
     ModelState next = m_state;
     next.phase = ModelState::Phase::Downloading;
@@ -120,8 +130,7 @@ void ModelManager::download()
 
 Task<void> ModelManager::runDownload()
 {
-    const std::shared_ptr<ModelInstallation> installation =
-        co_await m_recognizer->installationRequest(SpeechManager::kLocale);
+    const std::shared_ptr<ModelInstallation> installation = co_await chosen()->installationRequest(SpeechManager::kLocale);
     if (!installation) {
         refresh();
         co_return;
@@ -135,18 +144,16 @@ Task<void> ModelManager::runDownload()
 
 void ModelManager::cancel()
 {
-    if (m_recognizer && m_recognizer->installer())
-        m_recognizer->installer()->cancel();
+    if (chosen() && chosen()->installer())
+        chosen()->installer()->cancel();
 }
 
 void ModelManager::installArchive(const QString& zipPath)
 {
-    if (!m_recognizer)
-        return;
-    std::shared_ptr<ModelInstaller> installer = m_recognizer->archiveInstaller();
+    std::shared_ptr<ModelInstaller> installer = chosen() ? chosen()->archiveInstaller() : nullptr;
     if (!installer)
         return;
-    m_log.line(QStringLiteral("📦 [Vosk] installing the archive %1").arg(zipPath));
+    m_log.line(QStringLiteral("📦 [Model] installing the archive %1").arg(zipPath));
     ModelState next = m_state;
     next.phase = ModelState::Phase::Installing;
     next.reason.clear();
@@ -165,9 +172,9 @@ Task<void> ModelManager::runArchive(std::shared_ptr<ModelInstaller> installer, Q
 
 void ModelManager::remove()
 {
-    if (!m_recognizer || m_recognizer->installer())
+    if (!chosen() || chosen()->installer())
         return;
-    const QString failure = m_recognizer->removeModel();
+    const QString failure = chosen()->removeModel();
     refresh();
     if (!failure.isEmpty()) {
         ModelState next = m_state;
@@ -175,6 +182,8 @@ void ModelManager::remove()
         next.reason = failure;
         setState(next);
     }
+    // Another installed model stands in for the removed one.
+    spawn(this, load());
 }
 
 } // namespace vel

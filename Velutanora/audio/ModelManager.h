@@ -3,25 +3,23 @@
 #include "common/Task.h"
 #include "recording/ModelControl.h"
 
-#include <QPointer>
-
 #include <memory>
 
 namespace vel {
 
 class AppSettings;
+class ChosenRecognizer;
 class Logger;
 class ModelInstaller;
-class VoskRecognizer;
+class ModelRecognizer;
 
-// The model card's controls over the recogniser's one installer: the state follows every
-// installation, whoever started it (the launch-time check or the card), and the model choice
-// of the settings switches the recogniser to the other model for the next dictation.
+// The model card's controls over the chosen model's installer: the state follows every
+// installation of it, whoever started it (the launch-time check or the card), and the model choice
+// of the settings switches the recogniser to another model for the next dictation.
 class ModelManager final : public ModelControl {
     Q_OBJECT
 public:
-    // recognizer is null without libvosk: the state then says why nothing can be installed.
-    ModelManager(Logger& log, AppSettings& settings, VoskRecognizer* recognizer, QObject* parent = nullptr);
+    ModelManager(Logger& log, AppSettings& settings, ChosenRecognizer& recognizers, QObject* parent = nullptr);
 
     ModelState state() const override { return m_state; }
     void download() override;
@@ -30,6 +28,7 @@ public:
     void remove() override;
 
 private:
+    ModelRecognizer* chosen() const;
     void setState(const ModelState& state);
     void refresh();
     void switchModel();
@@ -39,7 +38,7 @@ private:
 
     Logger& m_log;
     AppSettings& m_settings;
-    QPointer<VoskRecognizer> m_recognizer;
+    ChosenRecognizer& m_recognizers;
     ModelState m_state;
 };
 

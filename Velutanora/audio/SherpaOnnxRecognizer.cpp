@@ -47,6 +47,20 @@ bool tokensHaveBlank(const QString& path)
     return false;
 }
 
+// Why a folder is not a NeMo CTC model sherpa-onnx can take (empty: it may be); the library
+// itself would end the process on some of these.
+QString folderFailure(const QString& directory)
+{
+    const QString tokens = directory + QStringLiteral("/tokens.txt");
+    if (modelFile(directory).isEmpty())
+        return QStringLiteral("%1 に model.int8.onnx も model.onnx もありません").arg(directory);
+    if (!QFileInfo(tokens).isFile())
+        return QStringLiteral("%1 に tokens.txt がありません").arg(directory);
+    if (!tokensHaveBlank(tokens))
+        return QStringLiteral("%1 はこのモデルの tokens.txt ではありません（空白記号がありません）").arg(tokens);
+    return {};
+}
+
 } // namespace
 
 // What a session's worker shares with the main thread and outlives the session: a cancelled
@@ -257,10 +271,30 @@ private:
 
 } // namespace
 
-SherpaOnnxRecognizer::SherpaOnnxRecognizer(Logger& log, std::shared_ptr<SherpaOnnxApi> api, QString modelDirectory,
-                                           int threads, QObject* parent)
-    : QObject(parent), m_log(log), m_api(std::move(api)), m_directory(std::move(modelDirectory)), m_threads(threads)
+SherpaOnnxRecognizer::SherpaOnnxRecognizer(Logger& log, LibraryLoader library, ModelLocation location,
+                                           QNetworkAccessManager& network, int threads, QObject* parent)
+    : ModelRecognizer(log, std::move(location), network, QStringLiteral("sherpa-onnx"), parent),
+      m_loadLibrary(std::move(library)), m_threads(threads)
 {
+}
+
+std::shared_ptr<SherpaOnnxApi> SherpaOnnxRecognizer::api() const
+{
+    if (!m_api && m_libraryFailure.isEmpty()) {
+        QString why;
+        m_api = m_loadLibrary ? m_loadLibrary(&why) : nullptr;
+        if (!m_api) {
+            m_libraryFailure = QStringLiteral("音声認識ライブラリ (libsherpa-onnx-c-api) が見つかりません: ") + why;
+            m_log.line(QStringLiteral("⚠️ [sherpa-onnx] libsherpa-onnx-c-api is not available (%1)").arg(why));
+        }
+    }
+    return m_api;
+}
+
+QString SherpaOnnxRecognizer::libraryFailure() const
+{
+    api();
+    return m_libraryFailure;
 }
 
 // A worker may still be decoding for a cancelled dictation: it is waited for here, not at the
@@ -275,23 +309,17 @@ SherpaOnnxRecognizer::~SherpaOnnxRecognizer()
         m_loader.join();
 }
 
-Task<QString> SherpaOnnxRecognizer::loadModel(QString directory)
+std::function<QString(const QString&)> SherpaOnnxRecognizer::folderCheck() const { return folderFailure; }
+
+Task<QString> SherpaOnnxRecognizer::loadFolder(QString directory)
 {
-    if (!m_api)
-        co_return QStringLiteral("libsherpa-onnx-c-api がありません");
+    if (!api())
+        co_return m_libraryFailure;
+    const QString failure = folderFailure(directory);
+    if (!failure.isEmpty())
+        co_return failure;
     const QString model = modelFile(directory);
     const QString tokens = directory + QStringLiteral("/tokens.txt");
-    QString failure;
-    if (model.isEmpty())
-        failure = QStringLiteral("%1 に model.int8.onnx も model.onnx もありません").arg(directory);
-    else if (!QFileInfo(tokens).isFile())
-        failure = QStringLiteral("%1 に tokens.txt がありません").arg(directory);
-    else if (!tokensHaveBlank(tokens))
-        failure = QStringLiteral("%1 はこのモデルの tokens.txt ではありません（空白記号がありません）").arg(tokens);
-    if (!failure.isEmpty()) {
-        m_loadFailure = failure;
-        co_return failure;
-    }
     struct Loaded {
         const sherpa::Recognizer* recognizer = nullptr;
         QString error;
@@ -322,32 +350,11 @@ Task<QString> SherpaOnnxRecognizer::loadModel(QString directory)
         postToMainLoop([loaded, result] { loaded.resolve(result); });
     });
     const Loaded result = co_await loaded;
-    if (!result.recognizer) {
-        m_loadFailure = QStringLiteral("%1 を読み込めません: %2").arg(QFileInfo(model).fileName(), result.error);
-        m_log.line(QStringLiteral("⚠️ [sherpa-onnx] ") + m_loadFailure);
-        co_return m_loadFailure;
-    }
+    if (!result.recognizer)
+        co_return QStringLiteral("%1 を読み込めません: %2").arg(QFileInfo(model).fileName(), result.error);
     m_recognizer = std::shared_ptr<const sherpa::Recognizer>(result.recognizer,
                                                              [api](const sherpa::Recognizer* r) { api->destroyRecognizer(r); });
-    m_directory = directory;
-    m_loadFailure.clear();
-    m_log.line(QStringLiteral("🗣️ [sherpa-onnx] model loaded from %1").arg(directory));
     co_return QString();
-}
-
-Task<QStringList> SherpaOnnxRecognizer::supportedLocales()
-{
-    co_return m_api ? QStringList{QStringLiteral("ja_JP")} : QStringList{};
-}
-
-Task<ModelStatus> SherpaOnnxRecognizer::modelStatus(QString)
-{
-    if (m_recognizer)
-        co_return ModelStatus::Installed;
-    if (!QFileInfo(m_directory).isDir())
-        co_return ModelStatus::Supported;
-    const QString failure = co_await loadModel(m_directory);
-    co_return failure.isEmpty() ? ModelStatus::Installed : ModelStatus::Unknown;
 }
 
 Task<std::optional<AudioFormat>> SherpaOnnxRecognizer::bestAudioFormat(QString)

@@ -1,10 +1,8 @@
 #pragma once
 
 #include "audio/SherpaOnnxApi.h"
-#include "recording/SpeechRecognizer.h"
+#include "audio/ModelRecognizer.h"
 
-#include <QObject>
-#include <QString>
 
 #include <memory>
 #include <thread>
@@ -20,35 +18,38 @@ struct SherpaOnnxSessionState;
 // pauses split the recording into utterances, each decoded once for its final text; while the user
 // speaks, the utterance under way is decoded again at most every kVolatileSeconds for the volatile
 // text. All of it runs on the session's worker thread, and a long dictation costs linear time.
-class SherpaOnnxRecognizer final : public QObject, public SpeechRecognizer {
+class SherpaOnnxRecognizer final : public ModelRecognizer {
     Q_OBJECT
 public:
     static constexpr double kVolatileSeconds = 1.5;
 
-    SherpaOnnxRecognizer(Logger& log, std::shared_ptr<SherpaOnnxApi> api, QString modelDirectory, int threads = 2,
-                         QObject* parent = nullptr);
+    // The library is loaded when first needed: onnxruntime is large, and most users of a Vosk
+    // model never need it.
+    using LibraryLoader = std::function<std::shared_ptr<SherpaOnnxApi>(QString* why)>;
+    SherpaOnnxRecognizer(Logger& log, LibraryLoader library, ModelLocation location, QNetworkAccessManager& network,
+                         int threads, QObject* parent = nullptr);
     ~SherpaOnnxRecognizer() override;
 
-    Task<QStringList> supportedLocales() override;
-    Task<ModelStatus> modelStatus(QString locale) override;
-    Task<std::shared_ptr<ModelInstallation>> installationRequest(QString) override { co_return nullptr; }
     Task<std::optional<AudioFormat>> bestAudioFormat(QString locale) override;
     bool isAvailable() const override { return m_recognizer != nullptr; }
     std::shared_ptr<RecognizerSession> makeSession(const QString& locale, const QStringList& contextualStrings,
                                                    const AudioFormat& format) override;
+    void unloadModel() override { m_recognizer.reset(); }
+    QString libraryFailure() const override;
+    std::function<QString(const QString&)> folderCheck() const override;
+    // The cores the engine may use, from the next load on.
+    void setThreads(int threads) { m_threads = threads; }
 
-    // Loads the model folder off the main thread; empty once it is loaded, otherwise why not.
-    Task<QString> loadModel(QString directory);
-    // Why the model folder could not be loaded, in words for the status line (empty when it was).
-    QString loadFailure() const { return m_loadFailure; }
+protected:
+    Task<QString> loadFolder(QString directory) override;
 
 private:
-    Logger& m_log;
-    std::shared_ptr<SherpaOnnxApi> m_api;
-    QString m_directory;
+    std::shared_ptr<SherpaOnnxApi> api() const;
+    LibraryLoader m_loadLibrary;
+    mutable std::shared_ptr<SherpaOnnxApi> m_api;
+    mutable QString m_libraryFailure;
     int m_threads;
     std::shared_ptr<const sherpa::Recognizer> m_recognizer;
-    QString m_loadFailure;
     struct Worker {
         std::thread thread;
         std::shared_ptr<SherpaOnnxSessionState> state;

@@ -3,15 +3,11 @@
 #include "common/AsyncQueue.h"
 #include "common/Logger.h"
 #include "audio/DynamicLibrary.h"
-#include "audio/ModelInstaller.h"
 #include "recording/AudioConverter.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
-#include <QUrl>
 
 #include <cstring>
 
@@ -216,47 +212,31 @@ VoskApi::~VoskApi()
         dlclose(handle);
 }
 
-QString ModelLocation::defaultDirectory()
-{
-    QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/share");
-    return base + QStringLiteral("/velutanora/models/vosk-model-small-ja-0.22");
-}
-
-QString ModelLocation::defaultUrl()
-{
-    return QStringLiteral("https://alphacephei.com/vosk/models/vosk-model-small-ja-0.22.zip");
-}
-
-ModelLocation ModelLocation::forModel(const QString& model, const QString& directoryOverride, const QString& urlOverride)
-{
-    // What each model unpacks to, with room to spare: an archive past it is not this model.
-    constexpr qint64 kSmallUnpacked = 300'000'000;
-    constexpr qint64 kLargeUnpacked = 4'000'000'000;
-    ModelLocation small{directoryOverride.isEmpty() ? defaultDirectory() : directoryOverride,
-                        urlOverride.isEmpty() ? defaultUrl() : urlOverride, QString(), kSmallUnpacked};
-    if (model != QLatin1String("large"))
-        return small;
-    QUrl url(small.url);
-    const QString path = url.path();
-    url.setPath(path.left(path.lastIndexOf(QLatin1Char('/')) + 1) + kLargeName + QStringLiteral(".zip"));
-    return {QFileInfo(small.directory).absolutePath() + QLatin1Char('/') + kLargeName, url.toString(), QString(),
-            kLargeUnpacked};
-}
-
 VoskRecognizer::VoskRecognizer(Logger& log, std::shared_ptr<VoskApi> api, ModelLocation location,
                                QNetworkAccessManager& network, QObject* parent)
-    : QObject(parent), m_log(log), m_api(std::move(api)), m_location(std::move(location)), m_network(network)
+    : ModelRecognizer(log, std::move(location), network, QStringLiteral("Vosk"), parent), m_api(std::move(api))
 {
 }
 
 VoskRecognizer::~VoskRecognizer() = default;
 
-Task<bool> VoskRecognizer::loadModel(QString directory)
+std::function<QString(const QString&)> VoskRecognizer::folderCheck(std::shared_ptr<VoskApi> api)
+{
+    return [api](const QString& directory) {
+        if (!api)
+            return QStringLiteral("libvosk がありません");
+        void* model = api->modelNew(QFile::encodeName(directory).constData());
+        if (!model)
+            return QStringLiteral("libvosk が読み込めません");
+        api->modelFree(model);
+        return QString();
+    };
+}
+
+Task<QString> VoskRecognizer::loadFolder(QString directory)
 {
     if (!m_api)
-        co_return false;
+        co_return QStringLiteral("libvosk がありません");
     Completion<void*> loaded;
     auto api = m_api;
     std::thread([api, directory, loaded] {
@@ -265,98 +245,9 @@ Task<bool> VoskRecognizer::loadModel(QString directory)
     }).detach();
     void* model = co_await loaded;
     if (!model)
-        co_return false;
-    // The user may have chosen another model meanwhile.
-    if (directory != m_location.directory) {
-        api->modelFree(model);
-        co_return false;
-    }
+        co_return QStringLiteral("libvosk が読み込めません");
     m_model = std::shared_ptr<void>(model, [api](void* m) { api->modelFree(m); });
-    m_log.line(QStringLiteral("🗣️ [Vosk] model loaded from %1").arg(directory));
-    co_return true;
-}
-
-Task<QStringList> VoskRecognizer::supportedLocales()
-{
-    // Without libvosk there is no local recogniser at all.
-    co_return m_api ? QStringList{QStringLiteral("ja_JP")} : QStringList{};
-}
-
-Task<ModelStatus> VoskRecognizer::modelStatus(QString)
-{
-    if (m_model)
-        co_return ModelStatus::Installed;
-    if (m_installation)
-        co_return ModelStatus::Downloading;
-    const bool present = QFileInfo(m_location.directory).isDir();
-    if (present) {
-        const bool loaded = co_await loadModel(m_location.directory);
-        if (loaded)
-            co_return ModelStatus::Installed;
-        m_log.line(QStringLiteral("⚠️ [Vosk] %1 is not a model libvosk can load").arg(m_location.directory));
-        co_return ModelStatus::Unknown;
-    }
-    co_return ModelStatus::Supported;
-}
-
-Task<std::shared_ptr<ModelInstallation>> VoskRecognizer::installationRequest(QString)
-{
-    if (!m_api || m_model)
-        co_return nullptr;
-    if (!m_installation) {
-        m_installation = makeInstaller();
-        emit installStarted();
-    }
-    co_return m_installation;
-}
-
-std::shared_ptr<ModelInstaller> VoskRecognizer::makeInstaller()
-{
-    QPointer<VoskRecognizer> self(this);
-    auto installer = std::make_shared<ModelInstaller>(m_log, m_network, m_location, m_api);
-    installer->onInstalled = [self](const QString& directory) {
-        return self ? self->loadModel(directory) : ModelInstaller::answer(false);
-    };
-    installer->onBytes = [self](qint64 received, qint64 total) {
-        if (self)
-            emit self->installBytes(received, total);
-    };
-    installer->onFinished = [self](const QString& failure) {
-        if (!self)
-            return;
-        self->m_installation.reset();
-        emit self->installEnded(failure);
-    };
-    return installer;
-}
-
-std::shared_ptr<ModelInstaller> VoskRecognizer::archiveInstaller()
-{
-    if (!m_api || m_installation)
-        return nullptr;
-    m_model.reset();
-    m_installation = makeInstaller();
-    return m_installation;
-}
-
-void VoskRecognizer::setLocation(ModelLocation location)
-{
-    if (location.directory == m_location.directory && location.url == m_location.url)
-        return;
-    m_model.reset();
-    m_location = std::move(location);
-}
-
-QString VoskRecognizer::removeModel()
-{
-    if (m_installation)
-        return QStringLiteral("インストール中は削除できません");
-    m_model.reset();
-    QFile::remove(ModelInstaller(m_log, m_network, m_location, nullptr).partialPath());
-    if (QFileInfo::exists(m_location.directory) && !QDir(m_location.directory).removeRecursively())
-        return QStringLiteral("%1 を削除できません").arg(m_location.directory);
-    m_log.line(QStringLiteral("🗑️ [Vosk] model removed from %1").arg(m_location.directory));
-    return {};
+    co_return QString();
 }
 
 Task<std::optional<AudioFormat>> VoskRecognizer::bestAudioFormat(QString)

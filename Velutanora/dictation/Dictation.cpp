@@ -30,6 +30,11 @@ void Dictation::followRecorder()
     });
     connect(&m_speech, &SpeechManager::transcribedTextChanged, this,
             [this] { m_state.setLiveText(m_speech.transcribedText()); });
+    connect(&m_speech, &SpeechManager::waitingForModel, this, [this](bool waiting) {
+        m_state.setWaitingForModel(waiting);
+        if (waiting)
+            m_state.setStatusMessage(QStringLiteral("⏳ 音声認識モデルを読み込み中です。終わると録音を始めます..."));
+    });
     connect(&m_speech, &SpeechManager::audioLevelChanged, this, [this] { m_state.setLevel(m_speech.audioLevel()); });
     connect(&m_speech, &SpeechManager::elapsedTimeChanged, this,
             [this] { m_state.setElapsedTime(m_speech.elapsedTime()); });
@@ -192,7 +197,7 @@ Task<QString> Dictation::tryStartRecording(bool needsGeminiAudio, QStringList co
     } catch (...) {
         failure = describeError(std::current_exception());
     }
-    if (failure.isEmpty()) {
+    if (failure.isEmpty() && m_speech.isRecording()) {
         const QString notice = m_speech.audioNotice();
         m_state.setStatusMessage(notice.isEmpty() ? QStringLiteral("🎙️ 録音中...") : notice);
     }

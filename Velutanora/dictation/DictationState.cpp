@@ -28,6 +28,10 @@ void DictationState::setRecording(bool v) { assign(this, m_recording, v, &Dictat
 void DictationState::setProcessing(bool v) { assign(this, m_processing, v, &DictationState::phaseChanged); }
 void DictationState::setCompletionVisible(bool v) { assign(this, m_completionVisible, v, &DictationState::phaseChanged); }
 void DictationState::setRewriting(bool v) { assign(this, m_rewriting, v, &DictationState::isRewritingChanged); }
+void DictationState::setWaitingForModel(bool v)
+{
+    assign(this, m_waitingForModel, v, &DictationState::waitingForModelChanged);
+}
 void DictationState::setLiveText(const QString& v) { assign(this, m_liveText, v, &DictationState::liveTextChanged); }
 void DictationState::setRewrittenText(const QString& v)
 {

@@ -29,6 +29,8 @@ public:
     bool isRecording() const { return m_recording; }
     bool isProcessing() const { return m_processing; }
     bool isRewriting() const { return m_rewriting; }
+    // A dictation was started while the model loads: recording begins once it has.
+    bool isWaitingForModel() const { return m_waitingForModel; }
     bool isCompletionVisible() const { return m_completionVisible; }
     // The recogniser's text while recording, then the locally cleaned text.
     QString liveText() const { return m_liveText; }
@@ -46,6 +48,7 @@ public:
     void setRecording(bool v);
     void setProcessing(bool v);
     void setRewriting(bool v);
+    void setWaitingForModel(bool v);
     void setCompletionVisible(bool v);
     void setLiveText(const QString& v);
     void setRewrittenText(const QString& v);
@@ -60,6 +63,7 @@ public:
 signals:
     void phaseChanged();
     void isRewritingChanged();
+    void waitingForModelChanged();
     void liveTextChanged();
     void rewrittenTextChanged();
     void statusMessageChanged();
@@ -75,6 +79,7 @@ private:
     bool m_recording = false;
     bool m_processing = false;
     bool m_rewriting = false;
+    bool m_waitingForModel = false;
     bool m_completionVisible = false;
     QString m_liveText;
     QString m_rewrittenText;

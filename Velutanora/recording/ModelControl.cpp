@@ -15,6 +15,12 @@ QString megabytes(qint64 bytes)
 
 QString ModelState::line() const
 {
+    const QString state = phaseLine();
+    return fallback.isEmpty() ? state : state + QLatin1Char('\n') + fallback;
+}
+
+QString ModelState::phaseLine() const
+{
     switch (phase) {
     case Phase::Unavailable: return QStringLiteral("使用できません: ") + reason;
     case Phase::Absent: return QStringLiteral("未インストール");

@@ -15,10 +15,14 @@ struct ModelState {
     QString name;         // the model's folder name
     QString directory;    // Installed
     qint64 bytesOnDisk = 0; // Installed
+    QString fallback;     // which model stands in for this one, and why (empty: none)
 
     bool operator==(const ModelState&) const = default;
     // The card's one line ("ダウンロード中 34 % (16 / 48 MB)", "インストール済み …").
     QString line() const;
+
+private:
+    QString phaseLine() const;
 };
 
 // The controls over the one installer the launch-time check also uses.

@@ -130,6 +130,19 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
     m_log.line(QStringLiteral("🎤 [START] isRecording=true set (early)"));
     const quint64 generation = ++m_generation;
 
+    // A model being loaded (a launch, a new choice) is waited for: the dictation would
+    // otherwise run without it, or fail.
+    if (m_recognizer.isLoading()) {
+        m_log.line(QStringLiteral("🎤 [START] waiting for the model being loaded"));
+        emit waitingForModel(true);
+        co_await m_recognizer.untilLoaded();
+        emit waitingForModel(false);
+        if (!m_isRecording || m_generation != generation) {
+            m_log.line(QStringLiteral("🎤 [START] stopped while the model was loading"));
+            co_return;
+        }
+    }
+
     std::exception_ptr failure;
     try {
         const bool recognizerAvailable = m_recognizer.isAvailable();

@@ -120,6 +120,8 @@ signals:
     void silenceDetected();
     // The microphone went away while recording; dictation control stops as a second press would.
     void audioDeviceLost();
+    // A start waits for the model being loaded (true), or its wait is over (false).
+    void waitingForModel(bool waiting);
 
 private:
     void setTranscribedText(const QString& v);

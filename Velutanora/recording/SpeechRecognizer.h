@@ -57,6 +57,9 @@ public:
     virtual bool isAvailable() const = 0;
     virtual std::shared_ptr<RecognizerSession> makeSession(const QString& locale, const QStringList& contextualStrings,
                                                            const AudioFormat& format) = 0;
+    // Whether a model is being loaded; a dictation waits for it (untilLoaded) rather than start without.
+    virtual bool isLoading() const { return false; }
+    virtual Task<void> untilLoaded() { co_return; }
 };
 
 // A recogniser that is never available: dictations that send their audio to Gemini still run.

@@ -2,6 +2,9 @@
 
 #include "settings/KeyValueStore.h"
 
+#include <QThread>
+
+#include <algorithm>
 #include <cmath>
 
 namespace vel {
@@ -321,17 +324,39 @@ void AppSettings::setMicrophoneId(const QString& value)
 
 QString AppSettings::recognizerModel() const
 {
+    // The catalogue of the recognisers tells the ids; an unknown one means its first model.
     const QString model = m_store.string(QStringLiteral("recognizer_model")).value_or(QString());
-    return model == QLatin1String("large") ? model : QStringLiteral("small");
+    return model.isEmpty() ? QStringLiteral("small") : model;
 }
 
 void AppSettings::setRecognizerModel(const QString& value)
 {
-    const QString model = value == QLatin1String("large") ? value : QStringLiteral("small");
+    const QString model = value.isEmpty() ? QStringLiteral("small") : value;
     const bool changed = model != recognizerModel();
     m_store.setString(QStringLiteral("recognizer_model"), model);
     if (changed)
         emit recognizerModelChanged();
+}
+
+int AppSettings::defaultRecognizerThreads()
+{
+    // Recognition shares the machine with the application being dictated into.
+    return std::clamp(QThread::idealThreadCount(), 1, 4);
+}
+
+int AppSettings::recognizerThreads() const
+{
+    const std::optional<int> stored = m_store.integer(QStringLiteral("recognizer_threads"));
+    return stored && *stored >= 1 ? std::min(*stored, kMaxRecognizerThreads) : defaultRecognizerThreads();
+}
+
+void AppSettings::setRecognizerThreads(int value)
+{
+    const int threads = std::clamp(value, 1, kMaxRecognizerThreads);
+    const bool changed = threads != recognizerThreads();
+    m_store.setInteger(QStringLiteral("recognizer_threads"), threads);
+    if (changed)
+        emit recognizerThreadsChanged();
 }
 
 } // namespace vel

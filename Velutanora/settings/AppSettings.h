@@ -93,9 +93,15 @@ public:
     // The microphone to record from, by its device id; empty for the system's default.
     QString microphoneId() const;
     void setMicrophoneId(const QString& value);
-    // Which Japanese model the recogniser uses: "small" (the default) or "large".
+    // Which Japanese model the recogniser uses, by its id in the model catalogue ("small", the
+    // default, "large", "parakeet-ja").
     QString recognizerModel() const;
     void setRecognizerModel(const QString& value);
+    // The cores the recogniser may use (engines that take a number of threads).
+    static constexpr int kMaxRecognizerThreads = 16;
+    static int defaultRecognizerThreads();
+    int recognizerThreads() const;
+    void setRecognizerThreads(int value);
 
     // The four field term lists, exposed for tests and documentation.
     static const QStringList& softwareTerms();
@@ -122,6 +128,7 @@ signals:
     void automaticallyChecksForUpdatesChanged();
     void microphoneIdChanged();
     void recognizerModelChanged();
+    void recognizerThreadsChanged();
 
 private:
     void load();

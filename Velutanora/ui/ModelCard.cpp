@@ -1,5 +1,6 @@
 #include "ui/ModelCard.h"
 
+#include "recording/ModelCatalog.h"
 #include "settings/AppSettings.h"
 #include "ui/GlassCard.h"
 
@@ -7,6 +8,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace vel {
@@ -15,8 +17,8 @@ namespace {
 
 QString chooseWithDialog(QWidget* parent)
 {
-    return QFileDialog::getOpenFileName(parent, QStringLiteral("音声認識モデルのZIPを選択"), QDir::homePath(),
-                                        QStringLiteral("ZIP (*.zip)"));
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("音声認識モデルのアーカイブを選択"), QDir::homePath(),
+                                        QStringLiteral("モデルのアーカイブ (*.zip *.tar.bz2)"));
 }
 
 } // namespace
@@ -34,19 +36,33 @@ ModelCard::ModelCard(ModelControl& control, AppSettings& settings, std::function
     m_line->setWordWrap(true);
     m_line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     card->content()->addWidget(m_line);
-    m_model = new SegmentedPicker(QStringLiteral("モデル"),
-                                  {QStringLiteral("標準（48 MB）"), QStringLiteral("高精度（約1 GB）")});
+    QStringList labels;
+    for (const CatalogModel& model : modelCatalog())
+        labels << model.label;
+    m_model = new SegmentedPicker(QStringLiteral("モデル"), labels);
     card->content()->addWidget(m_model);
+    m_facts = makeNote(QString());
+    m_facts->setWordWrap(true);
+    card->content()->addWidget(m_facts);
     auto* buttons = new QHBoxLayout;
     m_download = new QPushButton;
     m_cancel = new QPushButton(QStringLiteral("キャンセル"));
-    m_archive = new QPushButton(QStringLiteral("ZIPから導入…"));
+    m_archive = new QPushButton(QStringLiteral("ファイルから導入…"));
     m_remove = new QPushButton(QStringLiteral("削除"));
     for (QPushButton* b : {m_download, m_cancel, m_archive, m_remove})
         buttons->addWidget(b);
     buttons->addStretch();
     card->content()->addLayout(buttons);
-    card->content()->addWidget(makeNote(QStringLiteral("インターネットに直接つながらない環境では、別の場所で入手したモデルのZIPを導入できます")));
+    card->content()->addWidget(makeNote(QStringLiteral("インターネットに直接つながらない環境では、別の場所で入手したモデルのアーカイブ（.zip / .tar.bz2）を導入できます")));
+    auto* threadsRow = new QHBoxLayout;
+    threadsRow->addWidget(new QLabel(QStringLiteral("認識に使うCPUコア数")));
+    m_threads = new QSpinBox;
+    m_threads->setRange(1, AppSettings::kMaxRecognizerThreads);
+    m_threads->setValue(m_settings.recognizerThreads());
+    threadsRow->addWidget(m_threads);
+    threadsRow->addStretch();
+    card->content()->addLayout(threadsRow);
+    card->content()->addWidget(makeNote(QStringLiteral("sherpa-onnx のモデルに効きます。次にモデルを読み込むときから使われます")));
     layout->addWidget(card);
 
     connect(m_download, &QPushButton::clicked, &m_control, &ModelControl::download);
@@ -58,8 +74,9 @@ ModelCard::ModelCard(ModelControl& control, AppSettings& settings, std::function
             m_control.installArchive(path);
     });
     connect(m_model, &SegmentedPicker::currentIndexChanged, this, [this](int index) {
-        m_settings.setRecognizerModel(index == 1 ? QStringLiteral("large") : QStringLiteral("small"));
+        m_settings.setRecognizerModel(modelCatalog().value(index).id);
     });
+    connect(m_threads, &QSpinBox::valueChanged, &m_settings, &AppSettings::setRecognizerThreads);
     connect(&m_control, &ModelControl::stateChanged, this, &ModelCard::refresh);
     connect(&m_settings, &AppSettings::recognizerModelChanged, this, &ModelCard::refresh);
     refresh();
@@ -72,7 +89,11 @@ void ModelCard::refresh()
     m_line->setText(state.line());
     {
         const QSignalBlocker blocker(m_model);
-        m_model->setCurrentIndex(m_settings.recognizerModel() == QLatin1String("large") ? 1 : 0);
+        const CatalogModel& chosen = catalogModel(m_settings.recognizerModel());
+        for (int i = 0; i < modelCatalog().size(); ++i)
+            if (modelCatalog()[i].id == chosen.id)
+                m_model->setCurrentIndex(i);
+        m_facts->setText(chosen.facts);
     }
     const bool busy = state.phase == Phase::Downloading || state.phase == Phase::Installing;
     const bool usable = state.phase != Phase::Unavailable;
@@ -81,7 +102,8 @@ void ModelCard::refresh()
     m_cancel->setVisible(state.phase == Phase::Downloading);
     m_archive->setEnabled(usable && !busy);
     m_remove->setEnabled(state.phase == Phase::Installed);
-    m_model->setEnabled(usable && !busy);
+    // Another model stays choosable when this one's engine is missing.
+    m_model->setEnabled(!busy);
 }
 
 } // namespace vel

@@ -8,6 +8,7 @@
 
 class QLabel;
 class QPushButton;
+class QSpinBox;
 
 namespace vel {
 
@@ -28,6 +29,8 @@ public:
     QPushButton* archiveButton() const { return m_archive; }
     QPushButton* removeButton() const { return m_remove; }
     SegmentedPicker* modelPicker() const { return m_model; }
+    QLabel* factsLine() const { return m_facts; }
+    QSpinBox* threadsBox() const { return m_threads; }
 
 private:
     void refresh();
@@ -37,6 +40,8 @@ private:
     std::function<QString(QWidget*)> m_chooseArchive;
     QLabel* m_line;
     SegmentedPicker* m_model;
+    QLabel* m_facts;
+    QSpinBox* m_threads;
     QPushButton* m_download;
     QPushButton* m_cancel;
     QPushButton* m_archive;

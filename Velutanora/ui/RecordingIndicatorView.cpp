@@ -237,7 +237,7 @@ RecordingIndicatorView::RecordingIndicatorView(const DictationState& state, Reco
 
     for (auto signal : {&DictationState::phaseChanged, &DictationState::isRewritingChanged,
                         &DictationState::elapsedTimeChanged, &DictationState::continuousChanged,
-                        &DictationState::silenceCountdownChanged})
+                        &DictationState::silenceCountdownChanged, &DictationState::waitingForModelChanged})
         connect(&m_state, signal, this, &RecordingIndicatorView::refresh);
     connect(&m_state, &DictationState::levelChanged, this, [this] { m_bars->setLevel(m_state.level()); });
     connect(&m_controller, &RecordingPanelController::showCopiedChanged, this, &RecordingIndicatorView::refresh);
@@ -343,7 +343,10 @@ void RecordingIndicatorView::refresh()
 
     const std::optional<int> countdown = m_state.silenceCountdown();
     QString timeStyle;
-    if (m_state.isContinuous() && countdown && *countdown >= 1) {
+    if (m_state.isWaitingForModel()) {
+        m_time->setText(QStringLiteral("モデル読み込み中…"));
+        timeStyle = QStringLiteral("QLabel { color: %1; font-size: 11px; }").arg(secondary.name());
+    } else if (m_state.isContinuous() && countdown && *countdown >= 1) {
         m_time->setText(QString::number(*countdown));
         timeStyle = QStringLiteral("QLabel { color: %1; font-size: 18px; font-weight: bold; }").arg(secondary.name());
     } else if (m_state.isContinuous()) {

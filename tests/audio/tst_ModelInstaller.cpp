@@ -1,4 +1,5 @@
 #include "audio/ModelInstaller.h"
+#include "audio/VoskRecognizer.h"
 #include "support/FakeGeminiServer.h"
 #include "support/ModelZip.h"
 #include "support/DictationRig.h"
@@ -45,7 +46,7 @@ class TestModelInstaller : public QObject {
         run.modelDir = run.dir.path() + "/models/vosk-model-small-ja-0.22";
         auto installer = std::make_shared<ModelInstaller>(run.log, network,
                                                           ModelLocation{run.modelDir, server.baseUrl() + "/model.zip", sha256},
-                                                          VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)));
+                                                          VoskRecognizer::folderCheck(VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY))));
         installer->onProgress = [&run](int p) { run.progress.append(p); };
         installer->stallTimeoutMs = 300;
         installer->slowWindowMs = 500;

@@ -1,3 +1,4 @@
+#include "audio/LocalRecognizer.h"
 #include "audio/ModelInstaller.h"
 #include "audio/ModelManager.h"
 #include "recording/SpeechManager.h"
@@ -32,7 +33,7 @@ struct CardRig {
     FakeGeminiServer server;
     MemoryStore store;
     AppSettings settings{store};
-    std::unique_ptr<VoskRecognizer> recognizer;
+    std::unique_ptr<ChosenRecognizer> recognizer;
     std::unique_ptr<ModelManager> models;
     QList<Phase> phases;
 
@@ -42,11 +43,9 @@ struct CardRig {
         server.setOtherReply(FakeReply::raw(goodModel()));
         store.setString("recognizer_model_dir", dir.path() + "/models/vosk-model-small-ja-0.22");
         store.setString("recognizer_model_url", server.baseUrl() + "/models/vosk-model-small-ja-0.22.zip");
-        recognizer = std::make_unique<VoskRecognizer>(
-            log, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)),
-            ModelLocation::forModel(settings.recognizerModel(), settings.recognizerModelDir(), settings.recognizerModelUrl()),
-            network);
-        models = std::make_unique<ModelManager>(log, settings, recognizer.get());
+        recognizer = makeChosenRecognizer(log, settings, network, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)), {},
+                                          [](QString* why) { *why = "not in this test"; return nullptr; });
+        models = std::make_unique<ModelManager>(log, settings, *recognizer);
         QObject::connect(models.get(), &ModelControl::stateChanged, [this] {
             if (phases.isEmpty() || phases.last() != models->state().phase)
                 phases.append(models->state().phase);
@@ -55,7 +54,7 @@ struct CardRig {
     bool settled() const
     {
         const Phase p = models->state().phase;
-        return !recognizer->installer() && p != Phase::Downloading && p != Phase::Installing;
+        return !recognizer->chosen().recognizer->installer() && p != Phase::Downloading && p != Phase::Installing;
     }
 };
 
@@ -130,21 +129,31 @@ private slots:
         QVERIFY(QFile::exists(zip));
     }
 
+    // A model chosen but not installed: the installed one stands in, and the card says so,
+    // until the chosen one is downloaded.
     void switchingModelsLoadsTheOtherForTheNextDictation()
     {
         CardRig rig;
         rig.models->download();
         QTRY_VERIFY(rig.settled());
         QVERIFY(rig.recognizer->isAvailable());
+        ModelRecognizer* small = rig.recognizer->entries().front().recognizer.get();
 
         rig.settings.setRecognizerModel(QStringLiteral("large"));
         QCOMPARE(rig.models->state().phase, Phase::Absent);
         QCOMPARE(rig.models->state().name, QStringLiteral("vosk-model-ja-0.22"));
-        QVERIFY(!rig.recognizer->isAvailable());
+        QTRY_VERIFY(!rig.models->state().fallback.isEmpty());
+        QVERIFY2(rig.models->state().line().contains(QStringLiteral("（未インストール）、インストール済みの「標準（48 MB）」")),
+                 qPrintable(rig.models->state().line()));
+        QCOMPARE(rig.recognizer->active(), small);
+        QVERIFY(rig.recognizer->isAvailable());
         rig.server.setOtherReply(FakeReply::raw(largeModel()));
         rig.models->download();
         QTRY_VERIFY(rig.settled());
         QCOMPARE(rig.models->state().phase, Phase::Installed);
+        QCOMPARE(rig.models->state().fallback, QString());
+        QCOMPARE(rig.recognizer->active(), rig.recognizer->chosen().recognizer.get());
+        QVERIFY(!small->isAvailable()); // its memory is let go
         QCOMPARE(rig.server.requests().last().path, QStringLiteral("/models/vosk-model-ja-0.22.zip"));
         QVERIFY(QFile::exists(rig.dir.path() + "/models/vosk-model-ja-0.22/am/final.mdl"));
 

@@ -1,14 +1,23 @@
+#include "audio/LocalRecognizer.h"
+#include "audio/ModelManager.h"
 #include "audio/SherpaOnnxRecognizer.h"
+#include "audio/VoskRecognizer.h"
+#include "settings/AppSettings.h"
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "recording/DebugLog.h"
 #include "recording/SpeechManager.h"
 #include "recording/WavFileAudioInput.h"
+#include "support/FakeGeminiServer.h"
 #include "support/Files.h"
+#include "support/MemoryStore.h"
+#include "support/ModelZip.h"
 #include "support/Outcome.h"
 #include "support/Tones.h"
 
+#include <QNetworkAccessManager>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,7 +30,7 @@ namespace {
 // い at 2.4 s and う at 4.0 s of whatever it hears.
 struct EngineRig {
     EngineRig(std::shared_ptr<SherpaOnnxApi> api, const QString& model, const QByteArray& microphone)
-        : recognizer(log, std::move(api), model, 1), debugLog(dir.path() + "/debug.log"),
+        : recognizer(log, [api](QString*) { return api; }, {model, QString()}, network, 1), debugLog(dir.path() + "/debug.log"),
           input(clock, WavFile{AudioFormat::int16Mono16k(), microphone}),
           speech(log, clock, recognizer, input, debugLog)
     {
@@ -46,11 +55,69 @@ struct EngineRig {
     QTemporaryDir dir;
     RecordingLogger log;
     ManualClock clock;
+    QNetworkAccessManager network;
     SherpaOnnxRecognizer recognizer;
     DebugLog debugLog;
     WavFileAudioInput input;
     SpeechManager speech;
 };
+
+// The card's models with the real library for the Parakeet choice (libvosk's stand-in for the
+// others), a model server, and a recorder over whichever model is in use.
+struct CatalogueRig {
+    CatalogueRig(std::shared_ptr<SherpaOnnxApi> api, const QByteArray& microphone)
+        : input(clock, WavFile{AudioFormat::int16Mono16k(), microphone})
+    {
+        server.listen();
+        store.setString("recognizer_model", "parakeet-ja");
+        store.setString("recognizer_model_dir", models + "/vosk-model-small-ja-0.22");
+        store.setString("recognizer_model_url", server.baseUrl() + "/models/vosk-model-small-ja-0.22.zip");
+        recognizer = makeChosenRecognizer(log, settings, network, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)), {},
+                                          [api](QString*) { return api; });
+        card = std::make_unique<ModelManager>(log, settings, *recognizer);
+        speech = std::make_unique<SpeechManager>(log, clock, *recognizer, input, debugLog);
+    }
+    ModelRecognizer* parakeet() const { return recognizer->chosen().recognizer.get(); }
+    ModelRecognizer* small() const { return recognizer->entries().front().recognizer.get(); }
+    bool settled() const
+    {
+        const ModelState::Phase p = card->state().phase;
+        return !parakeet()->installer() && p != ModelState::Phase::Downloading && p != ModelState::Phase::Installing;
+    }
+    QTemporaryDir dir;
+    const QString models = dir.path() + "/models";
+    const QString parakeetDir = models + "/sherpa-onnx-nemo-parakeet-tdt_ctc-0.6b-ja-35000-int8";
+    RecordingLogger log;
+    ManualClock clock;
+    QNetworkAccessManager network;
+    FakeGeminiServer server;
+    MemoryStore store;
+    AppSettings settings{store};
+    DebugLog debugLog{dir.path() + "/debug.log"};
+    WavFileAudioInput input;
+    std::unique_ptr<ChosenRecognizer> recognizer;
+    std::unique_ptr<ModelManager> card;
+    std::unique_ptr<SpeechManager> speech;
+};
+
+template <class T>
+T await(Task<T> task)
+{
+    ValueOutcome<T> o;
+    spawn(captureOutcome(std::move(task), o));
+    for (int i = 0; i < 4000 && !o.done; ++i)
+        QTest::qWait(5);
+    return o.result.value();
+}
+
+void await(Task<void> task)
+{
+    Outcome o;
+    spawn(captureOutcome(std::move(task), o));
+    for (int i = 0; i < 4000 && !o.done; ++i)
+        QTest::qWait(5);
+    QVERIFY2(o.done && !o.error, qPrintable(o.description()));
+}
 
 } // namespace
 
@@ -157,6 +224,78 @@ private slots:
         QCOMPARE(rig.run(rig.recognizer.modelStatus("ja_JP")).result, std::optional(ModelStatus::Unknown));
         QVERIFY2(rig.recognizer.loadFailure().contains(reason), qPrintable(rig.recognizer.loadFailure()));
         QVERIFY(!rig.recognizer.isAvailable());
+    }
+
+    // The card's Parakeet: downloaded as the .tar.bz2 sherpa-onnx publishes, unpacked, checked,
+    // loaded; the next dictation hears through it.
+    void theCardInstallsTheModelAndADictationUsesIt()
+    {
+        CatalogueRig rig(api, tonePcm(5.0, 0.2));
+        const QString folder = QFileInfo(rig.parakeetDir).fileName();
+        rig.server.setOtherReply(FakeReply::raw(makeTarBz2({{folder + "/model.onnx", readFile(model + "/model.onnx")},
+                                                            {folder + "/tokens.txt", readFile(model + "/tokens.txt")}})));
+        QCOMPARE(rig.card->state().phase, ModelState::Phase::Absent);
+        rig.card->download();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.settled(), 20000);
+        QCOMPARE(rig.card->state().phase, ModelState::Phase::Installed);
+        QCOMPARE(rig.server.requests().last().path, "/models/" + folder + ".tar.bz2");
+        QVERIFY(rig.parakeet()->isAvailable());
+        QCOMPARE(rig.recognizer->active(), rig.parakeet());
+
+        await(rig.speech->startRecording(false, {}));
+        rig.clock.advance(5.2);
+        await(rig.speech->stopRecording(true));
+        QCOMPARE(rig.speech->transcribedText(), QStringLiteral("あいう"));
+    }
+
+    // A chosen model that does not load gives way to the installed one, and says why; once
+    // mended (here from a local archive), it takes over.
+    void aBrokenChoiceFallsBackToTheInstalledModel()
+    {
+        CatalogueRig rig(api, silencePcm(1.0));
+        writeFile(rig.models + "/vosk-model-small-ja-0.22/stub-model", "");
+        const QByteArray onnx = readFile(model + "/model.onnx");
+        writeFile(rig.parakeetDir + "/model.onnx", onnx.left(onnx.size() / 3));
+        writeFile(rig.parakeetDir + "/tokens.txt", readFile(model + "/tokens.txt"));
+
+        QCOMPARE(await(rig.recognizer->modelStatus("ja_JP")), ModelStatus::Installed);
+        QCOMPARE(rig.recognizer->active(), rig.small());
+        QVERIFY(rig.recognizer->isAvailable());
+        QTRY_COMPARE(rig.card->state().phase, ModelState::Phase::Failed);
+        QVERIFY2(rig.card->state().line().contains(QStringLiteral("を読み込めません"))
+                     && rig.card->state().line().contains(QStringLiteral("「標準（48 MB）」で認識しています")),
+                 qPrintable(rig.card->state().line()));
+
+        const QString folder = QFileInfo(rig.parakeetDir).fileName();
+        const QString archive = writeFile(rig.dir.path() + "/fetched.tar.bz2",
+                                          makeTarBz2({{folder + "/model.onnx", onnx},
+                                                      {folder + "/tokens.txt", readFile(model + "/tokens.txt")}}));
+        rig.card->installArchive(archive);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.settled(), 20000);
+        QCOMPARE(rig.card->state().phase, ModelState::Phase::Installed);
+        QCOMPARE(rig.recognizer->fallback(), QString());
+        QCOMPARE(rig.recognizer->active(), rig.parakeet());
+        QVERIFY(!rig.small()->isAvailable());
+    }
+
+    // A dictation started while the model loads (at launch, after a new choice) waits for it,
+    // and says so, instead of running without it.
+    void aDictationStartedWhileTheModelLoadsWaitsForIt()
+    {
+        CatalogueRig rig(api, tonePcm(5.0, 0.2));
+        writeFile(rig.parakeetDir + "/model.onnx", readFile(model + "/model.onnx"));
+        writeFile(rig.parakeetDir + "/tokens.txt", readFile(model + "/tokens.txt"));
+        ValueOutcome<ModelStatus> loaded;
+        // Both start from the event loop in this order: the load is under way when the start runs.
+        spawn(captureOutcome(rig.recognizer->modelStatus("ja_JP"), loaded));
+        QSignalSpy waiting(rig.speech.get(), &SpeechManager::waitingForModel);
+        await(rig.speech->startRecording(false, {}));
+        QCOMPARE(waiting.size(), 2);
+        QVERIFY(loaded.done);
+        QVERIFY(rig.speech->isRecording());
+        rig.clock.advance(5.2);
+        await(rig.speech->stopRecording(true));
+        QCOMPARE(rig.speech->transcribedText(), QStringLiteral("あいう"));
     }
 };
 

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "recording/ModelCatalog.h"
+#include "audio/ModelRecognizer.h"
+
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+namespace vel {
+
+class Logger;
+
+// The recogniser of the model chosen in the card, among one recogniser per model of the
+// catalogue. A chosen model that is missing or does not load gives way to the first installed
+// one, and fallback() says which and why: a dictation never falls back silently to nothing.
+class ChosenRecognizer final : public QObject, public SpeechRecognizer {
+    Q_OBJECT
+public:
+    struct Entry {
+        CatalogModel model;
+        std::unique_ptr<ModelRecognizer> recognizer; // none without the engine's library
+        QString unavailable;                         // why there is none
+    };
+    ChosenRecognizer(Logger& log, std::vector<Entry> entries, const QString& chosenId, QObject* parent = nullptr);
+
+    // The model of the next check (modelStatus); the one in use serves until then.
+    void choose(const QString& id);
+    const Entry& chosen() const { return m_entries[m_chosen]; }
+    // The recogniser dictations use: the chosen one, or the one standing in for it.
+    ModelRecognizer* active() const { return m_entries[m_active].recognizer.get(); }
+    const std::vector<Entry>& entries() const { return m_entries; }
+    // Which model stands in for the chosen one, and why; empty while the chosen one is used.
+    QString fallback() const { return m_fallback; }
+
+    Task<QStringList> supportedLocales() override;
+    // The chosen model's status; when it is not installed or does not load, and another model
+    // is, that one is loaded and used, and the status is Installed.
+    Task<ModelStatus> modelStatus(QString locale) override;
+    Task<std::shared_ptr<ModelInstallation>> installationRequest(QString locale) override;
+    Task<std::optional<AudioFormat>> bestAudioFormat(QString locale) override;
+    bool isAvailable() const override { return active() && active()->isAvailable(); }
+    std::shared_ptr<RecognizerSession> makeSession(const QString& locale, const QStringList& contextualStrings,
+                                                   const AudioFormat& format) override;
+    bool isLoading() const override;
+    Task<void> untilLoaded() override;
+
+signals:
+    void fallbackChanged();
+
+private:
+    void use(size_t index, const QString& fallback);
+
+    Logger& m_log;
+    std::vector<Entry> m_entries;
+    size_t m_chosen = 0;
+    size_t m_active = 0;
+    QString m_fallback;
+};
+
+} // namespace vel

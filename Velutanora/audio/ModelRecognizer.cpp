@@ -1,0 +1,142 @@
+#include "audio/ModelRecognizer.h"
+
+#include "audio/ModelInstaller.h"
+#include "common/Logger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+
+namespace vel {
+
+ModelRecognizer::ModelRecognizer(Logger& log, ModelLocation location, QNetworkAccessManager& network, QString engineName,
+                                 QObject* parent)
+    : QObject(parent), m_log(log), m_engineName(std::move(engineName)), m_location(std::move(location)), m_network(network)
+{
+}
+
+ModelRecognizer::~ModelRecognizer() = default;
+
+Task<QString> ModelRecognizer::loadModel(QString directory)
+{
+    // One load at a time: a dictation and the card asking together share it.
+    if (!m_loadWaiters.empty() && directory == m_loadingDirectory) {
+        Completion<QString> waiter;
+        m_loadWaiters.push_back(waiter);
+        const QString failure = co_await waiter;
+        co_return failure;
+    }
+    QPointer<ModelRecognizer> self(this);
+    Completion<QString> first;
+    m_loadWaiters.push_back(first);
+    m_loadingDirectory = directory;
+    QString failure = co_await loadFolder(directory);
+    if (!self)
+        co_return failure;
+    // The user may have chosen another folder meanwhile.
+    if (failure.isEmpty() && directory != m_location.directory) {
+        unloadModel();
+        failure = QStringLiteral("別のモデルが選ばれました");
+    }
+    m_loadFailure = failure;
+    if (failure.isEmpty())
+        m_log.line(QStringLiteral("🗣️ [%1] model loaded from %2").arg(m_engineName, directory));
+    else
+        m_log.line(QStringLiteral("⚠️ [%1] %2 does not load: %3").arg(m_engineName, directory, failure));
+    const std::vector<Completion<QString>> waiters = std::exchange(m_loadWaiters, {});
+    for (const Completion<QString>& waiter : waiters)
+        waiter.resolve(failure);
+    co_return failure;
+}
+
+Task<void> ModelRecognizer::untilLoaded()
+{
+    if (m_loadWaiters.empty())
+        co_return;
+    Completion<QString> waiter;
+    m_loadWaiters.push_back(waiter);
+    co_await waiter;
+}
+
+Task<QStringList> ModelRecognizer::supportedLocales()
+{
+    // Without the engine's library there is no local recogniser at all.
+    co_return hasLibrary() ? QStringList{QStringLiteral("ja_JP")} : QStringList{};
+}
+
+Task<ModelStatus> ModelRecognizer::modelStatus(QString)
+{
+    if (isAvailable())
+        co_return ModelStatus::Installed;
+    if (m_installation)
+        co_return ModelStatus::Downloading;
+    if (!QFileInfo(m_location.directory).isDir())
+        co_return ModelStatus::Supported;
+    const QString failure = co_await loadModel(m_location.directory);
+    co_return failure.isEmpty() ? ModelStatus::Installed : ModelStatus::Unknown;
+}
+
+Task<std::shared_ptr<ModelInstallation>> ModelRecognizer::installationRequest(QString)
+{
+    if (!hasLibrary() || isAvailable())
+        co_return nullptr;
+    if (!m_installation) {
+        m_installation = makeInstaller();
+        emit installStarted();
+    }
+    co_return m_installation;
+}
+
+std::shared_ptr<ModelInstaller> ModelRecognizer::makeInstaller()
+{
+    QPointer<ModelRecognizer> self(this);
+    auto installer = std::make_shared<ModelInstaller>(m_log, m_network, m_location, folderCheck());
+    installer->onInstalled = [self](const QString& directory) -> Task<QString> {
+        if (!self)
+            return ModelInstaller::answer(QStringLiteral("終了しました"));
+        return self->loadModel(directory);
+    };
+    installer->onBytes = [self](qint64 received, qint64 total) {
+        if (self)
+            emit self->installBytes(received, total);
+    };
+    installer->onFinished = [self](const QString& failure) {
+        if (!self)
+            return;
+        self->m_installation.reset();
+        emit self->installEnded(failure);
+    };
+    return installer;
+}
+
+std::shared_ptr<ModelInstaller> ModelRecognizer::archiveInstaller()
+{
+    if (!hasLibrary() || m_installation)
+        return nullptr;
+    unloadModel();
+    m_installation = makeInstaller();
+    return m_installation;
+}
+
+void ModelRecognizer::setLocation(ModelLocation location)
+{
+    if (location.directory == m_location.directory && location.url == m_location.url)
+        return;
+    unloadModel();
+    m_location = std::move(location);
+}
+
+QString ModelRecognizer::removeModel()
+{
+    if (m_installation)
+        return QStringLiteral("インストール中は削除できません");
+    unloadModel();
+    QFile::remove(ModelInstaller(m_log, m_network, m_location, {}).partialPath());
+    if (QFileInfo::exists(m_location.directory) && !QDir(m_location.directory).removeRecursively())
+        return QStringLiteral("%1 を削除できません").arg(m_location.directory);
+    m_log.line(QStringLiteral("🗑️ [%1] model removed from %2").arg(m_engineName, m_location.directory));
+    return {};
+}
+
+} // namespace vel
