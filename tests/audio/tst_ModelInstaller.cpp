@@ -89,6 +89,7 @@ private slots:
         QTest::newRow("cut inside the central directory") << 9 << "壊れています";
         QTest::newRow("a zip bomb: 70 MB of zeros") << 7 << "大きすぎる";
         QTest::newRow("not the pinned archive") << 8 << "SHA-256";
+        QTest::newRow("a .tar.bz2 cut short") << 10 << "壊れています";
     }
     void failuresLeaveNothingBehind()
     {
@@ -110,6 +111,11 @@ private slots:
         }
         case 7: server.setOtherReply(FakeReply::raw(makeZip({{"m/stub-model", ""}, {"m/am/final.mdl", QByteArray(70'000'000, '\0')}}))); break;
         case 8: server.setOtherReply(FakeReply::raw(good)); break;
+        case 10: {
+            const QByteArray tar = makeTarBz2({{"m/stub-model", ""}, {"m/am/final.mdl", QByteArray(200'000, 'm')}});
+            server.setOtherReply(FakeReply::raw(tar.left(tar.size() * 2 / 3)));
+            break;
+        }
         case 9: {
             const QByteArray stored = makeStoredZip({{"m/stub-model", ""}, {"m/script.txt", "x"}, {"m/am/final.mdl", "last"}});
             server.setOtherReply(FakeReply::raw(stored.left(stored.indexOf("PK\x01\x02") + 50)));
