@@ -370,6 +370,7 @@ int CommandLine::printSettings()
     o.insert(QStringLiteral("contextualStrings"), QJsonArray::fromStringList(settings.contextualStrings()));
     o.insert(QStringLiteral("microphoneId"), settings.microphoneId());
     o.insert(QStringLiteral("recognizerModel"), settings.recognizerModel());
+    o.insert(QStringLiteral("recognizerThreads"), settings.recognizerThreads());
     QJsonArray entries;
     for (const RecordingEntry& e : history.entries()) {
         QJsonObject entry;
