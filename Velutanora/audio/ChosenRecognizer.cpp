@@ -112,6 +112,11 @@ std::shared_ptr<RecognizerSession> ChosenRecognizer::makeSession(const QString& 
     return active() ? active()->makeSession(locale, contextualStrings, format) : nullptr;
 }
 
+QString ChosenRecognizer::loadFailure() const
+{
+    return chosen().recognizer ? chosen().recognizer->loadFailure() : chosen().unavailable;
+}
+
 bool ChosenRecognizer::isLoading() const
 {
     return (active() && active()->isLoading()) || (chosen().recognizer && chosen().recognizer->isLoading());

@@ -44,6 +44,7 @@ public:
     std::shared_ptr<RecognizerSession> makeSession(const QString& locale, const QStringList& contextualStrings,
                                                    const AudioFormat& format) override;
     bool isLoading() const override;
+    QString loadFailure() const override;
     Task<void> untilLoaded() override;
 
 signals:

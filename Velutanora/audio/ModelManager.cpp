@@ -38,6 +38,10 @@ ModelManager::ModelManager(Logger& log, AppSettings& settings, ChosenRecognizer&
             if (recognizer == chosen())
                 refresh();
         });
+        connect(recognizer, &ModelRecognizer::loadEnded, this, [this, recognizer] {
+            if (recognizer == chosen())
+                refresh();
+        });
         connect(recognizer, &ModelRecognizer::installBytes, this, [this, recognizer](qint64 received, qint64 total) {
             if (recognizer != chosen())
                 return;

@@ -47,6 +47,7 @@ Task<QString> ModelRecognizer::loadModel(QString directory)
     const std::vector<Completion<QString>> waiters = std::exchange(m_loadWaiters, {});
     for (const Completion<QString>& waiter : waiters)
         waiter.resolve(failure);
+    emit loadEnded();
     co_return failure;
 }
 

@@ -39,7 +39,7 @@ public:
     Task<QString> loadModel(QString directory);
     // Drops the loaded model; sessions under way keep theirs.
     virtual void unloadModel() = 0;
-    QString loadFailure() const { return m_loadFailure; }
+    QString loadFailure() const override { return m_loadFailure; }
     // Why the engine's library is not there (empty: it is).
     virtual QString libraryFailure() const = 0;
     bool hasLibrary() const { return libraryFailure().isEmpty(); }
@@ -60,6 +60,8 @@ signals:
     void installStarted();
     void installBytes(qint64 received, qint64 total);
     void installEnded(const QString& failure);
+    // A load has ended: loaded, or loadFailure says why not.
+    void loadEnded();
 
 protected:
     // The engine's own load of a folder, off the main thread: empty once loaded, else why not.

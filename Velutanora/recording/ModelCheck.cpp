@@ -39,7 +39,10 @@ Task<void> ModelCheck::ensureJapanese(std::function<void()> checked)
         emit status(QStringLiteral("✅ 日本語モデル インストール済み"));
         break;
     case ModelStatus::Unknown:
-        emit status(QStringLiteral("⚠️ モデル状態不明"));
+        // A model that is there but does not load says why.
+        emit status(m_recognizer.loadFailure().isEmpty()
+                        ? QStringLiteral("⚠️ モデル状態不明")
+                        : QStringLiteral("⚠️ 日本語モデルを読み込めません: ") + m_recognizer.loadFailure());
         break;
     }
     if (download) {

@@ -57,6 +57,8 @@ public:
     virtual bool isAvailable() const = 0;
     virtual std::shared_ptr<RecognizerSession> makeSession(const QString& locale, const QStringList& contextualStrings,
                                                            const AudioFormat& format) = 0;
+    // Why the model did not load, when it did not (empty otherwise).
+    virtual QString loadFailure() const { return {}; }
     // Whether a model is being loaded; a dictation waits for it (untilLoaded) rather than start without.
     virtual bool isLoading() const { return false; }
     virtual Task<void> untilLoaded() { co_return; }

@@ -2,12 +2,13 @@
 #include "audio/ModelManager.h"
 #include "audio/SherpaOnnxRecognizer.h"
 #include "audio/VoskRecognizer.h"
-#include "settings/AppSettings.h"
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "recording/DebugLog.h"
+#include "recording/ModelCheck.h"
 #include "recording/SpeechManager.h"
 #include "recording/WavFileAudioInput.h"
+#include "settings/AppSettings.h"
 #include "support/FakeGeminiServer.h"
 #include "support/Files.h"
 #include "support/MemoryStore.h"
@@ -26,46 +27,11 @@ using namespace vel::test;
 
 namespace {
 
-// The real libsherpa-onnx-c-api on a model generated for the test: its frames say あ at 0.8 s,
-// い at 2.4 s and う at 4.0 s of whatever it hears.
-struct EngineRig {
-    EngineRig(std::shared_ptr<SherpaOnnxApi> api, const QString& model, const QByteArray& microphone)
-        : recognizer(log, [api](QString*) { return api; }, {model, QString()}, network, 1), debugLog(dir.path() + "/debug.log"),
-          input(clock, WavFile{AudioFormat::int16Mono16k(), microphone}),
-          speech(log, clock, recognizer, input, debugLog)
-    {
-    }
-    template <class T>
-    ValueOutcome<T> run(Task<T> task)
-    {
-        ValueOutcome<T> o;
-        spawn(captureOutcome(std::move(task), o));
-        for (int i = 0; i < 4000 && !o.done; ++i)
-            QTest::qWait(5); // the engine's worker runs in real time
-        return o;
-    }
-    Outcome run(Task<void> task)
-    {
-        Outcome o;
-        spawn(captureOutcome(std::move(task), o));
-        for (int i = 0; i < 4000 && !o.done; ++i)
-            QTest::qWait(5);
-        return o;
-    }
-    QTemporaryDir dir;
-    RecordingLogger log;
-    ManualClock clock;
-    QNetworkAccessManager network;
-    SherpaOnnxRecognizer recognizer;
-    DebugLog debugLog;
-    WavFileAudioInput input;
-    SpeechManager speech;
-};
-
-// The card's models with the real library for the Parakeet choice (libvosk's stand-in for the
-// others), a model server, and a recorder over whichever model is in use.
-struct CatalogueRig {
-    CatalogueRig(std::shared_ptr<SherpaOnnxApi> api, const QByteArray& microphone)
+// The card's models, the real libsherpa-onnx-c-api for the Parakeet choice (libvosk's stand-in for
+// the others), a model server, and a recorder over whichever model is in use. The generated
+// model's frames say あ at 0.8 s, い at 2.4 s and う at 4.0 s of whatever it hears.
+struct Rig {
+    Rig(std::shared_ptr<SherpaOnnxApi> api, const QByteArray& microphone)
         : input(clock, WavFile{AudioFormat::int16Mono16k(), microphone})
     {
         server.listen();
@@ -79,6 +45,7 @@ struct CatalogueRig {
     }
     ModelRecognizer* parakeet() const { return recognizer->chosen().recognizer.get(); }
     ModelRecognizer* small() const { return recognizer->entries().front().recognizer.get(); }
+    void installSmall() { writeFile(models + "/vosk-model-small-ja-0.22/stub-model", ""); }
     bool settled() const
     {
         const ModelState::Phase p = card->state().phase;
@@ -100,6 +67,7 @@ struct CatalogueRig {
     std::unique_ptr<SpeechManager> speech;
 };
 
+// The engine's worker runs in real time: these wait for it.
 template <class T>
 T await(Task<T> task)
 {
@@ -127,6 +95,17 @@ class TestSherpaOnnxRecognizer : public QObject {
     QTemporaryDir dir;
     QString model;
     std::shared_ptr<SherpaOnnxApi> api;
+
+    QByteArray file(const char* name) const { return readFile(model + "/" + name); }
+    void install(const QString& folder) const
+    {
+        writeFile(folder + "/model.onnx", file("model.onnx"));
+        writeFile(folder + "/tokens.txt", file("tokens.txt"));
+    }
+    QByteArray archive(const QString& folder) const
+    {
+        return makeTarBz2({{folder + "/model.onnx", file("model.onnx")}, {folder + "/tokens.txt", file("tokens.txt")}});
+    }
 
 private slots:
     void initTestCase()
@@ -156,91 +135,125 @@ private slots:
     // The recording so far is decoded again while the user speaks; the stop decodes all of it.
     void aDictationGivesVolatileThenFinalText()
     {
-        EngineRig rig(api, model, tonePcm(5.0, 0.2));
-        QCOMPARE(rig.run(rig.recognizer.modelStatus("ja_JP")).result, std::optional(ModelStatus::Installed));
-        QVERIFY(!rig.run(rig.speech.prepareAudioFormat()).error);
-        QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
+        Rig rig(api, tonePcm(5.0, 0.2));
+        install(rig.parakeetDir);
+        QCOMPARE(await(rig.recognizer->modelStatus("ja_JP")), ModelStatus::Installed);
+        await(rig.speech->startRecording(false, {}));
         rig.clock.advance(3.0);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.speech.latestRecognizedText().isEmpty(), 10000);
-        QVERIFY2(QStringLiteral("あい").startsWith(rig.speech.latestRecognizedText()), qPrintable(rig.speech.latestRecognizedText()));
-        QCOMPARE(rig.speech.transcribedText(), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.speech->latestRecognizedText().isEmpty(), 10000);
+        QVERIFY2(QStringLiteral("あい").startsWith(rig.speech->latestRecognizedText()), qPrintable(rig.speech->latestRecognizedText()));
+        QCOMPARE(rig.speech->transcribedText(), QString());
         rig.clock.advance(2.2);
-        QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
-        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("あいう"));
+        await(rig.speech->stopRecording(true));
+        QCOMPARE(rig.speech->transcribedText(), QStringLiteral("あいう"));
     }
 
     // A pause ends an utterance: each is decoded once, on its own, as a final text.
     void pausesSplitTheUtterances()
     {
-        EngineRig rig(api, model, tonePcm(1.5, 0.2) + silencePcm(1.0) + tonePcm(5.0, 0.2));
-        rig.run(rig.recognizer.modelStatus("ja_JP"));
-        QVERIFY(!rig.run(rig.speech.prepareAudioFormat()).error);
-        QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
+        Rig rig(api, tonePcm(1.5, 0.2) + silencePcm(1.0) + tonePcm(5.0, 0.2));
+        install(rig.parakeetDir);
+        await(rig.recognizer->modelStatus("ja_JP"));
+        await(rig.speech->startRecording(false, {}));
         rig.clock.advance(3.0);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.speech.transcribedText(), QStringLiteral("あ"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.speech->transcribedText(), QStringLiteral("あ"), 10000);
         rig.clock.advance(4.7);
-        QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
-        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("あ\nあいう"));
+        await(rig.speech->stopRecording(true));
+        QCOMPARE(rig.speech->transcribedText(), QStringLiteral("あ\nあいう"));
     }
 
     // A cancel does not wait for a decode under way; a new dictation runs at once.
     void aCancelDuringADecode()
     {
-        EngineRig rig(api, model, tonePcm(60.0, 0.2));
-        rig.run(rig.recognizer.modelStatus("ja_JP"));
-        QVERIFY(!rig.run(rig.speech.prepareAudioFormat()).error);
-        QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
+        Rig rig(api, tonePcm(60.0, 0.2));
+        install(rig.parakeetDir);
+        await(rig.recognizer->modelStatus("ja_JP"));
+        await(rig.speech->startRecording(false, {}));
         rig.clock.advance(50.0);
-        rig.speech.cancelRecording();
-        QVERIFY(!rig.speech.isRecording());
-        QVERIFY(!rig.run(rig.speech.startRecording(false, {})).error);
+        rig.speech->cancelRecording();
+        QVERIFY(!rig.speech->isRecording());
+        await(rig.speech->startRecording(false, {}));
         rig.clock.advance(4.5);
-        QVERIFY(!rig.run(rig.speech.stopRecording(true)).error);
-        QCOMPARE(rig.speech.transcribedText(), QStringLiteral("あいう"));
+        await(rig.speech->stopRecording(true));
+        QCOMPARE(rig.speech->transcribedText(), QStringLiteral("あいう"));
     }
 
-    // What the library refuses becomes a reason the status line can show, never a crash.
-    void aBrokenModelFolderIsRefusedWithItsReason_data()
+    // What the library refuses (it would end the process or throw) becomes a reason the card and
+    // the status line show; an installed model stands in where there is one.
+    void aBrokenModelIsRefusedWithItsReason_data()
     {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no model file") << "no-model" << "model.onnx もありません";
-        QTest::newRow("no tokens.txt") << "no-tokens" << "tokens.txt がありません";
-        QTest::newRow("tokens without a blank") << "no-blank" << "空白記号がありません";
-        QTest::newRow("a truncated ONNX file") << "truncated" << "model.onnx を読み込めません";
+        QTest::addColumn<bool>("otherInstalled");
+        QTest::newRow("no model file") << "no-model" << "model.onnx もありません" << false;
+        QTest::newRow("no tokens.txt") << "no-tokens" << "tokens.txt がありません" << true;
+        QTest::newRow("tokens without a blank") << "no-blank" << "空白記号がありません" << false;
+        QTest::newRow("a truncated ONNX file") << "truncated" << "model.onnx を読み込めません" << true;
     }
-    void aBrokenModelFolderIsRefusedWithItsReason()
+    void aBrokenModelIsRefusedWithItsReason()
     {
         QFETCH(QString, damage);
         QFETCH(QString, reason);
-        const QString broken = dir.path() + "/" + damage;
-        QDir().mkpath(broken);
-        const QByteArray onnx = readFile(model + "/model.onnx");
+        QFETCH(bool, otherInstalled);
+        Rig rig(api, silencePcm(1.0));
+        const QByteArray onnx = file("model.onnx");
+        QDir().mkpath(rig.parakeetDir);
         if (damage != "no-model")
-            writeFile(broken + "/model.onnx", damage == "truncated" ? onnx.left(onnx.size() / 3) : onnx);
+            writeFile(rig.parakeetDir + "/model.onnx", damage == "truncated" ? onnx.left(onnx.size() / 3) : onnx);
         if (damage != "no-tokens")
-            writeFile(broken + "/tokens.txt", damage == "no-blank" ? QByteArray("あ 0\n") : readFile(model + "/tokens.txt"));
-        EngineRig rig(api, broken, silencePcm(1.0));
-        QCOMPARE(rig.run(rig.recognizer.modelStatus("ja_JP")).result, std::optional(ModelStatus::Unknown));
-        QVERIFY2(rig.recognizer.loadFailure().contains(reason), qPrintable(rig.recognizer.loadFailure()));
-        QVERIFY(!rig.recognizer.isAvailable());
+            writeFile(rig.parakeetDir + "/tokens.txt", damage == "no-blank" ? QByteArray("あ 0\n") : file("tokens.txt"));
+        if (otherInstalled)
+            rig.installSmall();
+        ModelCheck check(*rig.recognizer);
+        QSignalSpy status(&check, &ModelCheck::status);
+        Outcome checked;
+        spawn(captureOutcome(check.ensureJapanese(), checked));
+        QTRY_VERIFY_WITH_TIMEOUT(checked.done, 10000);
+        QTRY_COMPARE(rig.card->state().phase, ModelState::Phase::Failed);
+        QVERIFY2(rig.card->state().line().contains(reason), qPrintable(rig.card->state().line()));
+        QVERIFY(!rig.parakeet()->isAvailable());
+        QCOMPARE(rig.recognizer->isAvailable(), otherInstalled);
+        if (otherInstalled) {
+            QCOMPARE(rig.recognizer->active(), rig.small());
+            QVERIFY2(rig.card->state().line().contains(QStringLiteral("「標準（48 MB）」で認識しています")),
+                     qPrintable(rig.card->state().line()));
+        } else {
+            QVERIFY2(status.last().first().toString().contains(reason), qPrintable(status.last().first().toString()));
+        }
     }
 
-    // The card's Parakeet: downloaded as the .tar.bz2 sherpa-onnx publishes, unpacked, checked,
-    // loaded; the next dictation hears through it.
+    // The card's Parakeet, downloaded as the .tar.bz2 sherpa-onnx publishes or from an archive
+    // fetched elsewhere: unpacked, checked, loaded; it takes over from the model that stood in
+    // for it, and the next dictation hears through it.
+    void theCardInstallsTheModelAndADictationUsesIt_data()
+    {
+        QTest::addColumn<bool>("download");
+        QTest::newRow("download") << true;
+        QTest::newRow("a local archive") << false;
+    }
     void theCardInstallsTheModelAndADictationUsesIt()
     {
-        CatalogueRig rig(api, tonePcm(5.0, 0.2));
-        const QString folder = QFileInfo(rig.parakeetDir).fileName();
-        rig.server.setOtherReply(FakeReply::raw(makeTarBz2({{folder + "/model.onnx", readFile(model + "/model.onnx")},
-                                                            {folder + "/tokens.txt", readFile(model + "/tokens.txt")}})));
+        QFETCH(bool, download);
+        Rig rig(api, tonePcm(5.0, 0.2));
+        rig.installSmall();
+        await(rig.recognizer->modelStatus("ja_JP"));
+        QCOMPARE(rig.recognizer->active(), rig.small());
         QCOMPARE(rig.card->state().phase, ModelState::Phase::Absent);
-        rig.card->download();
+        const QString folder = QFileInfo(rig.parakeetDir).fileName();
+        if (download) {
+            rig.server.setOtherReply(FakeReply::raw(archive(folder)));
+            rig.card->download();
+        } else {
+            rig.card->installArchive(writeFile(rig.dir.path() + "/fetched.tar.bz2", archive(folder)));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(rig.settled(), 20000);
         QCOMPARE(rig.card->state().phase, ModelState::Phase::Installed);
-        QCOMPARE(rig.server.requests().last().path, "/models/" + folder + ".tar.bz2");
-        QVERIFY(rig.parakeet()->isAvailable());
+        QCOMPARE(rig.server.requests().size(), download ? 1 : 0);
+        if (download)
+            QCOMPARE(rig.server.requests().last().path, "/models/" + folder + ".tar.bz2");
+        QCOMPARE(rig.recognizer->fallback(), QString());
         QCOMPARE(rig.recognizer->active(), rig.parakeet());
+        QVERIFY(!rig.small()->isAvailable());
 
         await(rig.speech->startRecording(false, {}));
         rig.clock.advance(5.2);
@@ -248,43 +261,12 @@ private slots:
         QCOMPARE(rig.speech->transcribedText(), QStringLiteral("あいう"));
     }
 
-    // A chosen model that does not load gives way to the installed one, and says why; once
-    // mended (here from a local archive), it takes over.
-    void aBrokenChoiceFallsBackToTheInstalledModel()
-    {
-        CatalogueRig rig(api, silencePcm(1.0));
-        writeFile(rig.models + "/vosk-model-small-ja-0.22/stub-model", "");
-        const QByteArray onnx = readFile(model + "/model.onnx");
-        writeFile(rig.parakeetDir + "/model.onnx", onnx.left(onnx.size() / 3));
-        writeFile(rig.parakeetDir + "/tokens.txt", readFile(model + "/tokens.txt"));
-
-        QCOMPARE(await(rig.recognizer->modelStatus("ja_JP")), ModelStatus::Installed);
-        QCOMPARE(rig.recognizer->active(), rig.small());
-        QVERIFY(rig.recognizer->isAvailable());
-        QTRY_COMPARE(rig.card->state().phase, ModelState::Phase::Failed);
-        QVERIFY2(rig.card->state().line().contains(QStringLiteral("を読み込めません"))
-                     && rig.card->state().line().contains(QStringLiteral("「標準（48 MB）」で認識しています")),
-                 qPrintable(rig.card->state().line()));
-
-        const QString folder = QFileInfo(rig.parakeetDir).fileName();
-        const QString archive = writeFile(rig.dir.path() + "/fetched.tar.bz2",
-                                          makeTarBz2({{folder + "/model.onnx", onnx},
-                                                      {folder + "/tokens.txt", readFile(model + "/tokens.txt")}}));
-        rig.card->installArchive(archive);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.settled(), 20000);
-        QCOMPARE(rig.card->state().phase, ModelState::Phase::Installed);
-        QCOMPARE(rig.recognizer->fallback(), QString());
-        QCOMPARE(rig.recognizer->active(), rig.parakeet());
-        QVERIFY(!rig.small()->isAvailable());
-    }
-
     // A dictation started while the model loads (at launch, after a new choice) waits for it,
     // and says so, instead of running without it.
     void aDictationStartedWhileTheModelLoadsWaitsForIt()
     {
-        CatalogueRig rig(api, tonePcm(5.0, 0.2));
-        writeFile(rig.parakeetDir + "/model.onnx", readFile(model + "/model.onnx"));
-        writeFile(rig.parakeetDir + "/tokens.txt", readFile(model + "/tokens.txt"));
+        Rig rig(api, tonePcm(5.0, 0.2));
+        install(rig.parakeetDir);
         ValueOutcome<ModelStatus> loaded;
         // Both start from the event loop in this order: the load is under way when the start runs.
         spawn(captureOutcome(rig.recognizer->modelStatus("ja_JP"), loaded));
