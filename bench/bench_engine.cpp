@@ -89,19 +89,22 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QString folder = qEnvironmentVariable("VELUTANORA_BENCH_MODEL");
-    if (folder.isEmpty())
-        folder = ModelLocation::forModel(QStringLiteral("parakeet-ja"), {}, {}).directory;
+    for (const char* id : {"parakeet-ja", "zipformer-ja"})
+        if (folder.isEmpty() && QFileInfo(ModelLocation::forModel(QLatin1String(id), {}, {}).directory).isDir())
+            folder = ModelLocation::forModel(QLatin1String(id), {}, {}).directory;
     if (!QFileInfo(folder).isDir()) {
-        std::printf("engine: skipped (no model in %s; install 高精度 Parakeet in the card, or set "
-                    "VELUTANORA_BENCH_MODEL to a sherpa-onnx NeMo CTC folder)\n",
-                    qPrintable(folder));
+        std::printf("engine: skipped (no sherpa-onnx model installed; install one in the card, or set "
+                    "VELUTANORA_BENCH_MODEL to a NeMo CTC or transducer folder)\n");
         return 0;
     }
+    const RecognitionEngine engine = QDir(folder).entryList({QStringLiteral("encoder*.onnx")}).isEmpty()
+                                         ? RecognitionEngine::SherpaOnnxNemoCtc
+                                         : RecognitionEngine::SherpaOnnxTransducer;
     std::FILE* devnull = std::fopen("/dev/null", "w");
     StreamLogger log(devnull);
     QNetworkAccessManager network;
     const int threads = AppSettings::defaultRecognizerThreads();
-    SherpaOnnxRecognizer recognizer(log, loadSherpaOnnx, {folder, QString()}, network, threads);
+    SherpaOnnxRecognizer recognizer(log, loadSherpaOnnx, engine, {folder, QString()}, network, threads);
     if (!recognizer.hasLibrary()) {
         std::printf("engine: skipped (%s)\n", qPrintable(recognizer.libraryFailure()));
         return 0;

@@ -68,8 +68,9 @@ std::unique_ptr<ChosenRecognizer> makeChosenRecognizer(
                 entry.unavailable = QStringLiteral("音声認識ライブラリ (libvosk) が見つかりません");
             break;
         case RecognitionEngine::SherpaOnnxNemoCtc:
+        case RecognitionEngine::SherpaOnnxTransducer:
             {
-                auto recognizer = std::make_unique<SherpaOnnxRecognizer>(log, sherpa, location, network,
+                auto recognizer = std::make_unique<SherpaOnnxRecognizer>(log, sherpa, model.engine, location, network,
                                                                          settings.recognizerThreads());
                 SherpaOnnxRecognizer* engine = recognizer.get();
                 QObject::connect(&settings, &AppSettings::recognizerThreadsChanged, engine,

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <atomic>
 #include <cmath>
@@ -22,15 +23,56 @@ namespace {
 
 constexpr int kSampleRate = 16000;
 
-// The model file of a folder, the int8 one first; empty when there is none.
-QString modelFile(const QString& directory)
+// The ONNX file of a role in a folder ("model", "encoder"...), the int8 one first; empty when
+// there is none. Published transducers name theirs after their training ("encoder-epoch-99-avg-1").
+QString onnxFile(const QString& directory, const QString& role)
 {
-    for (const char* name : {"model.int8.onnx", "model.onnx"}) {
-        const QString path = directory + QLatin1Char('/') + QLatin1String(name);
-        if (QFileInfo(path).isFile())
-            return path;
+    const QDir folder(directory);
+    const QStringList found = folder.entryList({role + QStringLiteral("*.onnx")}, QDir::Files, QDir::Name);
+    for (const QString& name : found)
+        if (name.endsWith(QLatin1String(".int8.onnx")))
+            return folder.filePath(name);
+    return found.isEmpty() ? QString() : folder.filePath(found.first());
+}
+
+// The tokens of a tokens.txt ("token id" per line).
+QSet<QString> readTokens(const QString& path)
+{
+    QSet<QString> tokens;
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly))
+        while (!f.atEnd())
+            tokens.insert(QString::fromUtf8(f.readLine().trimmed().split(' ').value(0)));
+    return tokens;
+}
+
+// The words a character model can spell: the library splits Japanese into characters, each of
+// which must be a token, and looks up a run of Latin letters or digits whole; it logs every word
+// it cannot spell at every decode.
+QByteArray hotwordsFor(const QStringList& words, const QSet<QString>& tokens)
+{
+    QStringList spelled;
+    for (const QString& word : words) {
+        const QString w = word.trimmed();
+        bool ok = !w.isEmpty();
+        for (qsizetype i = 0; ok && i < w.size(); ++i) {
+            const bool pair = w[i].isHighSurrogate() && i + 1 < w.size();
+            const QString c = pair ? w.mid(i, 2) : w.mid(i, 1);
+            ok = c[0].unicode() >= 0x80 && tokens.contains(c);
+            i += pair ? 1 : 0;
+        }
+        if (ok)
+            spelled << w;
     }
-    return {};
+    return spelled.join(QLatin1Char('\n')).toUtf8();
+}
+
+// The files a model of the engine needs.
+QStringList rolesOf(RecognitionEngine engine)
+{
+    if (engine == RecognitionEngine::SherpaOnnxTransducer)
+        return {QStringLiteral("encoder"), QStringLiteral("decoder"), QStringLiteral("joiner")};
+    return {QStringLiteral("model")};
 }
 
 // The library ends the process when tokens.txt has no blank; so it is read here first.
@@ -47,17 +89,26 @@ bool tokensHaveBlank(const QString& path)
     return false;
 }
 
-// Why a folder is not a NeMo CTC model sherpa-onnx can take (empty: it may be); the library
+// Why a folder is not a model of the engine sherpa-onnx can take (empty: it may be); the library
 // itself would end the process on some of these.
-QString folderFailure(const QString& directory)
+QString folderFailure(RecognitionEngine engine, const QString& directory)
 {
     const QString tokens = directory + QStringLiteral("/tokens.txt");
-    if (modelFile(directory).isEmpty())
-        return QStringLiteral("%1 に model.int8.onnx も model.onnx もありません").arg(directory);
+    for (const QString& role : rolesOf(engine))
+        if (onnxFile(directory, role).isEmpty())
+            return QStringLiteral("%1 に %2.int8.onnx も %2.onnx もありません").arg(directory, role);
     if (!QFileInfo(tokens).isFile())
         return QStringLiteral("%1 に tokens.txt がありません").arg(directory);
     if (!tokensHaveBlank(tokens))
         return QStringLiteral("%1 はこのモデルの tokens.txt ではありません（空白記号がありません）").arg(tokens);
+    // The library ends the process when a transducer's decoder lacks these; a decoder is small.
+    if (engine == RecognitionEngine::SherpaOnnxTransducer) {
+        QFile decoder(onnxFile(directory, QStringLiteral("decoder")));
+        const QByteArray bytes = decoder.open(QIODevice::ReadOnly) ? decoder.readAll() : QByteArray();
+        for (const char* key : {"context_size", "vocab_size"})
+            if (!bytes.contains(key))
+                return QStringLiteral("%1 にメタデータ %2 がありません").arg(decoder.fileName(), QLatin1String(key));
+    }
     return {};
 }
 
@@ -68,6 +119,7 @@ QString folderFailure(const QString& directory)
 struct SherpaOnnxSessionState {
     std::shared_ptr<SherpaOnnxApi> api;
     std::shared_ptr<const sherpa::Recognizer> recognizer;
+    QByteArray hotwords; // one per line; empty: none
     std::mutex lock;
     std::condition_variable wake;
     std::vector<float> inbox; // 16 kHz mono, not yet taken by the worker
@@ -82,7 +134,9 @@ struct SherpaOnnxSessionState {
 
     QString decode(const float* audio, size_t count)
     {
-        const sherpa::Stream* stream = api->createStream(recognizer.get());
+        const sherpa::Stream* stream = hotwords.isEmpty()
+                                           ? api->createStream(recognizer.get())
+                                           : api->createStreamWithHotwords(recognizer.get(), hotwords.constData());
         api->acceptWaveform(stream, kSampleRate, audio, static_cast<int32_t>(count));
         api->decode(recognizer.get(), stream);
         const sherpa::Result* result = api->result(stream);
@@ -271,10 +325,11 @@ private:
 
 } // namespace
 
-SherpaOnnxRecognizer::SherpaOnnxRecognizer(Logger& log, LibraryLoader library, ModelLocation location,
-                                           QNetworkAccessManager& network, int threads, QObject* parent)
+SherpaOnnxRecognizer::SherpaOnnxRecognizer(Logger& log, LibraryLoader library, RecognitionEngine engine,
+                                           ModelLocation location, QNetworkAccessManager& network, int threads,
+                                           QObject* parent)
     : ModelRecognizer(log, std::move(location), network, QStringLiteral("sherpa-onnx"), parent),
-      m_loadLibrary(std::move(library)), m_threads(threads)
+      m_loadLibrary(std::move(library)), m_engine(engine), m_threads(threads)
 {
 }
 
@@ -309,16 +364,21 @@ SherpaOnnxRecognizer::~SherpaOnnxRecognizer()
         m_loader.join();
 }
 
-std::function<QString(const QString&)> SherpaOnnxRecognizer::folderCheck() const { return folderFailure; }
+std::function<QString(const QString&)> SherpaOnnxRecognizer::folderCheck() const
+{
+    return [engine = m_engine](const QString& directory) { return folderFailure(engine, directory); };
+}
 
 Task<QString> SherpaOnnxRecognizer::loadFolder(QString directory)
 {
     if (!api())
         co_return m_libraryFailure;
-    const QString failure = folderFailure(directory);
+    const QString failure = folderFailure(m_engine, directory);
     if (!failure.isEmpty())
         co_return failure;
-    const QString model = modelFile(directory);
+    QStringList files;
+    for (const QString& role : rolesOf(m_engine))
+        files << onnxFile(directory, role);
     const QString tokens = directory + QStringLiteral("/tokens.txt");
     struct Loaded {
         const sherpa::Recognizer* recognizer = nullptr;
@@ -329,16 +389,32 @@ Task<QString> SherpaOnnxRecognizer::loadFolder(QString directory)
     const int threads = m_threads;
     if (m_loader.joinable())
         m_loader.join();
-    m_loader = std::thread([api, model, tokens, threads, loaded] {
-        const QByteArray modelPath = QFile::encodeName(model), tokensPath = QFile::encodeName(tokens);
+    const bool transducer = m_engine == RecognitionEngine::SherpaOnnxTransducer;
+    m_loader = std::thread([api, files, tokens, threads, transducer, loaded] {
+        QList<QByteArray> paths;
+        for (const QString& file : files)
+            paths << QFile::encodeName(file);
+        const QByteArray tokensPath = QFile::encodeName(tokens);
         sherpa::RecognizerConfig config;
         std::memset(&config, 0, sizeof config);
         config.feat = {kSampleRate, 80};
-        config.model.nemoCtc.model = modelPath.constData();
         config.model.tokens = tokensPath.constData();
         config.model.numThreads = threads;
         config.model.provider = "cpu";
-        config.decodingMethod = "greedy_search";
+        if (transducer) {
+            config.model.transducer = {paths[0].constData(), paths[1].constData(), paths[2].constData()};
+            // Named, the type is not read from the encoder's metadata: the library ends the
+            // process when that is missing.
+            config.model.modelType = "transducer";
+            // The dictionary's words bias the search (hotwords); only a beam search takes them.
+            config.model.modelingUnit = "cjkchar";
+            config.decodingMethod = "modified_beam_search";
+            config.maxActivePaths = 4;
+            config.hotwordsScore = 1.5f;
+        } else {
+            config.model.nemoCtc.model = paths[0].constData();
+            config.decodingMethod = "greedy_search";
+        }
         Loaded result;
         try {
             result.recognizer = api->createRecognizer(&config);
@@ -350,8 +426,10 @@ Task<QString> SherpaOnnxRecognizer::loadFolder(QString directory)
         postToMainLoop([loaded, result] { loaded.resolve(result); });
     });
     const Loaded result = co_await loaded;
+    if (transducer)
+        m_tokens = std::make_shared<const QSet<QString>>(readTokens(tokens));
     if (!result.recognizer)
-        co_return QStringLiteral("%1 を読み込めません: %2").arg(QFileInfo(model).fileName(), result.error);
+        co_return QStringLiteral("%1 を読み込めません: %2").arg(QFileInfo(files.first()).fileName(), result.error);
     m_recognizer = std::shared_ptr<const sherpa::Recognizer>(result.recognizer,
                                                              [api](const sherpa::Recognizer* r) { api->destroyRecognizer(r); });
     co_return QString();
@@ -364,7 +442,8 @@ Task<std::optional<AudioFormat>> SherpaOnnxRecognizer::bestAudioFormat(QString)
     co_return AudioFormat::int16Mono16k();
 }
 
-std::shared_ptr<RecognizerSession> SherpaOnnxRecognizer::makeSession(const QString&, const QStringList&, const AudioFormat&)
+std::shared_ptr<RecognizerSession> SherpaOnnxRecognizer::makeSession(const QString&, const QStringList& contextualStrings,
+                                                                     const AudioFormat&)
 {
     if (!m_recognizer)
         return nullptr;
@@ -377,6 +456,8 @@ std::shared_ptr<RecognizerSession> SherpaOnnxRecognizer::makeSession(const QStri
     auto state = std::make_shared<SherpaOnnxSessionState>();
     state->api = m_api;
     state->recognizer = m_recognizer;
+    if (m_tokens)
+        state->hotwords = hotwordsFor(contextualStrings, *m_tokens);
     m_workers.push_back({std::thread([state] { work(state); }), state});
     return std::make_shared<SherpaOnnxSession>(state);
 }

@@ -4,6 +4,8 @@
 #include "audio/ModelRecognizer.h"
 
 
+#include <QSet>
+
 #include <memory>
 #include <thread>
 #include <vector>
@@ -26,8 +28,10 @@ public:
     // The library is loaded when first needed: onnxruntime is large, and most users of a Vosk
     // model never need it.
     using LibraryLoader = std::function<std::shared_ptr<SherpaOnnxApi>(QString* why)>;
-    SherpaOnnxRecognizer(Logger& log, LibraryLoader library, ModelLocation location, QNetworkAccessManager& network,
-                         int threads, QObject* parent = nullptr);
+    // engine: a NeMo CTC model (model.onnx) or a transducer (encoder, decoder, joiner), whose
+    // search the dictionary's words bias.
+    SherpaOnnxRecognizer(Logger& log, LibraryLoader library, RecognitionEngine engine, ModelLocation location,
+                         QNetworkAccessManager& network, int threads, QObject* parent = nullptr);
     ~SherpaOnnxRecognizer() override;
 
     Task<std::optional<AudioFormat>> bestAudioFormat(QString locale) override;
@@ -48,8 +52,10 @@ private:
     LibraryLoader m_loadLibrary;
     mutable std::shared_ptr<SherpaOnnxApi> m_api;
     mutable QString m_libraryFailure;
+    RecognitionEngine m_engine;
     int m_threads;
     std::shared_ptr<const sherpa::Recognizer> m_recognizer;
+    std::shared_ptr<const QSet<QString>> m_tokens; // a transducer's, for the words it can spell
     struct Worker {
         std::thread thread;
         std::shared_ptr<SherpaOnnxSessionState> state;

@@ -8,9 +8,10 @@ namespace vel {
 
 const QList<CatalogModel>& modelCatalog()
 {
-    // The figures are the publishers' own: Vosk's model list (alphacephei.com/vosk/models) and
+    // The figures are the publishers' own: Vosk's model list (alphacephei.com/vosk/models),
     // NVIDIA's card of parakeet-tdt_ctc-0.6b-ja (huggingface.co/nvidia/parakeet-tdt_ctc-0.6b-ja),
-    // whose CTC head sherpa-onnx publishes as an int8 ONNX model.
+    // whose CTC head sherpa-onnx publishes as an int8 ONNX model, and ReazonSpeech's card of
+    // reazonspeech-k2-v2 (huggingface.co/reazon-research/reazonspeech-k2-v2).
     static const QList<CatalogModel> catalog{
         {QStringLiteral("small"), RecognitionEngine::Vosk, QStringLiteral("vosk-model-small-ja-0.22"),
          QStringLiteral("vosk-model-small-ja-0.22.zip"),
@@ -32,6 +33,16 @@ const QList<CatalogModel>& modelCatalog()
                         "メモリ 約 1 GB（目安）· 文字誤り率 6.4 %（JSUT basic5000）、7.1 %（Common Voice 8.0）、9.0 %（TEDxJP-10k）"
                         "— NVIDIA のモデルカード公開値\n辞書の語はモデルに渡さず、認識の後で辞書が書き直します"),
          false},
+        {QStringLiteral("zipformer-ja"), RecognitionEngine::SherpaOnnxTransducer,
+         QStringLiteral("sherpa-onnx-zipformer-ja-reazonspeech-2024-08-01"),
+         QStringLiteral("sherpa-onnx-zipformer-ja-reazonspeech-2024-08-01.tar.bz2"),
+         QStringLiteral("https://github.com/k2-fsa/sherpa-onnx/releases/download/asr-models/"
+                        "sherpa-onnx-zipformer-ja-reazonspeech-2024-08-01.tar.bz2"),
+         QString(), 1'500'000'000, QStringLiteral("語彙対応 Zipformer（約 160 MB）"),
+         QStringLiteral("ReazonSpeech k2 v2（Zipformer の文字単位 RNN-T、1.59 億パラメータ、ReazonSpeech v2.0 で学習、"
+                        "Apache 2.0）· int8 のエンコーダー 155 MB · 文字誤り率は公開元のカードに記載がありません"
+                        "\n辞書の語を認識の探索に渡します（ホットワード）"),
+         true},
     };
     return catalog;
 }

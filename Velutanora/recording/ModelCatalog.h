@@ -6,7 +6,7 @@
 namespace vel {
 
 // The engines a model of the catalogue runs on.
-enum class RecognitionEngine { Vosk, SherpaOnnxNemoCtc };
+enum class RecognitionEngine { Vosk, SherpaOnnxNemoCtc, SherpaOnnxTransducer };
 
 // Where a model lives and where it comes from.
 struct ModelLocation {

@@ -102,6 +102,18 @@ class TestSherpaOnnxRecognizer : public QObject {
         writeFile(folder + "/model.onnx", file("model.onnx"));
         writeFile(folder + "/tokens.txt", file("tokens.txt"));
     }
+    // The generated transducer, made once.
+    QString transducer() const
+    {
+        const QString folder = dir.path() + "/transducer";
+        if (!QFileInfo::exists(folder + "/tokens.txt")) {
+            QDir().mkpath(folder);
+            QProcess python;
+            python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TINY_TRANSDUCER_SCRIPT), folder});
+            python.waitForFinished(60000);
+        }
+        return folder;
+    }
     QByteArray archive(const QString& folder) const
     {
         return makeTarBz2({{folder + "/model.onnx", file("model.onnx")}, {folder + "/tokens.txt", file("tokens.txt")}});
@@ -259,6 +271,56 @@ private slots:
         rig.clock.advance(5.2);
         await(rig.speech->stopRecording(true));
         QCOMPARE(rig.speech->transcribedText(), QStringLiteral("あいう"));
+    }
+
+    // A transducer's search takes the dictionary's words: a word it would not have chosen wins;
+    // words its tokens cannot spell are passed over.
+    void theDictionaryBiasesATransducer_data()
+    {
+        QTest::addColumn<QStringList>("words");
+        QTest::addColumn<QString>("heard");
+        QTest::newRow("no words") << QStringList() << "あ";
+        QTest::newRow("a word") << QStringList{"い"} << "い";
+        QTest::newRow("a word among ones it cannot spell") << QStringList{"Kubernetes", "い"} << "い";
+        QTest::newRow("words it cannot spell") << QStringList{"う", "Kubernetes", " "} << "あ";
+    }
+    void theDictionaryBiasesATransducer()
+    {
+        QFETCH(QStringList, words);
+        QFETCH(QString, heard);
+        const QString folder = transducer();
+        RecordingLogger log;
+        QNetworkAccessManager network;
+        SherpaOnnxRecognizer recognizer(log, [this](QString*) { return api; }, RecognitionEngine::SherpaOnnxTransducer,
+                                        {folder, QString()}, network, 1);
+        const QString failure = await(recognizer.loadModel(folder));
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        std::shared_ptr<RecognizerSession> session = recognizer.makeSession("ja_JP", words, AudioFormat::int16Mono16k());
+        session->appendAudio(AudioBuffer{AudioFormat::int16Mono16k(), tonePcm(1.0, 0.2)});
+        session->finishInput();
+        QString text;
+        for (;;) {
+            const std::optional<RecognitionResult> result = await(session->nextResult());
+            if (!result)
+                break;
+            if (result->isFinal)
+                text += result->text;
+        }
+        QCOMPARE(text, heard);
+    }
+
+    // The library would end the process on a decoder without its metadata.
+    void aTransducerWithoutItsMetadataIsRefused()
+    {
+        const QString folder = dir.path() + "/no-metadata";
+        for (const char* name : {"encoder.onnx", "joiner.onnx", "tokens.txt"})
+            writeFile(folder + "/" + name, readFile(transducer() + "/" + name));
+        writeFile(folder + "/decoder.onnx", readFile(transducer() + "/joiner.onnx"));
+        RecordingLogger log;
+        QNetworkAccessManager network;
+        SherpaOnnxRecognizer recognizer(log, [this](QString*) { return api; }, RecognitionEngine::SherpaOnnxTransducer,
+                                        {folder, QString()}, network, 1);
+        QVERIFY(await(recognizer.loadModel(folder)).contains("context_size"));
     }
 
     // A dictation started while the model loads (at launch, after a new choice) waits for it,
