@@ -83,6 +83,9 @@ void ModelManager::refresh()
     ModelState next;
     next.name = m_recognizers.chosen().model.folder;
     next.fallback = m_recognizers.fallback();
+    for (const ChosenRecognizer::Entry& entry : m_recognizers.entries())
+        if (entry.recognizer && QFileInfo(entry.recognizer->location().directory).isDir())
+            next.installedModels << entry.model.id;
     ModelRecognizer* recognizer = chosen();
     if (!recognizer || !recognizer->hasLibrary()) {
         next.phase = ModelState::Phase::Unavailable;

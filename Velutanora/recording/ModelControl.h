@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace vel {
 
@@ -16,6 +17,7 @@ struct ModelState {
     QString directory;    // Installed
     qint64 bytesOnDisk = 0; // Installed
     QString fallback;     // which model stands in for this one, and why (empty: none)
+    QStringList installedModels; // the ids of the catalogue's models that are on disk
 
     bool operator==(const ModelState&) const = default;
     // The card's one line ("ダウンロード中 34 % (16 / 48 MB)", "インストール済み …").

@@ -147,6 +147,12 @@ QString SegmentedPicker::segmentText(int index) const
     return b ? b->text() : QString();
 }
 
+void SegmentedPicker::setSegmentText(int index, const QString& text)
+{
+    if (QAbstractButton* b = m_group->button(index))
+        b->setText(text);
+}
+
 void SegmentedPicker::clickSegment(int index)
 {
     if (QAbstractButton* b = m_group->button(index))

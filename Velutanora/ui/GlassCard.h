@@ -43,6 +43,7 @@ public:
     int currentIndex() const;
     void setCurrentIndex(int index);
     QString segmentText(int index) const;
+    void setSegmentText(int index, const QString& text);
     void clickSegment(int index);
 
     // A style sheet resolves its colours once: the window calls this when its appearance changes.

@@ -90,9 +90,13 @@ void ModelCard::refresh()
     {
         const QSignalBlocker blocker(m_model);
         const CatalogModel& chosen = catalogModel(m_settings.recognizerModel());
-        for (int i = 0; i < modelCatalog().size(); ++i)
-            if (modelCatalog()[i].id == chosen.id)
+        for (int i = 0; i < modelCatalog().size(); ++i) {
+            const CatalogModel& model = modelCatalog()[i];
+            if (model.id == chosen.id)
                 m_model->setCurrentIndex(i);
+            m_model->setSegmentText(i, state.installedModels.contains(model.id) ? model.label + QStringLiteral("・導入済み")
+                                                                                 : model.label);
+        }
         m_facts->setText(chosen.facts);
     }
     const bool busy = state.phase == Phase::Downloading || state.phase == Phase::Installing;

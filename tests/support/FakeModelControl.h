@@ -39,6 +39,7 @@ public:
         s.name = QStringLiteral("vosk-model-small-ja-0.22");
         s.directory = QStringLiteral("/home/user/.local/share/velutanora/models/vosk-model-small-ja-0.22");
         s.bytesOnDisk = 68 * 1024 * 1024;
+        s.installedModels = {QStringLiteral("small")};
         return s;
     }
     static ModelState failed()

@@ -164,6 +164,7 @@ private slots:
         card.show();
         control.set(state);
         QCOMPARE(card.stateLine()->text(), line);
+        QCOMPARE(card.modelPicker()->segmentText(0).endsWith(QStringLiteral("・導入済み")), state.installedModels.contains("small"));
         QStringList usable;
         for (QPushButton* b : {card.downloadButton(), card.cancelButton(), card.archiveButton(), card.removeButton()})
             if (b->isVisible() && b->isEnabled())
