@@ -16,12 +16,21 @@ struct Entry {
     bool symlink = false;
 };
 
-inline QByteArray makeZip(const QList<Entry>& entries)
+// A zip, or a .tar.bz2 as sherpa-onnx publishes its models.
+inline QByteArray makeArchive(const QList<Entry>& entries, bool tarBz2)
 {
-    QByteArray out(1 << 20, '\0');
+    qsizetype capacity = 1 << 20;
+    for (const Entry& e : entries)
+        capacity += e.content.size() * 2;
+    QByteArray out(capacity, '\0');
     size_t used = 0;
     archive* a = archive_write_new();
-    archive_write_set_format_zip(a);
+    if (tarBz2) {
+        archive_write_set_format_pax_restricted(a);
+        archive_write_add_filter_bzip2(a);
+    } else {
+        archive_write_set_format_zip(a);
+    }
     archive_write_open_memory(a, out.data(), static_cast<size_t>(out.size()), &used);
     for (const Entry& e : entries) {
         archive_entry* entry = archive_entry_new();
@@ -46,33 +55,8 @@ inline QByteArray makeZip(const QList<Entry>& entries)
     return out;
 }
 
-// A .tar.bz2 as sherpa-onnx publishes its models.
-inline QByteArray makeTarBz2(const QList<Entry>& entries)
-{
-    qsizetype capacity = 1 << 20;
-    for (const Entry& e : entries)
-        capacity += e.content.size() * 2;
-    QByteArray out(capacity, '\0');
-    size_t used = 0;
-    archive* a = archive_write_new();
-    archive_write_set_format_pax_restricted(a);
-    archive_write_add_filter_bzip2(a);
-    archive_write_open_memory(a, out.data(), static_cast<size_t>(out.size()), &used);
-    for (const Entry& e : entries) {
-        archive_entry* entry = archive_entry_new();
-        archive_entry_set_pathname(entry, e.name.toUtf8().constData());
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_perm(entry, 0644);
-        archive_entry_set_size(entry, e.content.size());
-        archive_write_header(a, entry);
-        archive_write_data(a, e.content.constData(), static_cast<size_t>(e.content.size()));
-        archive_entry_free(entry);
-    }
-    archive_write_close(a);
-    archive_write_free(a);
-    out.truncate(static_cast<qsizetype>(used));
-    return out;
-}
+inline QByteArray makeZip(const QList<Entry>& entries) { return makeArchive(entries, false); }
+inline QByteArray makeTarBz2(const QList<Entry>& entries) { return makeArchive(entries, true); }
 
 // A zip as Info-ZIP writes one (the published models are such): entries stored, their sizes
 // in the local headers and no data descriptors, so a reader can stop cleanly between entries.
