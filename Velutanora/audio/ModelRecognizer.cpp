@@ -20,14 +20,17 @@ ModelRecognizer::~ModelRecognizer() = default;
 
 Task<QString> ModelRecognizer::loadModel(QString directory)
 {
-    // One load at a time: a dictation and the card asking together share it.
-    if (!m_loadWaiters.empty() && directory == m_loadingDirectory) {
+    // One load at a time: a dictation and the card asking together share it, and another
+    // folder's load waits for the one under way.
+    QPointer<ModelRecognizer> self(this);
+    if (!m_loadWaiters.empty()) {
+        const QString loading = m_loadingDirectory;
         Completion<QString> waiter;
         m_loadWaiters.push_back(waiter);
         const QString failure = co_await waiter;
-        co_return failure;
+        if (!self || directory == loading)
+            co_return failure;
     }
-    QPointer<ModelRecognizer> self(this);
     Completion<QString> first;
     m_loadWaiters.push_back(first);
     m_loadingDirectory = directory;
