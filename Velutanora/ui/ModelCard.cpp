@@ -105,7 +105,8 @@ void ModelCard::refresh()
     m_download->setVisible(state.phase == Phase::Absent || state.phase == Phase::Failed);
     m_cancel->setVisible(state.phase == Phase::Downloading);
     m_archive->setEnabled(usable && !busy);
-    m_remove->setEnabled(state.phase == Phase::Installed);
+    // A folder that does not load can be removed too.
+    m_remove->setEnabled(state.phase == Phase::Installed || (state.phase == Phase::Failed && !state.directory.isEmpty()));
     // Another model stays choosable when this one's engine is missing.
     m_model->setEnabled(!busy);
 }

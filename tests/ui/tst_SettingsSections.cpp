@@ -151,6 +151,12 @@ private slots:
                                    << "ファイルから導入… 削除";
         QTest::newRow("failed") << FakeModelControl::failed() << "失敗: ダウンロードに失敗しました: ホストに接続できません"
                                 << "再試行 ファイルから導入…";
+        ModelState broken = FakeModelControl::failed();
+        broken.reason = "model.int8.onnx を読み込めません";
+        broken.directory = "/m/sherpa-onnx-nemo-parakeet-tdt_ctc-0.6b-ja-35000-int8";
+        broken.fallback = "⚠️ 選んだモデル「高精度 Parakeet（625 MB）」は使えないため（…）、インストール済みの「標準（48 MB）」で認識しています";
+        QTest::newRow("a folder that does not load, another standing in")
+            << broken << "失敗: model.int8.onnx を読み込めません\n" + broken.fallback << "再試行 ファイルから導入… 削除";
         QTest::newRow("no libvosk") << unavailable << "使用できません: libvosk なし" << "";
     }
     void modelCard()
