@@ -33,6 +33,7 @@ public:
     const std::vector<Entry>& entries() const { return m_entries; }
     // Which model stands in for the chosen one, and why; empty while the chosen one is used.
     QString fallback() const { return m_fallback; }
+    QString fallbackNotice() const override { return m_fallback; }
 
     Task<QStringList> supportedLocales() override;
     // The chosen model's status; when it is not installed or does not load, and another model

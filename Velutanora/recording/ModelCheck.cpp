@@ -36,7 +36,9 @@ Task<void> ModelCheck::ensureJapanese(std::function<void()> checked)
         download = true;
         break;
     case ModelStatus::Installed:
-        emit status(QStringLiteral("✅ 日本語モデル インストール済み"));
+        // Installed, but maybe another model than the one chosen: then that is what to say.
+        emit status(m_recognizer.fallbackNotice().isEmpty() ? QStringLiteral("✅ 日本語モデル インストール済み")
+                                                            : m_recognizer.fallbackNotice());
         break;
     case ModelStatus::Unknown:
         // A model that is there but does not load says why.

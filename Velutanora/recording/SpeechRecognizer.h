@@ -59,6 +59,8 @@ public:
                                                            const AudioFormat& format) = 0;
     // Why the model did not load, when it did not (empty otherwise).
     virtual QString loadFailure() const { return {}; }
+    // Which model stands in for the one chosen, and why (empty while the chosen one is used).
+    virtual QString fallbackNotice() const { return {}; }
     // Whether a model is being loaded; a dictation waits for it (untilLoaded) rather than start without.
     virtual bool isLoading() const { return false; }
     virtual Task<void> untilLoaded() { co_return; }
