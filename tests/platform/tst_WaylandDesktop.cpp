@@ -100,28 +100,42 @@ private slots:
     }
 
     // The program itself, as a user runs it: sway's binding runs --toggle, the microphone hears
-    // speech, Gemini hears the recording, and the answer lands in the application in front.
+    // speech, Gemini or the local sherpa-onnx model (the real library on a generated model that
+    // says あ) hears the recording, and the text lands in the application in front.
+    void theProgramDictatesThroughTheCompositorsShortcut_data()
+    {
+        QTest::addColumn<bool>("local");
+        QTest::newRow("Gemini hears the recording") << false;
+        QTest::newRow("the local Parakeet model hears it") << true;
+    }
     void theProgramDictatesThroughTheCompositorsShortcut()
     {
+        QFETCH(bool, local);
         const QString program = qEnvironmentVariable("VELUTANORA_PROGRAM");
         if (program.isEmpty() || qEnvironmentVariableIsEmpty("SWAYSOCK") || qEnvironmentVariableIsEmpty("PULSE_SERVER"))
             QSKIP("needs sway, its virtual microphone and the program (scripts/test)");
+        if (local && !QFileInfo(program).dir().exists(QStringLiteral("libsherpa-onnx-c-api.so")))
+            QSKIP("libsherpa-onnx-c-api.so was not fetched");
         FakeGeminiServer server;
         QVERIFY(server.listen());
         server.enqueue(FakeReply::answer("最後まで届きました"));
         QTemporaryDir home;
-        QVERIFY(!writeFile(home.path() + "/config/velutanora/defaults.json",
-                           QJsonDocument(QJsonObject{{"gemini_api_key", "e2e-key"},
-                                                     {"gemini_base_url", server.baseUrl()},
-                                                     {"recognizer_model_url", "http://127.0.0.1:9/model.zip"}})
-                               .toJson())
-                     .isEmpty());
+        QJsonObject settings{{"gemini_api_key", "e2e-key"},
+                             {"gemini_base_url", server.baseUrl()},
+                             {"recognizer_model_url", "http://127.0.0.1:9/model.zip"}};
+        if (local) {
+            settings = {{"recognizer_model", "parakeet-ja"}, {"correction_mode", "instant"}};
+            const QString model = home.path() + "/data/velutanora/models/sherpa-onnx-nemo-parakeet-tdt_ctc-0.6b-ja-35000-int8";
+            QDir().mkpath(model);
+            QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TINY_MODEL_SCRIPT), model, "あ@0.5"}), 0);
+        }
+        QVERIFY(!writeFile(home.path() + "/config/velutanora/defaults.json", QJsonDocument(settings).toJson()).isEmpty());
         Target target(home.path(), "wayland", QStringLiteral("target_editor"));
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", home.path() + "/config");
         env.insert("XDG_DATA_HOME", home.path() + "/data");
-        env.insert("VELUTANORA_VOSK_LIBRARY", home.path() + "/no-libvosk.so"); // the audio alone goes to Gemini
+        env.insert("VELUTANORA_VOSK_LIBRARY", home.path() + "/no-libvosk.so"); // no Vosk model takes part
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(program, {"--autostart"}); // in the tray, without opening its window
@@ -143,8 +157,15 @@ private slots:
         for (int i = 0; i < 500 && play.state() != QProcess::NotRunning; ++i)
             QTest::qWait(10);
         QProcess::execute(QStringLiteral("wtype"), {"-s", "300", "-M", "alt", "-k", "space", "-m", "alt"});
-        QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("最後まで届きました。"), 20000);
-        QCOMPARE(server.generateRequests().size(), 1);
+        if (local) {
+            for (int i = 0; i < 2000 && !target.text().startsWith(QStringLiteral("あ")); ++i)
+                QTest::qWait(10);
+            QVERIFY2(target.text().startsWith(QStringLiteral("あ")), (target.text() + "\n" + app.readAll()).toUtf8().constData());
+            QCOMPARE(server.requests().size(), 0);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("最後まで届きました。"), 20000);
+            QCOMPARE(server.generateRequests().size(), 1);
+        }
         QCOMPARE(swayFocus(), QStringLiteral("target_editor"));
         app.terminate();
         app.waitForFinished(5000);
