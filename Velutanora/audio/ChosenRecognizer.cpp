@@ -48,8 +48,10 @@ void ChosenRecognizer::use(size_t index, const QString& fallback)
 
 Task<QStringList> ChosenRecognizer::supportedLocales()
 {
+    // In the catalogue's order: the Vosk models come first, and libsherpa-onnx is loaded only
+    // when libvosk is missing.
     for (const Entry& entry : m_entries)
-        if (entry.recognizer)
+        if (entry.recognizer && entry.recognizer->hasLibrary())
             co_return QStringList{QStringLiteral("ja_JP")};
     co_return QStringList{};
 }
@@ -60,7 +62,8 @@ Task<ModelStatus> ChosenRecognizer::modelStatus(QString locale)
     const size_t chosenIndex = m_chosen;
     ModelRecognizer* chosenRecognizer = m_entries[chosenIndex].recognizer.get();
     ModelStatus status = ModelStatus::Unsupported;
-    if (chosenRecognizer) {
+    // Without its engine's library the chosen model can neither load nor be downloaded.
+    if (chosenRecognizer && chosenRecognizer->hasLibrary()) {
         status = co_await chosenRecognizer->modelStatus(locale);
         if (!self || chosenIndex != m_chosen)
             co_return status; // another choice meanwhile: its own check follows
@@ -69,7 +72,7 @@ Task<ModelStatus> ChosenRecognizer::modelStatus(QString locale)
             co_return status;
         }
     }
-    const QString why = !chosenRecognizer                     ? m_entries[chosenIndex].unavailable
+    const QString why = status == ModelStatus::Unsupported   ? loadFailure()
                         : status == ModelStatus::Supported   ? QStringLiteral("未インストール")
                         : status == ModelStatus::Downloading ? QStringLiteral("ダウンロード中")
                                                              : chosenRecognizer->loadFailure();
@@ -114,7 +117,10 @@ std::shared_ptr<RecognizerSession> ChosenRecognizer::makeSession(const QString& 
 
 QString ChosenRecognizer::loadFailure() const
 {
-    return chosen().recognizer ? chosen().recognizer->loadFailure() : chosen().unavailable;
+    const ModelRecognizer* recognizer = chosen().recognizer.get();
+    if (!recognizer)
+        return chosen().unavailable;
+    return recognizer->hasLibrary() ? recognizer->loadFailure() : recognizer->libraryFailure();
 }
 
 bool ChosenRecognizer::isLoading() const

@@ -25,7 +25,8 @@ Task<void> ModelCheck::ensureJapanese(std::function<void()> checked)
     bool download = false;
     switch (model) {
     case ModelStatus::Unsupported:
-        emit status(QStringLiteral("⚠️ 日本語モデルはサポートされていません"));
+        emit status(m_recognizer.loadFailure().isEmpty() ? QStringLiteral("⚠️ 日本語モデルはサポートされていません")
+                                                         : QStringLiteral("⚠️ ") + m_recognizer.loadFailure());
         throw SpeechError(SpeechError::Kind::LocaleNotSupported);
     case ModelStatus::Supported:
         emit status(QStringLiteral("📥 日本語モデルをダウンロード中..."));

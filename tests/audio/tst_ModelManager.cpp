@@ -1,6 +1,7 @@
 #include "audio/LocalRecognizer.h"
 #include "audio/ModelInstaller.h"
 #include "audio/ModelManager.h"
+#include "recording/ModelCheck.h"
 #include "recording/SpeechManager.h"
 #include "audio/VoskRecognizer.h"
 #include "settings/AppSettings.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace vel;
@@ -161,6 +163,30 @@ private slots:
         QTRY_VERIFY(rig.recognizer->isAvailable()); // loaded again, nothing downloaded
         QCOMPARE(rig.models->state().name, QStringLiteral("vosk-model-small-ja-0.22"));
         QCOMPARE(rig.models->state().phase, Phase::Installed);
+    }
+
+    // A model whose engine's library is missing is never downloaded, and says why; an installed
+    // model stands in for it.
+    void aChoiceWithoutItsLibrary()
+    {
+        CardRig rig;
+        rig.settings.setRecognizerModel(QStringLiteral("parakeet-ja"));
+        QCOMPARE(rig.models->state().phase, Phase::Unavailable);
+        ModelCheck check(*rig.recognizer);
+        QSignalSpy status(&check, &ModelCheck::status);
+        Outcome outcome;
+        spawn(captureOutcome(check.ensureJapanese(), outcome));
+        QTRY_VERIFY(outcome.done);
+        QVERIFY(outcome.error);
+        QVERIFY2(status.last().first().toString().contains("not in this test"), qPrintable(status.last().first().toString()));
+        QVERIFY(rig.server.requests().isEmpty());
+
+        writeFile(rig.dir.path() + "/models/vosk-model-small-ja-0.22/stub-model", "");
+        spawn(captureOutcome(check.ensureJapanese(), outcome = {}));
+        QTRY_VERIFY(outcome.done);
+        QVERIFY(!outcome.error);
+        QVERIFY(rig.recognizer->isAvailable());
+        QVERIFY2(rig.models->state().line().contains("not in this test"), qPrintable(rig.models->state().line()));
     }
 
     // The launch-time check and the card share one installer: the card follows its download.
