@@ -144,8 +144,8 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     connect(m_modelCheck.get(), &ModelCheck::status, &m_stack->dictation, &Dictation::reportStatus);
     // Another model standing in for the chosen one is said where the user looks, not only in the card.
     connect(m_recognizer.get(), &ChosenRecognizer::fallbackChanged, &m_stack->dictation, [this] {
-        if (!m_recognizer->fallback().isEmpty())
-            m_stack->dictation.reportStatus(m_recognizer->fallback());
+        if (!m_recognizer->fallbackNotice().isEmpty())
+            m_stack->dictation.reportStatus(m_recognizer->fallbackNotice());
     });
 
     // The microphone list of an open settings window follows devices being plugged and unplugged.

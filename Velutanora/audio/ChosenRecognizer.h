@@ -14,7 +14,7 @@ class Logger;
 
 // The recogniser of the model chosen in the card, among one recogniser per model of the
 // catalogue. A chosen model that is missing or does not load gives way to the first installed
-// one, and fallback() says which and why: a dictation never falls back silently to nothing.
+// one, and fallbackNotice() says which and why: a dictation never falls back silently to nothing.
 class ChosenRecognizer final : public QObject, public SpeechRecognizer {
     Q_OBJECT
 public:
@@ -31,8 +31,6 @@ public:
     // The recogniser dictations use: the chosen one, or the one standing in for it.
     ModelRecognizer* active() const { return m_entries[m_active].recognizer.get(); }
     const std::vector<Entry>& entries() const { return m_entries; }
-    // Which model stands in for the chosen one, and why; empty while the chosen one is used.
-    QString fallback() const { return m_fallback; }
     QString fallbackNotice() const override { return m_fallback; }
 
     Task<QStringList> supportedLocales() override;

@@ -82,7 +82,7 @@ void ModelManager::refresh()
 {
     ModelState next;
     next.name = m_recognizers.chosen().model.folder;
-    next.fallback = m_recognizers.fallback();
+    next.fallback = m_recognizers.fallbackNotice();
     for (const ChosenRecognizer::Entry& entry : m_recognizers.entries())
         if (entry.recognizer && QFileInfo(entry.recognizer->location().directory).isDir())
             next.installedModels << entry.model.id;

@@ -76,22 +76,15 @@ QStringList rolesOf(RecognitionEngine engine)
 }
 
 // The library ends the process when tokens.txt has no blank; so it is read here first.
-bool tokensHaveBlank(const QString& path)
+bool hasBlank(const QSet<QString>& tokens)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    while (!f.atEnd()) {
-        const QByteArray token = f.readLine().trimmed().split(' ').value(0);
-        if (token == "<blk>" || token == "<blank>" || token == "<eps>")
-            return true;
-    }
-    return false;
+    return tokens.contains(QStringLiteral("<blk>")) || tokens.contains(QStringLiteral("<blank>"))
+           || tokens.contains(QStringLiteral("<eps>"));
 }
 
 // Why a folder is not a model of the engine sherpa-onnx can take (empty: it may be); the library
 // itself would end the process on some of these.
-QString folderFailure(RecognitionEngine engine, const QString& directory)
+QString folderFailure(RecognitionEngine engine, const QString& directory, const QSet<QString>& tokenSet)
 {
     const QString tokens = directory + QStringLiteral("/tokens.txt");
     for (const QString& role : rolesOf(engine))
@@ -99,7 +92,7 @@ QString folderFailure(RecognitionEngine engine, const QString& directory)
             return QStringLiteral("%1 に %2.int8.onnx も %2.onnx もありません").arg(directory, role);
     if (!QFileInfo(tokens).isFile())
         return QStringLiteral("%1 に tokens.txt がありません").arg(directory);
-    if (!tokensHaveBlank(tokens))
+    if (!hasBlank(tokenSet))
         return QStringLiteral("%1 はこのモデルの tokens.txt ではありません（空白記号がありません）").arg(tokens);
     // The library ends the process when a transducer's decoder lacks these; a decoder is small.
     if (engine == RecognitionEngine::SherpaOnnxTransducer) {
@@ -366,31 +359,40 @@ SherpaOnnxRecognizer::~SherpaOnnxRecognizer()
 
 std::function<QString(const QString&)> SherpaOnnxRecognizer::folderCheck() const
 {
-    return [engine = m_engine](const QString& directory) { return folderFailure(engine, directory); };
+    return [engine = m_engine](const QString& directory) {
+        return folderFailure(engine, directory, readTokens(directory + QStringLiteral("/tokens.txt")));
+    };
 }
 
 Task<QString> SherpaOnnxRecognizer::loadFolder(QString directory)
 {
     if (!api())
         co_return m_libraryFailure;
-    const QString failure = folderFailure(m_engine, directory);
-    if (!failure.isEmpty())
-        co_return failure;
-    QStringList files;
-    for (const QString& role : rolesOf(m_engine))
-        files << onnxFile(directory, role);
-    const QString tokens = directory + QStringLiteral("/tokens.txt");
     struct Loaded {
         const sherpa::Recognizer* recognizer = nullptr;
         QString error;
+        std::shared_ptr<const QSet<QString>> tokens;
     };
     Completion<Loaded> loaded;
     auto api = m_api;
     const int threads = m_threads;
+    const RecognitionEngine engine = m_engine;
     if (m_loader.joinable())
         m_loader.join();
-    const bool transducer = m_engine == RecognitionEngine::SherpaOnnxTransducer;
-    m_loader = std::thread([api, files, tokens, threads, transducer, loaded] {
+    // The folder's checks read files (a decoder of megabytes): off the main thread, like the load.
+    m_loader = std::thread([api, directory, threads, engine, loaded] {
+        const QString tokens = directory + QStringLiteral("/tokens.txt");
+        Loaded result;
+        result.tokens = std::make_shared<const QSet<QString>>(readTokens(tokens));
+        result.error = folderFailure(engine, directory, *result.tokens);
+        if (!result.error.isEmpty()) {
+            postToMainLoop([loaded, result] { loaded.resolve(result); });
+            return;
+        }
+        const bool transducer = engine == RecognitionEngine::SherpaOnnxTransducer;
+        QStringList files;
+        for (const QString& role : rolesOf(engine))
+            files << onnxFile(directory, role);
         QList<QByteArray> paths;
         for (const QString& file : files)
             paths << QFile::encodeName(file);
@@ -415,7 +417,6 @@ Task<QString> SherpaOnnxRecognizer::loadFolder(QString directory)
             config.model.nemoCtc.model = paths[0].constData();
             config.decodingMethod = "greedy_search";
         }
-        Loaded result;
         try {
             result.recognizer = api->createRecognizer(&config);
             if (!result.recognizer)
@@ -423,13 +424,15 @@ Task<QString> SherpaOnnxRecognizer::loadFolder(QString directory)
         } catch (const std::exception& e) {
             result.error = QString::fromLocal8Bit(e.what()); // onnxruntime's refusal of the file
         }
+        if (!result.recognizer)
+            result.error = QStringLiteral("%1 を読み込めません: %2").arg(QFileInfo(files.first()).fileName(), result.error);
         postToMainLoop([loaded, result] { loaded.resolve(result); });
     });
     const Loaded result = co_await loaded;
-    if (transducer)
-        m_tokens = std::make_shared<const QSet<QString>>(readTokens(tokens));
     if (!result.recognizer)
-        co_return QStringLiteral("%1 を読み込めません: %2").arg(QFileInfo(files.first()).fileName(), result.error);
+        co_return result.error;
+    if (engine == RecognitionEngine::SherpaOnnxTransducer)
+        m_tokens = result.tokens;
     m_recognizer = std::shared_ptr<const sherpa::Recognizer>(result.recognizer,
                                                              [api](const sherpa::Recognizer* r) { api->destroyRecognizer(r); });
     co_return QString();

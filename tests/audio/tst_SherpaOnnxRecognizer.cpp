@@ -67,6 +67,18 @@ struct Rig {
     std::unique_ptr<SpeechManager> speech;
 };
 
+// A transducer's recogniser over a folder, alone.
+struct TransducerRig {
+    TransducerRig(std::shared_ptr<SherpaOnnxApi> api, const QString& folder)
+        : recognizer(log, [api](QString*) { return api; }, RecognitionEngine::SherpaOnnxTransducer, {folder, QString()},
+                     network, 1)
+    {
+    }
+    RecordingLogger log;
+    QNetworkAccessManager network;
+    SherpaOnnxRecognizer recognizer;
+};
+
 // The engine's worker runs in real time: these wait for it.
 template <class T>
 T await(Task<T> task)
@@ -263,7 +275,7 @@ private slots:
         QCOMPARE(rig.server.requests().size(), download ? 1 : 0);
         if (download)
             QCOMPARE(rig.server.requests().last().path, "/models/" + folder + ".tar.bz2");
-        QCOMPARE(rig.recognizer->fallback(), QString());
+        QCOMPARE(rig.recognizer->fallbackNotice(), QString());
         QCOMPARE(rig.recognizer->active(), rig.parakeet());
         QVERIFY(!rig.small()->isAvailable());
 
@@ -289,10 +301,8 @@ private slots:
         QFETCH(QStringList, words);
         QFETCH(QString, heard);
         const QString folder = transducer();
-        RecordingLogger log;
-        QNetworkAccessManager network;
-        SherpaOnnxRecognizer recognizer(log, [this](QString*) { return api; }, RecognitionEngine::SherpaOnnxTransducer,
-                                        {folder, QString()}, network, 1);
+        TransducerRig rig(api, folder);
+        SherpaOnnxRecognizer& recognizer = rig.recognizer;
         const QString failure = await(recognizer.loadModel(folder));
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         std::shared_ptr<RecognizerSession> session = recognizer.makeSession("ja_JP", words, AudioFormat::int16Mono16k());
@@ -316,11 +326,8 @@ private slots:
         for (const char* name : {"encoder.onnx", "joiner.onnx", "tokens.txt"})
             writeFile(folder + "/" + name, readFile(transducer() + "/" + name));
         writeFile(folder + "/decoder.onnx", readFile(transducer() + "/joiner.onnx"));
-        RecordingLogger log;
-        QNetworkAccessManager network;
-        SherpaOnnxRecognizer recognizer(log, [this](QString*) { return api; }, RecognitionEngine::SherpaOnnxTransducer,
-                                        {folder, QString()}, network, 1);
-        QVERIFY(await(recognizer.loadModel(folder)).contains("context_size"));
+        TransducerRig rig(api, folder);
+        QVERIFY(await(rig.recognizer.loadModel(folder)).contains("context_size"));
     }
 
     // A dictation started while the model loads (at launch, after a new choice) waits for it,
