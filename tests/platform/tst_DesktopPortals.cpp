@@ -240,14 +240,10 @@ private slots:
         RecordingLogger log;
         PortalRemoteDesktop input(log, realTime, buses->app, 1, nullptr);
         QVERIFY(!input.isAllowed());
-        ValueOutcome<StrokeResult> ready;
-        spawn(captureOutcome(input.prepare(), ready));
-        QTRY_VERIFY(ready.done);
+        const auto ready = awaited(input.prepare());
         QVERIFY(ready.result && ready.result->sent());
         QCOMPARE(qdbus_cast<QVariantMap>(portal->named("SelectDevices")[0].arguments.at(1)).value("types").toUInt(), 1u);
-        ValueOutcome<StrokeResult> sent;
-        spawn(captureOutcome(input.sendKeyStroke(chord, nullptr), sent));
-        QTRY_VERIFY(sent.done);
+        const auto sent = awaited(input.sendKeyStroke(chord, nullptr));
         QVERIFY(sent.result->sent());
         QCOMPARE(keysymsSent(*portal), keysyms); // all of them answered before it says sent
     }
@@ -262,9 +258,7 @@ private slots:
         MemoryStore store;
         for (int start = 0; start < 2; ++start) {
             PortalRemoteDesktop input(log, realTime, buses->app, 2, &store);
-            ValueOutcome<StrokeResult> ready;
-            spawn(captureOutcome(input.prepare(), ready));
-            QTRY_VERIFY(ready.done);
+            const auto ready = awaited(input.prepare());
             QVERIFY(ready.result && ready.result->sent());
             portal->restoreToken = QStringLiteral("token-2");
         }
@@ -289,9 +283,7 @@ private slots:
         PortalRemoteDesktop input(log, realTime, buses->app, 1, nullptr);
         PasteService paste(log, clock, pasteboard, input);
         for (const QString& text : {QStringLiteral("一回目"), QStringLiteral("二回目")}) {
-            ValueOutcome<PasteService::Result> status;
-            spawn(captureOutcome(paste.copyAndPaste(text, nullptr), status));
-            QTRY_VERIFY(status.done);
+            const auto status = awaited(paste.copyAndPaste(text, nullptr));
             QVERIFY(!status.result->pasted);
             QCOMPARE(status.result->status,
                      "📋 コピー済み（Ctrl+Vでペースト）— " + PortalRemoteDesktop::kRefusedReason);
@@ -321,9 +313,7 @@ private slots:
         QVERIFY(ready.result && !ready.result->sent());
         QTRY_VERIFY(!portal->named("Close").isEmpty());
         portal->startResponse = 0;
-        ValueOutcome<StrokeResult> again;
-        spawn(captureOutcome(input.prepare(), again));
-        QTRY_VERIFY(again.done);
+        const auto again = awaited(input.prepare());
         QVERIFY(again.result && again.result->sent());
         QCOMPARE(portal->named("Start").size(), 2);
     }

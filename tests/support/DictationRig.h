@@ -71,18 +71,9 @@ struct DictationRig {
     }
     // Runs a task until it ends (or simulated minutes pass).
     template <class T>
-    ValueOutcome<T> run(Task<T> task)
+    OutcomeOf<T> run(Task<T> task)
     {
-        ValueOutcome<T> outcome;
-        spawn(&dictation, captureOutcome(std::move(task), outcome));
-        settle();
-        for (int i = 0; i < 20000 && !outcome.done; ++i)
-            advance(0.01);
-        return outcome;
-    }
-    Outcome run(Task<void> task)
-    {
-        Outcome outcome;
+        OutcomeOf<T> outcome;
         spawn(&dictation, captureOutcome(std::move(task), outcome));
         settle();
         for (int i = 0; i < 20000 && !outcome.done; ++i)
