@@ -54,8 +54,6 @@ private slots:
         };
         QJsonObject seeded{
             {"gemini_api_key", "AIzaSyExample1234"},
-            {"continuous_mode", true},
-            {"user_occupation", "税理士"},
             {"recording_history", KeyValueStore::encodeData(RecordingHistory::encode(entries))},
             {"start_shortcut", KeyValueStore::encodeData(R"({"keyCode":54,"modifiers":1048576})")},
             {"UsageTracker.totalRequests", 3},
@@ -67,8 +65,6 @@ private slots:
         const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
         QCOMPARE(o.value("geminiApiKey").toString(), QStringLiteral("…1234"));
         QVERIFY(!r.out.contains("AIzaSy"));
-        QCOMPARE(o.value("continuousMode").toString(), QStringLiteral("auto"));
-        QCOMPARE(o.value("contextualStrings").toArray().size(), 27);
         QCOMPARE(o.value("startShortcut").toObject().value("display").toString(), QStringLiteral("Right Super"));
         const QJsonArray history = o.value("history").toArray();
         QCOMPARE(history.size(), 1);
@@ -78,13 +74,6 @@ private slots:
         const QJsonObject usage = o.value("usage").toObject();
         QCOMPARE(usage.value("totalRequests").toInteger(), 3);
         QCOMPARE(usage.value("estimatedCost").toDouble(), 0.15);
-
-        // The purge at load removed the old entry from the store too, as at launch.
-        const QJsonObject stored = storedObject(dir.path());
-        const auto blob = KeyValueStore::decodeData(stored.value("recording_history"));
-        QVERIFY(blob);
-        QCOMPARE(RecordingHistory::decode(*blob)->size(), 1);
-        QCOMPARE(stored.value("continuous_mode"), QJsonValue(true));
     }
 
     void refusals_data()

@@ -40,19 +40,6 @@ class TestVoskRecognizer : public QObject {
     RecordingLogger log;
 
 private slots:
-    void withoutAModel()
-    {
-        VoskRecognizer recognizer(log, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)),
-                                  {dir.path() + "/missing-model", "http://127.0.0.1:9/model.zip"}, network);
-        VoskRig rig(recognizer, silenceWav(1));
-        QCOMPARE(awaited(recognizer.modelStatus("ja_JP")).result, std::optional(ModelStatus::Supported));
-        QVERIFY(!recognizer.isAvailable());
-        // A dictation that needs local text is refused; one that sends its audio runs.
-        QVERIFY(rig.run(rig.speech.startRecording(false, {})).error);
-        QVERIFY(!rig.run(rig.speech.startRecording(true, {})).error);
-        QVERIFY(rig.speech.isRecording());
-    }
-
     void stubResultsAreAssembled()
     {
         const QString model = dir.path() + "/stub-model-dir";

@@ -10,7 +10,6 @@ using namespace vel;
 namespace {
 
 QByteArray filled(qsizetype n, char c) { return QByteArray(n, c); }
-constexpr float kQuiet = 0.001f;
 constexpr float kLoud = 0.5f;
 
 // The rules restated as plainly as possible, for comparison on random input.
@@ -71,40 +70,6 @@ QByteArray dataOf(const AudioAccumulator& a)
 class TestAudioAccumulator : public QObject {
     Q_OBJECT
 private slots:
-
-    void pauses_data()
-    {
-        QTest::addColumn<int>("pauseBytes");
-        QTest::addColumn<QByteArray>("expectedPause");
-        QTest::addColumn<qint64>("trimmedGrowth");
-        QTest::newRow("exactly 9600 kept whole") << 9600 << filled(9600, 'p') << qint64(0);
-        QTest::newRow("one second cut") << 32000 << filled(9600, 'p') + filled(1600, '\0') + filled(6400, 'p')
-                                        << qint64(16000 + 32000 - 1600);
-        QTest::newRow("11200 just over") << 11200 << filled(9600, 'p') + filled(1600, '\0') + filled(1600, 'p')
-                                         << qint64(11200 - 1600);
-    }
-    void pauses()
-    {
-        QFETCH(int, pauseBytes);
-        QFETCH(QByteArray, expectedPause);
-        QFETCH(qint64, trimmedGrowth);
-        AudioAccumulator a;
-        a.append(filled(1600, 'A'), kLoud);
-        const qint64 before = a.trimmedBytes();
-        for (int done = 0; done < pauseBytes; done += 1600)
-            a.append(filled(1600, 'p'), kQuiet);
-        a.append(filled(1600, 'B'), kLoud);
-        QCOMPARE(dataOf(a), filled(1600, 'A') + expectedPause + filled(1600, 'B'));
-        QCOMPARE(a.trimmedBytes() - before, trimmedGrowth);
-    }
-
-    void thresholdIsInclusive()
-    {
-        AudioAccumulator a;
-        a.append(filled(10, 'x'), 0.012f);
-        QVERIFY(a.hasSpeech());
-    }
-
     void header()
     {
         AudioAccumulator a;

@@ -35,25 +35,6 @@ private slots:
         QCOMPARE(store.writes().size(), kept ? 0 : 1);
     }
 
-    void purgeWhileRunningKeepsOrder()
-    {
-        ManualClock clock;
-        MemoryStore store;
-        RecordingHistory history(store, clock);
-        history.add(history.makeEntry("old", {}));
-        clock.advance(3 * 86400);
-        history.add(history.makeEntry("middle", {}));
-        clock.advance(3 * 86400);
-        history.add(history.makeEntry("new", {}));
-        clock.advance(1.5 * 86400);
-        store.clearWrites();
-        history.purgeExpired();
-        QCOMPARE(history.entries().size(), 2);
-        QCOMPARE(history.entries().at(0).text, QStringLiteral("new"));
-        QCOMPARE(history.entries().at(1).text, QStringLiteral("middle"));
-        QCOMPARE(store.writes(), QStringList{"recording_history"});
-    }
-
     void badEntriesAreSkippedAndTheOriginalKept_data()
     {
         const QByteArray good = R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","text":"good","date":1000})";
