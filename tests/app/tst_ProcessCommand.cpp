@@ -32,7 +32,6 @@ private slots:
         QTest::addColumn<QString>("expected");
         // The rules themselves are the text processor's; these show the command applies them.
         QTest::newRow("filler and self-correction") << QStringList{"--text", "えーっと、明日、いや、明後日に行きます"} << "明後日に行きます。";
-        QTest::newRow("lines and a question") << QStringList{"--text", "了解です。行くのかな。"} << "了解です。\n行くのかな？";
         QTest::newRow("only fillers") << QStringList{"--text", "えーっと、あのー、"} << "";
         QTest::newRow("a file") << QStringList{"--file", "@FILE@"} << "一行目です二行目です。";
     }

@@ -97,23 +97,6 @@ private slots:
         QCOMPARE(modeOf(folder) & 0777, mode_t(0700));
     }
 
-    // Without a private runtime folder the meeting place is in the user's own home: nobody else
-    // can take its name first.
-    void withoutARuntimeFolderTheHomeIsUsed()
-    {
-        QTemporaryDir dir;
-        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-        const QByteArray savedState = qgetenv("XDG_STATE_HOME");
-        qunsetenv("XDG_RUNTIME_DIR");
-        qputenv("XDG_STATE_HOME", QFile::encodeName(dir.path() + "/state"));
-        QString problem;
-        const QString folder = SingleInstance::defaultFolder(&problem);
-        qputenv("XDG_RUNTIME_DIR", savedRuntime);
-        qputenv("XDG_STATE_HOME", savedState);
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
-        QVERIFY2(folder.startsWith(dir.path() + "/state/"), qPrintable(folder));
-    }
-
     // Launches racing for one folder: exactly one runs and the others' commands reach it.
     void simultaneousLaunchesLeaveOne()
     {

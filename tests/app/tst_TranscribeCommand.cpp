@@ -66,25 +66,6 @@ private slots:
         QVERIFY2(!after.contains("continuous_mode"), "the run's own mode is not stored");
     }
 
-    void manualModeAndNoHistory()
-    {
-        FakeGeminiServer server;
-        QVERIFY(server.listen());
-        server.enqueue(FakeReply::answer("えー、東京駅まで電車で行きます", R"({"promptTokenCount":10})"));
-        QTemporaryDir dir;
-        seed(dir.path(), {{"gemini_api_key", "K"}, {"gemini_base_url", server.baseUrl()}, {"correction_mode", "instant"}});
-        const Result r = runProgram({"transcribe", "--mode", "quality", "--no-history", fixture("ja_4.wav")}, dir.path());
-        QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, QStringLiteral("えー、東京駅まで電車で行きます。\n"));
-        QCOMPARE(server.generateRequests().size(), 1);
-        const QJsonObject body = server.generateRequests().first().json();
-        QCOMPARE(body["generationConfig"].toObject()["thinkingConfig"].toObject()["thinkingBudget"].toInt(), -1);
-        const QJsonObject after = stored(dir.path());
-        QVERIFY(!after.contains("recording_history"));
-        QVERIFY(!after.contains("UsageTracker.totalRequests"));
-        QCOMPARE(after["correction_mode"].toString(), QStringLiteral("instant"));
-    }
-
     // Long files run on simulated time: a real-time run would take minutes.
     void longFiles_data()
     {

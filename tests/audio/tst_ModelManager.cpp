@@ -1,18 +1,9 @@
-#include "audio/LocalRecognizer.h"
-#include "audio/ModelInstaller.h"
-#include "audio/ModelManager.h"
 #include "recording/ModelCheck.h"
-#include "recording/SpeechManager.h"
-#include "audio/VoskRecognizer.h"
-#include "settings/AppSettings.h"
-#include "support/FakeGeminiServer.h"
-#include "support/MemoryStore.h"
+#include "support/ModelRig.h"
 #include "support/ModelZip.h"
-#include "support/DictationRig.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -27,37 +18,9 @@ QByteArray largeModel()
     return makeZip({{"vosk-model-ja-0.22/stub-model", ""}, {"vosk-model-ja-0.22/am/final.mdl", QByteArray(9000, 'L')}});
 }
 
-// The recogniser with the libvosk stand-in, its model card controls, and a model server.
-struct CardRig {
-    QTemporaryDir dir;
-    RecordingLogger log;
-    QNetworkAccessManager network;
-    FakeGeminiServer server;
-    MemoryStore store;
-    AppSettings settings{store};
-    std::unique_ptr<ChosenRecognizer> recognizer;
-    std::unique_ptr<ModelManager> models;
-    QList<Phase> phases;
-
-    CardRig()
-    {
-        server.listen();
-        server.setOtherReply(FakeReply::raw(goodModel()));
-        store.setString("recognizer_model_dir", dir.path() + "/models/vosk-model-small-ja-0.22");
-        store.setString("recognizer_model_url", server.baseUrl() + "/models/vosk-model-small-ja-0.22.zip");
-        recognizer = makeChosenRecognizer(log, settings, network, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)), {},
-                                          [](QString* why) { *why = "not in this test"; return nullptr; });
-        models = std::make_unique<ModelManager>(log, settings, *recognizer);
-        QObject::connect(models.get(), &ModelControl::stateChanged, [this] {
-            if (phases.isEmpty() || phases.last() != models->state().phase)
-                phases.append(models->state().phase);
-        });
-    }
-    bool settled() const
-    {
-        const Phase p = models->state().phase;
-        return !recognizer->chosen().recognizer->installer() && p != Phase::Downloading && p != Phase::Installing;
-    }
+// The card over the small model's download from the model server.
+struct CardRig : ModelRig {
+    CardRig() { server.setOtherReply(FakeReply::raw(goodModel())); }
 };
 
 } // namespace
@@ -68,27 +31,27 @@ private slots:
     void downloadFailRetryRemove()
     {
         CardRig rig;
-        QCOMPARE(rig.models->state().phase, Phase::Absent);
-        QCOMPARE(rig.models->state().line(), QStringLiteral("未インストール"));
+        QCOMPARE(rig.card->state().phase, Phase::Absent);
+        QCOMPARE(rig.card->state().line(), QStringLiteral("未インストール"));
 
         rig.server.setOtherReply(FakeReply::withStatus(503, "busy"));
-        rig.models->download();
+        rig.card->download();
         QTRY_VERIFY(rig.settled());
-        QCOMPARE(rig.models->state().phase, Phase::Failed);
-        QVERIFY2(rig.models->state().reason.contains("HTTP 503"), qPrintable(rig.models->state().reason));
+        QCOMPARE(rig.card->state().phase, Phase::Failed);
+        QVERIFY2(rig.card->state().reason.contains("HTTP 503"), qPrintable(rig.card->state().reason));
 
         rig.server.setOtherReply(FakeReply::raw(goodModel()));
         rig.phases.clear();
-        rig.models->download();
+        rig.card->download();
         QTRY_VERIFY(rig.settled());
         QCOMPARE(rig.phases.first(), Phase::Downloading);
-        QCOMPARE(rig.models->state().phase, Phase::Installed);
-        QVERIFY(rig.models->state().bytesOnDisk >= 5000);
-        QVERIFY(rig.models->state().line().startsWith(QStringLiteral("インストール済み: vosk-model-small-ja-0.22")));
+        QCOMPARE(rig.card->state().phase, Phase::Installed);
+        QVERIFY(rig.card->state().bytesOnDisk >= 5000);
+        QVERIFY(rig.card->state().line().startsWith(QStringLiteral("インストール済み: vosk-model-small-ja-0.22")));
         QVERIFY(rig.recognizer->isAvailable());
 
-        rig.models->remove();
-        QCOMPARE(rig.models->state().phase, Phase::Absent);
+        rig.card->remove();
+        QCOMPARE(rig.card->state().phase, Phase::Absent);
         QVERIFY(!QFileInfo::exists(rig.settings.recognizerModelDir()));
         QVERIFY(!rig.recognizer->isAvailable());
     }
@@ -97,14 +60,14 @@ private slots:
     {
         CardRig rig;
         rig.server.setOtherReply(FakeReply::stallMidway(goodModel()));
-        rig.models->download();
-        QTRY_COMPARE(rig.models->state().phase, Phase::Downloading);
-        QTRY_VERIFY(rig.models->state().received > 0);
-        QVERIFY(rig.models->state().line().startsWith(QStringLiteral("ダウンロード中 ")));
-        rig.models->cancel();
+        rig.card->download();
+        QTRY_COMPARE(rig.card->state().phase, Phase::Downloading);
+        QTRY_VERIFY(rig.card->state().received > 0);
+        QVERIFY(rig.card->state().line().startsWith(QStringLiteral("ダウンロード中 ")));
+        rig.card->cancel();
         QTRY_VERIFY(rig.settled());
-        QCOMPARE(rig.models->state().phase, Phase::Failed);
-        QVERIFY(rig.models->state().reason.contains(QStringLiteral("キャンセル")));
+        QCOMPARE(rig.card->state().phase, Phase::Failed);
+        QVERIFY(rig.card->state().reason.contains(QStringLiteral("キャンセル")));
         QVERIFY(QFileInfo(rig.dir.path() + "/models/.vosk-model-small-ja-0.22.zip.part").size() > 0);
     }
 
@@ -113,24 +76,24 @@ private slots:
     void switchingModelsLoadsTheOtherForTheNextDictation()
     {
         CardRig rig;
-        rig.models->download();
+        rig.card->download();
         QTRY_VERIFY(rig.settled());
         QVERIFY(rig.recognizer->isAvailable());
         ModelRecognizer* small = rig.recognizer->entries().front().recognizer.get();
 
         rig.settings.setRecognizerModel(QStringLiteral("large"));
-        QCOMPARE(rig.models->state().phase, Phase::Absent);
-        QCOMPARE(rig.models->state().name, QStringLiteral("vosk-model-ja-0.22"));
-        QTRY_VERIFY(!rig.models->state().fallback.isEmpty());
-        QVERIFY2(rig.models->state().line().contains(QStringLiteral("（未インストール）、インストール済みの「標準（48 MB）」")),
-                 qPrintable(rig.models->state().line()));
+        QCOMPARE(rig.card->state().phase, Phase::Absent);
+        QCOMPARE(rig.card->state().name, QStringLiteral("vosk-model-ja-0.22"));
+        QTRY_VERIFY(!rig.card->state().fallback.isEmpty());
+        QVERIFY2(rig.card->state().line().contains(QStringLiteral("（未インストール）、インストール済みの「標準（48 MB）」")),
+                 qPrintable(rig.card->state().line()));
         QCOMPARE(rig.recognizer->active(), small);
         QVERIFY(rig.recognizer->isAvailable());
         rig.server.setOtherReply(FakeReply::raw(largeModel()));
-        rig.models->download();
+        rig.card->download();
         QTRY_VERIFY(rig.settled());
-        QCOMPARE(rig.models->state().phase, Phase::Installed);
-        QCOMPARE(rig.models->state().fallback, QString());
+        QCOMPARE(rig.card->state().phase, Phase::Installed);
+        QCOMPARE(rig.card->state().fallback, QString());
         QCOMPARE(rig.recognizer->active(), rig.recognizer->chosen().recognizer.get());
         QVERIFY(!small->isAvailable()); // its memory is let go
         QCOMPARE(rig.server.requests().last().path, QStringLiteral("/models/vosk-model-ja-0.22.zip"));
@@ -138,8 +101,8 @@ private slots:
 
         rig.settings.setRecognizerModel(QStringLiteral("small"));
         QTRY_VERIFY(rig.recognizer->isAvailable()); // loaded again, nothing downloaded
-        QCOMPARE(rig.models->state().name, QStringLiteral("vosk-model-small-ja-0.22"));
-        QCOMPARE(rig.models->state().phase, Phase::Installed);
+        QCOMPARE(rig.card->state().name, QStringLiteral("vosk-model-small-ja-0.22"));
+        QCOMPARE(rig.card->state().phase, Phase::Installed);
     }
 
     // A model whose engine's library is missing is never downloaded, and says why; an installed
@@ -148,7 +111,7 @@ private slots:
     {
         CardRig rig;
         rig.settings.setRecognizerModel(QStringLiteral("parakeet-ja"));
-        QCOMPARE(rig.models->state().phase, Phase::Unavailable);
+        QCOMPARE(rig.card->state().phase, Phase::Unavailable);
         ModelCheck check(*rig.recognizer);
         QSignalSpy status(&check, &ModelCheck::status);
         QVERIFY(awaited(check.ensureJapanese()).error);
@@ -158,7 +121,7 @@ private slots:
         writeFile(rig.dir.path() + "/models/vosk-model-small-ja-0.22/stub-model", "");
         QVERIFY(!awaited(check.ensureJapanese()).error);
         QVERIFY(rig.recognizer->isAvailable());
-        QVERIFY2(rig.models->state().line().contains("not in this test"), qPrintable(rig.models->state().line()));
+        QVERIFY2(rig.card->state().line().contains("not in this test"), qPrintable(rig.card->state().line()));
     }
 
     // The launch-time check and the card share one installer: the card follows its download.
@@ -168,8 +131,8 @@ private slots:
         ModelCheck check(*rig.recognizer);
         QVERIFY(!awaited(check.ensureJapanese()).error);
         QVERIFY(rig.phases.contains(Phase::Downloading));
-        QCOMPARE(rig.models->state().phase, Phase::Installed);
-        rig.models->download(); // nothing left to do
+        QCOMPARE(rig.card->state().phase, Phase::Installed);
+        rig.card->download(); // nothing left to do
         QCOMPARE(rig.server.requests().size(), 1);
     }
 };

@@ -1,25 +1,11 @@
-#include "audio/LocalRecognizer.h"
-#include "audio/ModelManager.h"
 #include "audio/SherpaOnnxRecognizer.h"
-#include "audio/VoskRecognizer.h"
-#include "common/Clock.h"
-#include "common/Logger.h"
-#include "recording/DebugLog.h"
 #include "recording/ModelCheck.h"
-#include "recording/SpeechManager.h"
-#include "recording/WavFileAudioInput.h"
-#include "settings/AppSettings.h"
-#include "support/FakeGeminiServer.h"
-#include "support/Files.h"
-#include "support/MemoryStore.h"
+#include "support/ModelRig.h"
 #include "support/ModelZip.h"
-#include "support/Outcome.h"
 #include "support/Tones.h"
 
-#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vel;
@@ -27,44 +13,11 @@ using namespace vel::test;
 
 namespace {
 
-// The card's models, the real libsherpa-onnx-c-api for the Parakeet choice (libvosk's stand-in for
-// the others), a model server, and a recorder over whichever model is in use. The generated
-// model's frames say あ at 0.8 s, い at 2.4 s and う at 4.0 s of whatever it hears.
-struct Rig {
-    Rig(std::shared_ptr<SherpaOnnxApi> api, const QByteArray& microphone)
-        : input(clock, WavFile{AudioFormat::int16Mono16k(), microphone})
-    {
-        server.listen();
-        store.setString("recognizer_model", "parakeet-ja");
-        store.setString("recognizer_model_dir", models + "/vosk-model-small-ja-0.22");
-        store.setString("recognizer_model_url", server.baseUrl() + "/models/vosk-model-small-ja-0.22.zip");
-        recognizer = makeChosenRecognizer(log, settings, network, VoskApi::load(QStringLiteral(VOSK_STUB_LIBRARY)), {},
-                                          [api](QString*) { return api; });
-        card = std::make_unique<ModelManager>(log, settings, *recognizer);
-        speech = std::make_unique<SpeechManager>(log, clock, *recognizer, input, debugLog);
-    }
-    ModelRecognizer* parakeet() const { return recognizer->chosen().recognizer.get(); }
-    ModelRecognizer* small() const { return recognizer->entries().front().recognizer.get(); }
-    void installSmall() { writeFile(models + "/vosk-model-small-ja-0.22/stub-model", ""); }
-    bool settled() const
-    {
-        const ModelState::Phase p = card->state().phase;
-        return !parakeet()->installer() && p != ModelState::Phase::Downloading && p != ModelState::Phase::Installing;
-    }
-    QTemporaryDir dir;
-    const QString models = dir.path() + "/models";
+// The card's Parakeet chosen, over the real libsherpa-onnx-c-api. The generated model's frames
+// say あ at 0.8 s, い at 2.4 s and う at 4.0 s of whatever it hears.
+struct Rig : ModelRig {
+    Rig(std::shared_ptr<SherpaOnnxApi> api, const QByteArray& microphone) : ModelRig("parakeet-ja", std::move(api), microphone) {}
     const QString parakeetDir = models + "/sherpa-onnx-nemo-parakeet-tdt_ctc-0.6b-ja-35000-int8";
-    RecordingLogger log;
-    ManualClock clock;
-    QNetworkAccessManager network;
-    FakeGeminiServer server;
-    MemoryStore store;
-    AppSettings settings{store};
-    DebugLog debugLog{dir.path() + "/debug.log"};
-    WavFileAudioInput input;
-    std::unique_ptr<ChosenRecognizer> recognizer;
-    std::unique_ptr<ModelManager> card;
-    std::unique_ptr<SpeechManager> speech;
 };
 
 // A transducer's recogniser over a folder, alone.
@@ -222,7 +175,7 @@ private slots:
         awaited(check.ensureJapanese());
         QTRY_COMPARE(rig.card->state().phase, ModelState::Phase::Failed);
         QVERIFY2(rig.card->state().line().contains(reason), qPrintable(rig.card->state().line()));
-        QVERIFY(!rig.parakeet()->isAvailable());
+        QVERIFY(!rig.chosen()->isAvailable());
         QCOMPARE(rig.recognizer->isAvailable(), otherInstalled);
         // The status line says which model stands in, or why there is none.
         QVERIFY2(status.last().first().toString().contains(reason), qPrintable(status.last().first().toString()));
@@ -267,7 +220,7 @@ private slots:
         else
             QVERIFY2(QFile::exists(fetched), "the user's archive stays where it was");
         QCOMPARE(rig.recognizer->fallbackNotice(), QString());
-        QCOMPARE(rig.recognizer->active(), rig.parakeet());
+        QCOMPARE(rig.recognizer->active(), rig.chosen());
         QVERIFY(!rig.small()->isAvailable());
 
         await(rig.speech->startRecording(false, {}));

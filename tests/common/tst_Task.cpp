@@ -63,18 +63,6 @@ Task<void> ownedSteps(Clock& clock, Completion<QString> reply, QStringList& step
     steps << answer;
 }
 
-Task<void> sleepThenMark(Clock& clock, QStringList& order)
-{
-    co_await sleepFor(clock, 2.0);
-    order << "first";
-}
-
-Task<void> afterOther(TaskHandle other, QStringList& order)
-{
-    co_await other.finished();
-    order << "second";
-}
-
 } // namespace
 
 class TestTask : public QObject {
@@ -138,17 +126,6 @@ private slots:
         QVERIFY(handle.isFinished());
     }
 
-    void awaitingAnotherTasksEnd()
-    {
-        ManualClock clock;
-        QStringList order;
-        TaskHandle first = spawn(sleepThenMark(clock, order));
-        TaskHandle second = spawn(afterOther(first, order));
-        clock.advance(3.0);
-        QCOMPARE(order, (QStringList{"first", "second"}));
-        QVERIFY(second.isFinished());
-    }
-
     // A task bound to an owner that goes away at any wait is never resumed again, and its frames
     // are freed; one that outlives its owner's waits ends as usual.
     void tasksEndWithTheirOwner_data()
@@ -190,17 +167,6 @@ private slots:
         QVERIFY2(waiterRan, "those who wait for it are told it ended");
     }
 
-    void repeatingTimersFireOnSchedule()
-    {
-        ManualClock clock;
-        int ticks = 0;
-        auto timer = clock.schedule(0.1, true, [&] { ++ticks; });
-        clock.advance(1.0);
-        QCOMPARE(ticks, 10);
-        timer.reset();
-        clock.advance(1.0);
-        QCOMPARE(ticks, 10);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestTask)

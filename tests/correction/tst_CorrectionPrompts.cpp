@@ -59,12 +59,6 @@ private slots:
             QVERIFY(CP::buildAudioPrompt("", false, mode).contains(QChar(0x301C))); // 〜, not a tilde
         }
     }
-
-    void instantIsEmpty()
-    {
-        QCOMPARE(CP::buildTextPrompt("T", "医師", true, CorrectionMode::Instant), QString());
-        QCOMPARE(CP::buildAudioPrompt("医師", true, CorrectionMode::Instant), QString());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCorrectionPrompts)

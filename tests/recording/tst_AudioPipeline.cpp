@@ -27,24 +27,6 @@ AudioBuffer sine(const AudioFormat& format, qsizetype frames, double amplitude, 
 class TestAudioPipeline : public QObject {
     Q_OBJECT
 private slots:
-    void levelIsRmsOfTheFirstChannel_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("channels");
-        QTest::newRow("float mono") << int(SampleType::Float32) << 1;
-        QTest::newRow("int16 mono") << int(SampleType::Int16) << 1;
-        QTest::newRow("float stereo") << int(SampleType::Float32) << 2;
-    }
-    void levelIsRmsOfTheFirstChannel()
-    {
-        QFETCH(int, type);
-        QFETCH(int, channels);
-        const AudioFormat f{48000, channels, SampleType(type)};
-        const AudioBuffer b = sine(f, 4800, 0.5); // 440 Hz over 0.1 s: whole periods
-        QVERIFY(std::abs(firstChannelRms(b) - 0.5f / std::sqrt(2.0f)) < 0.002f);
-        QCOMPARE(firstChannelRms(AudioBuffer{f, QByteArray()}), 0.0f);
-    }
-
     void fanOutToAllThree()
     {
         const AudioFormat input{48000, 2, SampleType::Float32};

@@ -234,19 +234,6 @@ private slots:
         QCOMPARE(rig.notifier.texts.size(), stealth ? 1 : 0);
     }
 
-    void placement()
-    {
-        PanelRig rig;
-        rig.start();
-        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-        const QRect panel = rig.controller.panel()->geometry();
-        QCOMPARE(panel.size(), QSize(280, 80));
-        QCOMPARE(panel.x(), area.x() + (area.width() - 280) / 2);
-        QCOMPARE(panel.bottom(), area.bottom() - 80);
-        QVERIFY(rig.controller.panel()->windowFlags() & Qt::WindowDoesNotAcceptFocus);
-        QVERIFY(rig.controller.panel()->testAttribute(Qt::WA_ShowWithoutActivating));
-    }
-
     void countdownAndTimeText()
     {
         PanelRig rig;
@@ -275,14 +262,6 @@ private slots:
         rig.speech.clock.advance(1.4);
         QVERIFY(view->isModeBubbleVisible());
         rig.speech.clock.advance(0.2);
-        QVERIFY(!view->isModeBubbleVisible());
-
-        view->hoverModeButton(true);
-        rig.speech.clock.advance(0.9);
-        QVERIFY(!view->isModeBubbleVisible());
-        rig.speech.clock.advance(0.2);
-        QVERIFY(view->isModeBubbleVisible());
-        view->hoverModeButton(false);
         QVERIFY(!view->isModeBubbleVisible());
 
         view->clickContinuousButton();

@@ -399,22 +399,6 @@ private slots:
         QCOMPARE(f.settings.startShortcut(), ShortcutKey::defaultStart());
     }
 
-    void compositorBindingsFollowTheShortcuts()
-    {
-        Fixture f;
-        ShortcutsView view(f.settings);
-        QVERIFY(!view.bindingsText()->isVisibleTo(&view));
-        view.showDesktopBindings("sway", [](const ShortcutKey& start, const ShortcutKey& cancel) {
-            return start.label() + " / " + cancel.label();
-        });
-        QVERIFY(view.bindingsText()->isVisibleTo(&view));
-        QCOMPARE(view.bindingsText()->toPlainText(), QStringLiteral("Alt+Space / Esc"));
-        f.settings.setStartShortcut(ShortcutKey{0xffe4, 0});
-        QCOMPARE(view.bindingsText()->toPlainText(), QStringLiteral("Right Ctrl / Esc"));
-        view.copyBindingsButton()->click();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("Right Ctrl / Esc"));
-    }
-
     void leavingTheSectionStopsCapturing()
     {
         Fixture f;
