@@ -12,13 +12,9 @@
 #include "ui/RecordingPanelController.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMenu>
 #include <QProcess>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
 

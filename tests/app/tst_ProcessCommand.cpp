@@ -2,12 +2,7 @@
 #include "support/FakeGeminiServer.h"
 #include "support/ProgramRunner.h"
 
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 

@@ -8,7 +8,6 @@
 #include "support/MemoryStore.h"
 
 #include <QFile>
-#include <QLocalSocket>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTemporaryDir>

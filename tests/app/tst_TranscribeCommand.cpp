@@ -5,12 +5,8 @@
 #include "support/FakeGeminiServer.h"
 #include "support/ProgramRunner.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <cmath>

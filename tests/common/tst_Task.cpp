@@ -33,21 +33,6 @@ Task<void> longSleep(Clock& clock, bool& ranAfterSleep, bool& sawCancel)
     sawCancel = co_await taskCancelled();
 }
 
-Task<void> failing(Clock& clock)
-{
-    co_await sleepFor(clock, 0.5);
-    throw std::runtime_error("boom");
-}
-
-Task<void> catching(Clock& clock, QString& caught)
-{
-    try {
-        co_await failing(clock);
-    } catch (const std::exception& e) {
-        caught = QString::fromUtf8(e.what());
-    }
-}
-
 Task<void> awaitCompletion(Completion<QString> completion, QString& got)
 {
     got = co_await completion;
@@ -101,16 +86,6 @@ private slots:
         QVERIFY(ranAfterSleep);
         QVERIFY(sawCancel);
         QCOMPARE(clock.pendingTimerCount(), 0);
-    }
-
-    void exceptionsReachTheAwaiter()
-    {
-        ManualClock clock;
-        QString caught;
-        TaskHandle handle = spawn(catching(clock, caught));
-        clock.advance(1.0);
-        QVERIFY(handle.isFinished());
-        QCOMPARE(caught, QStringLiteral("boom"));
     }
 
     void completionResumesFromTheLoop()

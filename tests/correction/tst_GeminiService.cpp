@@ -206,19 +206,6 @@ private slots:
         QCOMPARE(o.description(), QStringLiteral("キャンセルしました"));
     }
 
-    void atMostTwoConnections()
-    {
-        server->setDefaultReply(FakeReply::answer("ok").delayed(150));
-        Answer outcomes[5];
-        for (Answer& o : outcomes)
-            spawn(captureOutcome(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast), o));
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(std::begin(outcomes), std::end(outcomes), [](const Answer& o) { return o.done; }), 10000);
-        for (const Answer& o : outcomes)
-            QVERIFY(o.result);
-        QCOMPARE(server->generateRequests().size(), 5);
-        QVERIFY2(server->maxConcurrentConnections() <= 2, qPrintable(QString::number(server->maxConcurrentConnections())));
-    }
-
     void warmUp()
     {
         service->warmConnection(kKey);

@@ -2,7 +2,6 @@
 #include "support/DictationRig.h"
 
 #include <QJsonArray>
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace vel;

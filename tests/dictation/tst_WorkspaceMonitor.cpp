@@ -2,7 +2,6 @@
 #include "dictation/WorkspaceMonitor.h"
 #include "support/FakeWorkspace.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace vel;

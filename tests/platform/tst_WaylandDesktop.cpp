@@ -3,10 +3,10 @@
 #include "DesktopScenarios.h"
 #include "support/FakeGeminiServer.h"
 #include "support/Tones.h"
+#include "recording/WavFile.h"
 
 #include <QDir>
 #include <QGuiApplication>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -165,6 +165,9 @@ private slots:
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("最後まで届きました。"), 20000);
             QCOMPARE(server.generateRequests().size(), 1);
+            // Captured at its pace and kept from just before the tone to just after it.
+            const double sent = WavFile::parse(server.generateRequests().first().audio()).durationSeconds();
+            QVERIFY2(sent > 1.4 && sent < 2.3, qPrintable(QString::number(sent)));
         }
         QCOMPARE(swayFocus(), QStringLiteral("target_editor"));
         app.terminate();

@@ -1,8 +1,6 @@
 #include "support/DictationRig.h"
 #include "support/Tones.h"
 
-#include <QFile>
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace vel;

@@ -17,7 +17,6 @@
 #include "support/MemoryStore.h"
 #include "support/ScriptedRecognizer.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>

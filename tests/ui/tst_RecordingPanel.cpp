@@ -5,8 +5,6 @@
 #include "ui/RecordingPanel.h"
 #include "ui/RecordingPanelController.h"
 
-#include <QApplication>
-#include <QScreen>
 #include <QTest>
 
 using namespace vel;

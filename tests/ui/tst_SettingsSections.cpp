@@ -15,18 +15,16 @@
 #include "ui/UsageView.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QListView>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QPushButton>
-#include <QSlider>
 #include <QTest>
 
 using namespace vel;
