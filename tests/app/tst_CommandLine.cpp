@@ -1,7 +1,6 @@
 #include "common/Clock.h"
 #include "settings/KeyValueStore.h"
 #include "settings/RecordingHistory.h"
-#include "support/Files.h"
 #include "support/ProgramRunner.h"
 
 #include <QFile>

@@ -1,4 +1,3 @@
-#include "support/Files.h"
 #include "support/FakeGeminiServer.h"
 #include "support/ProgramRunner.h"
 

@@ -1,4 +1,3 @@
-#include "recording/AudioAccumulator.h"
 #include "recording/AudioFanOut.h"
 #include "audio/SoxrConverter.h"
 

@@ -120,7 +120,6 @@ private slots:
         const auto status = [](int code, const QByteArray& body) { return FakeReply::withStatus(code, body); };
         QTest::newRow("400 keeps 200 characters") << status(400, longBody) << badRequest;
         QTest::newRow("401") << status(401, "denied") << "APIエラー: APIキーが無効です (401)";
-        QTest::newRow("403") << status(403, "denied") << "APIエラー: APIキーが無効です (403)";
         QTest::newRow("429") << status(429, "{\"error\":1}") << "APIレート制限に達しました。しばらく待ってから再試行してください。";
         QTest::newRow("500") << status(500, {}) << "APIエラー: サーバーエラー (500)";
         QTest::newRow("404") << status(404, "Not Found") << "APIエラー: エラー (404): Not Found";

@@ -1,7 +1,6 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "dictation/PasteService.h"
-#include "support/FakeDesktop.h"
 #include "support/FakeWorkspace.h"
 #include "support/DictationRig.h"
 

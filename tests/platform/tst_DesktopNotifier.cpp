@@ -25,13 +25,9 @@ public:
     QList<Call> calls;
 
 public slots:
-    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary, const QString& body,
-                const QStringList& actions, const QVariantMap& hints, int timeout)
+    uint Notify(const QString& app, uint replaces, const QString& /*icon*/, const QString& /*summary*/, const QString& body,
+                const QStringList& /*actions*/, const QVariantMap& /*hints*/, int timeout)
     {
-        Q_UNUSED(icon);
-        Q_UNUSED(summary);
-        Q_UNUSED(actions);
-        Q_UNUSED(hints);
         calls.append({app, replaces, body, timeout});
         return 41 + static_cast<uint>(calls.size());
     }

@@ -3,7 +3,6 @@
 #include "platform/gnome/MutterRemoteDesktop.h"
 #include "settings/JsonFileStore.h"
 #include "DesktopScenarios.h"
-#include "support/FakeGeminiServer.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,7 +1,5 @@
 #include "platform/kde/KGlobalAccelShortcuts.h"
-#include "platform/wayland/WaylandConnection.h"
 #include "DesktopScenarios.h"
-#include "support/FakeGeminiServer.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

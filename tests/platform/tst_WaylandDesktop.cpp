@@ -1,5 +1,4 @@
 #include "platform/wayland/CompositorBindings.h"
-#include "platform/wayland/WaylandConnection.h"
 #include "DesktopScenarios.h"
 #include "support/FakeGeminiServer.h"
 #include "support/Tones.h"

@@ -12,7 +12,6 @@
 #include "ui/MicrophonePicker.h"
 #include "ui/ModelCard.h"
 #include "ui/ShortcutsView.h"
-#include "ui/UsageView.h"
 
 #include <QApplication>
 #include <QKeyEvent>
