@@ -73,12 +73,11 @@ struct DictationRig {
     template <class T>
     OutcomeOf<T> run(Task<T> task)
     {
-        OutcomeOf<T> outcome;
-        spawn(&dictation, captureOutcome(std::move(task), outcome));
+        const auto outcome = spawnCaptured(&dictation, std::move(task));
         settle();
-        for (int i = 0; i < 20000 && !outcome.done; ++i)
+        for (int i = 0; i < 20000 && !outcome->done; ++i)
             advance(0.01);
-        return outcome;
+        return *outcome;
     }
     Outcome start(bool needsGeminiAudio = false, const QStringList& strings = {})
     {

@@ -45,15 +45,27 @@ Task<void> captureOutcome(Task<T> task, ValueOutcome<T>& outcome)
 template <class T>
 using OutcomeOf = std::conditional_t<std::is_void_v<T>, Outcome, ValueOutcome<T>>;
 
+// Starts a task (ending with owner, when one is given) whose outcome it shares with the caller,
+// so that a wait that gives up leaves the task nothing dangling to write into.
+template <class T>
+std::shared_ptr<OutcomeOf<T>> spawnCaptured(QObject* owner, Task<T> task)
+{
+    auto outcome = std::make_shared<OutcomeOf<T>>();
+    Task<void> captured = [](Task<T> t, std::shared_ptr<OutcomeOf<T>> o) -> Task<void> {
+        co_await captureOutcome(std::move(t), *o);
+    }(std::move(task), outcome);
+    if (owner)
+        spawn(owner, std::move(captured));
+    else
+        spawn(std::move(captured));
+    return outcome;
+}
+
 // Runs a task on real time until it ends or `ms` pass, for work on other threads and sockets.
-// The outcome is shared with the task, which may outlive a wait that gave up.
 template <class T>
 OutcomeOf<T> awaited(Task<T> task, int ms = 20000)
 {
-    auto outcome = std::make_shared<OutcomeOf<T>>();
-    spawn([](Task<T> t, std::shared_ptr<OutcomeOf<T>> o) -> Task<void> {
-        co_await captureOutcome(std::move(t), *o);
-    }(std::move(task), outcome));
+    const auto outcome = spawnCaptured(nullptr, std::move(task));
     for (int i = 0; i < ms / 5 && !outcome->done; ++i)
         QTest::qWait(5);
     return *outcome;
