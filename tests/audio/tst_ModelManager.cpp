@@ -79,7 +79,7 @@ private slots:
         rig.card->download();
         QTRY_VERIFY(rig.settled());
         QVERIFY(rig.recognizer->isAvailable());
-        ModelRecognizer* small = rig.recognizer->entries().front().recognizer.get();
+        ModelRecognizer* small = rig.small();
 
         rig.settings.setRecognizerModel(QStringLiteral("large"));
         QCOMPARE(rig.card->state().phase, Phase::Absent);
@@ -94,7 +94,7 @@ private slots:
         QTRY_VERIFY(rig.settled());
         QCOMPARE(rig.card->state().phase, Phase::Installed);
         QCOMPARE(rig.card->state().fallback, QString());
-        QCOMPARE(rig.recognizer->active(), rig.recognizer->chosen().recognizer.get());
+        QCOMPARE(rig.recognizer->active(), rig.chosen());
         QVERIFY(!small->isAvailable()); // its memory is let go
         QCOMPARE(rig.server.requests().last().path, QStringLiteral("/models/vosk-model-ja-0.22.zip"));
         QVERIFY(QFile::exists(rig.dir.path() + "/models/vosk-model-ja-0.22/am/final.mdl"));
@@ -118,7 +118,7 @@ private slots:
         QVERIFY2(status.last().first().toString().contains("not in this test"), qPrintable(status.last().first().toString()));
         QVERIFY(rig.server.requests().isEmpty());
 
-        writeFile(rig.dir.path() + "/models/vosk-model-small-ja-0.22/stub-model", "");
+        rig.installSmall();
         QVERIFY(!awaited(check.ensureJapanese()).error);
         QVERIFY(rig.recognizer->isAvailable());
         QVERIFY2(rig.card->state().line().contains("not in this test"), qPrintable(rig.card->state().line()));
