@@ -18,6 +18,14 @@ namespace {
 struct Rig : ModelRig {
     Rig(std::shared_ptr<SherpaOnnxApi> api, const QByteArray& microphone) : ModelRig("parakeet-ja", std::move(api), microphone) {}
     const QString parakeetDir = models + "/sherpa-onnx-nemo-parakeet-tdt_ctc-0.6b-ja-35000-int8";
+    // A dictation of `seconds` through the model in use, and its final text (empty when it failed).
+    QString dictate(double seconds)
+    {
+        awaited(speech->startRecording(false, {}));
+        clock.advance(seconds);
+        awaited(speech->stopRecording(true));
+        return speech->transcribedText();
+    }
 };
 
 // A transducer's recogniser over a folder, alone.
@@ -122,10 +130,7 @@ private slots:
         rig.clock.advance(50.0);
         rig.speech->cancelRecording();
         QVERIFY(!rig.speech->isRecording());
-        await(rig.speech->startRecording(false, {}));
-        rig.clock.advance(4.5);
-        await(rig.speech->stopRecording(true));
-        QCOMPARE(rig.speech->transcribedText(), QStringLiteral("あいう"));
+        QCOMPARE(rig.dictate(4.5), QStringLiteral("あいう"));
     }
 
     // What the library refuses (it would end the process or throw) becomes a reason the card and
@@ -207,10 +212,7 @@ private slots:
         QCOMPARE(rig.recognizer->active(), rig.chosen());
         QVERIFY(!rig.small()->isAvailable());
 
-        await(rig.speech->startRecording(false, {}));
-        rig.clock.advance(5.2);
-        await(rig.speech->stopRecording(true));
-        QCOMPARE(rig.speech->transcribedText(), QStringLiteral("あいう"));
+        QCOMPARE(rig.dictate(5.2), QStringLiteral("あいう"));
     }
 
     // A transducer's search takes the dictionary's words: a word it would not have chosen wins;
