@@ -145,8 +145,11 @@ void Dictation::cancelProcessing()
 
 Task<void> Dictation::sendReturn(ApplicationRef target, QString logLine)
 {
-    const bool reachable = target && !target->isTerminated();
-    const StrokeResult sent = co_await m_input.sendKeyStroke(KeyChord{kKeysymReturn, 0}, reachable ? target : nullptr);
+    // Made before the await, not inside it: see scripts/check-coroutines.
+    ApplicationRef addressee;
+    if (target && !target->isTerminated())
+        addressee = target;
+    const StrokeResult sent = co_await m_input.sendKeyStroke(KeyChord{kKeysymReturn, 0}, addressee);
     if (sent.sent())
         m_log.line(logLine);
     else
@@ -309,6 +312,8 @@ Task<void> Dictation::startNextContinuousRecording(ApplicationRef savedTarget)
     const bool gemini = sendsAudioToGemini(m_settings);
     if (m_settings.correctionMode() != CorrectionMode::Instant && m_gemini)
         m_gemini->warmConnection(m_settings.geminiApiKey());
+    // The last turn's confirmation gives way to the level, the time and the countdown.
+    m_panel.show();
     const QString failure = co_await tryStartRecording(gemini, m_settings.contextualStrings());
     if (failure.isEmpty()) {
         m_log.line(QStringLiteral("🔄 [continuous] recording restarted"));

@@ -106,6 +106,41 @@ private slots:
         QVERIFY(!rig.dictation.state().isContinuous());
     }
 
+    // Continuous auto mode as a user lives it: utterance after utterance into the same target,
+    // each pasted and sent, then an ordinary dictation. The target is held as often after each
+    // turn as before (a reference dropped once too often freed it by the third turn).
+    void continuousModeRunsTurnAfterTurn()
+    {
+        DictationRig rig;
+        rig.settings.setContinuousMode(ContinuousMode::Auto);
+        rig.settings.setContinuousSilenceSeconds(1.0);
+        const ApplicationRef target = FakeWorkspace::app(300);
+        rig.dictation.toggle(target);
+        rig.advance(0.3);
+        const long held = target.use_count();
+        const QStringList words{"一つ目", "二つ目", "三つ目", "四つ目", "五つ目", "六つ目", "七つ目"};
+        for (int turn = 0; turn < words.size(); ++turn) {
+            rig.recognizer.lastSession()->deliver(words[turn], true);
+            rig.advance(3.0); // the silence ends it: pasted, Return, listening again
+            QCOMPARE(rig.pasteboard.texts.size(), turn + 1);
+            QCOMPARE(rig.synthetic.count(kKeysymReturn), turn + 1);
+            QVERIFY(rig.speech.isRecording());
+            QCOMPARE(target.use_count(), held + rig.synthetic.strokes.size()); // each stroke's record holds it
+            QCOMPARE(rig.panel.calls.mid(rig.panel.calls.size() - 2), (QStringList{"showOutcome 📋 ペーストしました", "show"}));
+        }
+        rig.dictation.cancel();
+        rig.settings.setContinuousMode(ContinuousMode::Off);
+        rig.dictation.toggle(target);
+        rig.advance(0.3);
+        rig.recognizer.lastSession()->deliver("最後", true);
+        rig.dictation.toggle(nullptr);
+        rig.advance(1.0);
+        QCOMPARE(rig.pasteboard.texts.last(), QStringLiteral("最後。"));
+        QCOMPARE(rig.synthetic.count(kKeysymReturn), words.size());
+        for (const Stroke& stroke : rig.synthetic.strokes)
+            QCOMPARE(stroke.target, target);
+    }
+
     void aLostMicrophoneEndsTheDictationAsAStopWould()
     {
         DictationRig rig;

@@ -87,17 +87,23 @@ private slots:
         QVERIFY2(rig.controller.isPanelVisible(), "the delayed hide was cancelled");
     }
 
-    void continuousModeKeepsTheConfirmation()
+    // Continuous mode: each turn's confirmation gives way to the next turn's level and time.
+    void continuousModeShowsEachTurnAfresh()
     {
         PanelRig rig;
         rig.settings.setContinuousMode(ContinuousMode::Auto);
+        rig.settings.setContinuousSilenceSeconds(1.0);
         rig.start();
-        rig.controller.showOutcome(DictationOutcome{DictationOutcome::Kind::Pasted, "はい。", "📋 ペーストしました", {}, {}, true});
-        QVERIFY(rig.controller.showCopied());
-        QCOMPARE(rig.view()->confirmationText(), QStringLiteral("送信しました"));
-        rig.advance(5.0);
-        QTest::qWait(300);
-        QVERIFY(rig.controller.isPanelVisible());
+        for (int turn = 1; turn <= 6; ++turn) {
+            for (int i = 0; i < 400 && rig.pasteboard.texts.size() < turn; ++i)
+                rig.advance(0.01);
+            QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Confirmation);
+            QCOMPARE(rig.view()->confirmationText(), QStringLiteral("送信しました"));
+            rig.advance(1.0); // Return, then listening again
+            QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Recording);
+            QVERIFY(rig.controller.isPanelVisible());
+            rig.speech.recognizer.lastSession()->deliver(QStringLiteral("はい"), true);
+        }
     }
 
     // One owner shows the panel: dictation control, for a shortcut's dictation only. What the
