@@ -68,36 +68,45 @@ GeminiService::GeminiService(Logger& log, Clock& clock, std::function<QString()>
 {
 }
 
-QUrl GeminiService::buildUrl(const QString& apiKey, bool withMethod) const
+QUrl GeminiService::buildUrl(bool withMethod) const
 {
     QString base = m_baseUrl ? m_baseUrl() : QString();
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
-    QUrl url(base + QStringLiteral("/v1beta/models/gemini-2.5-flash")
-             + (withMethod ? QStringLiteral(":generateContent") : QString()),
-             QUrl::StrictMode);
+    const QUrl url(base + QStringLiteral("/v1beta/models/gemini-2.5-flash")
+                       + (withMethod ? QStringLiteral(":generateContent") : QString()),
+                   QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty()
         || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
         throw GeminiError(GeminiError::Kind::InvalidUrl);
-    url.setQuery(QStringLiteral("key=") + QString::fromLatin1(QUrl::toPercentEncoding(apiKey)), QUrl::StrictMode);
-    if (!url.isValid())
-        throw GeminiError(GeminiError::Kind::InvalidUrl);
     return url;
+}
+
+QNetworkRequest GeminiService::keyedRequest(const QUrl& url, const QString& apiKey)
+{
+    // Printable ASCII only: a line break would start a header of its own.
+    for (const QChar c : apiKey)
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
+            throw GeminiError(GeminiError::Kind::ApiError, QStringLiteral("APIキーに使えない文字が含まれています"));
+    QNetworkRequest request(url);
+    request.setRawHeader("x-goog-api-key", apiKey.toLatin1());
+    // A redirect would resend the key and the recording to wherever it points: it is an answer
+    // like any other status, never followed.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    return request;
 }
 
 void GeminiService::warmConnection(const QString& apiKey)
 {
     if (apiKey.isEmpty())
         return;
-    QUrl url;
+    QNetworkRequest request;
     try {
-        url = buildUrl(apiKey, false);
+        request = keyedRequest(buildUrl(false), apiKey);
     } catch (const GeminiError&) {
         return;
     }
-    QNetworkRequest request(url);
     request.setTransferTimeout(kWarmUpTimeoutMs);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* reply = m_network.get(request);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         m_log.line(QStringLiteral("🌐 [GeminiService] connection warm-up complete"));
@@ -130,20 +139,17 @@ void GeminiService::releaseSlot()
     --m_inFlight;
 }
 
-Task<GeminiService::HttpAnswer> GeminiService::post(QUrl url, QByteArray body, int idleTimeoutMs)
+Task<GeminiService::HttpAnswer> GeminiService::post(QUrl url, QString apiKey, QByteArray body, int idleTimeoutMs)
 {
+    QNetworkRequest request = keyedRequest(url, apiKey);
     co_await acquireSlot();
     struct SlotRelease {
         GeminiService* service;
         ~SlotRelease() { service->releaseSlot(); }
     } release{this};
 
-    QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(idleTimeoutMs);
-    // A redirect would resend the key and the recording to wherever it points: it is an answer
-    // like any other status, never followed.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QPointer<QNetworkReply> reply = m_network.post(request, body);
 
     auto received = std::make_shared<QByteArray>();
@@ -237,7 +243,11 @@ GeminiResult GeminiService::handleAnswer(const HttpAnswer& answer, const QString
     const std::optional<QString> text = response.answerText();
     if (!text)
         throw GeminiError(GeminiError::Kind::EmptyResponse);
-    m_log.line(logPrefix + *text);
+    if (response.isCutOff())
+        throw GeminiError(GeminiError::Kind::ApiError, QStringLiteral("応答が出力の上限で途中までしかありません"));
+    m_log.line(logPrefix + prefixCharacters(*text, kLoggedAnswerCharacters)
+               + (text->size() > kLoggedAnswerCharacters ? QStringLiteral(" … (%1 characters in all)").arg(text->size())
+                                                         : QString()));
     if (const auto& usage = response.usageMetadata) {
         m_log.line(QStringLiteral("📊 [GeminiService] tokens — prompt: %1, candidates: %2, thoughts: %3")
                        .arg(usage->promptTokenCount.value_or(0))
@@ -254,13 +264,13 @@ Task<GeminiResult> GeminiService::rewrite(QString text, QString apiKey, QString 
         throw GeminiError(GeminiError::Kind::MissingApiKey);
     if (text.isEmpty())
         co_return GeminiResult{};
-    const QUrl url = buildUrl(apiKey);
+    const QUrl url = buildUrl();
     const QString prompt = CorrectionPrompts::buildTextPrompt(text, occupation, assumePoorDiction, mode);
     m_log.line(QStringLiteral("📤 [GeminiService] === PROMPT START ==="));
     m_log.line(prompt);
     m_log.line(QStringLiteral("📤 [GeminiService] === PROMPT END ==="));
     const QByteArray body = buildTextRequestBody(prompt, thinkingBudget(mode));
-    const HttpAnswer answer = co_await post(url, body, kTextRequestTimeoutMs);
+    const HttpAnswer answer = co_await post(url, apiKey, body, kTextRequestTimeoutMs);
     co_return handleAnswer(answer, QStringLiteral("📥 [GeminiService] response: "));
 }
 
@@ -269,14 +279,14 @@ Task<GeminiResult> GeminiService::transcribeAudio(QByteArray wavData, QString ap
 {
     if (apiKey.isEmpty())
         throw GeminiError(GeminiError::Kind::MissingApiKey);
-    const QUrl url = buildUrl(apiKey);
+    const QUrl url = buildUrl();
     const QString prompt = CorrectionPrompts::buildAudioPrompt(occupation, assumePoorDiction, mode);
     m_log.line(QStringLiteral("📤 [GeminiService] === AUDIO PROMPT START ==="));
     m_log.line(prompt);
     m_log.line(QStringLiteral("📤 [GeminiService] audio data size: %1 bytes").arg(wavData.size()));
     m_log.line(QStringLiteral("📤 [GeminiService] === AUDIO PROMPT END ==="));
     const QByteArray body = buildAudioRequestBody(wavData, prompt, thinkingBudget(mode));
-    const HttpAnswer answer = co_await post(url, body, kAudioRequestTimeoutMs);
+    const HttpAnswer answer = co_await post(url, apiKey, body, kAudioRequestTimeoutMs);
     co_return handleAnswer(answer, QStringLiteral("📥 [GeminiService] audio response: "));
 }
 

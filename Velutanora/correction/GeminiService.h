@@ -55,8 +55,11 @@ public:
     Task<GeminiResult> transcribeAudio(QByteArray wavData, QString apiKey, QString occupation,
                                        bool assumePoorDiction, CorrectionMode mode);
 
-    // The endpoint with the key as the "key" query parameter; throws GeminiError::InvalidUrl.
-    QUrl buildUrl(const QString& apiKey, bool withMethod = true) const;
+    // The endpoint; throws GeminiError::InvalidUrl. The key goes in the x-goog-api-key header,
+    // never in the URL, which proxies and logs keep.
+    QUrl buildUrl(bool withMethod = true) const;
+    // How much of an answer the log keeps.
+    static constexpr qsizetype kLoggedAnswerCharacters = 200;
 
     static qint64 thinkingBudget(CorrectionMode mode) { return mode == CorrectionMode::Quality ? -1 : 0; }
 
@@ -69,7 +72,9 @@ private:
         int status = 0;
         QByteArray body;
     };
-    Task<HttpAnswer> post(QUrl url, QByteArray body, int idleTimeoutMs);
+    Task<HttpAnswer> post(QUrl url, QString apiKey, QByteArray body, int idleTimeoutMs);
+    // The request with the key's header; throws when the key cannot be a header's value.
+    static QNetworkRequest keyedRequest(const QUrl& url, const QString& apiKey);
     Task<void> acquireSlot();
     void releaseSlot();
     GeminiResult handleAnswer(const HttpAnswer& answer, const QString& logPrefix);

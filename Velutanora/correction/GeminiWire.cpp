@@ -147,7 +147,9 @@ GeminiResponse GeminiResponse::fromJson(const QByteArray& json)
             const QJsonObject c = requireObject(array.at(i), path);
             if (!present(c, "content"))
                 missing(path + QStringLiteral(".content"));
-            candidates.append(GeminiCandidate{decodeContent(c.value(QStringLiteral("content")), path + QStringLiteral(".content"))});
+            const QString reason = c.value(QStringLiteral("finishReason")).toString();
+            candidates.append(GeminiCandidate{decodeContent(c.value(QStringLiteral("content")), path + QStringLiteral(".content")),
+                                              reason});
         }
         response.candidates = candidates;
     }
@@ -166,11 +168,18 @@ std::optional<QString> GeminiResponse::answerText() const
 {
     if (!candidates || candidates->isEmpty())
         return std::nullopt;
+    // A long answer may come in several parts: each holds the next piece of the text.
+    std::optional<QString> text;
     for (const GeminiPart& part : candidates->first().content.parts) {
         if (part.text)
-            return *part.text;
+            text = text.value_or(QString()) + *part.text;
     }
-    return std::nullopt;
+    return text;
+}
+
+bool GeminiResponse::isCutOff() const
+{
+    return candidates && !candidates->isEmpty() && candidates->first().finishReason == QLatin1String("MAX_TOKENS");
 }
 
 namespace {

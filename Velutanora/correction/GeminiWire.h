@@ -44,6 +44,7 @@ struct GeminiRequest {
 
 struct GeminiCandidate {
     GeminiContent content;
+    QString finishReason; // "STOP", "MAX_TOKENS"…; empty when not given
 };
 
 struct GeminiResponse {
@@ -52,8 +53,10 @@ struct GeminiResponse {
 
     // Throws DecodingError when a required field is missing or a field has the wrong type.
     static GeminiResponse fromJson(const QByteArray& json);
-    // The first text of the first candidate, untrimmed; none when the response is empty.
+    // The texts of the first candidate's parts, joined and untrimmed; none when it has none.
     std::optional<QString> answerText() const;
+    // Whether the first candidate stopped at the output limit: its text is cut off.
+    bool isCutOff() const;
 };
 
 // What the client hands to the pipeline: the trimmed answer and the usage block.

@@ -303,8 +303,12 @@ QString removeDuplicateSentences(const QString& input)
 
 QString removeControls(const QString& input)
 {
+    // Also the invisible characters that make text read otherwise than it runs: bidi overrides
+    // and isolates, zero-width marks and joiners, line and paragraph separators, BOM.
     const auto isControl = [](char16_t c) {
-        return (c < 0x20 && c != u'\n' && c != u'\t') || (c >= 0x7f && c <= 0x9f);
+        return (c < 0x20 && c != u'\n' && c != u'\t') || (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x180e
+               || (c >= 0x200b && c <= 0x200f) || (c >= 0x2028 && c <= 0x202e) || (c >= 0x2060 && c <= 0x2069)
+               || c == 0xfeff;
     };
     qsizetype i = 0;
     const qsizetype n = input.size();

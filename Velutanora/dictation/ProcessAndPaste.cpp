@@ -17,7 +17,37 @@ namespace vel {
 
 namespace {
 QString milliseconds(double seconds) { return QString::number(seconds * 1000.0, 'f', 0); }
+
+qsizetype visibleCharacters(const QString& text)
+{
+    qsizetype n = 0;
+    for (const QChar c : text)
+        n += !c.isSpace() && !c.isLowSurrogate();
+    return n;
+}
+
+// The longest and shortest answers a dictation can have: a fast speaker says about ten
+// characters a second; a correction rewrites, it neither multiplies nor drops the text.
+constexpr double kCharactersPerSecond = 15.0;
+constexpr qsizetype kSlack = 40;
+constexpr qsizetype kGrowth = 4;
+constexpr qsizetype kShrink = 4;
+constexpr qsizetype kShortestJudged = 40;
 } // namespace
+
+QString implausibleAnswer(const QString& answer, const QString& localText, std::optional<double> audioSeconds)
+{
+    const qsizetype got = visibleCharacters(answer);
+    const qsizetype local = visibleCharacters(localText);
+    if (audioSeconds && got > static_cast<qsizetype>(*audioSeconds * kCharactersPerSecond) + kSlack)
+        return QStringLiteral("応答が録音の長さ（%1秒）に比べて長すぎます（%2文字）").arg(QString::number(*audioSeconds, 'f', 1)).arg(got);
+    // The recording is what Gemini heard: the local text may have missed much of it.
+    if (!audioSeconds && got > local * kGrowth + kSlack)
+        return QStringLiteral("応答が元の文（%1文字）に比べて長すぎます（%2文字）").arg(local).arg(got);
+    if (local >= kShortestJudged && got * kShrink < local)
+        return QStringLiteral("応答が元の文（%1文字）に比べて短すぎます（%2文字）。途中で切れた可能性があります").arg(local).arg(got);
+    return {};
+}
 
 bool sendsAudioToGemini(const AppSettings& settings, std::optional<CorrectionMode> mode)
 {
@@ -47,13 +77,19 @@ Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> 
                                                      settings.assumePoorDiction(), mode);
         }
         log.line(QStringLiteral("⚡ [perf] Gemini API call: ") + milliseconds(clock.now() - start) + QStringLiteral("ms"));
-        log.line(QStringLiteral("📝 [Gemini raw] ") + quotedDebugForm(result.text));
         const QString formatted
             = TextFormatter::format(TextProcessor::postProcessGeminiText(result.text, settings.dictionaryEntries()));
-        log.line(QStringLiteral("📝 [TextFormatter] ") + quotedDebugForm(formatted));
+        log.line(QStringLiteral("📝 [TextFormatter] %1 characters").arg(formatted.size()));
         if (result.usage && usage)
             usage->recordUsage(*result.usage);
-        correction.rewritten = formatted;
+        std::optional<double> seconds;
+        if (wav)
+            seconds = static_cast<double>(std::max<qsizetype>(0, wav->size() - 44)) / 32000.0;
+        correction.failure = implausibleAnswer(formatted, localText, seconds);
+        if (correction.failure.isEmpty())
+            correction.rewritten = formatted;
+        else
+            log.line(QStringLiteral("⚠️ [Gemini] answer not used: ") + correction.failure);
     } catch (...) {
         correction.failure = describeError(std::current_exception());
     }

@@ -38,6 +38,11 @@ struct Correction {
     QString finalText(const QString& localText) const;
 };
 
+// Why Gemini's answer cannot be the dictation's text (empty: it can): far longer than the
+// recording allows at a fast speaker's rate, or than the text it corrected allows, or far shorter
+// than that text (a cut-off answer). Characters other than white space are counted.
+QString implausibleAnswer(const QString& answer, const QString& localText, std::optional<double> audioSeconds);
+
 // Has Gemini correct the locally cleaned text, or transcribe the recording when there is one,
 // and records the usage it reports. Never throws: a failure is the Correction's reason.
 Task<Correction> correctWithGemini(QString localText, std::optional<QByteArray> wav, CorrectionMode mode,

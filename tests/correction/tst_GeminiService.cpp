@@ -66,7 +66,8 @@ private slots:
         const RecordedRequest& r = server->requests().first();
         QCOMPARE(r.method, QByteArray("POST"));
         QCOMPARE(r.path, QStringLiteral("/v1beta/models/gemini-2.5-flash:generateContent"));
-        QCOMPARE(r.query.queryItemValue("key", QUrl::FullyDecoded), kKey);
+        QCOMPARE(r.headers.value("x-goog-api-key"), kKey.toLatin1());
+        QVERIFY(r.query.isEmpty()); // proxies and logs keep URLs
         QCOMPARE(r.headers.value("content-type"), QByteArray("application/json"));
         QVERIFY(!r.headers.contains("authorization"));
         const QJsonObject body = r.json();
@@ -100,6 +101,8 @@ private slots:
         QCOMPARE(text.description(), QStringLiteral("Gemini APIキーが設定されていません。"));
         const Answer audio = run(service->transcribeAudio("RIFF", "", "", false, CorrectionMode::Fast));
         QCOMPARE(audio.description(), QStringLiteral("Gemini APIキーが設定されていません。"));
+        const Answer broken = run(service->rewrite("テキスト", "AIza\r\nX-Other: 1", "", false, CorrectionMode::Fast));
+        QCOMPARE(broken.description(), QStringLiteral("APIエラー: APIキーに使えない文字が含まれています"));
         const Answer empty = run(service->rewrite("", kKey, "", false, CorrectionMode::Fast));
         QVERIFY(empty.result);
         QCOMPARE(empty.result->text, QString());
@@ -134,6 +137,9 @@ private slots:
         QTest::newRow("no text in the answer")
             << FakeReply::raw(R"({"candidates":[{"content":{"parts":[{"inlineData":{"mimeType":"a","data":"b"}}]}}]})")
             << "APIからの応答が空です。";
+        QTest::newRow("cut off at the output limit")
+            << FakeReply::raw(R"({"candidates":[{"finishReason":"MAX_TOKENS","content":{"parts":[{"text":"途中"}]}}]})")
+            << "APIエラー: 応答が出力の上限で途中までしかありません";
         QTest::newRow("a candidate without content is malformed, not empty")
             << FakeReply::raw(R"({"candidates":[{}]})") << DecodingError(DecodingError::Kind::Missing, {}).description();
         // Qt resends a request once on a fresh connection when one is reset: every one is.
@@ -213,7 +219,7 @@ private slots:
         const RecordedRequest& r = server->requests().first();
         QCOMPARE(r.method, QByteArray("GET"));
         QCOMPARE(r.path, QStringLiteral("/v1beta/models/gemini-2.5-flash"));
-        QCOMPARE(r.query.queryItemValue("key", QUrl::FullyDecoded), kKey);
+        QCOMPARE(r.headers.value("x-goog-api-key"), kKey.toLatin1());
     }
 
     void overTls()

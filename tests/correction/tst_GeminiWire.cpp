@@ -48,6 +48,9 @@ private slots:
             << QByteArray(R"({"candidates":[{"content":{"parts":[]}},{"content":{"parts":[{"text":"x"}]}}]})") << false << "";
         QTest::newRow("null text is absent")
             << QByteArray(R"({"candidates":[{"content":{"parts":[{"text":null},{"text":"y"}]}}]})") << true << "y";
+        QTest::newRow("every text part, in order")
+            << QByteArray(R"({"candidates":[{"content":{"parts":[{"text":"一文目。"},{"text":"二文目。"}]}}]})") << true
+            << "一文目。二文目。";
         QTest::newRow("unknown keys ignored")
             << QByteArray(R"({"modelVersion":"v","candidates":[{"finishReason":"STOP","content":{"role":"model","parts":[{"text":"z"}]}}]})")
             << true << "z";

@@ -1,3 +1,4 @@
+#include "dictation/ProcessAndPaste.h"
 #include "recording/AudioAccumulator.h"
 #include "support/DictationRig.h"
 
@@ -100,6 +101,12 @@ private slots:
         QTest::newRow("server error") << FakeReply::withStatus(500, "boom") << "今日は晴れです" << "今日は晴れです。"
                                       << "APIエラー: サーバーエラー (500)";
         QTest::newRow("empty answer") << FakeReply::answer("  \n ") << "今日は晴れです" << "今日は晴れです。" << "";
+        QTest::newRow("an answer far longer than the text")
+            << FakeReply::answer(QString("長い").repeated(200)) << "今日は晴れです" << "今日は晴れです。"
+            << "応答が元の文（7文字）に比べて長すぎます（401文字）";
+        QTest::newRow("a cut-off answer")
+            << FakeReply::answer("今日は") << QString("今日は晴れです").repeated(6) << QString("今日は晴れです").repeated(6) + "。"
+            << "応答が元の文（42文字）に比べて短すぎます（4文字）。途中で切れた可能性があります";
         QTest::newRow("audio only, rate limited")
             << FakeReply::withStatus(429, "") << "" << ""
             << "APIレート制限に達しました。しばらく待ってから再試行してください。";
@@ -126,6 +133,14 @@ private slots:
         if (!pasted.isEmpty())
             QVERIFY(!rig.history.entries().first().originalText);
         QCOMPARE(rig.usage.totalRequests(), 0);
+    }
+
+    // The recording bounds an answer to it; the local text may have missed most of it.
+    void answersTheRecordingCannotHold()
+    {
+        QVERIFY(implausibleAnswer(QString("あ").repeated(100), "", 10.0).isEmpty());
+        QVERIFY(implausibleAnswer(QString("あ").repeated(150), "あ", 10.0).isEmpty());
+        QCOMPARE(implausibleAnswer(QString("あ").repeated(400), "", 10.0), "応答が録音の長さ（10.0秒）に比べて長すぎます（400文字）");
     }
 
     void nothingToPaste_data()
