@@ -220,6 +220,8 @@ private slots:
         QTest::newRow("C1 clear screen") << QString(QChar(0x9b)) + "2J本文" << "本文";
         QTest::newRow("carriage return") << "一\r\n二" << "一\n二";
         QTest::newRow("tab and line feed stay") << "一\t二\n三" << "一\t二\n三";
+        QTest::newRow("bidi override and isolate") << QString::fromUtf16(u"rm \u202Eexe.txt\u202C \u2066x\u2069") << "rm exe.txt x";
+        QTest::newRow("zero width, separators, BOM") << QString::fromUtf16(u"\ufeff一\u200b二\u2028三\u2029\u200d") << "一二三";
     }
     void controlsAreRemoved()
     {
