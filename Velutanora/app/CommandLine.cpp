@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "common/BoundedFile.h"
+
 #include "common/Clock.h"
 #include "common/Task.h"
 #include "correction/GeminiService.h"
@@ -175,14 +177,13 @@ int CommandLine::process(const QStringList& args)
     if (!text && !file)
         return usageError(QStringLiteral("process needs --text TEXT or --file PATH"));
     if (file) {
-        QFile f(*file);
-        if (!f.open(QIODevice::ReadOnly)) {
-            write(m_err, QStringLiteral("velutanora: cannot read %1: %2\n").arg(*file, f.errorString()));
+        const BoundedRead read = readBoundedFile(*file, kMaxTextFileBytes);
+        if (read.failure != BoundedRead::Failure::None) {
+            write(m_err, QStringLiteral("velutanora: cannot read %1: %2\n").arg(*file, read.describe()));
             return 2;
         }
-        const QByteArray bytes = f.readAll();
         QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        text = decoder.decode(bytes);
+        text = decoder.decode(read.bytes);
         if (decoder.hasError()) {
             write(m_err, QStringLiteral("velutanora: %1 is not valid UTF-8\n").arg(*file));
             return 2;

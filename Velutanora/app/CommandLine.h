@@ -18,6 +18,8 @@ class SpeechRecognizer;
 
 class CommandLine {
 public:
+    // The most text `process --file` reads.
+    static constexpr qint64 kMaxTextFileBytes = 16 << 20;
     // Makes the configured local recogniser (none: no local recognition).
     using RecognizerFactory =
         std::function<std::unique_ptr<SpeechRecognizer>(Logger&, const AppSettings&, QNetworkAccessManager&)>;

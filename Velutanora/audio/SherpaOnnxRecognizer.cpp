@@ -1,6 +1,7 @@
 #include "audio/SherpaOnnxRecognizer.h"
 
 #include "common/AsyncQueue.h"
+#include "common/BoundedFile.h"
 #include "common/Logger.h"
 #include "recording/AudioConverter.h"
 
@@ -35,15 +36,33 @@ QString onnxFile(const QString& directory, const QString& role)
     return found.isEmpty() ? QString() : folder.filePath(found.first());
 }
 
-// The tokens of a tokens.txt ("token id" per line).
+// A model's tokens.txt is kilobytes and a decoder megabytes; a pipe or a device in their place
+// would block the load for ever, and a huge file take gigabytes.
+constexpr qint64 kMaxTokensBytes = 8 << 20;
+constexpr qint64 kMaxDecoderBytes = 256 << 20;
+
+// The tokens of a tokens.txt ("token id" per line); none when it is not a file of a sane size.
 QSet<QString> readTokens(const QString& path)
 {
     QSet<QString> tokens;
-    QFile f(path);
-    if (f.open(QIODevice::ReadOnly))
-        while (!f.atEnd())
-            tokens.insert(QString::fromUtf8(f.readLine().trimmed().split(' ').value(0)));
+    const BoundedRead read = readBoundedFile(path, kMaxTokensBytes);
+    for (const QByteArray& line : read.bytes.split('\n'))
+        if (!line.trimmed().isEmpty())
+            tokens.insert(QString::fromUtf8(line.trimmed().split(' ').value(0)));
     return tokens;
+}
+
+// An ONNX file is a protocol buffer whose first field is the IR version (tag 0x08).
+QString onnxFailure(const QString& file)
+{
+    const QFileInfo info(file);
+    if (!info.isFile())
+        return QStringLiteral("%1 は通常のファイルではありません").arg(info.fileName());
+    QFile f(file);
+    char first = 0;
+    if (!f.open(QIODevice::ReadOnly) || f.read(&first, 1) != 1 || first != 0x08)
+        return QStringLiteral("%1 は ONNX モデルではありません").arg(info.fileName());
+    return {};
 }
 
 // The words a character model can spell: the library splits Japanese into characters, each of
@@ -87,20 +106,26 @@ bool hasBlank(const QSet<QString>& tokens)
 QString folderFailure(RecognitionEngine engine, const QString& directory, const QSet<QString>& tokenSet)
 {
     const QString tokens = directory + QStringLiteral("/tokens.txt");
-    for (const QString& role : rolesOf(engine))
-        if (onnxFile(directory, role).isEmpty())
+    for (const QString& role : rolesOf(engine)) {
+        const QString file = onnxFile(directory, role);
+        if (file.isEmpty())
             return QStringLiteral("%1 に %2.int8.onnx も %2.onnx もありません").arg(directory, role);
-    if (!QFileInfo(tokens).isFile())
+        if (const QString why = onnxFailure(file); !why.isEmpty())
+            return why;
+    }
+    if (!QFileInfo::exists(tokens))
         return QStringLiteral("%1 に tokens.txt がありません").arg(directory);
+    if (const BoundedRead read = readBoundedFile(tokens, kMaxTokensBytes); read.failure != BoundedRead::Failure::None)
+        return QStringLiteral("%1 を読めません（%2）").arg(tokens, read.describe());
     if (!hasBlank(tokenSet))
         return QStringLiteral("%1 はこのモデルの tokens.txt ではありません（空白記号がありません）").arg(tokens);
     // The library ends the process when a transducer's decoder lacks these; a decoder is small.
     if (engine == RecognitionEngine::SherpaOnnxTransducer) {
-        QFile decoder(onnxFile(directory, QStringLiteral("decoder")));
-        const QByteArray bytes = decoder.open(QIODevice::ReadOnly) ? decoder.readAll() : QByteArray();
+        const QString decoder = onnxFile(directory, QStringLiteral("decoder"));
+        const QByteArray bytes = readBoundedFile(decoder, kMaxDecoderBytes).bytes;
         for (const char* key : {"context_size", "vocab_size"})
             if (!bytes.contains(key))
-                return QStringLiteral("%1 にメタデータ %2 がありません").arg(decoder.fileName(), QLatin1String(key));
+                return QStringLiteral("%1 にメタデータ %2 がありません").arg(decoder, QLatin1String(key));
     }
     return {};
 }
@@ -424,8 +449,14 @@ Task<QString> SherpaOnnxRecognizer::loadFolder(QString directory)
         } catch (const std::exception& e) {
             result.error = QString::fromLocal8Bit(e.what()); // onnxruntime's refusal of the file
         }
+        // The library does not say which file it refused.
+        QStringList names;
+        for (const QString& file : files)
+            names << QFileInfo(file).fileName();
         if (!result.recognizer)
-            result.error = QStringLiteral("%1 を読み込めません: %2").arg(QFileInfo(files.first()).fileName(), result.error);
+            result.error = QStringLiteral("%1 を読み込めません: %2")
+                               .arg(names.size() == 1 ? names.first() : names.join(QStringLiteral("、")) + QStringLiteral(" のいずれか"),
+                                    result.error);
         postToMainLoop([loaded, result] { loaded.resolve(result); });
     });
     const Loaded result = co_await loaded;

@@ -1,6 +1,7 @@
 #include "recording/WavFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 namespace vel {
@@ -61,11 +62,23 @@ WavFile WavFile::parse(const QByteArray& bytes)
     return WavFile{*format, *data};
 }
 
-WavFile WavFile::read(const QString& path)
+WavFile WavFile::read(const QString& path, double maxSeconds)
 {
+    // The header says how many bytes maxSeconds of its audio take; the file is read only then.
+    constexpr qint64 kHead = 1 << 16;
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw WavError(QStringLiteral("cannot read %1: not a regular file").arg(path));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw WavError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    const WavFile start = parse(file.read(kHead));
+    const double allowed = maxSeconds * start.format.sampleRate * start.format.bytesPerFrame() + kHead;
+    if (static_cast<double>(file.size()) > allowed)
+        throw WavError(QStringLiteral("longer than %1 hours of audio (%2 bytes), more than is read")
+                           .arg(maxSeconds / 3600.0)
+                           .arg(file.size()));
+    file.seek(0);
     return parse(file.readAll());
 }
 

@@ -19,7 +19,9 @@ struct WavFile {
 
     // Throws WavError.
     static WavFile parse(const QByteArray& bytes);
-    static WavFile read(const QString& path);
+    // A regular file of at most maxSeconds of audio (a pipe, a device or a longer file is refused).
+    static constexpr double kMaxSeconds = 2 * 3600.0;
+    static WavFile read(const QString& path, double maxSeconds = kMaxSeconds);
     // A 16-bit or float WAV image of the given samples.
     static QByteArray encode(const AudioFormat& format, const QByteArray& samples);
 };

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace vel;
 using namespace vel::test;
 
@@ -104,6 +106,40 @@ private slots:
         QVERIFY(r.out.isEmpty());
         QVERIFY(r.err.startsWith("velutanora: "));
         QVERIFY(r.err.count('\n') <= 2);
+    }
+
+    // A pipe or a device would block or never end; a huge file would fill the memory.
+    void refusesWhatItShouldNotRead_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("input"); // "fifo", "device", or a sparse file of this many bytes
+        QTest::newRow("process: a FIFO") << "process" << "fifo";
+        QTest::newRow("process: a device") << "process" << "device";
+        QTest::newRow("process: over 16 MB of text") << "process" << QString::number(17 << 20);
+        QTest::newRow("transcribe: a FIFO") << "transcribe" << "fifo";
+        QTest::newRow("transcribe: a device") << "transcribe" << "device";
+        QTest::newRow("transcribe: over two hours") << "transcribe" << QString::number(7300 * 16000LL);
+    }
+    void refusesWhatItShouldNotRead()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, input);
+        QTemporaryDir dir;
+        QString path = dir.path() + "/in";
+        if (input == "fifo") {
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        } else if (input == "device") {
+            path = "/dev/zero";
+        } else {
+            // 8 kHz 16-bit mono: a header, then zeros the file system need not store.
+            writeFile(path, QByteArray::fromHex("52494646ffffffff57415645666d74201000000001000100401f0000803e0000020010006461"
+                                                "7461ffffffff"));
+            QVERIFY(QFile(path).resize(input.toLongLong()));
+        }
+        const QStringList args = command == "process" ? QStringList{"process", "--file", path} : QStringList{"transcribe", path};
+        const Result r = runProgram(args, dir.path());
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.startsWith("velutanora: "), qPrintable(r.err));
     }
 
     void versionAndHelp()
