@@ -134,6 +134,11 @@ std::optional<bool> SingleInstance::handOverToRunning(const QString& command, in
     return send(command, timeoutMs);
 }
 
+bool SingleInstance::isCommand(const QString& command)
+{
+    return command == QLatin1String("show") || command == QLatin1String("toggle") || command == QLatin1String("cancel");
+}
+
 bool SingleInstance::send(const QString& command, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
@@ -195,11 +200,19 @@ bool SingleInstance::listen()
             }
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
                 while (socket->canReadLine()) {
-                    const QString command = QString::fromUtf8(socket->readLine()).trimmed();
-                    socket->write("ok\n");
+                    const QString command = QString::fromUtf8(socket->readLine(kMaxLine + 1)).trimmed();
+                    const bool known = isCommand(command);
+                    socket->write(known ? "ok\n" : "error: unknown command\n");
                     socket->flush();
-                    if (!command.isEmpty())
+                    if (known)
                         emit commandReceived(command);
+                }
+                // A command is a word: a line that does not end by now is not one.
+                if (socket->bytesAvailable() > kMaxLine) {
+                    socket->write("error: line too long\n");
+                    socket->flush();
+                    socket->disconnectFromServer();
+                    socket->readAll();
                 }
             });
         }

@@ -34,6 +34,9 @@ public:
     // real folder of ours that nobody else can enter. Empty, with *problem set, otherwise.
     static QString privateFolder(const QString& runtimeDir, const QString& fallbackParent, QString* problem);
     static QString defaultFolder(QString* problem);
+    // The commands a launch may hand over; anything else is answered with an error.
+    static bool isCommand(const QString& command);
+    static constexpr qint64 kMaxLine = 256;
 
     Outcome start(const QString& command, int timeoutMs = 3000);
     QString problem() const { return m_problem; }

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -108,7 +109,7 @@ private slots:
             std::vector<std::unique_ptr<QProcess>> launches;
             for (int i = 0; i < 3; ++i) {
                 launches.push_back(std::make_unique<QProcess>());
-                launches.back()->start(QStringLiteral(INSTANCE_PROBE), {folder, QStringLiteral("toggle%1").arg(i), "2"});
+                launches.back()->start(QStringLiteral(INSTANCE_PROBE), {folder, QStringList{"toggle", "cancel", "show"}[i], "2"});
             }
             QStringList outcomes, received;
             for (auto& launch : launches) {
@@ -123,6 +124,25 @@ private slots:
         }
         // The last one to run took its socket with it; the lock file stays and is harmless.
         QVERIFY(!QFile::exists(folder + "/instance.sock"));
+    }
+
+    // Only the program's own words are taken: nothing else, and no endless line, reaches it.
+    void aStrangeCommandIsRefused()
+    {
+        QTemporaryDir dir;
+        SingleInstance instance(dir.path());
+        QCOMPARE(instance.start("show"), SingleInstance::Outcome::Primary);
+        QStringList received;
+        connect(&instance, &SingleInstance::commandReceived, [&](const QString& c) { received << c; });
+        QLocalSocket client;
+        client.connectToServer(dir.path() + "/instance.sock");
+        QVERIFY(client.waitForConnected(2000));
+        client.write("dance\n");
+        QTRY_VERIFY(client.canReadLine());
+        QCOMPARE(client.readLine(), QByteArray("error: unknown command\n"));
+        client.write(QByteArray(1 << 20, 'x'));
+        QTRY_COMPARE(client.state(), QLocalSocket::UnconnectedState);
+        QVERIFY(received.isEmpty());
     }
 };
 
