@@ -70,15 +70,22 @@ TaskHandle spawn(QObject* owner, Task<void> task)
     h.promise().onDetachedDone = [state](std::exception_ptr error) { finish(*state, error); };
     if (owner) {
         // Destroyed from the main loop, where no coroutine is running: abandoned first, so
-        // nothing resumes it in between.
+        // nothing resumes it in between. The frame goes when the posted call does, whether it
+        // runs or is dropped with the loop at exit.
         state->ownerWatch = QObject::connect(owner, &QObject::destroyed, [state, h] {
             state->cancel->abandon();
-            postToMainLoop([state, h] {
-                if (state->finished)
-                    return;
-                h.destroy();
-                finish(*state, nullptr);
-            });
+            struct Reaper {
+                std::shared_ptr<TaskHandle::State> state;
+                std::coroutine_handle<> h;
+                ~Reaper()
+                {
+                    if (state->finished)
+                        return;
+                    h.destroy();
+                    finish(*state, nullptr);
+                }
+            };
+            postToMainLoop([reaper = std::make_shared<Reaper>(state, h)] {});
         });
     }
     postToMainLoop([h, cancel = state->cancel] {
