@@ -1,10 +1,9 @@
-// The sherpa-onnx engine with a real model: the real-time factor of decoding a recording, the
-// time from the stop to the final text when the audio came in real time, and the resident
-// memory with the model loaded. The model is the installed Parakeet, or the folder named by
+// The sherpa-onnx engine with a real model, in its engine process as the program runs it: the
+// real-time factor of decoding a recording, the time from the stop to the final text when the
+// audio came in real time, and the engine process's resident memory with the model loaded. The model is the installed Parakeet, or the folder named by
 // VELUTANORA_BENCH_MODEL; without one (or without the library) it says it skipped. The speech
 // is the test recordings, one after another with short pauses, repeated to the length asked.
-#include "audio/LocalRecognizer.h"
-#include "audio/SherpaOnnxRecognizer.h"
+#include "audio/ModelRecognizer.h"
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "recording/WavFile.h"
@@ -23,10 +22,10 @@ using namespace vel;
 
 namespace {
 
-// Kilobytes of a /proc/self/status line (VmRSS, VmHWM).
-long statusKilobytes(const char* field)
+// Kilobytes of a /proc/PID/status line (VmRSS, VmHWM).
+long statusKilobytes(qint64 pid, const char* field)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
@@ -55,7 +54,7 @@ struct Run {
 };
 
 // Feeds the audio in chunks of 100 ms, paced at real time or all at once, and waits for the end.
-Task<Run> dictate(SherpaOnnxRecognizer& recognizer, QByteArray pcm, bool realTime)
+Task<Run> dictate(ModelRecognizer& recognizer, QByteArray pcm, bool realTime)
 {
     SystemClock clock;
     std::shared_ptr<RecognizerSession> session = recognizer.makeSession({}, {}, AudioFormat::int16Mono16k());
@@ -104,12 +103,11 @@ int main(int argc, char** argv)
     StreamLogger log(devnull);
     QNetworkAccessManager network;
     const int threads = AppSettings::defaultRecognizerThreads();
-    SherpaOnnxRecognizer recognizer(log, loadSherpaOnnx, engine, {folder, QString()}, network, threads);
+    ModelRecognizer recognizer(log, engine, EngineLaunch{QStringLiteral(BENCH_ENGINE), {}}, {folder, QString()}, network, threads);
     if (!recognizer.hasLibrary()) {
         std::printf("engine: skipped (%s)\n", qPrintable(recognizer.libraryFailure()));
         return 0;
     }
-    const long before = statusKilobytes("VmRSS:");
     QElapsedTimer loading;
     loading.start();
     const QString failure = runBlocking(recognizer.loadModel(folder));
@@ -117,10 +115,10 @@ int main(int argc, char** argv)
         std::printf("engine: skipped (%s)\n", qPrintable(failure));
         return 0;
     }
-    std::printf("model %s, %d threads: loaded in %.2f s, resident memory %+.0f MB (%.0f MB in all)\n",
+    const qint64 pid = recognizer.engineProcess().processId();
+    std::printf("model %s, %d threads: loaded in %.2f s, engine process resident memory %.0f MB\n",
                 qPrintable(QFileInfo(folder).fileName()), threads, static_cast<double>(loading.nsecsElapsed()) / 1e9,
-                static_cast<double>(statusKilobytes("VmRSS:") - before) / 1024.0,
-                static_cast<double>(statusKilobytes("VmRSS:")) / 1024.0);
+                static_cast<double>(statusKilobytes(pid, "VmRSS:")) / 1024.0);
     for (const double seconds : {5.0, 10.0, 30.0}) {
         const QByteArray pcm = speech(seconds);
         const Run offline = runBlocking(dictate(recognizer, pcm, false));
@@ -129,6 +127,6 @@ int main(int argc, char** argv)
                     "(goal 1 s for 10 s)\n",
                     seconds, offline.seconds / seconds, live.afterStop);
     }
-    std::printf("peak resident memory %.0f MB\n", static_cast<double>(statusKilobytes("VmHWM:")) / 1024.0);
+    std::printf("engine process peak resident memory %.0f MB\n", static_cast<double>(statusKilobytes(pid, "VmHWM:")) / 1024.0);
     return 0;
 }

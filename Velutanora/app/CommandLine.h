@@ -22,7 +22,7 @@ public:
     static constexpr qint64 kMaxTextFileBytes = 16 << 20;
     // Makes the configured local recogniser (none: no local recognition).
     using RecognizerFactory =
-        std::function<std::unique_ptr<SpeechRecognizer>(Logger&, const AppSettings&, QNetworkAccessManager&)>;
+        std::function<std::unique_ptr<SpeechRecognizer>(Logger&, AppSettings&, QNetworkAccessManager&)>;
 
     // Lines that --version prints after the version (the libraries the program found).
     using VersionDetails = std::function<QString()>;

@@ -21,6 +21,16 @@ ChosenRecognizer::ChosenRecognizer(Logger& log, std::vector<Entry> entries, cons
             if (failure.isEmpty() && i == m_chosen)
                 use(i, {});
         });
+        // An engine that ended on its model: the model is held back and the next installed one
+        // stands in, for the dictations to come (the one under way keeps its audio).
+        connect(recognizer, &ModelRecognizer::engineEnded, this, [this, i](const QString& reason, bool byTheModel) {
+            if (!byTheModel)
+                return;
+            holdBack(m_entries[i].model.id, reason);
+            emit modelCrashed(m_entries[i].model.id, reason);
+            if (i == m_active || i == m_chosen)
+                spawn(this, reconsider());
+        });
     }
 }
 
@@ -29,6 +39,29 @@ void ChosenRecognizer::choose(const QString& id)
     for (size_t i = 0; i < m_entries.size(); ++i)
         if (m_entries[i].model.id == catalogModel(id).id)
             m_chosen = i;
+    release(chosen().model.id);
+}
+
+void ChosenRecognizer::holdBack(const QString& id, const QString& reason)
+{
+    for (Entry& entry : m_entries)
+        if (entry.model.id == id && entry.recognizer)
+            entry.recognizer->holdBack(reason);
+}
+
+void ChosenRecognizer::release(const QString& id)
+{
+    for (Entry& entry : m_entries) {
+        if (entry.model.id == id && entry.recognizer && entry.recognizer->isHeldBack()) {
+            entry.recognizer->release();
+            emit modelReleased(id);
+        }
+    }
+}
+
+Task<void> ChosenRecognizer::reconsider()
+{
+    co_await modelStatus(QStringLiteral("ja_JP"));
 }
 
 void ChosenRecognizer::use(size_t index, const QString& fallback)

@@ -25,8 +25,13 @@ public:
     };
     ChosenRecognizer(Logger& log, std::vector<Entry> entries, const QString& chosenId, QObject* parent = nullptr);
 
-    // The model of the next check (modelStatus); the one in use serves until then.
+    // The model of the next check (modelStatus); the one in use serves until then. A model held
+    // back is chosen again by this: it is released.
     void choose(const QString& id);
+    // The model is not loaded until chosen again (its engine process ended on it), for this reason.
+    void holdBack(const QString& id, const QString& reason);
+    // Chosen again: the model held back is loaded at the next check.
+    void release(const QString& id);
     const Entry& chosen() const { return m_entries[m_chosen]; }
     // The recogniser dictations use: the chosen one, or the one standing in for it.
     ModelRecognizer* active() const { return m_entries[m_active].recognizer.get(); }
@@ -48,9 +53,14 @@ public:
 
 signals:
     void fallbackChanged();
+    // The engine process ended on this model: it is held back, and another stands in.
+    void modelCrashed(const QString& id, const QString& reason);
+    // The model held back was chosen again.
+    void modelReleased(const QString& id);
 
 private:
     void use(size_t index, const QString& fallback);
+    Task<void> reconsider();
 
     Logger& m_log;
     std::vector<Entry> m_entries;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/ChosenRecognizer.h"
+#include "audio/EngineProcess.h"
 
 #include <memory>
 
@@ -10,24 +11,25 @@ namespace vel {
 
 class AppSettings;
 class Logger;
-struct SherpaOnnxApi;
-struct VoskApi;
+
+// Where the engines come from: the engine process, and the library of each engine (empty: the
+// engine process looks beside itself, then in the system's folders).
+struct EngineSources {
+    QString program = EngineLaunch::defaultProgram();
+    QString vosk;
+    QString sherpa;
+};
 
 // The on-device recogniser of the model chosen in the settings, among one recogniser per model
-// of the catalogue, each on its engine's library from beside the program (or the system). A model
-// whose library is missing says why, and so does a log line.
-std::unique_ptr<ChosenRecognizer> makeLocalRecognizer(Logger& log, const AppSettings& settings,
-                                                      QNetworkAccessManager& network);
-// The same with libvosk given (none: missing, and why) and how to load libsherpa-onnx-c-api.
-std::unique_ptr<ChosenRecognizer> makeChosenRecognizer(
-    Logger& log, const AppSettings& settings, QNetworkAccessManager& network, std::shared_ptr<VoskApi> vosk,
-    const QString& whyNoVosk, std::function<std::shared_ptr<SherpaOnnxApi>(QString* why)> sherpa);
+// of the catalogue, each run in an engine process. A model whose engine cannot run says why, and
+// so does a log line. A model whose engine process ended on it is remembered in the settings and
+// not loaded again until the user chooses it again.
+std::unique_ptr<ChosenRecognizer> makeLocalRecognizer(Logger& log, AppSettings& settings, QNetworkAccessManager& network);
+std::unique_ptr<ChosenRecognizer> makeChosenRecognizer(Logger& log, AppSettings& settings, QNetworkAccessManager& network,
+                                                       const EngineSources& sources);
 
-// libsherpa-onnx-c-api from beside the program (or the system), or none and why.
-std::shared_ptr<SherpaOnnxApi> loadSherpaOnnx(QString* why);
-
-// A line for each recognition library (libvosk, libsherpa-onnx): the file the program loads, or
-// why there is none (for --version).
+// A line for each recognition library (libvosk, libsherpa-onnx): the file the engine process
+// loads, or why there is none (for --version).
 QString localRecognitionReport();
 
 } // namespace vel

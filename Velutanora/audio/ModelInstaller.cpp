@@ -154,21 +154,32 @@ QString ModelInstaller::sha256Of(const QString& path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-qint64 ModelInstaller::unpackLimit(const QString& zipPath, const QString& destination) const
+ModelInstaller::UnpackLimit ModelInstaller::unpackLimit(const QString& zipPath, const QString& destination) const
 {
     // A model compresses a little; a zip bomb a thousandfold. Neither the model's own bound
-    // nor the disk's free space (less a margin for everything else) is passed.
+    // nor the disk's free space (less a margin for everything else, a tenth of the archive) is
+    // passed.
     constexpr qint64 kRatio = 10;
     constexpr qint64 kFloor = 64'000'000;
-    constexpr qint64 kMargin = 100'000'000;
-    qint64 limit = std::max(kFloor, QFileInfo(zipPath).size() * kRatio);
+    const qint64 archive = QFileInfo(zipPath).size();
+    UnpackLimit limit;
+    limit.bytes = std::max(kFloor, archive * kRatio);
     if (m_location.maxUnpackedBytes > 0)
-        limit = std::min(limit, m_location.maxUnpackedBytes);
+        limit.bytes = std::min(limit.bytes, m_location.maxUnpackedBytes);
     const QStorageInfo disk(destination);
-    if (disk.isValid() && disk.bytesAvailable() >= 0)
-        limit = std::min(limit, std::max<qint64>(0, disk.bytesAvailable() - kMargin));
+    if (disk.isValid() && disk.bytesAvailable() >= 0) {
+        limit.free = disk.bytesAvailable();
+        const qint64 margin = std::clamp<qint64>(archive / 10, 1'000'000, 100'000'000);
+        const qint64 room = std::max<qint64>(0, limit.free - margin);
+        if (room < limit.bytes) {
+            limit.bytes = room;
+            limit.byTheDisk = true;
+        }
+    }
     return limit;
 }
+
+static QString megabytes(qint64 bytes) { return QString::number(static_cast<double>(bytes) / 1e6, 'f', 1) + QStringLiteral(" MB"); }
 
 QString ModelInstaller::partialPath() const
 {
@@ -290,6 +301,14 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
         state->held = state->offset;
         const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
         state->total = length > 0 && (status == 200 || status == 206) ? state->offset + length : 0;
+        // The download and then its unpacked model must fit: refused now, not at a full disk.
+        const QStorageInfo disk(QFileInfo(file.fileName()).absolutePath());
+        if (state->total > 0 && disk.isValid() && disk.bytesAvailable() >= 0
+            && (state->total - state->offset) + state->total > disk.bytesAvailable()) {
+            state->needed = (state->total - state->offset) + state->total;
+            state->free = disk.bytesAvailable();
+            reply->abort();
+        }
     });
     // Progress is counted here: Qt's downloadProgress is throttled and may say nothing about a
     // stream that stops early.
@@ -317,8 +336,19 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
     reply->deleteLater();
-    if (!state->writeFailed.isEmpty())
-        throw ModelInstallError(QStringLiteral("ディスクに書き込めません: %1").arg(state->writeFailed));
+    if (state->needed > 0) {
+        file.close();
+        QFile::remove(part);
+        throw ModelInstallError(QStringLiteral("ディスクの空きが足りません（ダウンロードと展開に %1 必要です。空き: %2）")
+                                    .arg(megabytes(state->needed), megabytes(state->free)));
+    }
+    if (!state->writeFailed.isEmpty()) {
+        // Most often the disk is full: what was written is of no use then, and takes its room.
+        file.close();
+        const qint64 free = QStorageInfo(QFileInfo(part).absolutePath()).bytesAvailable();
+        QFile::remove(part);
+        throw ModelInstallError(QStringLiteral("ディスクに書き込めません（空き: %1）: %2").arg(megabytes(free), state->writeFailed));
+    }
     if (status == 416)
         co_return DownloadEnd::RangeRefused;
     if (status != 0 && status != 200 && status != 206) {
@@ -367,7 +397,8 @@ Task<void> ModelInstaller::install(QString zipPath, bool verifyChecksum)
     // Checking and unpacking take seconds for a real model: off the main thread.
     Completion<std::pair<QString, Unpacked>> done;
     const QString expected = verifyChecksum ? m_location.sha256 : QString();
-    const qint64 limit = unpackLimit(zipPath, parent);
+    const UnpackLimit bound = unpackLimit(zipPath, parent);
+    const qint64 limit = bound.bytes;
     std::thread([zipPath, destination = unpacked.path(), expected, limit, done] {
         const QString actual = expected.isEmpty() ? QString() : sha256Of(zipPath);
         Unpacked result;
@@ -383,10 +414,13 @@ Task<void> ModelInstaller::install(QString zipPath, bool verifyChecksum)
     case Unpacked::Kind::Corrupt:
         throw ModelInstallError(QStringLiteral("モデルのアーカイブが壊れています: %1").arg(outcome.second.detail));
     case Unpacked::Kind::TooLarge:
-        throw ModelInstallError(QStringLiteral("展開すると %1 を超えます。このモデルには大きすぎるか、ディスクの空きが足りません")
-                                    .arg(outcome.second.detail));
+        if (bound.byTheDisk)
+            throw ModelInstallError(QStringLiteral("ディスクの空きが足りないため、モデルを展開できません（展開には %1 を超える空きが必要です。空き: %2）")
+                                        .arg(megabytes(bound.bytes), megabytes(bound.free)));
+        throw ModelInstallError(QStringLiteral("展開すると %1 を超えます。このモデルには大きすぎます").arg(outcome.second.detail));
     case Unpacked::Kind::DiskFull:
-        throw ModelInstallError(QStringLiteral("ディスクの空き容量が足りないため、モデルを展開できません"));
+        throw ModelInstallError(QStringLiteral("ディスクの空きが足りないため、モデルを展開できません（空き: %1）")
+                                    .arg(megabytes(QStorageInfo(parent).bytesAvailable())));
     case Unpacked::Kind::WriteFailed:
         throw ModelInstallError(QStringLiteral("モデルを展開できません: %1").arg(outcome.second.detail));
     }
@@ -397,22 +431,26 @@ Task<void> ModelInstaller::install(QString zipPath, bool verifyChecksum)
     if (top.size() == 1 && QFileInfo(QDir(unpacked.path()).filePath(top.first())).isDir())
         modelRoot = QDir(unpacked.path()).filePath(top.first());
 
-    // Telling a model takes a while (libvosk loads it): off the main thread.
+    // The new model must load (in an engine process of its own) before the one in place goes.
     if (m_check) {
-        Completion<QString> checked;
-        std::thread([check = m_check, modelRoot, checked] {
-            const QString why = check(modelRoot);
-            postToMainLoop([checked, why] { checked.resolve(why); });
-        }).detach();
-        const QString why = co_await checked;
+        Task<QString> check = m_check(modelRoot);
+        const QString why = co_await std::move(check);
         if (!why.isEmpty())
-            throw ModelInstallError(QStringLiteral("ダウンロードしたファイルは音声認識モデルではありません（%1）").arg(why));
+            throw ModelInstallError(QStringLiteral("ダウンロードしたファイルは使える音声認識モデルではありません（%1）").arg(why));
     }
 
-    if (QFileInfo::exists(m_location.directory))
-        QDir(m_location.directory).removeRecursively();
-    if (!QDir().rename(modelRoot, m_location.directory))
+    // The model in place is moved aside, and back should the new one not move in.
+    const QString aside = unpacked.path() + QStringLiteral("-previous");
+    const bool hadOne = QFileInfo::exists(m_location.directory);
+    if (hadOne && !QDir().rename(m_location.directory, aside))
+        throw ModelInstallError(QStringLiteral("%1 を置き換えられません").arg(m_location.directory));
+    if (!QDir().rename(modelRoot, m_location.directory)) {
+        if (hadOne)
+            QDir().rename(aside, m_location.directory);
         throw ModelInstallError(QStringLiteral("モデルを %1 に置けません").arg(m_location.directory));
+    }
+    if (hadOne)
+        QDir(aside).removeRecursively();
     m_log.line(QStringLiteral("✅ [Model] installed in %1").arg(m_location.directory));
     if (onInstalled) {
         Task<QString> load = onInstalled(m_location.directory);

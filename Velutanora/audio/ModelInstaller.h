@@ -25,9 +25,9 @@ class Logger;
 // is removed.
 class ModelInstaller final : public ModelInstallation {
 public:
-    // check says why an unpacked folder is not a model of the engine (empty: it is); it runs off
-    // the main thread. Without one, any archive's content is taken.
-    using FolderCheck = std::function<QString(const QString& directory)>;
+    // check says why an unpacked folder is not a model that loads (empty: it is), as the engine
+    // process that loads it finds. Without one, any archive's content is taken.
+    using FolderCheck = std::function<Task<QString>(const QString& directory)>;
     ModelInstaller(Logger& log, QNetworkAccessManager& network, ModelLocation location, FolderCheck check);
 
     Task<void> downloadAndInstall() override;
@@ -76,13 +76,20 @@ private:
         qint64 held = 0;
         qint64 total = 0;
         QString writeFailed;
+        qint64 needed = 0; // the disk cannot hold the download and its model: what they need
+        qint64 free = 0;
     };
     Task<void> finishing(Task<void> work);
     Task<void> run();
     Task<DownloadEnd> download(QString part);
     Task<void> install(QString zipPath, bool verifyChecksum);
     // The most an archive may unpack to here: bounded by the model, the archive's size and the disk.
-    qint64 unpackLimit(const QString& zipPath, const QString& destination) const;
+    struct UnpackLimit {
+        qint64 bytes = 0;
+        bool byTheDisk = false; // the disk's free space is the bound
+        qint64 free = 0;
+    };
+    UnpackLimit unpackLimit(const QString& zipPath, const QString& destination) const;
     QPointer<QNetworkReply> m_reply;
     bool m_cancelled = false;
     Logger& m_log;

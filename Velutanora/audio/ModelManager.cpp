@@ -125,6 +125,12 @@ Task<void> ModelManager::load()
 void ModelManager::download()
 {
     ModelRecognizer* recognizer = chosen();
+    // A model held back (its engine ended on it) is tried again, not fetched again.
+    if (recognizer && recognizer->isHeldBack()) {
+        m_recognizers.release(m_recognizers.chosen().model.id);
+        spawn(this, load());
+        return;
+    }
     if (!recognizer || recognizer->installer() || recognizer->isAvailable())
         return;
     ModelState next = m_state;

@@ -10,13 +10,79 @@
 
 namespace vel {
 
-ModelRecognizer::ModelRecognizer(Logger& log, ModelLocation location, QNetworkAccessManager& network, QString engineName,
-                                 QObject* parent)
-    : QObject(parent), m_log(log), m_engineName(std::move(engineName)), m_location(std::move(location)), m_network(network)
+QString engineName(RecognitionEngine engine)
 {
+    switch (engine) {
+    case RecognitionEngine::Vosk: return QStringLiteral("vosk");
+    case RecognitionEngine::SherpaOnnxNemoCtc: return QStringLiteral("nemo-ctc");
+    case RecognitionEngine::SherpaOnnxTransducer: return QStringLiteral("transducer");
+    }
+    return {};
+}
+
+ModelRecognizer::ModelRecognizer(Logger& log, RecognitionEngine engine, EngineLaunch launch, ModelLocation location,
+                                 QNetworkAccessManager& network, int threads, QObject* parent)
+    : QObject(parent), m_log(log), m_engineKind(engine), m_engineName(engineName(engine)), m_launch(std::move(launch)),
+      m_threads(threads), m_location(std::move(location)), m_network(network)
+{
+    adopt(makeEngine());
 }
 
 ModelRecognizer::~ModelRecognizer() = default;
+
+std::unique_ptr<EngineProcess> ModelRecognizer::makeEngine()
+{
+    return std::make_unique<EngineProcess>(m_log, m_launch, m_engineName);
+}
+
+void ModelRecognizer::adopt(std::unique_ptr<EngineProcess> engine)
+{
+    m_engine = std::move(engine);
+    connect(m_engine.get(), &EngineProcess::ended, this, [this](const QString& reason, bool byTheModel) {
+        m_loadFailure = reason;
+        emit engineEnded(reason, byTheModel);
+        emit loadEnded();
+    });
+}
+
+QString ModelRecognizer::logTag() const
+{
+    return m_engineKind == RecognitionEngine::Vosk ? QStringLiteral("Vosk") : QStringLiteral("sherpa-onnx");
+}
+
+QString ModelRecognizer::libraryFailure() const { return m_launch.unavailability(m_engineName); }
+
+void ModelRecognizer::holdBack(const QString& reason)
+{
+    m_heldBack = reason;
+    m_loadFailure = reason;
+    unloadModel();
+}
+
+void ModelRecognizer::unloadModel() { m_engine->unload(); }
+
+Task<QString> ModelRecognizer::checkFolder(QString directory)
+{
+    QPointer<ModelRecognizer> self(this);
+    std::unique_ptr<EngineProcess> probe = makeEngine();
+    const QString failure = co_await probe->load(directory, m_threads);
+    if (self && failure.isEmpty())
+        m_checked = std::move(probe);
+    co_return failure;
+}
+
+Task<std::optional<AudioFormat>> ModelRecognizer::bestAudioFormat(QString)
+{
+    if (!isAvailable())
+        co_return std::nullopt;
+    co_return AudioFormat::int16Mono16k();
+}
+
+std::shared_ptr<RecognizerSession> ModelRecognizer::makeSession(const QString&, const QStringList& contextualStrings,
+                                                                const AudioFormat&)
+{
+    return m_engine->makeSession(contextualStrings);
+}
 
 Task<QString> ModelRecognizer::loadModel(QString directory)
 {
@@ -34,7 +100,15 @@ Task<QString> ModelRecognizer::loadModel(QString directory)
     Completion<QString> first;
     m_loadWaiters.push_back(first);
     m_loadingDirectory = directory;
-    QString failure = co_await loadFolder(directory);
+    QString failure;
+    if (!m_heldBack.isEmpty()) {
+        failure = m_heldBack;
+    } else if (m_checked && directory == m_location.directory) {
+        // Loaded when it was checked, before it was moved into place.
+        adopt(std::exchange(m_checked, nullptr));
+    } else {
+        failure = co_await m_engine->load(directory, m_threads);
+    }
     if (!self)
         co_return failure;
     // The user may have chosen another folder meanwhile.
@@ -44,9 +118,9 @@ Task<QString> ModelRecognizer::loadModel(QString directory)
     }
     m_loadFailure = failure;
     if (failure.isEmpty())
-        m_log.line(QStringLiteral("🗣️ [%1] model loaded from %2").arg(m_engineName, directory));
+        m_log.line(QStringLiteral("🗣️ [%1] model loaded from %2").arg(logTag(), directory));
     else
-        m_log.line(QStringLiteral("⚠️ [%1] %2 does not load: %3").arg(m_engineName, directory, failure));
+        m_log.line(QStringLiteral("⚠️ [%1] %2 does not load: %3").arg(logTag(), directory, failure));
     const std::vector<Completion<QString>> waiters = std::exchange(m_loadWaiters, {});
     for (const Completion<QString>& waiter : waiters)
         waiter.resolve(failure);
@@ -77,6 +151,10 @@ Task<ModelStatus> ModelRecognizer::modelStatus(QString)
         co_return ModelStatus::Downloading;
     if (!QFileInfo(m_location.directory).isDir())
         co_return ModelStatus::Supported;
+    if (!m_heldBack.isEmpty()) {
+        m_loadFailure = m_heldBack;
+        co_return ModelStatus::Unknown;
+    }
     const QString failure = co_await loadModel(m_location.directory);
     co_return failure.isEmpty() ? ModelStatus::Installed : ModelStatus::Unknown;
 }
@@ -95,7 +173,11 @@ Task<std::shared_ptr<ModelInstallation>> ModelRecognizer::installationRequest(QS
 std::shared_ptr<ModelInstaller> ModelRecognizer::makeInstaller()
 {
     QPointer<ModelRecognizer> self(this);
-    auto installer = std::make_shared<ModelInstaller>(m_log, m_network, m_location, folderCheck());
+    auto installer = std::make_shared<ModelInstaller>(m_log, m_network, m_location, [self](const QString& directory) {
+        if (!self)
+            return ModelInstaller::answer(QStringLiteral("終了しました"));
+        return self->checkFolder(directory);
+    });
     installer->onInstalled = [self](const QString& directory) -> Task<QString> {
         if (!self)
             return ModelInstaller::answer(QStringLiteral("終了しました"));
@@ -116,9 +198,9 @@ std::shared_ptr<ModelInstaller> ModelRecognizer::makeInstaller()
 
 std::shared_ptr<ModelInstaller> ModelRecognizer::archiveInstaller()
 {
+    // The model in use stays until the new one has loaded.
     if (!hasLibrary() || m_installation)
         return nullptr;
-    unloadModel();
     m_installation = makeInstaller();
     return m_installation;
 }
@@ -139,7 +221,7 @@ QString ModelRecognizer::removeModel()
     QFile::remove(ModelInstaller(m_log, m_network, m_location, {}).partialPath());
     if (QFileInfo::exists(m_location.directory) && !QDir(m_location.directory).removeRecursively())
         return QStringLiteral("%1 を削除できません").arg(m_location.directory);
-    m_log.line(QStringLiteral("🗑️ [%1] model removed from %2").arg(m_engineName, m_location.directory));
+    m_log.line(QStringLiteral("🗑️ [%1] model removed from %2").arg(logTag(), m_location.directory));
     return {};
 }
 

@@ -359,4 +359,21 @@ void AppSettings::setRecognizerThreads(int value)
         emit recognizerThreadsChanged();
 }
 
+std::pair<QString, QString> AppSettings::crashedRecognizerModel() const
+{
+    const QString stored = m_store.string(QStringLiteral("recognizer_model_crash")).value_or(QString());
+    const qsizetype tab = stored.indexOf(QLatin1Char('\t'));
+    if (tab <= 0)
+        return {};
+    return {stored.left(tab), stored.mid(tab + 1)};
+}
+
+void AppSettings::setCrashedRecognizerModel(const QString& id, const QString& reason)
+{
+    if (id.isEmpty())
+        m_store.remove(QStringLiteral("recognizer_model_crash"));
+    else
+        m_store.setString(QStringLiteral("recognizer_model_crash"), id + QLatin1Char('\t') + reason);
+}
+
 } // namespace vel

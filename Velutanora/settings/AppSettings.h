@@ -102,6 +102,10 @@ public:
     static int defaultRecognizerThreads();
     int recognizerThreads() const;
     void setRecognizerThreads(int value);
+    // The model whose engine process ended on it, and why ("recognizer_model_crash": its id, a
+    // tab, the reason); empty when none. It is not loaded until the user chooses it again.
+    std::pair<QString, QString> crashedRecognizerModel() const;
+    void setCrashedRecognizerModel(const QString& id, const QString& reason);
 
     // The four field term lists, exposed for tests and documentation.
     static const QStringList& softwareTerms();

@@ -1,11 +1,16 @@
 // A stand-in for libvosk with the same C functions, built by the project so that the real
 // dlopen and adapter code run in CI. A "model" is a folder holding a file named stub-model and
 // a script.txt of lines "SECONDS partial|final TEXT": the recogniser reports each line once the
-// audio it was fed reaches that time.
+// audio it was fed reaches that time. A fault.txt makes it fail as real libraries do:
+// "exit-at-load" or "abort-at-load", or "abort SECONDS", "segv SECONDS", "hang SECONDS" once the
+// audio reaches that time.
+#include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -18,6 +23,8 @@ struct Line {
 
 struct Model {
     std::vector<Line> script;
+    std::string fault;
+    double faultSeconds = 0;
 };
 
 struct Recognizer {
@@ -53,6 +60,12 @@ void* vosk_model_new(const char* path)
     if (stat((dir + "/stub-model").c_str(), &st) != 0)
         return nullptr;
     auto* model = new Model;
+    std::ifstream faults(dir + "/fault.txt");
+    faults >> model->fault >> model->faultSeconds;
+    if (model->fault == "exit-at-load")
+        std::exit(255);
+    if (model->fault == "abort-at-load")
+        std::abort();
     std::ifstream in(dir + "/script.txt");
     std::string row;
     while (std::getline(in, row)) {
@@ -79,6 +92,14 @@ int vosk_recognizer_accept_waveform_s(void* handle, const short*, int length)
     auto* r = static_cast<Recognizer*>(handle);
     r->samples += length;
     const double now = static_cast<double>(r->samples) / r->rate;
+    if (!r->model->fault.empty() && now >= r->model->faultSeconds) {
+        if (r->model->fault == "segv")
+            std::raise(SIGSEGV);
+        if (r->model->fault == "abort")
+            std::abort();
+        while (r->model->fault == "hang")
+            ::pause();
+    }
     while (r->next < r->model->script.size() && r->model->script[r->next].seconds <= now) {
         const Line& line = r->model->script[r->next++];
         if (line.isFinal) {

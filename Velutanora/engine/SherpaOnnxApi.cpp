@@ -1,6 +1,6 @@
-#include "audio/SherpaOnnxApi.h"
+#include "engine/SherpaOnnxApi.h"
 
-#include "audio/DynamicLibrary.h"
+#include "engine/DynamicLibrary.h"
 
 namespace vel {
 

@@ -1,8 +1,7 @@
-#include "audio/SherpaOnnxRecognizer.h"
+#include "engine/SherpaOnnxEngine.h"
 
 #include "common/AsyncQueue.h"
 #include "common/BoundedFile.h"
-#include "common/Logger.h"
 #include "recording/AudioConverter.h"
 
 #include <QDir>
@@ -87,9 +86,9 @@ QByteArray hotwordsFor(const QStringList& words, const QSet<QString>& tokens)
 }
 
 // The files a model of the engine needs.
-QStringList rolesOf(RecognitionEngine engine)
+QStringList rolesOf(bool transducer)
 {
-    if (engine == RecognitionEngine::SherpaOnnxTransducer)
+    if (transducer)
         return {QStringLiteral("encoder"), QStringLiteral("decoder"), QStringLiteral("joiner")};
     return {QStringLiteral("model")};
 }
@@ -103,10 +102,10 @@ bool hasBlank(const QSet<QString>& tokens)
 
 // Why a folder is not a model of the engine sherpa-onnx can take (empty: it may be); the library
 // itself would end the process on some of these.
-QString folderFailure(RecognitionEngine engine, const QString& directory, const QSet<QString>& tokenSet)
+QString folderFailureWith(bool transducer, const QString& directory, const QSet<QString>& tokenSet)
 {
     const QString tokens = directory + QStringLiteral("/tokens.txt");
-    for (const QString& role : rolesOf(engine)) {
+    for (const QString& role : rolesOf(transducer)) {
         const QString file = onnxFile(directory, role);
         if (file.isEmpty())
             return QStringLiteral("%1 に %2.int8.onnx も %2.onnx もありません").arg(directory, role);
@@ -115,12 +114,17 @@ QString folderFailure(RecognitionEngine engine, const QString& directory, const 
     }
     if (!QFileInfo::exists(tokens))
         return QStringLiteral("%1 に tokens.txt がありません").arg(directory);
-    if (const BoundedRead read = readBoundedFile(tokens, kMaxTokensBytes); read.failure != BoundedRead::Failure::None)
-        return QStringLiteral("%1 を読めません（%2）").arg(tokens, read.describe());
+    if (const BoundedRead read = readBoundedFile(tokens, kMaxTokensBytes); read.failure != BoundedRead::Failure::None) {
+        const QString why = read.failure == BoundedRead::Failure::NotRegular ? QStringLiteral("通常のファイルではありません")
+                            : read.failure == BoundedRead::Failure::TooLarge
+                                ? QStringLiteral("%1 バイトは tokens.txt として大きすぎます").arg(read.size)
+                                : read.describe();
+        return QStringLiteral("%1 を読めません（%2）").arg(tokens, why);
+    }
     if (!hasBlank(tokenSet))
         return QStringLiteral("%1 はこのモデルの tokens.txt ではありません（空白記号がありません）").arg(tokens);
     // The library ends the process when a transducer's decoder lacks these; a decoder is small.
-    if (engine == RecognitionEngine::SherpaOnnxTransducer) {
+    if (transducer) {
         const QString decoder = onnxFile(directory, QStringLiteral("decoder"));
         const QByteArray bytes = readBoundedFile(decoder, kMaxDecoderBytes).bytes;
         for (const char* key : {"context_size", "vocab_size"})
@@ -268,7 +272,7 @@ void work(const std::shared_ptr<SherpaOnnxSessionState>& state)
         audio.erase(audio.begin(), audio.begin() + consumed);
         volatileUpTo = volatileUpTo > consumed ? volatileUpTo - consumed : 0;
         // The utterance under way: all of it at the stop, otherwise at most every kVolatileSeconds.
-        const bool volatileDue = audio.size() >= volatileUpTo + size_t(SherpaOnnxRecognizer::kVolatileSeconds * kSampleRate);
+        const bool volatileDue = audio.size() >= volatileUpTo + size_t(SherpaOnnxEngine::kVolatileSeconds * kSampleRate);
         const QString text =
             audio.size() < Segmenter::kFrame || !(final || volatileDue) ? QString() : state->decode(audio.data(), audio.size());
         if (volatileDue)
@@ -343,141 +347,80 @@ private:
 
 } // namespace
 
-SherpaOnnxRecognizer::SherpaOnnxRecognizer(Logger& log, LibraryLoader library, RecognitionEngine engine,
-                                           ModelLocation location, QNetworkAccessManager& network, int threads,
-                                           QObject* parent)
-    : ModelRecognizer(log, std::move(location), network, QStringLiteral("sherpa-onnx"), parent),
-      m_loadLibrary(std::move(library)), m_engine(engine), m_threads(threads)
-{
-}
-
-std::shared_ptr<SherpaOnnxApi> SherpaOnnxRecognizer::api() const
-{
-    if (!m_api && m_libraryFailure.isEmpty()) {
-        QString why;
-        m_api = m_loadLibrary ? m_loadLibrary(&why) : nullptr;
-        if (!m_api) {
-            m_libraryFailure = QStringLiteral("音声認識ライブラリ (libsherpa-onnx-c-api) が見つかりません: ") + why;
-            m_log.line(QStringLiteral("⚠️ [sherpa-onnx] libsherpa-onnx-c-api is not available (%1)").arg(why));
-        }
-    }
-    return m_api;
-}
-
-QString SherpaOnnxRecognizer::libraryFailure() const
-{
-    api();
-    return m_libraryFailure;
-}
-
 // A worker may still be decoding for a cancelled dictation: it is waited for here, not at the
 // cancel, and never left running into the process's exit.
-SherpaOnnxRecognizer::~SherpaOnnxRecognizer()
+SherpaOnnxEngine::~SherpaOnnxEngine()
 {
     for (Worker& w : m_workers) {
         abandon(*w.state);
         w.thread.join();
     }
-    if (m_loader.joinable())
-        m_loader.join();
 }
 
-std::function<QString(const QString&)> SherpaOnnxRecognizer::folderCheck() const
+QString SherpaOnnxEngine::folderFailure(bool transducer, const QString& directory)
 {
-    return [engine = m_engine](const QString& directory) {
-        return folderFailure(engine, directory, readTokens(directory + QStringLiteral("/tokens.txt")));
-    };
+    return folderFailureWith(transducer, directory, readTokens(directory + QStringLiteral("/tokens.txt")));
 }
 
-Task<QString> SherpaOnnxRecognizer::loadFolder(QString directory)
+QString SherpaOnnxEngine::load(const QString& directory, int threads)
 {
-    if (!api())
-        co_return m_libraryFailure;
-    struct Loaded {
-        const sherpa::Recognizer* recognizer = nullptr;
-        QString error;
-        std::shared_ptr<const QSet<QString>> tokens;
-    };
-    Completion<Loaded> loaded;
-    auto api = m_api;
-    const int threads = m_threads;
-    const RecognitionEngine engine = m_engine;
-    if (m_loader.joinable())
-        m_loader.join();
-    // The folder's checks read files (a decoder of megabytes): off the main thread, like the load.
-    m_loader = std::thread([api, directory, threads, engine, loaded] {
-        const QString tokens = directory + QStringLiteral("/tokens.txt");
-        Loaded result;
-        result.tokens = std::make_shared<const QSet<QString>>(readTokens(tokens));
-        result.error = folderFailure(engine, directory, *result.tokens);
-        if (!result.error.isEmpty()) {
-            postToMainLoop([loaded, result] { loaded.resolve(result); });
-            return;
-        }
-        const bool transducer = engine == RecognitionEngine::SherpaOnnxTransducer;
-        QStringList files;
-        for (const QString& role : rolesOf(engine))
-            files << onnxFile(directory, role);
-        QList<QByteArray> paths;
-        for (const QString& file : files)
-            paths << QFile::encodeName(file);
-        const QByteArray tokensPath = QFile::encodeName(tokens);
-        sherpa::RecognizerConfig config;
-        std::memset(&config, 0, sizeof config);
-        config.feat = {kSampleRate, 80};
-        config.model.tokens = tokensPath.constData();
-        config.model.numThreads = threads;
-        config.model.provider = "cpu";
-        if (transducer) {
-            config.model.transducer = {paths[0].constData(), paths[1].constData(), paths[2].constData()};
-            // Named, the type is not read from the encoder's metadata: the library ends the
-            // process when that is missing.
-            config.model.modelType = "transducer";
-            // The dictionary's words bias the search (hotwords); only a beam search takes them.
-            config.model.modelingUnit = "cjkchar";
-            config.decodingMethod = "modified_beam_search";
-            config.maxActivePaths = 4;
-            config.hotwordsScore = 1.5f;
-        } else {
-            config.model.nemoCtc.model = paths[0].constData();
-            config.decodingMethod = "greedy_search";
-        }
-        try {
-            result.recognizer = api->createRecognizer(&config);
-            if (!result.recognizer)
-                result.error = QStringLiteral("sherpa-onnx が設定を受け付けませんでした");
-        } catch (const std::exception& e) {
-            result.error = QString::fromLocal8Bit(e.what()); // onnxruntime's refusal of the file
-        }
+    m_recognizer.reset();
+    const QString tokens = directory + QStringLiteral("/tokens.txt");
+    auto tokenSet = std::make_shared<const QSet<QString>>(readTokens(tokens));
+    if (const QString failure = folderFailureWith(m_transducer, directory, *tokenSet); !failure.isEmpty())
+        return failure;
+    QStringList files;
+    for (const QString& role : rolesOf(m_transducer))
+        files << onnxFile(directory, role);
+    QList<QByteArray> paths;
+    for (const QString& file : files)
+        paths << QFile::encodeName(file);
+    const QByteArray tokensPath = QFile::encodeName(tokens);
+    sherpa::RecognizerConfig config;
+    std::memset(&config, 0, sizeof config);
+    config.feat = {kSampleRate, 80};
+    config.model.tokens = tokensPath.constData();
+    config.model.numThreads = threads;
+    config.model.provider = "cpu";
+    if (m_transducer) {
+        config.model.transducer = {paths[0].constData(), paths[1].constData(), paths[2].constData()};
+        // Named, the type is not read from the encoder's metadata: the library ends the
+        // process when that is missing.
+        config.model.modelType = "transducer";
+        // The dictionary's words bias the search (hotwords); only a beam search takes them.
+        config.model.modelingUnit = "cjkchar";
+        config.decodingMethod = "modified_beam_search";
+        config.maxActivePaths = 4;
+        config.hotwordsScore = 1.5f;
+    } else {
+        config.model.nemoCtc.model = paths[0].constData();
+        config.decodingMethod = "greedy_search";
+    }
+    const sherpa::Recognizer* recognizer = nullptr;
+    QString error;
+    try {
+        recognizer = m_api->createRecognizer(&config);
+        if (!recognizer)
+            error = QStringLiteral("sherpa-onnx が設定を受け付けませんでした");
+    } catch (const std::exception& e) {
+        error = QString::fromLocal8Bit(e.what()); // onnxruntime's refusal of the file
+    }
+    if (!recognizer) {
         // The library does not say which file it refused.
         QStringList names;
         for (const QString& file : files)
             names << QFileInfo(file).fileName();
-        if (!result.recognizer)
-            result.error = QStringLiteral("%1 を読み込めません: %2")
-                               .arg(names.size() == 1 ? names.first() : names.join(QStringLiteral("、")) + QStringLiteral(" のいずれか"),
-                                    result.error);
-        postToMainLoop([loaded, result] { loaded.resolve(result); });
-    });
-    const Loaded result = co_await loaded;
-    if (!result.recognizer)
-        co_return result.error;
-    if (engine == RecognitionEngine::SherpaOnnxTransducer)
-        m_tokens = result.tokens;
-    m_recognizer = std::shared_ptr<const sherpa::Recognizer>(result.recognizer,
-                                                             [api](const sherpa::Recognizer* r) { api->destroyRecognizer(r); });
-    co_return QString();
+        return QStringLiteral("%1 を読み込めません: %2")
+            .arg(names.size() == 1 ? names.first() : names.join(QStringLiteral("、")) + QStringLiteral(" のいずれか"), error);
+    }
+    if (m_transducer)
+        m_tokens = tokenSet;
+    auto api = m_api;
+    m_recognizer = std::shared_ptr<const sherpa::Recognizer>(recognizer, [api](const sherpa::Recognizer* r) { api->destroyRecognizer(r); });
+    return {};
 }
 
-Task<std::optional<AudioFormat>> SherpaOnnxRecognizer::bestAudioFormat(QString)
-{
-    if (!m_recognizer)
-        co_return std::nullopt;
-    co_return AudioFormat::int16Mono16k();
-}
-
-std::shared_ptr<RecognizerSession> SherpaOnnxRecognizer::makeSession(const QString&, const QStringList& contextualStrings,
-                                                                     const AudioFormat&)
+std::shared_ptr<RecognizerSession> SherpaOnnxEngine::makeSession(const QStringList& words)
 {
     if (!m_recognizer)
         return nullptr;
@@ -491,7 +434,7 @@ std::shared_ptr<RecognizerSession> SherpaOnnxRecognizer::makeSession(const QStri
     state->api = m_api;
     state->recognizer = m_recognizer;
     if (m_tokens)
-        state->hotwords = hotwordsFor(contextualStrings, *m_tokens);
+        state->hotwords = hotwordsFor(words, *m_tokens);
     m_workers.push_back({std::thread([state] { work(state); }), state});
     return std::make_shared<SherpaOnnxSession>(state);
 }

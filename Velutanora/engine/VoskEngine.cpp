@@ -1,8 +1,7 @@
-#include "audio/VoskRecognizer.h"
+#include "engine/VoskEngine.h"
 
 #include "common/AsyncQueue.h"
-#include "common/Logger.h"
-#include "audio/DynamicLibrary.h"
+#include "engine/DynamicLibrary.h"
 #include "recording/AudioConverter.h"
 
 #include <QFile>
@@ -212,57 +211,22 @@ VoskApi::~VoskApi()
         dlclose(handle);
 }
 
-VoskRecognizer::VoskRecognizer(Logger& log, std::shared_ptr<VoskApi> api, ModelLocation location,
-                               QNetworkAccessManager& network, QObject* parent)
-    : ModelRecognizer(log, std::move(location), network, QStringLiteral("Vosk"), parent), m_api(std::move(api))
+QString VoskEngine::load(const QString& directory, int)
 {
-}
-
-VoskRecognizer::~VoskRecognizer() = default;
-
-std::function<QString(const QString&)> VoskRecognizer::folderCheck(std::shared_ptr<VoskApi> api)
-{
-    return [api](const QString& directory) {
-        if (!api)
-            return QStringLiteral("libvosk がありません");
-        void* model = api->modelNew(QFile::encodeName(directory).constData());
-        if (!model)
-            return QStringLiteral("libvosk が読み込めません");
-        api->modelFree(model);
-        return QString();
-    };
-}
-
-Task<QString> VoskRecognizer::loadFolder(QString directory)
-{
-    if (!m_api)
-        co_return QStringLiteral("libvosk がありません");
-    Completion<void*> loaded;
-    auto api = m_api;
-    std::thread([api, directory, loaded] {
-        void* model = api->modelNew(QFile::encodeName(directory).constData());
-        postToMainLoop([loaded, model] { loaded.resolve(model); });
-    }).detach();
-    void* model = co_await loaded;
+    m_model.reset();
+    void* model = m_api->modelNew(QFile::encodeName(directory).constData());
     if (!model)
-        co_return QStringLiteral("libvosk が読み込めません");
+        return QStringLiteral("libvosk が読み込めません");
+    auto api = m_api;
     m_model = std::shared_ptr<void>(model, [api](void* m) { api->modelFree(m); });
-    co_return QString();
+    return {};
 }
 
-Task<std::optional<AudioFormat>> VoskRecognizer::bestAudioFormat(QString)
-{
-    if (!m_model)
-        co_return std::nullopt;
-    co_return AudioFormat::int16Mono16k();
-}
-
-std::shared_ptr<RecognizerSession> VoskRecognizer::makeSession(const QString&, const QStringList&,
-                                                               const AudioFormat& format)
+std::shared_ptr<RecognizerSession> VoskEngine::makeSession(const QStringList&)
 {
     if (!m_model)
         return nullptr;
-    return std::make_shared<VoskSession>(m_api, m_model, format.sampleRate);
+    return std::make_shared<VoskSession>(m_api, m_model, 16000.0);
 }
 
 } // namespace vel
