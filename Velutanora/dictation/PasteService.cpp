@@ -76,13 +76,24 @@ Task<PasteService::Result> PasteService::copyAndPaste(QString text, ApplicationR
     m_log.line(QStringLiteral("📋 [clipboard] ") + quotedDebugForm(text));
     result.copied = true;
     const KeyChord chord = pasteChordFor(target);
-    // A desktop that asks the user first shows its dialog before the target comes forward.
+    // A desktop that asks the user first shows its dialog before the target comes forward. A
+    // target that has gone, or that does not come to the front, gets no chord: it would paste
+    // into whatever window has the keyboard instead.
     StrokeResult stroke = co_await m_input.prepare();
-    if (stroke.sent()) {
-        if (target && !target->isTerminated())
-            co_await activateApp(target);
-        stroke = co_await m_input.sendKeyStroke(chord, target);
+    if (stroke.sent() && target) {
+        QString away;
+        if (target->isTerminated()) {
+            away = QStringLiteral("貼り付け先のウィンドウが閉じられました");
+        } else {
+            const bool inFront = co_await activateApp(target);
+            if (!inFront)
+                away = QStringLiteral("貼り付け先のウィンドウが前面に戻りませんでした");
+        }
+        if (!away.isEmpty())
+            stroke = StrokeResult::unavailable(away);
     }
+    if (stroke.sent())
+        stroke = co_await m_input.sendKeyStroke(chord, target);
     if (stroke.sent()) {
         result.pasted = true;
         result.status = kPastedStatus;
@@ -94,7 +105,7 @@ Task<PasteService::Result> PasteService::copyAndPaste(QString text, ApplicationR
     co_return result;
 }
 
-Task<void> PasteService::activateApp(ApplicationRef app)
+Task<bool> PasteService::activateApp(ApplicationRef app)
 {
     if (!app->isActive()) {
         app->activate();
@@ -105,6 +116,8 @@ Task<void> PasteService::activateApp(ApplicationRef app)
         }
     }
     co_await sleepFor(m_clock, 0.1);
+    // Still in front after the settling time: another window may have taken the focus meanwhile.
+    co_return app->isActive() && !app->isTerminated();
 }
 
 } // namespace vel

@@ -30,7 +30,10 @@ public:
     PasteService(Logger& log, Clock& clock, Pasteboard& pasteboard, SyntheticInput& input);
 
     Task<Result> copyAndPaste(QString text, ApplicationRef target);
-    Task<void> activateApp(ApplicationRef app);
+    // Only onto the clipboard: empty when it took the text, else why not.
+    QString copy(const QString& text) { return m_pasteboard.setText(text); }
+    // Brings the application to the front and waits for it: whether it holds the focus then.
+    Task<bool> activateApp(ApplicationRef app);
 
     // "📋 コピー済み（Ctrl+Vでペースト）— reason": the text is on the clipboard, not pasted.
     static QString copiedStatus(const KeyChord& chord, const QString& reason);

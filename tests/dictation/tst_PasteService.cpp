@@ -50,7 +50,6 @@ private slots:
         QTest::addColumn<double>("seconds");
         QTest::newRow("already active: settle only") << true << 0 << 0 << 0.1;
         QTest::newRow("active on the third poll") << false << 3 << 1 << 0.25;
-        QTest::newRow("never active: one second of polling") << false << -1 << 1 << 1.1;
         QTest::newRow("active at once") << false << 1 << 1 << 0.15;
     }
     void activationPolling()
@@ -76,44 +75,41 @@ private slots:
     void whatBecameOfTheText_data()
     {
         QTest::addColumn<QString>("windowClass");
-        QTest::addColumn<bool>("keysRefused");
+        QTest::addColumn<QString>("refused"); // "keys", "desktop", "focus", "gone" or nothing
         QTest::addColumn<QString>("clipboardRefusal");
         QTest::addColumn<QString>("status");
-        QTest::newRow("keys refused") << "gedit" << true << ""
+        QTest::newRow("keys refused") << "gedit" << "keys" << ""
                                       << "📋 コピー済み（Ctrl+Vでペースト）— キー入力が許可されませんでした";
-        QTest::newRow("keys refused, a terminal") << "xterm" << true << ""
+        QTest::newRow("keys refused, a terminal") << "xterm" << "keys" << ""
                                                   << "📋 コピー済み（Ctrl+Shift+Vでペースト）— キー入力が許可されませんでした";
-        QTest::newRow("no clipboard: no chord either") << "gedit" << false << "クリップボードに入れられません"
+        QTest::newRow("the desktop refuses") << "gedit" << "desktop" << ""
+                                             << "📋 コピー済み（Ctrl+Vでペースト）— デスクトップが操作を許可しませんでした";
+        QTest::newRow("the target never comes to the front") << "gedit" << "focus" << ""
+                                                             << "📋 コピー済み（Ctrl+Vでペースト）— 貼り付け先のウィンドウが前面に戻りませんでした";
+        QTest::newRow("the target has closed") << "gedit" << "gone" << ""
+                                               << "📋 コピー済み（Ctrl+Vでペースト）— 貼り付け先のウィンドウが閉じられました";
+        QTest::newRow("no clipboard: no chord either") << "gedit" << "" << "クリップボードに入れられません"
                                                        << "⚠️ クリップボードに入れられません。結果は設定の「履歴」からコピーできます";
     }
     void whatBecameOfTheText()
     {
         QFETCH(QString, windowClass);
-        QFETCH(bool, keysRefused);
+        QFETCH(QString, refused);
         QFETCH(QString, clipboardRefusal);
         QFETCH(QString, status);
         PasteRig rig;
-        rig.input.allowed = !keysRefused;
+        rig.input.allowed = refused != "keys";
+        rig.input.permitted = refused != "desktop";
         rig.pasteboard.refusal = clipboardRefusal;
-        const auto [result, took] = rig.run("コピーだけ", FakeWorkspace::app(7, windowClass));
+        auto app = FakeWorkspace::app(7, windowClass);
+        app->becomesActiveAfterQueries = refused == "focus" ? -1 : 0;
+        app->terminated = refused == "gone";
+        const auto [result, took] = rig.run("コピーだけ", app);
         QVERIFY(!result.pasted);
         QCOMPARE(result.copied, clipboardRefusal.isEmpty());
         QCOMPARE(result.status, status);
         QVERIFY(rig.input.strokes.isEmpty());
         QCOMPARE(rig.log.lines().first().startsWith("📋 [clipboard] \""), clipboardRefusal.isEmpty());
-    }
-
-    // An application that has gone is not activated; the empty text and its chord still go out.
-    void emptyTextToAnApplicationThatHasGone()
-    {
-        PasteRig rig;
-        auto app = FakeWorkspace::app(100);
-        app->terminated = true;
-        rig.run("", app);
-        QCOMPARE(app->activations, 0);
-        QCOMPARE(rig.pasteboard.texts, QStringList{""});
-        QCOMPARE(rig.input.strokes.size(), 1);
-        QCOMPARE(rig.input.strokes.first().target, ApplicationRef(app)); // still addressed to it
     }
 
     void logLineEscapesTheText()

@@ -29,13 +29,18 @@ struct Stroke {
     ApplicationRef target;
 };
 
+// Refuses the desktop's permission (prepare) and the stroke itself separately.
 class FakeSyntheticInput final : public SyntheticInput {
 public:
-    bool allowed = true;
+    bool allowed = true;    // strokes go out
+    bool permitted = true;  // the desktop grants them (prepare)
     QString refusal = QStringLiteral("キー入力が許可されませんでした");
     QList<Stroke> strokes;
-    bool isAllowed() const override { return allowed; }
-    Task<StrokeResult> prepare() override { co_return allowed ? StrokeResult{} : StrokeResult::refused(refusal); }
+    bool isAllowed() const override { return allowed && permitted; }
+    Task<StrokeResult> prepare() override
+    {
+        co_return permitted ? StrokeResult{} : StrokeResult::refused(QStringLiteral("デスクトップが操作を許可しませんでした"));
+    }
     Task<StrokeResult> sendKeyStroke(KeyChord chord, ApplicationRef target) override
     {
         if (!allowed)
