@@ -84,7 +84,7 @@ void panelFaces()
     state.setProcessing(true);
     saveScreen(panel->frameGeometry(), "panel-processing");
     state.setContinuous(false, false);
-    controller.showOutcome(DictationOutcome{DictationOutcome::Kind::Pasted, "今日は晴れです。", "📋 ペーストしました", {}, {}, true});
+    controller.showOutcome(DictationOutcome{DictationOutcome::Kind::Pasted, "今日は晴れです。", "📋 ペーストしました", {}, {}, true, {}});
     saveScreen(panel->frameGeometry(), "panel-confirmation");
     settings.setCorrectionMode(CorrectionMode::Quality);
     controller.showFailure(QStringLiteral("⚠️ 日本語の音声認識モデルがまだ使えません。モデルの準備ができるまで待つか、"

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "common/BoundedFile.h"
+#include "recording/KeptAudio.h"
 
 #include "common/Clock.h"
 #include "common/Task.h"
@@ -270,8 +271,10 @@ int CommandLine::transcribe(const QStringList& args)
     if (model != ModelStatus::Installed)
         log.line(QStringLiteral("📝 [transcribe] no local Japanese model: only Gemini will hear the audio"));
     WavFileAudioInput microphone(clock, wav);
+    KeptAudio kept;
     DictationStack stack({log, clock, runSettings, *recognizer, microphone, debugLog, pasteboard, input, workspace, panel,
-                          &gemini, noHistory ? nullptr : &usage, noHistory ? nullptr : &history});
+                          &gemini, noHistory ? nullptr : &usage, noHistory ? nullptr : &history, LinearConverter::factory(),
+                          nullptr, noHistory ? nullptr : &kept});
     Dictation& dictation = stack.dictation;
     const DictationState& state = dictation.state();
     QObject::connect(&state, &DictationState::statusMessageChanged, [&] { log.line(state.statusMessage()); });

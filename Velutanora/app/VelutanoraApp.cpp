@@ -17,6 +17,8 @@
 #include "recording/ModelCheck.h"
 #include "settings/AppSettings.h"
 #include "settings/JsonFileStore.h"
+#include "recording/KeptAudio.h"
+#include "ui/HistoryView.h"
 #include "settings/RecordingHistory.h"
 #include "settings/UsageTracker.h"
 #include "ui/ContentView.h"
@@ -84,6 +86,15 @@ private:
     WaylandPanelSurface m_surface;
 };
 
+// The newest result with words (a kept recording has none yet).
+QString lastResult(const RecordingHistory& history)
+{
+    for (const RecordingEntry& entry : history.entries())
+        if (!entry.isUntranscribed())
+            return entry.text;
+    return {};
+}
+
 Task<void> repasteLast(PasteService& paste, Dictation& dictation, Notifier& notifier, QString text, ApplicationRef target)
 {
     const PasteService::Result result = co_await paste.copyAndPaste(text, target);
@@ -132,11 +143,12 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
         m_panel->setPanelHost([wayland](RecordingPanel* panel) { new LayerShellPanel(*wayland, panel); });
     }
     m_history = std::make_unique<RecordingHistory>(*m_store, m_clock);
+    m_kept = std::make_unique<KeptAudio>();
     m_usage = std::make_unique<UsageTracker>(*m_store);
     m_stack = std::make_unique<DictationStack>(DictationStack::Parts{
         m_log, m_clock, *m_settings, *m_recognizer, *m_audio, *m_debugLog, *m_desktop.pasteboard, *m_desktop.input,
         *m_desktop.workspace, *m_panel, m_gemini.get(), m_usage.get(), m_history.get(), SoxrConverter::factory(),
-        m_modelCheck.get()});
+        m_modelCheck.get(), m_kept.get()});
     m_updater = std::make_unique<UpdaterService>(m_log, m_clock, *m_settings, *m_network,
                                                  QStringLiteral(VELUTANORA_VERSION));
     if (!m_desktop.status.isEmpty())
@@ -224,6 +236,7 @@ void VelutanoraApp::openSettings()
     if (!m_window) {
         m_window = new ContentView(*m_settings, *m_history, *m_usage, m_models.get());
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+        m_window->historyView()->onRetry = [this](const QUuid& entry) { m_stack->dictation.retryKept(entry, false); };
         m_window->setWindowIcon(Icons::icon(QStringLiteral("velutanora"), Qt::black));
         m_window->generalView()->microphonePicker()->setDevices(QtAudioInput::inputDevices());
         if (m_desktop.shortcutsBoundByDesktop) {
@@ -345,12 +358,13 @@ void VelutanoraApp::rebuildMenu()
     // The way out when a paste landed in the wrong window: the newest result again, into the
     // application the user has since brought to the front.
     QAction* repaste = m_menu->addAction(QStringLiteral("最後の結果をもう一度ペースト"), this, [this] {
-        if (m_history->entries().isEmpty())
+        const QString last = lastResult(*m_history);
+        if (last.isEmpty())
             return;
-        spawn(this, repasteLast(m_stack->paste, m_stack->dictation, *m_notifier, m_history->entries().first().text,
+        spawn(this, repasteLast(m_stack->paste, m_stack->dictation, *m_notifier, last,
                           m_stack->dictation.workspaceMonitor().lastExternalApp()));
     });
-    repaste->setEnabled(!m_history->entries().isEmpty());
+    repaste->setEnabled(!lastResult(*m_history).isEmpty());
     m_menu->addSeparator();
     QMenu* modes = m_menu->addMenu(QStringLiteral("校正モード"));
     for (CorrectionMode mode : allCorrectionModes) {

@@ -29,6 +29,7 @@ class HotkeyManager;
 class JsonFileStore;
 class ModelManager;
 class QtAudioInput;
+class KeptAudio;
 class RecordingHistory;
 class RecordingPanelController;
 class SingleInstance;
@@ -87,6 +88,7 @@ private:
     std::unique_ptr<DebugLog> m_debugLog;
     std::unique_ptr<ModelCheck> m_modelCheck;
     std::unique_ptr<RecordingHistory> m_history;
+    std::unique_ptr<KeptAudio> m_kept;
     std::unique_ptr<UsageTracker> m_usage;
     std::unique_ptr<DesktopNotifier> m_notifier;
     std::unique_ptr<RecordingPanelController> m_panel;

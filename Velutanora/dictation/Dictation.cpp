@@ -1,11 +1,16 @@
 #include "common/Clock.h"
 #include "common/Logger.h"
 #include "correction/GeminiService.h"
+#include "dictation/PasteService.h"
 #include "dictation/ProcessAndPaste.h"
 #include "dictation/Dictation.h"
+#include "correction/TextFormatter.h"
 #include "recording/DebugLog.h"
+#include "recording/KeptAudio.h"
+#include "recording/WavFile.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
+#include "settings/RecordingHistory.h"
 
 #include <QPointer>
 
@@ -14,7 +19,7 @@ namespace vel {
 Dictation::Dictation(Dependencies d, QObject* parent)
     : QObject(parent), m_log(d.log), m_clock(d.clock), m_speech(d.speech), m_settings(d.settings),
       m_usageTracker(d.usageTracker), m_history(d.history), m_panel(d.panel), m_gemini(d.gemini), m_paste(d.paste),
-      m_input(d.input), m_workspaceMonitor(d.workspace)
+      m_input(d.input), m_kept(d.kept), m_workspaceMonitor(d.workspace)
 {
     followRecorder();
 }
@@ -85,7 +90,7 @@ Task<DictationOutcome> Dictation::process()
     m_state.setCompletionVisible(false);
     m_state.setProcessing(true);
     DictationOutcome outcome = co_await processAndPaste(m_speech.takeStoppedDictation(), target, m_settings,
-                                                        PipelineServices{m_gemini, m_paste, m_usageTracker, m_history},
+                                                        PipelineServices{m_gemini, m_paste, m_usageTracker, m_history, m_kept},
                                                         std::move(progress), m_log, m_clock);
     m_state.setProcessing(false);
     m_state.setOutcome(outcome);
@@ -280,9 +285,10 @@ Task<void> Dictation::utteranceStep(bool gemini, bool autoEnter, ApplicationRef 
     const bool cancelledAfterStop = co_await taskCancelled();
     if (cancelledAfterStop || !m_state.isContinuous())
         co_return;
-    // Skip only an utterance with neither recognised text nor any speech in the kept audio:
-    // without a local recogniser, the audio alone is what Gemini will hear.
-    if (!m_speech.hasAnyRecognizedText() && !m_speech.heardSpeech()) {
+    // Skip an utterance that can give no words: no recognised text, and no speech in the
+    // recording for Gemini to hear or to keep where the local recogniser failed.
+    const bool recordingMatters = m_speech.heardSpeech() && (gemini || !m_speech.recognizerFailure().isEmpty());
+    if (!m_speech.hasAnyRecognizedText() && !recordingMatters) {
         m_log.line(QStringLiteral("🔄 [continuous] no text after finalize, skipping paste"));
         co_await startNextContinuousRecording(savedTarget);
         co_return;
@@ -322,6 +328,67 @@ Task<void> Dictation::startNextContinuousRecording(ApplicationRef savedTarget)
     m_log.line(QStringLiteral("🔄 [continuous] restart failed: ") + failure);
     leaveContinuousMode();
     m_panel.hideImmediately();
+}
+
+void Dictation::retryKept(const QUuid& entry, bool paste)
+{
+    if (m_speech.isRecording())
+        return;
+    cancelProcessing();
+    const ApplicationRef target = paste ? m_workspaceMonitor.frontmostNow() : nullptr;
+    setProcessingTask(spawn(this, retryTask(entry, target)));
+}
+
+Task<void> Dictation::retryTask(QUuid id, ApplicationRef target)
+{
+    std::optional<RecordingEntry> entry = m_history ? m_history->entry(id) : std::nullopt;
+    if (!entry || !entry->isUntranscribed())
+        co_return;
+    const std::optional<QByteArray> wav = m_kept ? m_kept->read(entry->keptAudio) : std::nullopt;
+    if (!wav) {
+        m_state.setStatusMessage(QStringLiteral("⚠️ 保存した録音が見つかりません"));
+        co_return;
+    }
+    m_state.setStatusMessage(QStringLiteral("🔁 保存した録音を再試行しています..."));
+    const bool gemini = sendsAudioToGemini(m_settings) && m_gemini;
+    RecognizedRecording local;
+    if (!gemini) {
+        QByteArray pcm;
+        try {
+            pcm = WavFile::parse(*wav).samples;
+        } catch (...) {
+        }
+        local = co_await m_speech.recognizeRecording(pcm);
+    }
+    const QString raw = local.text;
+    std::optional<QByteArray> heard;
+    if (gemini)
+        heard = wav;
+    PipelineProgress progress;
+    progress.status = [this](const QString& line) { m_state.setStatusMessage(line); };
+    const CleanedText cleaned = co_await cleanAndCorrect(raw, heard, false, m_settings.correctionMode(), m_settings, m_gemini,
+                                                         m_usageTracker, progress, m_log, m_clock);
+    if (cleaned.finalText.isEmpty()) {
+        QString why = cleaned.correctionFailure;
+        if (why.isEmpty())
+            why = !local.failure.isEmpty() ? local.failure : QStringLiteral("言葉が聞き取れませんでした");
+        m_state.setStatusMessage(QStringLiteral("⚠️ 再試行しても言葉になりませんでした: ") + why);
+        co_return;
+    }
+    const QString kept = entry->keptAudio;
+    entry->text = cleaned.finalText;
+    entry->originalText = cleaned.originalText;
+    entry->keptAudio.clear();
+    entry->untranscribed.clear();
+    m_history->update(*entry);
+    m_kept->remove(kept);
+    if (m_paste && target) {
+        const PasteService::Result result = co_await m_paste->copyAndPaste(cleaned.finalText, target);
+        m_state.setStatusMessage(result.status);
+    } else if (m_paste) {
+        const QString failure = m_paste->copy(cleaned.finalText);
+        m_state.setStatusMessage(failure.isEmpty() ? QStringLiteral("📋 コピーしました") : PasteService::notCopiedStatus(failure));
+    }
 }
 
 } // namespace vel

@@ -15,6 +15,7 @@ class AppSettings;
 class Clock;
 class ClockTimer;
 class GeminiService;
+class KeptAudio;
 class Logger;
 class PasteService;
 class RecordingHistory;
@@ -40,6 +41,7 @@ public:
         PasteService* paste;
         Workspace& workspace;
         SyntheticInput& input;
+        KeptAudio* kept = nullptr;
     };
 
     // How much of the machinery a trigger brings. The shortcuts and the commands bring all of it;
@@ -69,6 +71,12 @@ public:
     // Processes the stopped dictation, pastes it into the target and tells the panel.
     Task<DictationOutcome> process();
 
+    // Tries a kept recording (a history entry without words) again: Gemini hears it where the
+    // mode and the key call for it, else the local recogniser. Its words take the entry's place in
+    // the history and its recording goes; they are pasted into the application in front
+    // (`paste`, from the panel) or copied (from the history).
+    void retryKept(const QUuid& entry, bool paste);
+
 signals:
     void busyChanged();
     // The recording as it is sent to Gemini.
@@ -95,6 +103,7 @@ private:
     Task<void> stopRecording(bool gemini);
     Task<void> manualStopTask(bool gemini, bool wasContinuous, bool autoEnter, ApplicationRef target);
     Task<void> utteranceStep(bool gemini, bool autoEnter, ApplicationRef savedTarget);
+    Task<void> retryTask(QUuid id, ApplicationRef target);
 
     Logger& m_log;
     Clock& m_clock;
@@ -106,6 +115,7 @@ private:
     GeminiService* m_gemini;
     PasteService* m_paste;
     SyntheticInput& m_input;
+    KeptAudio* m_kept;
     WorkspaceMonitor m_workspaceMonitor;
     DictationState m_state;
     // Continuous mode: the target every utterance goes to.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUuid>
 
 namespace vel {
 
@@ -11,7 +12,8 @@ struct DictationOutcome {
         Pasted,       // the text is on the clipboard and the paste chord went out
         Kept,         // the text is kept (clipboard and/or history) but was not pasted: see reason
         NothingHeard, // no words and no audio: nothing to deliver
-        Failed,       // Gemini alone could have given the words, and it failed: see status
+        Failed,       // no words came (Gemini failed, and no local text): see status; the
+                      // recording may be kept for a later try (retryEntry)
         Abandoned,    // a new dictation or a cancel came first; the text went to the history only
     };
     Kind kind = Kind::NothingHeard;
@@ -20,6 +22,7 @@ struct DictationOutcome {
     QString reason;            // Kept: why it was not pasted, in words for the user
     QString correctionFailure; // "⚠️ Gemini: …" when the local text replaced Gemini's answer
     bool onClipboard = false;  // Pasted, Kept: the clipboard holds the text
+    QUuid retryEntry;          // Failed: the history entry of the kept recording, if it was kept
 
     bool pasted() const { return kind == Kind::Pasted; }
     bool delivered() const { return kind == Kind::Pasted || kind == Kind::Kept; }

@@ -9,6 +9,7 @@ namespace vel {
 
 class AudioInput;
 class DebugLog;
+class KeptAudio;
 class ModelCheck;
 class Pasteboard;
 class SpeechRecognizer;
@@ -33,6 +34,7 @@ public:
         RecordingHistory* history = nullptr;
         ConverterFactory converters = LinearConverter::factory();
         const ModelCheck* modelCheck = nullptr;
+        KeptAudio* kept = nullptr;
     };
 
     explicit DictationStack(Parts parts)
@@ -40,7 +42,7 @@ public:
                  parts.modelCheck),
           paste(parts.log, parts.clock, parts.pasteboard, parts.input),
           dictation({parts.log, parts.clock, speech, parts.settings, parts.usage, parts.history, parts.panel,
-                     parts.gemini, &paste, parts.workspace, parts.input})
+                     parts.gemini, &paste, parts.workspace, parts.input, parts.kept})
     {
     }
 

@@ -7,6 +7,7 @@
 #include "correction/TextProcessor.h"
 #include "dictation/PasteService.h"
 #include "recording/AudioAccumulator.h"
+#include "recording/KeptAudio.h"
 #include "recording/SpeechManager.h"
 #include "settings/AppSettings.h"
 #include "settings/RecordingHistory.h"
@@ -133,6 +134,24 @@ Task<CleanedText> cleanAndCorrect(QString raw, std::optional<QByteArray> wav, bo
     co_return cleaned;
 }
 
+std::optional<QUuid> keepForRetry(const QByteArray& wav, const QString& why, const PipelineServices& services, Logger& log)
+{
+    if (!services.kept || !services.history)
+        return std::nullopt;
+    QString failure;
+    const std::optional<QString> name = services.kept->keep(wav, &failure);
+    if (!name) {
+        log.line(QStringLiteral("⚠️ [kept] the recording could not be kept: ") + failure);
+        return std::nullopt;
+    }
+    RecordingEntry entry = services.history->makeEntry(QString(), std::nullopt);
+    entry.keptAudio = *name;
+    entry.untranscribed = why;
+    services.history->add(entry);
+    log.line(QStringLiteral("💾 [kept] a recording without words is kept for a later try: %1 bytes").arg(wav.size()));
+    return entry.id;
+}
+
 Task<DictationOutcome> processAndPaste(StoppedDictation dictation, ApplicationRef target, AppSettings& settings,
                                        PipelineServices services, PipelineProgress progress, Logger& log, Clock& clock)
 {
@@ -146,15 +165,29 @@ Task<DictationOutcome> processAndPaste(StoppedDictation dictation, ApplicationRe
             progress.status(line);
     };
 
+    // The recording goes to Gemini where it is used; and is kept when nothing else gives words:
+    // the local recogniser failed, and Gemini is not asked or fails.
+    const bool rawEmpty = TextFormatter::trimWhitespaceAndNewlines(raw).isEmpty();
+    const bool gemini = services.gemini && sendsAudioToGemini(settings) && dictation.audioForGemini;
+    const bool heard = dictation.audio && dictation.audio->hasSpeech();
+    const bool lost = rawEmpty && heard && !dictation.recognizerFailure.isEmpty();
     std::optional<QByteArray> wav;
     qint64 trimmedBytes = 0;
     qint64 droppedBytes = 0;
-    if (dictation.audio) {
+    if (dictation.audio && (gemini || lost)) {
         trimmedBytes = dictation.audio->trimmedBytes();
         droppedBytes = dictation.audio->droppedBytes();
         wav = dictation.audio->buildWAV();
     }
     dictation.audio.reset();
+    const auto keep = [&](const QString& why) {
+        outcome.kind = DictationOutcome::Kind::Failed;
+        const std::optional<QUuid> kept = wav && heard ? keepForRetry(*wav, why, services, log) : std::nullopt;
+        outcome.retryEntry = kept.value_or(QUuid());
+        outcome.status = QStringLiteral("⚠️ %1").arg(why)
+                         + (kept ? QStringLiteral("。録音を保存しました（履歴から再試行できます）") : QString());
+        say(outcome.status);
+    };
 
     if (wav) {
         if (progress.wavBuilt)
@@ -171,7 +204,11 @@ Task<DictationOutcome> processAndPaste(StoppedDictation dictation, ApplicationRe
                            .arg(QString::number(static_cast<double>(droppedBytes) / 32000.0, 'f', 1)));
     }
 
-    if (!wav && TextFormatter::trimWhitespaceAndNewlines(raw).isEmpty()) {
+    if (lost && !gemini) {
+        keep(QStringLiteral("音声認識に失敗しました: ") + dictation.recognizerFailure);
+        co_return outcome;
+    }
+    if (rawEmpty && !(gemini && wav)) {
         outcome.kind = DictationOutcome::Kind::NothingHeard;
         outcome.status = QStringLiteral("🚫 音声が検出されませんでした");
         say(outcome.status);
@@ -201,9 +238,9 @@ Task<DictationOutcome> processAndPaste(StoppedDictation dictation, ApplicationRe
     }
 
     if (finalText.isEmpty() && !outcome.correctionFailure.isEmpty()) {
-        // Only Gemini could have given the words (no local text), and it failed.
-        outcome.kind = DictationOutcome::Kind::Failed;
-        outcome.status = status;
+        // Only Gemini could have given the words (no local text), and it failed: the recording
+        // is kept for a later try.
+        keep(QStringLiteral("失敗: ") + cleaned.correctionFailure);
     } else if (finalText.isEmpty()) {
         // Only fillers, or Gemini heard no words in the audio: nothing to paste.
         outcome.kind = DictationOutcome::Kind::NothingHeard;

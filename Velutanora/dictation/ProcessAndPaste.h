@@ -12,6 +12,7 @@ namespace vel {
 
 class Clock;
 class GeminiService;
+class KeptAudio;
 class Logger;
 class PasteService;
 class RecordingHistory;
@@ -23,7 +24,12 @@ struct PipelineServices {
     PasteService* paste = nullptr;
     UsageTracker* usage = nullptr;
     RecordingHistory* history = nullptr;
+    KeptAudio* kept = nullptr; // with the history: where a recording that gave no words is kept
 };
+
+// Keeps a recording that gave no words, with a history entry that says why, for a later try;
+// the entry's id, or none when it could not be kept.
+std::optional<QUuid> keepForRetry(const QByteArray& wav, const QString& why, const PipelineServices& services, Logger& log);
 
 // Whether a dictation's recording goes to Gemini (and a text's words, for the process command):
 // a key is set and the mode is not the instant one.

@@ -91,9 +91,39 @@ void SpeechManager::setSilenceCountdown(std::optional<int> v) { VEL_ASSIGN(m_sil
 
 StoppedDictation SpeechManager::takeStoppedDictation()
 {
-    StoppedDictation out{m_transcribedText, std::move(m_accumulator)};
+    StoppedDictation out{m_transcribedText, std::move(m_accumulator), m_recognizerFailure, m_audioForGemini};
     m_accumulator.reset();
     return out;
+}
+
+Task<RecognizedRecording> SpeechManager::recognizeRecording(QByteArray pcm)
+{
+    RecognizedRecording out;
+    if (m_recognizer.isLoading())
+        co_await m_recognizer.untilLoaded();
+    const std::shared_ptr<RecognizerSession> session =
+        m_recognizer.isAvailable() ? m_recognizer.makeSession(kLocale, {}, AudioFormat::int16Mono16k()) : nullptr;
+    if (!session) {
+        const QString why = m_recognizer.loadFailure();
+        out.failure = why.isEmpty() ? QStringLiteral("音声認識モデルがまだありません") : why;
+        co_return out;
+    }
+    constexpr qsizetype kChunk = 32000; // a second at a time, as a microphone would give it
+    for (qsizetype at = 0; at < pcm.size(); at += kChunk)
+        session->appendAudio(AudioBuffer{AudioFormat::int16Mono16k(), pcm.mid(at, kChunk)});
+    session->finishInput();
+    try {
+        for (;;) {
+            const std::optional<RecognitionResult> result = co_await session->nextResult();
+            if (!result)
+                break;
+            if (result->isFinal && !result->text.trimmed().isEmpty())
+                out.text += (out.text.isEmpty() ? QString() : QStringLiteral("\n")) + result->text;
+        }
+    } catch (...) {
+        out.failure = describeError(std::current_exception());
+    }
+    co_return out;
 }
 
 bool SpeechManager::heardSpeech() const { return m_accumulator && m_accumulator->hasSpeech(); }
@@ -124,6 +154,8 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
     setTranscribedText(QString());
     m_accumulatedText.clear();
     m_latestRecognizedText.clear();
+    m_recognizerFailure.clear();
+    m_audioForGemini = needsGeminiAudio;
     setProcessingTime(0);
 
     setIsRecording(true);
@@ -168,12 +200,15 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
             }
         } else {
             m_analyzerFormat.reset();
+            const QString why = m_recognizer.loadFailure();
+            m_recognizerFailure = why.isEmpty() ? QStringLiteral("音声認識モデルがまだありません") : why;
         }
         m_startTime = m_clock.now();
         if (m_session)
             m_recognizerTask = spawn(this, consumeResults(m_session));
-        if (needsGeminiAudio)
-            m_accumulator = std::make_shared<AudioAccumulator>();
+        // Kept whether or not Gemini will hear it: should the local recogniser fail, the
+        // recording is what is left of the dictation.
+        m_accumulator = std::make_shared<AudioAccumulator>();
         if (recognizerAvailable && (!m_analyzerFormat || !m_session))
             throw SpeechError(SpeechError::Kind::AudioFormatError);
 
@@ -261,7 +296,9 @@ Task<void> SpeechManager::consumeResults(std::shared_ptr<RecognizerSession> sess
             applyResult(*result);
         }
     } catch (...) {
-        // The sequence ended with an error: end quietly; the closing step still runs.
+        // The sequence ended with an error (its engine ended): the recording goes on without it.
+        m_recognizerFailure = describeError(std::current_exception());
+        m_log.line(QStringLiteral("⚠️ [SpeechManager] the recogniser failed: ") + m_recognizerFailure);
     }
     const bool cancelled = co_await taskCancelled();
     if (cancelled)

@@ -39,10 +39,19 @@ private:
     Kind m_kind;
 };
 
-// What a stopped dictation leaves for processing: the recognised text and the audio kept for Gemini.
+// What a stopped dictation leaves for processing: the recognised text, the recording (for Gemini,
+// or to be kept when no words come of it), and why the local recogniser gave no text when it failed.
 struct StoppedDictation {
     QString rawText;
     std::shared_ptr<AudioAccumulator> audio;
+    QString recognizerFailure;
+    bool audioForGemini = false; // the recording was asked for Gemini at the start
+};
+
+// What the local recogniser made of a whole recording: its text, or why there is none.
+struct RecognizedRecording {
+    QString text;
+    QString failure;
 };
 
 // One recording session: the audio, the recogniser, the assembly of its results into text, the
@@ -91,9 +100,14 @@ public:
 
     // The stopped dictation, handed to the processing (the kept audio goes with it).
     StoppedDictation takeStoppedDictation();
+    // A recording (16 kHz 16-bit mono) through the local recogniser, outside any dictation.
+    Task<RecognizedRecording> recognizeRecording(QByteArray pcm);
 
-    // Whether the audio kept for Gemini in this dictation holds any speech.
+    // Whether the recording of this dictation holds any speech.
     bool heardSpeech() const;
+    // Why the local recogniser gave, or gives, no text in this dictation: none at hand, or its
+    // engine ended (empty while it works).
+    QString recognizerFailure() const { return m_recognizerFailure; }
     // Whether the recogniser is still working through audio it was given.
     bool isRecognizerBusy() const { return m_session && m_session->isBusy(); }
 
@@ -167,6 +181,8 @@ private:
     std::optional<double> m_startTime;
     QString m_accumulatedText;
     QString m_latestRecognizedText;
+    QString m_recognizerFailure;
+    bool m_audioForGemini = false;
     // Level updates posted by the audio thread carry the dictation they belong to.
     std::atomic<quint64> m_generation{0};
 

@@ -26,7 +26,7 @@ RecordingHistory::RecordingHistory(KeyValueStore& store, Clock& clock, QObject* 
 
 RecordingEntry RecordingHistory::makeEntry(const QString& text, const std::optional<QString>& originalText) const
 {
-    return RecordingEntry{QUuid::createUuid(), text, originalText, referenceDateFromUnix(m_clock.now())};
+    return RecordingEntry{QUuid::createUuid(), text, originalText, referenceDateFromUnix(m_clock.now()), {}, {}};
 }
 
 void RecordingHistory::load()
@@ -88,7 +88,7 @@ bool RecordingHistory::save(bool replaceAll)
         }
         // One new entry in front of what is stored: its text goes in front of the stored text,
         // so a long history is not encoded again on every dictation.
-        const bool prepended = untouched && !mergedIn && m_forgotten.isEmpty() && m_added.size() == 1
+        const bool prepended = untouched && !mergedIn && !m_replaced && m_forgotten.isEmpty() && m_added.size() == 1
                                && !m_entries.isEmpty() && m_added.contains(m_entries.first().id)
                                && m_lastBlob.startsWith('[');
         if (prepended) {
@@ -102,6 +102,7 @@ bool RecordingHistory::save(bool replaceAll)
     });
     m_added.clear();
     m_forgotten.clear();
+    m_replaced = false;
     return mergedIn;
 }
 
@@ -129,6 +130,29 @@ void RecordingHistory::add(const RecordingEntry& entry)
         emit entriesChanged();
     else
         emit entryAdded();
+}
+
+bool RecordingHistory::update(const RecordingEntry& entry)
+{
+    for (RecordingEntry& e : m_entries) {
+        if (e.id != entry.id)
+            continue;
+        e = entry;
+        m_added.insert(entry.id); // ours wins a merge with what another process stored
+        m_replaced = true;
+        save();
+        emit entriesChanged();
+        return true;
+    }
+    return false;
+}
+
+std::optional<RecordingEntry> RecordingHistory::entry(const QUuid& id) const
+{
+    for (const RecordingEntry& e : m_entries)
+        if (e.id == id)
+            return e;
+    return std::nullopt;
 }
 
 void RecordingHistory::deleteAtOffsets(const QSet<int>& offsets)
@@ -164,6 +188,10 @@ QByteArray RecordingHistory::encode(const QList<RecordingEntry>& entries)
         if (e.originalText)
             o.insert(QStringLiteral("originalText"), *e.originalText);
         o.insert(QStringLiteral("date"), e.date);
+        if (e.isUntranscribed()) {
+            o.insert(QStringLiteral("keptAudio"), e.keptAudio);
+            o.insert(QStringLiteral("untranscribed"), e.untranscribed);
+        }
         array.append(o);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
@@ -194,9 +222,15 @@ std::optional<QList<RecordingEntry>> RecordingHistory::decode(const QByteArray& 
             continue;
         }
         seen.insert(*uuid);
-        RecordingEntry entry{*uuid, text.toString(), std::nullopt, date.toDouble()};
+        RecordingEntry entry{*uuid, text.toString(), std::nullopt, date.toDouble(), {}, {}};
         if (original.isString())
             entry.originalText = original.toString();
+        // Only a plain file name: the kept recordings' folder is the program's own.
+        const QString kept = o.value(QStringLiteral("keptAudio")).toString();
+        if (!kept.isEmpty() && !kept.contains(QLatin1Char('/')) && !kept.startsWith(QLatin1Char('.'))) {
+            entry.keptAudio = kept;
+            entry.untranscribed = o.value(QStringLiteral("untranscribed")).toString();
+        }
         out.append(entry);
     }
     if (skipped)

@@ -15,13 +15,19 @@ namespace vel {
 class Clock;
 class KeyValueStore;
 
-// One delivered dictation result.
+// One delivered dictation result, or a recording that gave no words yet.
 struct RecordingEntry {
     QUuid id;
     QString text;
     std::optional<QString> originalText;
     // Seconds since 2001-01-01 00:00:00 UTC: the encoding stored histories use.
     double date = 0;
+    // A recording kept for a later try: its file among the kept recordings, and why it has no
+    // words yet ("keptAudio", "untranscribed"; both empty for a result).
+    QString keptAudio;
+    QString untranscribed;
+
+    bool isUntranscribed() const { return !keptAudio.isEmpty(); }
 
     friend bool operator==(const RecordingEntry&, const RecordingEntry&) = default;
 };
@@ -46,6 +52,10 @@ public:
 
     void purgeExpired();
     void add(const RecordingEntry& entry);
+    // Replaces the entry of the same id (a kept recording that now has its words); false when
+    // there is none.
+    bool update(const RecordingEntry& entry);
+    std::optional<RecordingEntry> entry(const QUuid& id) const;
     void deleteAtOffsets(const QSet<int>& offsets);
     void clear();
 
@@ -73,6 +83,7 @@ private:
     // deleted or purged here (a merge must not bring them back).
     QSet<QUuid> m_added;
     QSet<QUuid> m_forgotten;
+    bool m_replaced = false; // an entry was replaced in place: the stored text is written anew
     QByteArray m_lastBlob; // the history as this process last read or wrote it
     QJsonValue m_lastStored; // and its stored form, to see without decoding that nobody changed it
 };

@@ -31,9 +31,16 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
     const RecordingEntry& entry = m_history.entries().at(index.row());
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::EditRole:
     case Qt::ToolTipRole:
+        if (entry.isUntranscribed())
+            return QStringLiteral("（まだ文字になっていない録音です。右クリックの「再試行」で文字にします — %1）").arg(entry.untranscribed);
         return entry.text;
+    case Qt::EditRole:
+        return entry.text;
+    case UntranscribedRole:
+        return entry.isUntranscribed();
+    case IdRole:
+        return entry.id;
     case DateTextRole:
         return dateText(entry.date);
     default:

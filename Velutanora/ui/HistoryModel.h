@@ -11,7 +11,8 @@ class RecordingHistory;
 class HistoryModel final : public QAbstractListModel {
     Q_OBJECT
 public:
-    enum Role { DateTextRole = Qt::UserRole + 1 };
+    // UntranscribedRole: a kept recording without words yet; IdRole: the entry's id.
+    enum Role { DateTextRole = Qt::UserRole + 1, UntranscribedRole, IdRole };
 
     explicit HistoryModel(RecordingHistory& history, QObject* parent = nullptr);
 

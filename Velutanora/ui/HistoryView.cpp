@@ -195,7 +195,9 @@ HistoryView::HistoryView(RecordingHistory& history, QWidget* parent) : QWidget(p
     remove->setShortcuts({QKeySequence::Delete, QKeySequence(Qt::Key_Backspace)});
     remove->setShortcutContext(Qt::WidgetShortcut);
     connect(remove, &QAction::triggered, this, &HistoryView::deleteSelected);
-    m_list->addActions({copy, remove});
+    auto* retry = new QAction(QStringLiteral("再試行"), m_list);
+    connect(retry, &QAction::triggered, this, &HistoryView::retrySelected);
+    m_list->addActions({copy, remove, retry});
     m_stack->addWidget(full);
 
     connect(m_clear, &QPushButton::clicked, this, [this] { m_history.clear(); });
@@ -220,6 +222,15 @@ void HistoryView::deleteSelected()
         rows.insert(index.row());
     if (!rows.isEmpty())
         m_history.deleteAtOffsets(rows);
+}
+
+void HistoryView::retrySelected()
+{
+    if (!onRetry)
+        return;
+    for (const QModelIndex& index : m_list->selectionModel()->selectedIndexes())
+        if (index.data(HistoryModel::UntranscribedRole).toBool())
+            onRetry(index.data(HistoryModel::IdRole).toUuid());
 }
 
 void HistoryView::copySelected() const

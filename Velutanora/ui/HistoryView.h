@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QUuid>
 #include <QWidget>
+
+#include <functional>
 
 class QLabel;
 class QListView;
@@ -27,6 +30,9 @@ public:
     QListView* list() const { return m_list; }
     // Deletes the selected rows (the list's delete command).
     void deleteSelected();
+    // Tries the selected kept recordings again (set by the program; unset, the action stays off).
+    std::function<void(const QUuid& entry)> onRetry;
+    void retrySelected();
     void copySelected() const;
 
 protected:

@@ -220,6 +220,19 @@ RecordingIndicatorView::RecordingIndicatorView(const DictationState& state, Reco
     m_failure->setFixedWidth(228);
     failed->addWidget(m_failureIcon, 0, Qt::AlignVCenter);
     failed->addWidget(m_failure, 1, Qt::AlignVCenter);
+    // A recording kept after a failure is tried again from here, into the application in front.
+    m_retry = new QToolButton;
+    m_retry->setText(QStringLiteral("再試行"));
+    m_retry->setFocusPolicy(Qt::NoFocus);
+    m_retry->setCursor(Qt::PointingHandCursor);
+    m_retry->hide();
+    failed->addWidget(m_retry, 0, Qt::AlignVCenter);
+    connect(m_retry, &QToolButton::clicked, this, [this] {
+        const std::optional<DictationOutcome>& outcome = m_state.outcome();
+        if (m_dictation && outcome && !outcome->retryEntry.isNull())
+            m_dictation->retryKept(outcome->retryEntry, true);
+        m_controller.hideImmediately();
+    });
 
     m_bubble = new QLabel(this);
     m_bubble->setAlignment(Qt::AlignCenter);
@@ -337,6 +350,10 @@ void RecordingIndicatorView::refresh()
     m_confirmationNote->setVisible(!m_confirmationNote->text().isEmpty());
     // The symbol is drawn, so the status line's own "⚠️" is not shown twice.
     m_failure->setText(failure.startsWith(QStringLiteral("⚠️")) ? failure.mid(2).trimmed() : failure);
+    const std::optional<DictationOutcome>& outcome = m_state.outcome();
+    const bool retryable = m_face == Face::Failure && m_dictation && outcome && !outcome->retryEntry.isNull();
+    m_retry->setVisible(retryable);
+    m_failure->setFixedWidth(retryable ? 180 : 228);
 
     const CorrectionMode mode = m_settings ? m_settings->correctionMode() : CorrectionMode::Instant;
     m_bubble->setText(m_settings ? displayName(mode) : QString());

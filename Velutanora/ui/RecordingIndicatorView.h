@@ -96,6 +96,7 @@ private:
     AudioLevelBars* m_bars;
     QLabel* m_time;
     QToolButton* m_stop;
+    QToolButton* m_retry;
     QLabel* m_bubble;
     std::unique_ptr<ClockTimer> m_hoverTimer;
 };

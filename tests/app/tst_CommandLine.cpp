@@ -44,8 +44,8 @@ private slots:
 
         const double now = referenceDateFromUnix(SystemClock().now());
         const QList<RecordingEntry> entries{
-            {QUuid::createUuid(), "新しい", QStringLiteral("あたらしい"), now - 60},
-            {QUuid::createUuid(), "古い", {}, now - 8 * 86400},
+            {QUuid::createUuid(), "新しい", QStringLiteral("あたらしい"), now - 60, {}, {}},
+            {QUuid::createUuid(), "古い", {}, now - 8 * 86400, {}, {}},
         };
         QJsonObject seeded{
             {"gemini_api_key", "AIzaSyExample1234"},

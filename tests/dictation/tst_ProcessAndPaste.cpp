@@ -125,11 +125,13 @@ private slots:
         QCOMPARE(rig.server.generateRequests().size(), 1);
         QCOMPARE(rig.pasteboard.texts, pasted.isEmpty() ? QStringList() : QStringList{pasted});
         QCOMPARE(outcome.correctionFailure, failure.isEmpty() ? QString() : "⚠️ Gemini: " + failure);
-        QCOMPARE(rig.dictation.state().statusMessage(), pasted.isEmpty() ? "⚠️ 失敗: " + failure : QStringLiteral("📋 ペーストしました"));
+        QCOMPARE(rig.dictation.state().statusMessage(),
+                 pasted.isEmpty() ? "⚠️ 失敗: " + failure + "。録音を保存しました（履歴から再試行できます）" : QStringLiteral("📋 ペーストしました"));
         // Nothing pasted is never reported as pasted: the panel shows why.
         QCOMPARE(outcome.kind, pasted.isEmpty() ? DictationOutcome::Kind::Failed : DictationOutcome::Kind::Pasted);
         QCOMPARE(rig.panel.calls, QStringList{(pasted.isEmpty() ? "showFailure " : "showOutcome ") + rig.dictation.state().statusMessage()});
-        QCOMPARE(rig.history.entries().size(), pasted.isEmpty() ? 0 : 1);
+        QCOMPARE(rig.history.entries().size(), 1); // the words, or the recording kept for a retry
+        QCOMPARE(rig.history.entries().first().isUntranscribed(), pasted.isEmpty());
         if (!pasted.isEmpty())
             QVERIFY(!rig.history.entries().first().originalText);
         QCOMPARE(rig.usage.totalRequests(), 0);
@@ -141,6 +143,53 @@ private slots:
         QVERIFY(implausibleAnswer(QString("あ").repeated(100), "", 10.0).isEmpty());
         QVERIFY(implausibleAnswer(QString("あ").repeated(150), "あ", 10.0).isEmpty());
         QCOMPARE(implausibleAnswer(QString("あ").repeated(400), "", 10.0), "応答が録音の長さ（10.0秒）に比べて長すぎます（400文字）");
+    }
+
+    // No words and no paste, but nothing lost: a recording that Gemini could not hear, or whose
+    // local recogniser failed, is kept with an entry in the history; its retry gives the words,
+    // copied (from the history), in the entry's place, and the recording goes.
+    void aRecordingWithoutWordsIsKeptForARetry_data()
+    {
+        QTest::addColumn<bool>("gemini");
+        QTest::newRow("Gemini failed, no local text") << true;
+        QTest::newRow("the local recogniser failed, no Gemini") << false;
+    }
+    void aRecordingWithoutWordsIsKeptForARetry()
+    {
+        QFETCH(bool, gemini);
+        DictationRig rig(testdata("speech-ja/ja_1.wav"));
+        if (gemini) {
+            rig.useGemini();
+            rig.server.enqueue(FakeReply::withStatus(503, ""));
+        }
+        QVERIFY(!rig.run(rig.speech.startRecording(gemini, {})).error);
+        rig.recognizer.lastSession()->endResults(std::make_exception_ptr(Error(QStringLiteral("エンジンが終了しました"))));
+        rig.advance(2.5);
+        QVERIFY(!rig.run(rig.speech.stopRecording(!gemini)).error);
+        const DictationOutcome outcome = rig.process();
+        QCOMPARE(outcome.kind, DictationOutcome::Kind::Failed);
+        QVERIFY(rig.pasteboard.texts.isEmpty());
+        QCOMPARE(rig.history.entries().size(), 1);
+        const RecordingEntry kept = rig.history.entries().first();
+        QVERIFY(kept.isUntranscribed());
+        QCOMPARE(kept.id, outcome.retryEntry);
+        QVERIFY(kept.untranscribed.contains(gemini ? "サーバーエラー (503)" : "エンジンが終了しました"));
+        QVERIFY(rig.kept.read(kept.keptAudio));
+
+        if (gemini)
+            rig.server.enqueue(FakeReply::answer("再試行で届いた"));
+        rig.recognizer.onSession = [](ScriptedSession& s) {
+            s.deliver("再試行で届いた", true);
+            s.endResults();
+        };
+        rig.dictation.retryKept(kept.id, false);
+        rig.advance(1.0);
+        QCOMPARE(rig.history.entries().size(), 1);
+        QCOMPARE(rig.history.entries().first().text, QStringLiteral("再試行で届いた。"));
+        QVERIFY(!rig.history.entries().first().isUntranscribed());
+        QVERIFY(!rig.kept.read(kept.keptAudio));
+        QCOMPARE(rig.pasteboard.texts, QStringList{"再試行で届いた。"});
+        QCOMPARE(rig.synthetic.count(kKeysymV), 0); // from the history: copied, not pasted
     }
 
     void nothingToPaste_data()

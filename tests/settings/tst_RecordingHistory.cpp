@@ -28,7 +28,7 @@ private slots:
         ManualClock clock;
         MemoryStore store;
         const double now = referenceDateFromUnix(clock.now());
-        store.seedData("recording_history", RecordingHistory::encode({{QUuid::createUuid(), "a", {}, now - age}}));
+        store.seedData("recording_history", RecordingHistory::encode({{QUuid::createUuid(), "a", {}, now - age, {}, {}}}));
         RecordingHistory history(store, clock);
         QCOMPARE(history.entries().size(), kept ? 1 : 0);
         // Only a purge that removed something rewrites the blob.

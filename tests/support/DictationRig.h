@@ -6,6 +6,7 @@
 #include "dictation/DictationStack.h"
 #include "dictation/HotkeyManager.h"
 #include "recording/DebugLog.h"
+#include "recording/KeptAudio.h"
 #include "recording/ModelCheck.h"
 #include "recording/WavFileAudioInput.h"
 #include "settings/AppSettings.h"
@@ -38,8 +39,9 @@ struct DictationRig {
         : debugLog(dir.path() + QStringLiteral("/velutanora_debug.log")),
           input(clock, wavPath.isEmpty() ? silenceWav(silenceSeconds) : WavFile::read(wavPath)), modelCheck(recognizer),
           settings(store), history(store, clock), usage(store), gemini(log, clock, [this] { return server.baseUrl(); }),
+          kept(dir.path() + QStringLiteral("/kept")),
           stack({log, clock, settings, recognizer, input, debugLog, pasteboard, synthetic, workspace, panel, &gemini, &usage,
-                 &history, LinearConverter::factory(), &modelCheck}),
+                 &history, LinearConverter::factory(), &modelCheck, &kept}),
           hotkeys({log, clock, settings, dictation, keyboard})
     {
         server.listen();
@@ -110,6 +112,7 @@ struct DictationRig {
     FakeSyntheticInput synthetic;
     FakePanel panel;
     FakeKeyboard keyboard;
+    KeptAudio kept;
     DictationStack stack;
     SpeechManager& speech = stack.speech;
     PasteService& paste = stack.paste;

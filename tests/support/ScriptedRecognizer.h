@@ -105,6 +105,7 @@ public:
     int formatQueries = 0;
     int modelQueries = 0;
     QList<std::shared_ptr<ScriptedSession>> sessions;
+    std::function<void(ScriptedSession&)> onSession; // scripts each new session
 
     Task<QStringList> supportedLocales() override { co_return locales; }
     Task<ModelStatus> modelStatus(QString) override
@@ -126,6 +127,8 @@ public:
         session->contextualStrings = contextualStrings;
         session->format = format;
         sessions.append(session);
+        if (onSession)
+            onSession(*session);
         return session;
     }
     std::shared_ptr<ScriptedSession> lastSession() const { return sessions.isEmpty() ? nullptr : sessions.last(); }
