@@ -166,9 +166,8 @@ ModelInstaller::UnpackLimit ModelInstaller::unpackLimit(const QString& zipPath, 
     limit.bytes = std::max(kFloor, archive * kRatio);
     if (m_location.maxUnpackedBytes > 0)
         limit.bytes = std::min(limit.bytes, m_location.maxUnpackedBytes);
-    const QStorageInfo disk(destination);
-    if (disk.isValid() && disk.bytesAvailable() >= 0) {
-        limit.free = disk.bytesAvailable();
+    if (const qint64 free = freeBytes(destination); free >= 0) {
+        limit.free = free;
         const qint64 margin = std::clamp<qint64>(archive / 10, 1'000'000, 100'000'000);
         const qint64 room = std::max<qint64>(0, limit.free - margin);
         if (room < limit.bytes) {
@@ -180,6 +179,14 @@ ModelInstaller::UnpackLimit ModelInstaller::unpackLimit(const QString& zipPath, 
 }
 
 static QString megabytes(qint64 bytes) { return QString::number(static_cast<double>(bytes) / 1e6, 'f', 1) + QStringLiteral(" MB"); }
+
+qint64 ModelInstaller::freeBytes(const QString& folder) const
+{
+    if (freeSpace)
+        return freeSpace(folder);
+    const QStorageInfo disk(folder);
+    return disk.isValid() ? disk.bytesAvailable() : -1;
+}
 
 QString ModelInstaller::partialPath() const
 {
@@ -287,7 +294,7 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
     });
     slow->start();
     *windowStart = kept;
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, state, &file, kept] {
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [this, reply, state, &file, kept] {
         if (state->decided)
             return;
         state->decided = true;
@@ -302,11 +309,10 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
         const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
         state->total = length > 0 && (status == 200 || status == 206) ? state->offset + length : 0;
         // The download and then its unpacked model must fit: refused now, not at a full disk.
-        const QStorageInfo disk(QFileInfo(file.fileName()).absolutePath());
-        if (state->total > 0 && disk.isValid() && disk.bytesAvailable() >= 0
-            && (state->total - state->offset) + state->total > disk.bytesAvailable()) {
+        const qint64 free = freeBytes(QFileInfo(file.fileName()).absolutePath());
+        if (state->total > 0 && free >= 0 && (state->total - state->offset) + state->total > free) {
             state->needed = (state->total - state->offset) + state->total;
-            state->free = disk.bytesAvailable();
+            state->free = free;
             reply->abort();
         }
     });
@@ -345,7 +351,7 @@ Task<ModelInstaller::DownloadEnd> ModelInstaller::download(QString part)
     if (!state->writeFailed.isEmpty()) {
         // Most often the disk is full: what was written is of no use then, and takes its room.
         file.close();
-        const qint64 free = QStorageInfo(QFileInfo(part).absolutePath()).bytesAvailable();
+        const qint64 free = freeBytes(QFileInfo(part).absolutePath());
         QFile::remove(part);
         throw ModelInstallError(QStringLiteral("ディスクに書き込めません（空き: %1）: %2").arg(megabytes(free), state->writeFailed));
     }
@@ -420,7 +426,7 @@ Task<void> ModelInstaller::install(QString zipPath, bool verifyChecksum)
         throw ModelInstallError(QStringLiteral("展開すると %1 を超えます。このモデルには大きすぎます").arg(outcome.second.detail));
     case Unpacked::Kind::DiskFull:
         throw ModelInstallError(QStringLiteral("ディスクの空きが足りないため、モデルを展開できません（空き: %1）")
-                                    .arg(megabytes(QStorageInfo(parent).bytesAvailable())));
+                                    .arg(megabytes(freeBytes(parent))));
     case Unpacked::Kind::WriteFailed:
         throw ModelInstallError(QStringLiteral("モデルを展開できません: %1").arg(outcome.second.detail));
     }

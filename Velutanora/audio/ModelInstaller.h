@@ -40,6 +40,8 @@ public:
     int stallTimeoutMs = 30000;
     // Where a stopped download is kept for the next attempt.
     QString partialPath() const;
+    // The free bytes of the disk holding a folder (-1: unknown); unset, the system's answer.
+    std::function<qint64(const QString& folder)> freeSpace;
 
     // Loads the installed model into the recogniser: empty once loaded, otherwise why not.
     std::function<Task<QString>(const QString& directory)> onInstalled;
@@ -90,6 +92,7 @@ private:
         qint64 free = 0;
     };
     UnpackLimit unpackLimit(const QString& zipPath, const QString& destination) const;
+    qint64 freeBytes(const QString& folder) const;
     QPointer<QNetworkReply> m_reply;
     bool m_cancelled = false;
     Logger& m_log;

@@ -39,6 +39,7 @@ class TestModelInstaller : public QObject {
         QString modelDir;
         Outcome outcome;
         QList<int> progress;
+        qint64 free = -1; // the disk's free bytes as the installer sees them (-1: the real ones)
     };
 
     void install(Run& run, FakeGeminiServer& server, const QString& sha256 = {})
@@ -52,6 +53,8 @@ class TestModelInstaller : public QObject {
         auto installer = std::make_shared<ModelInstaller>(run.log, network, location,
                                                           [&checker](const QString& folder) { return checker.checkFolder(folder); });
         installer->onProgress = [&run](int p) { run.progress.append(p); };
+        if (run.free >= 0)
+            installer->freeSpace = [free = run.free](const QString&) { return free; };
         installer->stallTimeoutMs = 300;
         installer->slowWindowMs = 500;
         installer->slowWindowMinimumBytes = 1024;
@@ -66,6 +69,7 @@ private slots:
         server.setOtherReply(FakeReply::raw(goodModel()));
         Run run;
         const QByteArray sum = QCryptographicHash::hash(goodModel(), QCryptographicHash::Sha256).toHex();
+        run.free = 50'000'000; // a small model fits a disk with little room
         install(run, server, QString::fromLatin1(sum));
         QVERIFY2(!run.outcome.error, qPrintable(run.outcome.description()));
         QVERIFY(QFile::exists(run.modelDir + "/stub-model"));
@@ -93,6 +97,7 @@ private slots:
         QTest::newRow("not the pinned archive") << 8 << "SHA-256";
         QTest::newRow("a .tar.bz2 cut short") << 10 << "壊れています";
         QTest::newRow("a login page, not an archive") << 11 << "壊れています";
+        QTest::newRow("no room for the download") << 12 << "ディスクの空きが足りません（ダウンロードと展開に";
     }
     void failuresLeaveNothingBehind()
     {
@@ -120,6 +125,7 @@ private slots:
             break;
         }
         case 11: server.setOtherReply(FakeReply::raw("<html>login</html>")); break;
+        case 12: server.setOtherReply(FakeReply::raw(good)); break;
         case 9: {
             const QByteArray stored = makeStoredZip({{"m/stub-model", ""}, {"m/script.txt", "x"}, {"m/am/final.mdl", "last"}});
             server.setOtherReply(FakeReply::raw(stored.left(stored.indexOf("PK\x01\x02") + 50)));
@@ -127,6 +133,8 @@ private slots:
         }
         }
         Run run;
+        if (kind == 12)
+            run.free = good.size();
         install(run, server, kind == 8 ? QString(64, '0') : QString());
         QVERIFY(run.outcome.error);
         QVERIFY2(run.outcome.description().contains(expected), qPrintable(run.outcome.description()));
