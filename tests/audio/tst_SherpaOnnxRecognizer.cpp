@@ -253,6 +253,10 @@ private slots:
             writeFile(folder + "/" + name, readFile(transducer() + "/" + name));
         writeFile(folder + "/decoder.onnx", readFile(transducer() + "/joiner.onnx"));
         QVERIFY(SherpaOnnxEngine(api, true).load(folder, 1).contains("context_size"));
+        // A broken file is named as itself, not as the encoder.
+        writeFile(folder + "/decoder.onnx", readFile(transducer() + "/decoder.onnx"));
+        writeFile(folder + "/joiner.onnx", "not a model");
+        QVERIFY(SherpaOnnxEngine(api, true).load(folder, 1).startsWith("joiner.onnx"));
     }
 
     // A dictation started while the model loads (at launch, after a new choice) waits for it,
