@@ -5,6 +5,9 @@
 #include "correction/CorrectionPrompts.h"
 #include "correction/TextFormatter.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkRequest>
 #include <QTextBoundaryFinder>
 #include <QPointer>
@@ -60,6 +63,31 @@ QByteArray utf8Prefix(const QByteArray& bytes, qsizetype limit)
 }
 
 } // namespace
+
+QString GeminiService::errorSentence(int status, const QByteArray& body)
+{
+    // Google's error body: {"error": {"status": "INVALID_ARGUMENT", "details": [{"reason": "API_KEY_INVALID"}]}}.
+    const QJsonObject error = QJsonDocument::fromJson(body).object().value(QStringLiteral("error")).toObject();
+    const QString state = error.value(QStringLiteral("status")).toString();
+    QString reason;
+    for (const QJsonValue& detail : error.value(QStringLiteral("details")).toArray())
+        if (const QString r = detail.toObject().value(QStringLiteral("reason")).toString(); !r.isEmpty())
+            reason = r;
+    const QString code = QString::number(status);
+    if (reason == QLatin1String("API_KEY_INVALID") || status == 401)
+        return QStringLiteral("APIキーが無効です（%1）。設定の「Gemini APIキー」を確かめてください").arg(code);
+    if (reason == QLatin1String("API_KEY_SERVICE_BLOCKED") || state == QLatin1String("PERMISSION_DENIED") || status == 403)
+        return QStringLiteral("このAPIキーでは Gemini API を使えません（%1）").arg(code);
+    if (state == QLatin1String("FAILED_PRECONDITION"))
+        return QStringLiteral("この地域やアカウントでは Gemini API を使えません（%1）").arg(code);
+    if (status == 400)
+        return QStringLiteral("Gemini がリクエストを受け付けませんでした（400）");
+    if (status == 404)
+        return QStringLiteral("Gemini のモデルが見つかりません（404）");
+    if (status >= 500 && status <= 599)
+        return QStringLiteral("Gemini のサーバーで障害が起きています（%1）。しばらくしてから再試行してください").arg(code);
+    return QStringLiteral("Gemini から予期しない応答がありました（%1）").arg(code);
+}
 
 GeminiError::GeminiError(Kind kind, const QString& message) : Error(geminiDescription(kind, message)), m_kind(kind) {}
 
@@ -226,18 +254,10 @@ GeminiResult GeminiService::handleAnswer(const HttpAnswer& answer, const QString
                             logged.size() == answer.body.size()
                                 ? QString()
                                 : QStringLiteral(" … (%1 bytes in all)").arg(answer.body.size())));
-        const QString code = QString::number(answer.status);
-        if (answer.status == 400)
-            throw GeminiError(GeminiError::Kind::ApiError,
-                              QStringLiteral("リクエストが不正です (400): ") + prefixCharacters(body, 200));
-        if (answer.status == 401 || answer.status == 403)
-            throw GeminiError(GeminiError::Kind::ApiError, QStringLiteral("APIキーが無効です (") + code + QStringLiteral(")"));
         if (answer.status == 429)
             throw GeminiError(GeminiError::Kind::RateLimited);
-        if (answer.status >= 500 && answer.status <= 599)
-            throw GeminiError(GeminiError::Kind::ApiError, QStringLiteral("サーバーエラー (") + code + QStringLiteral(")"));
-        throw GeminiError(GeminiError::Kind::ApiError,
-                          QStringLiteral("エラー (") + code + QStringLiteral("): ") + prefixCharacters(body, 200));
+        // The user reads a sentence of ours; the server's own words stay in the log.
+        throw GeminiError(GeminiError::Kind::ApiError, errorSentence(answer.status, answer.body));
     }
     const GeminiResponse response = GeminiResponse::fromJson(answer.body);
     const std::optional<QString> text = response.answerText();

@@ -61,6 +61,9 @@ public:
     // How much of an answer the log keeps.
     static constexpr qsizetype kLoggedAnswerCharacters = 200;
 
+    // What a failed answer means, in a sentence for the user (the body is Google's error JSON).
+    static QString errorSentence(int status, const QByteArray& body);
+
     static qint64 thinkingBudget(CorrectionMode mode) { return mode == CorrectionMode::Quality ? -1 : 0; }
 
     // Whether a correction request is on its way (for simulated time, which must not run on

@@ -118,22 +118,27 @@ private slots:
         QTest::addColumn<FakeReply>("reply");
         QTest::addColumn<QString>("description");
         const QByteArray longBody = QByteArray("あ").repeated(250);
-        const QString badRequest = "APIエラー: リクエストが不正です (400): " + QString("あ").repeated(200);
+        const QString badRequest = "APIエラー: Gemini がリクエストを受け付けませんでした（400）";
         const QString tooLarge = QStringLiteral("ネットワークエラー: 応答が大きすぎます (1 MB 超)");
         const auto status = [](int code, const QByteArray& body) { return FakeReply::withStatus(code, body); };
-        QTest::newRow("400 keeps 200 characters") << status(400, longBody) << badRequest;
-        QTest::newRow("401") << status(401, "denied") << "APIエラー: APIキーが無効です (401)";
+        // Google's words never reach the screen: a sentence of ours says what it means.
+        QTest::newRow("a mistyped key") << status(400, R"({"error":{"code":400,"message":"API key not valid. Please pass a valid API key.","status":"INVALID_ARGUMENT","details":[{"@type":"type.googleapis.com/google.rpc.ErrorInfo","reason":"API_KEY_INVALID"}]}})")
+                                        << "APIエラー: APIキーが無効です（400）。設定の「Gemini APIキー」を確かめてください";
+        QTest::newRow("400 of raw text") << status(400, longBody) << badRequest;
+        QTest::newRow("401") << status(401, "denied") << "APIエラー: APIキーが無効です（401）。設定の「Gemini APIキー」を確かめてください";
+        QTest::newRow("a region without the API")
+            << status(400, R"({"error":{"code":400,"message":"User location is not supported","status":"FAILED_PRECONDITION"}})")
+            << "APIエラー: この地域やアカウントでは Gemini API を使えません（400）";
         QTest::newRow("429") << status(429, "{\"error\":1}") << "APIレート制限に達しました。しばらく待ってから再試行してください。";
-        QTest::newRow("500") << status(500, {}) << "APIエラー: サーバーエラー (500)";
-        QTest::newRow("404") << status(404, "Not Found") << "APIエラー: エラー (404): Not Found";
-        QTest::newRow("invalid UTF-8") << status(418, "\xff\xfe") << "APIエラー: エラー (418): (読み取り不可)";
+        QTest::newRow("500") << status(500, {}) << "APIエラー: Gemini のサーバーで障害が起きています（500）。しばらくしてから再試行してください";
+        QTest::newRow("404") << status(404, "Not Found") << "APIエラー: Gemini のモデルが見つかりません（404）";
+        QTest::newRow("invalid UTF-8") << status(418, "\xff\xfe") << "APIエラー: Gemini から予期しない応答がありました（418）";
         QTest::newRow("400 of 8 MB") << status(400, QByteArray("あ").repeated((8 << 20) / 3)) << tooLarge;
         QTest::newRow("200 of 8 MB") << status(200, QByteArray("あ").repeated((8 << 20) / 3)) << tooLarge;
-        QTest::newRow("500 of 100 KB") << status(500, QByteArray("あ").repeated((100 << 10) / 3)) << "APIエラー: サーバーエラー (500)";
         QTest::newRow("400 of 100 KB") << status(400, QByteArray("あ").repeated((100 << 10) / 3)) << badRequest;
         QTest::newRow("a redirect is not followed")
             << status(307, "moved").withHeader("Location: http://127.0.0.1:9/v1beta/models/gemini-2.5-flash:generateContent")
-            << "APIエラー: エラー (307): moved";
+            << "APIエラー: Gemini から予期しない応答がありました（307）";
         QTest::newRow("no text in the answer")
             << FakeReply::raw(R"({"candidates":[{"content":{"parts":[{"inlineData":{"mimeType":"a","data":"b"}}]}}]})")
             << "APIからの応答が空です。";

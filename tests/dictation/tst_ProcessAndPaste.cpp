@@ -99,7 +99,7 @@ private slots:
         QTest::addColumn<QString>("pasted");
         QTest::addColumn<QString>("failure");
         QTest::newRow("server error") << FakeReply::withStatus(500, "boom") << "今日は晴れです" << "今日は晴れです。"
-                                      << "APIエラー: サーバーエラー (500)";
+                                      << "APIエラー: Gemini のサーバーで障害が起きています（500）。しばらくしてから再試行してください";
         QTest::newRow("empty answer") << FakeReply::answer("  \n ") << "今日は晴れです" << "今日は晴れです。" << "";
         QTest::newRow("an answer far longer than the text")
             << FakeReply::answer(QString("長い").repeated(200)) << "今日は晴れです" << "今日は晴れです。"
@@ -173,7 +173,7 @@ private slots:
         const RecordingEntry kept = rig.history.entries().first();
         QVERIFY(kept.isUntranscribed());
         QCOMPARE(kept.id, outcome.retryEntry);
-        QVERIFY(kept.untranscribed.contains(gemini ? "サーバーエラー (503)" : "エンジンが終了しました"));
+        QVERIFY(kept.untranscribed.contains(gemini ? "障害が起きています（503）" : "エンジンが終了しました"));
         QVERIFY(rig.kept.read(kept.keptAudio));
 
         if (gemini)
