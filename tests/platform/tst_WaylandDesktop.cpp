@@ -137,9 +137,14 @@ private slots:
         env.insert("VELUTANORA_VOSK_LIBRARY", home.path() + "/no-libvosk.so"); // no Vosk model takes part
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::MergedChannels);
+        QByteArray said; // what the program logged: the waits follow it, not a fixed time
+        connect(&app, &QProcess::readyRead, [&] { said += app.readAll(); });
         app.start(program, {"--autostart"}); // in the tray, without opening its window
         QVERIFY(app.waitForStarted());
-        QTest::qWait(3000); // launched: its instance channel is listening
+        // Launched (its instance channel listens once the grab is in), with its model loaded.
+        QTRY_VERIFY_WITH_TIMEOUT(said.contains("key grab installed"), 20000);
+        if (local)
+            QTRY_VERIFY_WITH_TIMEOUT(said.contains("model loaded"), 30000);
         const QString bind = CompositorBindings::lines(CompositorBindings::Compositor::Sway, ShortcutKey::defaultStart(),
                                                        ShortcutKey{ShortcutKey::kEscape, ShortcutKey::Super}, program)
                                  .split('\n')
@@ -150,7 +155,8 @@ private slots:
 
         const QString speech = writeWav(home.path(), "speech.wav", silencePcm(0.3) + tonePcm(1.5, 0.3, 300) + silencePcm(0.5));
         QProcess::execute(QStringLiteral("wtype"), {"-s", "300", "-M", "alt", "-k", "space", "-m", "alt"});
-        QTest::qWait(1500); // the recording has started
+        QTRY_VERIFY_WITH_TIMEOUT(said.contains("isRecording=true"), 20000);
+        QTest::qWait(500); // the microphone's first buffers
         QProcess play;
         play.start(QStringLiteral("paplay"), {speech});
         for (int i = 0; i < 500 && play.state() != QProcess::NotRunning; ++i)
@@ -159,7 +165,7 @@ private slots:
         if (local) {
             for (int i = 0; i < 2000 && !target.text().startsWith(QStringLiteral("あ")); ++i)
                 QTest::qWait(10);
-            QVERIFY2(target.text().startsWith(QStringLiteral("あ")), (target.text() + "\n" + app.readAll()).toUtf8().constData());
+            QVERIFY2(target.text().startsWith(QStringLiteral("あ")), (target.text().toUtf8() + "\n" + said).constData());
             QCOMPARE(server.requests().size(), 0);
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(target.text(), QStringLiteral("最後まで届きました。"), 20000);
