@@ -12,6 +12,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -95,14 +98,34 @@ QString ContentView::symbol(Section section)
     return {};
 }
 
-void ContentView::applyAppearance(QWidget* window, AppearanceMode mode)
+namespace {
+std::optional<bool> g_desktopPrefersDark;
+} // namespace
+
+void ContentView::setDesktopPrefersDark(std::optional<bool> dark) { g_desktopPrefersDark = dark; }
+
+QPalette ContentView::paletteFor(AppearanceMode mode)
 {
     switch (mode) {
-    case AppearanceMode::Light: window->setPalette(lightPalette()); break;
-    case AppearanceMode::Dark: window->setPalette(darkPalette()); break;
-    case AppearanceMode::System: window->setPalette(QApplication::style()->standardPalette()); break;
+    case AppearanceMode::Light: return lightPalette();
+    case AppearanceMode::Dark: return darkPalette();
+    case AppearanceMode::System: break;
     }
+    if (g_desktopPrefersDark)
+        return *g_desktopPrefersDark ? darkPalette() : lightPalette();
+    return QApplication::style()->standardPalette();
 }
+
+void ContentView::applyAppearance(QWidget* window, AppearanceMode mode)
+{
+    const QPalette palette = paletteFor(mode);
+    // The application's palette: widgets with a style sheet, dialogs, menus and scroll bars take
+    // it from there, not from the window.
+    QApplication::setPalette(palette);
+    window->setPalette(palette);
+}
+
+void ContentView::reapplyAppearance() { emit m_settings.appearanceModeChanged(); }
 
 ContentView::ContentView(AppSettings& settings, RecordingHistory& history, UsageTracker& usage, ModelControl* models,
                          QWidget* parent)
@@ -110,7 +133,9 @@ ContentView::ContentView(AppSettings& settings, RecordingHistory& history, Usage
 {
     setWindowTitle(QStringLiteral("Velutanora"));
     setMinimumSize(500, 400);
-    resize(760, 560);
+    // At a large scale factor the default size may not fit the screen: it never exceeds it.
+    const QSize available = screen() ? screen()->availableGeometry().size() : QSize(760, 560);
+    resize(QSize(760, 560).boundedTo(available));
     applyAppearance(this, settings.appearanceMode());
 
     auto* row = new QHBoxLayout(this);
@@ -137,10 +162,16 @@ ContentView::ContentView(AppSettings& settings, RecordingHistory& history, Usage
     m_sidebar->setStyleSheet(QStringLiteral("QListWidget { background: transparent; outline: 0; } QListWidget::item { padding: 6px; border-radius: 6px; color: palette(window-text); } "
                                              "QListWidget::item:selected { background: rgba(204,51,26,0.16); color: palette(window-text); }"));
     m_sidebar->setIconSize(QSize(18, 18));
-    m_sidebar->setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab, moved with the arrow keys; Ctrl+PgUp/PgDn and Ctrl+1…5 from anywhere.
+    m_sidebar->setFocusPolicy(Qt::StrongFocus);
     for (Section s : kSections)
         new QListWidgetItem(Icons::icon(symbol(s), palette().color(QPalette::WindowText)), title(s), m_sidebar);
     sideColumn->addWidget(m_sidebar);
+    // Where there is no tray, the window is the way to quit.
+    m_quit = new QPushButton(QStringLiteral("Velutanora を終了"));
+    m_quit->hide();
+    connect(m_quit, &QPushButton::clicked, qApp, &QCoreApplication::quit);
+    sideColumn->addWidget(m_quit);
     row->addWidget(side);
 
     m_stack = new QStackedWidget;
@@ -155,16 +186,33 @@ ContentView::ContentView(AppSettings& settings, RecordingHistory& history, Usage
 
     connect(m_sidebar, &QListWidget::currentRowChanged, m_stack, &QStackedWidget::setCurrentIndex);
     m_sidebar->setCurrentRow(0);
+    const int sections = m_sidebar->count();
+    for (int i = 0; i < sections; ++i)
+        connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)), this), &QShortcut::activated, this,
+                [this, i] { m_sidebar->setCurrentRow(i); });
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), this), &QShortcut::activated, this,
+            [this, sections] { m_sidebar->setCurrentRow((m_sidebar->currentRow() + 1) % sections); });
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), this), &QShortcut::activated, this,
+            [this, sections] { m_sidebar->setCurrentRow((m_sidebar->currentRow() + sections - 1) % sections); });
+    m_sidebar->setFocus();
     auto restyle = [this] {
         applyAppearance(this, m_settings.appearanceMode());
         const QColor text = palette().color(QPalette::WindowText);
+        // The keyboard's place is marked: the chosen section is outlined while the list has the focus.
         m_sidebar->setStyleSheet(QStringLiteral("QListWidget { background: transparent; outline: 0; } "
                                                 "QListWidget::item { padding: 6px; border-radius: 6px; color: %1; } "
-                                                "QListWidget::item:selected { background: rgba(204,51,26,0.16); color: %1; }")
+                                                "QListWidget::item:selected { background: rgba(204,51,26,0.16); color: %1; } "
+                                                "QListWidget::item:selected:focus { border: 2px solid rgba(204,51,26,0.9); }")
                                      .arg(text.name()));
         for (int i = 0; i < m_sidebar->count(); ++i)
             m_sidebar->item(i)->setIcon(Icons::icon(symbol(kSections[i]), text));
         recolorDecorations(this);
+        // A widget with a style sheet resolves its palette when it is polished: again, then.
+        for (QWidget* w : findChildren<QWidget*>())
+            if (!w->styleSheet().isEmpty()) {
+                w->style()->unpolish(w);
+                w->style()->polish(w);
+            }
         for (SegmentedPicker* picker : findChildren<SegmentedPicker*>())
             picker->restyle();
         for (ShortcutRecorderView* recorder : findChildren<ShortcutRecorderView*>())
@@ -173,6 +221,8 @@ ContentView::ContentView(AppSettings& settings, RecordingHistory& history, Usage
     restyle();
     connect(&settings, &AppSettings::appearanceModeChanged, this, restyle);
 }
+
+void ContentView::setQuitVisible(bool visible) { m_quit->setVisible(visible); }
 
 void ContentView::select(Section section) { m_sidebar->setCurrentRow(static_cast<int>(section)); }
 ContentView::Section ContentView::selectedSection() const { return static_cast<Section>(m_stack->currentIndex()); }

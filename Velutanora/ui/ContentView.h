@@ -2,9 +2,13 @@
 
 #include "settings/AppSettings.h"
 
+#include <QPalette>
 #include <QWidget>
 
+#include <optional>
+
 class QListWidget;
+class QPushButton;
 class QStackedWidget;
 
 namespace vel {
@@ -32,6 +36,8 @@ public:
     static QString symbol(Section section);
 
     void select(Section section);
+    // The quit button, for a desktop without a tray.
+    void setQuitVisible(bool visible);
     Section selectedSection() const;
     QWidget* sectionWidget(Section section) const;
     QListWidget* sidebar() const { return m_sidebar; }
@@ -43,11 +49,19 @@ public:
     ShortcutsView* shortcutsView() const { return m_shortcuts; }
 
     // Light, dark, or the desktop's own palette.
+    // The palette of the appearance, for the whole application (dialogs, menus, the panel and the
+    // file dialog follow it too). System follows the desktop's colour scheme where it says one.
     static void applyAppearance(QWidget* window, AppearanceMode mode);
+    static QPalette paletteFor(AppearanceMode mode);
+    // What the desktop prefers (the appearance portal's color-scheme): dark, light, or unknown.
+    static void setDesktopPrefersDark(std::optional<bool> dark);
+    // Applies the appearance again (the desktop's preference changed).
+    void reapplyAppearance();
 
 private:
     AppSettings& m_settings;
     QListWidget* m_sidebar;
+    QPushButton* m_quit;
     QStackedWidget* m_stack;
     GeneralSettingsView* m_general;
     HistoryView* m_history;

@@ -75,7 +75,7 @@ DictionaryView::DictionaryView(AppSettings& settings, QWidget* parent) : QWidget
     auto* header = new QHBoxLayout;
     header->addWidget(makeHeading(QStringLiteral("固有名詞辞書"), QStringLiteral("book")));
     header->addStretch();
-    m_reset = new QPushButton(QStringLiteral("デフォルトに戻す"));
+    m_reset = new QPushButton(QStringLiteral("すべて削除"));
     header->addWidget(m_reset);
     card->content()->addLayout(header);
     card->content()->addWidget(makeNote(QStringLiteral("音声認識の読みを正しい表記に自動置換します")));
@@ -91,7 +91,10 @@ DictionaryView::DictionaryView(AppSettings& settings, QWidget* parent) : QWidget
     column->addWidget(card);
     column->addStretch();
 
-    connect(m_reset, &QPushButton::clicked, this, [this] { m_settings.setDictionaryEntries(AppSettings::defaultEntries()); });
+    connect(m_reset, &QPushButton::clicked, this, [this] {
+        confirmDestructive(this, QStringLiteral("辞書の%1語をすべて削除しますか？ 元には戻せません。").arg(m_settings.dictionaryEntries().size()),
+                           QStringLiteral("すべて削除"), [this] { m_settings.setDictionaryEntries(AppSettings::defaultEntries()); });
+    });
     connect(&m_settings, &AppSettings::dictionaryEntriesChanged, this, &DictionaryView::refresh);
     refresh();
 }

@@ -8,6 +8,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QStyle>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -103,6 +106,22 @@ void recolorDecorations(QWidget* root)
     }
 }
 
+void confirmDestructive(QWidget* parent, const QString& question, const QString& action, std::function<void()> confirmed)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Velutanora"), question, QMessageBox::NoButton, parent);
+    QPushButton* act = box->addButton(action, QMessageBox::DestructiveRole);
+    QPushButton* keep = box->addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+    box->setDefaultButton(keep);
+    box->setEscapeButton(keep);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [act, confirmed](QAbstractButton* clicked) {
+        if (clicked == act && confirmed)
+            confirmed();
+    });
+    box->open();
+    keep->setFocus();
+}
+
 SegmentedPicker::SegmentedPicker(const QString& label, const QStringList& segments, QWidget* parent)
     : QWidget(parent), m_group(new QButtonGroup(this))
 {
@@ -113,13 +132,53 @@ SegmentedPicker::SegmentedPicker(const QString& label, const QStringList& segmen
     for (int i = 0; i < segments.size(); ++i) {
         auto* b = new QPushButton(segments.at(i), this);
         b->setCheckable(true);
-        b->setFocusPolicy(Qt::TabFocus);
+        b->setFocusPolicy(Qt::NoFocus);
         m_group->addButton(b, i);
         row->addWidget(b);
     }
     m_group->setExclusive(true);
+    setFocusPolicy(Qt::StrongFocus);
     restyle();
     connect(m_group, &QButtonGroup::idClicked, this, &SegmentedPicker::currentIndexChanged);
+    connect(m_group, &QButtonGroup::idToggled, this, &SegmentedPicker::markFocus);
+}
+
+void SegmentedPicker::keyPressEvent(QKeyEvent* event)
+{
+    const int last = static_cast<int>(m_group->buttons().size()) - 1;
+    int index = currentIndex();
+    if (event->key() == Qt::Key_Left || event->key() == Qt::Key_Up)
+        index = std::max(0, index - 1);
+    else if (event->key() == Qt::Key_Right || event->key() == Qt::Key_Down)
+        index = std::min(last, index + 1);
+    else
+        return QWidget::keyPressEvent(event);
+    if (index != currentIndex())
+        clickSegment(index);
+}
+
+void SegmentedPicker::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    markFocus();
+}
+
+void SegmentedPicker::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    markFocus();
+}
+
+void SegmentedPicker::markFocus()
+{
+    for (QAbstractButton* b : m_group->buttons()) {
+        const bool marked = hasFocus() && b->isChecked();
+        if (b->property("pickerFocus").toBool() == marked)
+            continue;
+        b->setProperty("pickerFocus", marked);
+        b->style()->unpolish(b);
+        b->style()->polish(b);
+    }
 }
 
 void SegmentedPicker::restyle()
@@ -127,7 +186,8 @@ void SegmentedPicker::restyle()
     const QString sheet = QStringLiteral("QPushButton { padding: 4px 10px; border: 1px solid rgba(128,128,128,0.35); "
                                          "background: transparent; color: %1; } "
                                          "QPushButton:checked { background: rgba(204,51,26,0.85); color: white; "
-                                         "border-color: rgba(204,51,26,0.85); }")
+                                         "border-color: rgba(204,51,26,0.85); } "
+                                         "QPushButton[pickerFocus=\"true\"] { border: 2px solid %1; }")
                               .arg(window()->palette().color(QPalette::ButtonText).name());
     if (styleSheet() != sheet)
         setStyleSheet(sheet);

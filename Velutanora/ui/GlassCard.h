@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QFrame>
+
+#include <functional>
 #include <QLabel>
 #include <QStringList>
 
@@ -31,11 +33,15 @@ QVBoxLayout* makeScrollingColumn(QWidget* owner);
 QWidget* makeHeading(const QString& text, const QString& symbol, QWidget* parent = nullptr);
 // A line of caption text in the secondary colour.
 QLabel* makeNote(const QString& text, QWidget* parent = nullptr);
+// Asks before an action that cannot be undone: a question over the window, the safe answer
+// focused (Space or Enter keeps everything); `confirmed` runs only on the named action.
+void confirmDestructive(QWidget* parent, const QString& question, const QString& action, std::function<void()> confirmed);
 // Gives the notes and heading symbols under `root` the colours of its current palette (after an
 // appearance change, or once they have been placed in the window).
 void recolorDecorations(QWidget* root);
 
-// A segmented picker: one checkable segment per choice, exactly one checked.
+// A segmented picker: one checkable segment per choice, exactly one checked. One tab stop: the
+// arrow keys choose within it, and the chosen segment is outlined while it has the focus.
 class SegmentedPicker final : public QWidget {
     Q_OBJECT
 public:
@@ -52,7 +58,13 @@ public:
 signals:
     void currentIndexChanged(int index);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
 private:
+    void markFocus();
     QButtonGroup* m_group;
 };
 

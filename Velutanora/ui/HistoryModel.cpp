@@ -42,7 +42,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
     case IdRole:
         return entry.id;
     case DateTextRole:
-        return dateText(entry.date);
+        return dateText(entry.date, QDateTime::currentDateTime());
     default:
         return {};
     }
@@ -53,11 +53,18 @@ Qt::ItemFlags HistoryModel::flags(const QModelIndex& index) const
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable : Qt::NoItemFlags;
 }
 
-QString HistoryModel::dateText(double referenceDate)
+QString HistoryModel::dateText(double referenceDate, const QDateTime& now)
 {
+    // Japanese forms whatever the locale: 今日 9:05, 昨日 23:40, 12月9日 1:07.
     const QDateTime when =
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixFromReferenceDate(referenceDate) * 1000.0)).toLocalTime();
-    return QLocale().toString(when, QStringLiteral("MMM d h:mm AP")).trimmed();
+    const QString time = when.toString(QStringLiteral("H:mm"));
+    const qint64 days = when.date().daysTo(now.toLocalTime().date());
+    if (days == 0)
+        return QStringLiteral("今日 ") + time;
+    if (days == 1)
+        return QStringLiteral("昨日 ") + time;
+    return QStringLiteral("%1月%2日 %3").arg(when.date().month()).arg(when.date().day()).arg(time);
 }
 
 } // namespace vel

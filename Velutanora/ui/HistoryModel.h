@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QDateTime>
 
 namespace vel {
 
@@ -21,7 +22,7 @@ public:
     // "Editable" only opens a row to show its whole text; nothing is written back.
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     // The entry's date as the list shows it: abbreviated month, day, hour and minute.
-    static QString dateText(double referenceDate);
+    static QString dateText(double referenceDate, const QDateTime& now);
 
 private:
     RecordingHistory& m_history;

@@ -13,7 +13,9 @@
 #include <QListView>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QTextLayout>
@@ -170,12 +172,27 @@ HistoryView::HistoryView(RecordingHistory& history, QWidget* parent) : QWidget(p
     header->addWidget(m_count);
     header->addStretch();
     m_clear = new QPushButton(QStringLiteral("全件削除"));
-    m_clear->setStyleSheet(QStringLiteral("QPushButton { color: #ff3b30; }"));
+    m_clear->setAutoDefault(false);
+    // Red text through the palette, not a style sheet: the button's own colours then follow the
+    // appearance when it changes.
+    QPalette red = m_clear->palette();
+    red.setColor(QPalette::ButtonText, QColor(0xff, 0x3b, 0x30));
+    m_clear->setPalette(red);
     header->addWidget(m_clear);
     column->addLayout(header);
+    // A search over the texts, from the top of the section.
+    m_search = new QLineEdit;
+    m_search->setPlaceholderText(QStringLiteral("履歴を検索"));
+    m_search->setClearButtonEnabled(true);
+    column->addWidget(m_search);
     m_model = new HistoryModel(m_history, this);
+    m_filter = new QSortFilterProxyModel(this);
+    m_filter->setSourceModel(m_model);
+    m_filter->setFilterRole(Qt::EditRole);
+    m_filter->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    connect(m_search, &QLineEdit::textChanged, m_filter, &QSortFilterProxyModel::setFilterFixedString);
     m_list = new QListView;
-    m_list->setModel(m_model);
+    m_list->setModel(m_filter);
     m_list->setItemDelegate(new HistoryRowDelegate(m_list));
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -183,7 +200,11 @@ HistoryView::HistoryView(RecordingHistory& history, QWidget* parent) : QWidget(p
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    // Transparent through the palette: a style sheet would keep the colours of the appearance
+    // it was polished in.
+    QPalette clear = m_list->palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    m_list->setPalette(clear);
     m_list->setContextMenuPolicy(Qt::ActionsContextMenu);
     column->addWidget(m_list);
     // On the list itself, not its open row: there the keys select and copy within the text.
@@ -200,7 +221,10 @@ HistoryView::HistoryView(RecordingHistory& history, QWidget* parent) : QWidget(p
     m_list->addActions({copy, remove, retry});
     m_stack->addWidget(full);
 
-    connect(m_clear, &QPushButton::clicked, this, [this] { m_history.clear(); });
+    connect(m_clear, &QPushButton::clicked, this, [this] {
+        confirmDestructive(this, QStringLiteral("履歴の%1件をすべて削除しますか？ 元には戻せません。").arg(m_history.entries().size()),
+                           QStringLiteral("すべて削除"), [this] { m_history.clear(); });
+    });
     connect(&m_history, &RecordingHistory::entriesChanged, this, &HistoryView::refresh);
     connect(&m_history, &RecordingHistory::entryAdded, this, &HistoryView::refresh);
     refresh();
@@ -219,9 +243,11 @@ void HistoryView::deleteSelected()
 {
     QSet<int> rows;
     for (const QModelIndex& index : m_list->selectionModel()->selectedIndexes())
-        rows.insert(index.row());
-    if (!rows.isEmpty())
-        m_history.deleteAtOffsets(rows);
+        rows.insert(m_filter->mapToSource(index).row());
+    if (rows.isEmpty())
+        return;
+    confirmDestructive(this, QStringLiteral("選んだ%1件を履歴から削除しますか？ 元には戻せません。").arg(rows.size()),
+                       QStringLiteral("削除"), [this, rows] { m_history.deleteAtOffsets(rows); });
 }
 
 void HistoryView::retrySelected()

@@ -6,7 +6,9 @@
 #include <functional>
 
 class QLabel;
+class QLineEdit;
 class QListView;
+class QSortFilterProxyModel;
 class QPushButton;
 class QStackedWidget;
 
@@ -28,6 +30,7 @@ public:
     QString headerText() const;
     QPushButton* clearButton() const { return m_clear; }
     QListView* list() const { return m_list; }
+    QLineEdit* searchField() const { return m_search; }
     // Deletes the selected rows (the list's delete command).
     void deleteSelected();
     // Tries the selected kept recordings again (set by the program; unset, the action stays off).
@@ -44,6 +47,8 @@ private:
     QStackedWidget* m_stack;
     QLabel* m_count;
     QPushButton* m_clear;
+    QLineEdit* m_search;
+    QSortFilterProxyModel* m_filter;
     HistoryModel* m_model;
     QListView* m_list;
 };

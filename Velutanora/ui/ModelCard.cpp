@@ -4,6 +4,7 @@
 #include "settings/AppSettings.h"
 #include "ui/GlassCard.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -14,6 +15,9 @@
 namespace vel {
 
 namespace {
+
+// The one the card recommends: the most accurate on published figures, at a size most machines take.
+const QString kRecommendedModel = QStringLiteral("parakeet-ja");
 
 QString chooseWithDialog(QWidget* parent)
 {
@@ -36,10 +40,13 @@ ModelCard::ModelCard(ModelControl& control, AppSettings& settings, std::function
     m_line->setWordWrap(true);
     m_line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     card->content()->addWidget(m_line);
-    QStringList labels;
+    // A list, not a row of segments: four long names would not fit the window's width.
+    m_model = new QComboBox;
+    m_model->setAccessibleName(QStringLiteral("モデル"));
+    m_model->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_model->setMinimumContentsLength(24);
     for (const CatalogModel& model : modelCatalog())
-        labels << model.label;
-    m_model = new SegmentedPicker(QStringLiteral("モデル"), labels);
+        m_model->addItem(model.label);
     card->content()->addWidget(m_model);
     m_facts = makeNote(QString());
     m_facts->setWordWrap(true);
@@ -47,13 +54,13 @@ ModelCard::ModelCard(ModelControl& control, AppSettings& settings, std::function
     auto* buttons = new QHBoxLayout;
     m_download = new QPushButton;
     m_cancel = new QPushButton(QStringLiteral("キャンセル"));
-    m_archive = new QPushButton(QStringLiteral("ファイルから導入…"));
+    m_archive = new QPushButton(QStringLiteral("ファイルからインストール…"));
     m_remove = new QPushButton(QStringLiteral("削除"));
     for (QPushButton* b : {m_download, m_cancel, m_archive, m_remove})
         buttons->addWidget(b);
     buttons->addStretch();
     card->content()->addLayout(buttons);
-    card->content()->addWidget(makeNote(QStringLiteral("インターネットに直接つながらない環境では、別の場所で入手したモデルのアーカイブ（.zip / .tar.bz2）を導入できます")));
+    card->content()->addWidget(makeNote(QStringLiteral("インターネットに直接つながらない環境では、別の場所で入手したモデルのアーカイブ（.zip / .tar.bz2）をインストールできます")));
     auto* threadsRow = new QHBoxLayout;
     threadsRow->addWidget(new QLabel(QStringLiteral("認識に使うCPUコア数")));
     m_threads = new QSpinBox;
@@ -73,7 +80,7 @@ ModelCard::ModelCard(ModelControl& control, AppSettings& settings, std::function
         if (!path.isEmpty())
             m_control.installArchive(path);
     });
-    connect(m_model, &SegmentedPicker::currentIndexChanged, this, [this](int index) {
+    connect(m_model, &QComboBox::activated, this, [this](int index) {
         m_settings.setRecognizerModel(modelCatalog().value(index).id);
     });
     connect(m_threads, &QSpinBox::valueChanged, &m_settings, &AppSettings::setRecognizerThreads);
@@ -86,7 +93,8 @@ void ModelCard::refresh()
 {
     using Phase = ModelState::Phase;
     const ModelState state = m_control.state();
-    m_line->setText(state.line());
+    // The warning's mark is the card's own text here: no emoji that may render as a box.
+    m_line->setText(state.line().replace(QStringLiteral("⚠️ "), QString()));
     {
         const QSignalBlocker blocker(m_model);
         const CatalogModel& chosen = catalogModel(m_settings.recognizerModel());
@@ -94,8 +102,12 @@ void ModelCard::refresh()
             const CatalogModel& model = modelCatalog()[i];
             if (model.id == chosen.id)
                 m_model->setCurrentIndex(i);
-            m_model->setSegmentText(i, state.installedModels.contains(model.id) ? model.label + QStringLiteral("・導入済み")
-                                                                                 : model.label);
+            QString label = model.label;
+            if (model.id == kRecommendedModel)
+                label += QStringLiteral("（おすすめ）");
+            if (state.installedModels.contains(model.id))
+                label += QStringLiteral("・インストール済み");
+            m_model->setItemText(i, label);
         }
         m_facts->setText(chosen.facts);
     }

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -28,7 +29,7 @@ public:
     QPushButton* cancelButton() const { return m_cancel; }
     QPushButton* archiveButton() const { return m_archive; }
     QPushButton* removeButton() const { return m_remove; }
-    SegmentedPicker* modelPicker() const { return m_model; }
+    QComboBox* modelPicker() const { return m_model; }
     QLabel* factsLine() const { return m_facts; }
     QSpinBox* threadsBox() const { return m_threads; }
 
@@ -39,7 +40,7 @@ private:
     AppSettings& m_settings;
     std::function<QString(QWidget*)> m_chooseArchive;
     QLabel* m_line;
-    SegmentedPicker* m_model;
+    QComboBox* m_model;
     QLabel* m_facts;
     QSpinBox* m_threads;
     QPushButton* m_download;

@@ -77,7 +77,10 @@ UsageView::UsageView(UsageTracker& usage, QWidget* parent) : QWidget(parent), m_
     column->addWidget(card);
     column->addStretch();
 
-    connect(m_reset, &QPushButton::clicked, this, [this] { m_usage.reset(); });
+    connect(m_reset, &QPushButton::clicked, this, [this] {
+        confirmDestructive(this, QStringLiteral("利用状況の記録をリセットしますか？ 元には戻せません。"), QStringLiteral("リセット"),
+                           [this] { m_usage.reset(); });
+    });
     connect(&m_usage, &UsageTracker::countersChanged, this, &UsageView::refresh);
     refresh();
 }

@@ -4,7 +4,9 @@
 #include "settings/UsageTracker.h"
 #include "support/FakeModelControl.h"
 #include "support/MemoryStore.h"
+#include "support/Contrast.h"
 #include "ui/ContentView.h"
+#include "ui/HistoryModel.h"
 #include "ui/DictionaryView.h"
 #include "ui/GeneralSettingsView.h"
 #include "ui/GlassCard.h"
@@ -21,7 +23,10 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QListView>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QPushButton>
 #include <QTest>
@@ -30,6 +35,7 @@ using namespace vel;
 using vel::test::FakeModelControl;
 Q_DECLARE_METATYPE(vel::ModelState)
 using vel::test::MemoryStore;
+using vel::test::standsOut;
 
 namespace {
 // A key event as the X11 platform delivers it, with the keysym as the native virtual key.
@@ -37,6 +43,22 @@ void sendKey(QWidget* w, QEvent::Type type, int qtKey, Qt::KeyboardModifiers mod
 {
     QKeyEvent e(type, qtKey, mods, 0, keysym, 0);
     QApplication::sendEvent(w, &e);
+}
+
+// Answers the question a destructive action asks: its action, or the safe answer the way a user
+// presses it (Space on the button that has the focus).
+void answer(QWidget* within, bool accept)
+{
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY((box = within->window()->findChild<QMessageBox*>()) != nullptr);
+    if (accept) {
+        for (QAbstractButton* b : box->buttons())
+            if (box->buttonRole(b) == QMessageBox::DestructiveRole)
+                b->click();
+    } else {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : box, Qt::Key_Space);
+    }
+    delete box;
 }
 
 struct Fixture {
@@ -52,40 +74,39 @@ struct Fixture {
 class TestSettingsSections : public QObject {
     Q_OBJECT
 private slots:
-    // Every text follows the appearance, also after switching it with the window open: nothing is
-    // drawn in the light appearance's black on the dark cards.
-    void everyTextIsReadableInTheDarkAppearance()
+    // Every text follows the appearance, also after switching it with the window open: in the
+    // dark one it is lighter than its background, in the light one darker; the history's rows too.
+    void everyTextIsReadableInBothAppearances()
     {
         Fixture f;
+        f.history.add(f.history.makeEntry("履歴の行も読める", {}));
         ContentView window(f.settings, f.history, f.usage);
         window.show();
-        f.settings.setAppearanceMode(AppearanceMode::Light);
-        f.settings.setAppearanceMode(AppearanceMode::Dark);
-        for (int section = 0; section < 5; ++section) {
-            window.select(ContentView::Section(section));
-            QApplication::processEvents();
-            const auto widgets = window.sectionWidget(ContentView::Section(section))->findChildren<QWidget*>();
-            for (QWidget* w : widgets) {
-                if (!w->isVisible() || (!qobject_cast<QLabel*>(w) && !qobject_cast<QAbstractButton*>(w)))
-                    continue;
-                // The text stands out from its background by being lighter, not darker.
-                const QImage image = window.grab(QRect(w->mapTo(&window, QPoint()), w->size())).toImage();
-                QHash<QRgb, int> counts;
-                int darkest = 255, lightest = 0;
-                for (int y = 0; y < image.height(); ++y)
-                    for (int x = 0; x < image.width(); ++x) {
-                        const QColor c(image.pixel(x, y));
-                        ++counts[c.rgb()];
-                        darkest = std::min(darkest, c.lightness());
-                        lightest = std::max(lightest, c.lightness());
-                    }
-                if (counts.size() < 2)
-                    continue; // outside the window's area, or nothing drawn
-                const int background = QColor(std::max_element(counts.cbegin(), counts.cend()).key()).lightness();
-                QVERIFY2(lightest - background > background - darkest,
-                         qPrintable(QStringLiteral("%1 \"%2\" in section %3 is darker than its background")
-                                        .arg(w->metaObject()->className(), w->property("text").toString())
-                                        .arg(section)));
+        for (const AppearanceMode mode : {AppearanceMode::Dark, AppearanceMode::Light, AppearanceMode::Dark}) {
+            f.settings.setAppearanceMode(mode);
+            const bool dark = mode == AppearanceMode::Dark;
+            for (int section = 0; section < 5; ++section) {
+                window.select(ContentView::Section(section));
+                QApplication::processEvents();
+                QList<QWidget*> checked;
+                // A chosen segment is white on the accent colour in both: it is left out.
+                for (QWidget* w : window.sectionWidget(ContentView::Section(section))->findChildren<QWidget*>()) {
+                    const auto* button = qobject_cast<QAbstractButton*>(w);
+                    if (w->isVisible() && (qobject_cast<QLabel*>(w) || (button && !button->isChecked())))
+                        checked << w;
+                }
+                if (section == int(ContentView::Section::History))
+                    checked << window.historyView()->list()->viewport();
+                for (QWidget* w : checked) {
+                    const std::optional<bool> readable =
+                        standsOut(window.grab(QRect(w->mapTo(&window, QPoint()), w->size())).toImage(), dark);
+                    if (!readable)
+                        continue; // outside the window's area, or nothing drawn
+                    QVERIFY2(*readable, qPrintable(QStringLiteral("%1 \"%2\" in section %3 does not stand out (%4)")
+                                                      .arg(w->metaObject()->className(), w->property("text").toString())
+                                                      .arg(section)
+                                                      .arg(dark ? "dark" : "light")));
+                }
             }
         }
     }
@@ -110,7 +131,12 @@ private slots:
 
         view.correctionPicker()->clickSegment(2);
         QCOMPARE(f.settings.correctionMode(), CorrectionMode::Quality);
-        QCOMPARE(view.correctionNoteLabel()->text(), GeneralSettingsView::correctionNote(2));
+        // A mode that uploads the recording says so, and says when no key keeps it local.
+        QVERIFY(view.correctionNoteLabel()->text().startsWith(GeneralSettingsView::correctionNote(2)));
+        QVERIFY(view.correctionNoteLabel()->text().contains("Google"));
+        QVERIFY(view.correctionNoteLabel()->text().contains("APIキーが未設定"));
+        QTest::keyClicks(view.apiKeyField(), "k");
+        QVERIFY(!view.correctionNoteLabel()->text().contains("APIキーが未設定"));
         view.continuousPicker()->clickSegment(1);
         QCOMPARE(f.settings.continuousMode(), ContinuousMode::PasteOnly);
         QCOMPARE(view.continuousNoteLabel()->text(), GeneralSettingsView::continuousNote(1));
@@ -138,22 +164,22 @@ private slots:
         unknownSize.total = 0;
         ModelState installing;
         installing.phase = ModelState::Phase::Installing;
-        QTest::newRow("absent") << absent << "未インストール" << "ダウンロード ファイルから導入…";
+        QTest::newRow("absent") << absent << "未インストール" << "ダウンロード ファイルからインストール…";
         QTest::newRow("downloading") << FakeModelControl::downloading() << "ダウンロード中 34 % (16 / 47 MB)" << "キャンセル";
         QTest::newRow("size unknown") << unknownSize << "ダウンロード中 (16 MB)" << "キャンセル";
         QTest::newRow("installing") << installing << "展開して確認中..." << "";
         QTest::newRow("installed") << FakeModelControl::installed()
                                    << "インストール済み: vosk-model-small-ja-0.22（68 MB）\n"
                                       "/home/user/.local/share/velutanora/models/vosk-model-small-ja-0.22"
-                                   << "ファイルから導入… 削除";
+                                   << "ファイルからインストール… 削除";
         QTest::newRow("failed") << FakeModelControl::failed() << "失敗: ダウンロードに失敗しました: ホストに接続できません"
-                                << "再試行 ファイルから導入…";
+                                << "再試行 ファイルからインストール…";
         ModelState broken = FakeModelControl::failed();
         broken.reason = "model.int8.onnx を読み込めません";
         broken.directory = "/m/sherpa-onnx-nemo-parakeet-tdt_ctc-0.6b-ja-35000-int8";
         broken.fallback = "⚠️ 選んだモデル「高精度 Parakeet（625 MB）」は使えないため（…）、インストール済みの「標準（48 MB）」で認識しています";
         QTest::newRow("a folder that does not load, another standing in")
-            << broken << "失敗: model.int8.onnx を読み込めません\n" + broken.fallback << "再試行 ファイルから導入… 削除";
+            << broken << "失敗: model.int8.onnx を読み込めません\n" + broken.fallback.mid(3) << "再試行 ファイルからインストール… 削除";
         QTest::newRow("no libvosk") << unavailable << "使用できません: libvosk なし" << "";
     }
     void modelCard()
@@ -167,7 +193,7 @@ private slots:
         card.show();
         control.set(state);
         QCOMPARE(card.stateLine()->text(), line);
-        QCOMPARE(card.modelPicker()->segmentText(0).endsWith(QStringLiteral("・導入済み")), state.installedModels.contains("small"));
+        QCOMPARE(card.modelPicker()->itemText(0).endsWith(QStringLiteral("・インストール済み")), state.installedModels.contains("small"));
         QStringList usable;
         for (QPushButton* b : {card.downloadButton(), card.cancelButton(), card.archiveButton(), card.removeButton()})
             if (b->isVisible() && b->isEnabled())
@@ -187,7 +213,7 @@ private slots:
         const bool choosable = state.phase != ModelState::Phase::Downloading && state.phase != ModelState::Phase::Installing;
         QCOMPARE(card.modelPicker()->isEnabled(), choosable);
         if (choosable) {
-            card.modelPicker()->clickSegment(1);
+            card.modelPicker()->activated(1);
             QCOMPARE(f.settings.recognizerModel(), QStringLiteral("large"));
         }
     }
@@ -260,6 +286,10 @@ private slots:
         QCOMPARE(f.settings.dictionaryEntries(), (QList<DictionaryEntry>{a}));
         QCOMPARE(view.rowCount(), 1);
         view.resetButton()->click();
+        answer(&view, false);
+        QCOMPARE(view.rowCount(), 1);
+        view.resetButton()->click();
+        answer(&view, true);
         QVERIFY(f.settings.dictionaryEntries().isEmpty());
         QVERIFY(f.store.data("dictionary_entries"));
     }
@@ -307,15 +337,80 @@ private slots:
         QCOMPARE(reset.count(), 1);
         QCOMPARE(model->rowCount(), 4);
         QCOMPARE(view.headerText(), QStringLiteral("4件の記録"));
+        view.searchField()->setText(QStringLiteral("別の"));
+        QCOMPARE(model->rowCount(), 1);
+        QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("別のプロセス"));
+        view.searchField()->clear();
+        QCOMPARE(model->rowCount(), 4);
 
         view.list()->setCurrentIndex(model->index(0, 0));
         QTest::keyClick(view.list(), Qt::Key_Delete);
+        answer(&view, true);
         QCOMPARE(f.history.entries().size(), 3);
         QVERIFY(f.history.entries().first().text != QStringLiteral("三つ目"));
         QCOMPARE(model->rowCount(), 3);
         view.clearButton()->click();
+        answer(&view, false);
+        QCOMPARE(f.history.entries().size(), 3);
+        view.clearButton()->click();
+        answer(&view, true);
         QVERIFY(f.history.entries().isEmpty());
         QVERIFY(view.isShowingEmptyState());
+    }
+
+    // Every section is reached by keys, and a Space there destroys nothing.
+    void theKeyboardReachesEverySectionAndASpaceDeletesNothing()
+    {
+        Fixture f;
+        f.history.add(f.history.makeEntry("残るはず", {}));
+        ContentView window(f.settings, f.history, f.usage);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        for (int section = 1; section <= 5; ++section) {
+            QTest::keyClick(&window, Qt::Key(Qt::Key_0 + section), Qt::ControlModifier);
+            QCOMPARE(window.selectedSection(), ContentView::Section(section - 1));
+        }
+        QTest::keyClick(&window, Qt::Key_PageUp, Qt::ControlModifier);
+        QTest::keyClick(&window, Qt::Key_PageUp, Qt::ControlModifier);
+        QTest::keyClick(&window, Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(window.selectedSection(), ContentView::Section::History);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); // into the section
+        for (int i = 0; i < 3; ++i) {
+            QWidget* focused = QApplication::focusWidget();
+            QVERIFY(focused);
+            QTest::keyClick(focused, Qt::Key_Space);
+        }
+        QCOMPARE(f.history.entries().size(), 1);
+    }
+
+    // Every page fits the window's default width: nothing is cut off behind a sideways scroll.
+    void everyPageFitsTheDefaultWidth()
+    {
+        Fixture f;
+        FakeModelControl control;
+        ContentView window(f.settings, f.history, f.usage, &control);
+        window.resize(760, 560);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (int section = 0; section < 5; ++section) {
+            window.select(ContentView::Section(section));
+            QApplication::processEvents();
+            QWidget* page = window.sectionWidget(ContentView::Section(section));
+            QVERIFY2(page->minimumSizeHint().width() <= 560, qPrintable(ContentView::title(ContentView::Section(section))));
+            for (QScrollArea* area : page->findChildren<QScrollArea*>())
+                QVERIFY2(!area->horizontalScrollBar()->isVisible(), qPrintable(ContentView::title(ContentView::Section(section))));
+        }
+    }
+
+    void historyDatesReadAsJapanese()
+    {
+        const QDateTime now(QDate(2026, 12, 9), QTime(10, 0));
+        const auto at = [](const QDate& d, const QTime& t) {
+            return referenceDateFromUnix(static_cast<double>(QDateTime(d, t).toMSecsSinceEpoch()) / 1000.0);
+        };
+        QCOMPARE(HistoryModel::dateText(at(QDate(2026, 12, 9), QTime(1, 7)), now), QStringLiteral("今日 1:07"));
+        QCOMPARE(HistoryModel::dateText(at(QDate(2026, 12, 8), QTime(23, 40)), now), QStringLiteral("昨日 23:40"));
+        QCOMPARE(HistoryModel::dateText(at(QDate(2026, 12, 3), QTime(9, 5)), now), QStringLiteral("12月3日 9:05"));
     }
 
     void historyPurgesWhenShown()
@@ -375,7 +470,7 @@ private slots:
         sendKey(recorder, QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier, 0xffe4);
         QVERIFY(!recorder->isRecording());
         QCOMPARE(f.settings.startShortcut(), (ShortcutKey{0xffe4, 0}));
-        QCOMPARE(recorder->text(), QStringLiteral("Right Ctrl"));
+        QCOMPARE(recorder->text(), QStringLiteral("右Ctrl"));
 
         // Released while another modifier is still down: not a lone modifier yet.
         recorder->click();
