@@ -72,6 +72,7 @@ void panelFaces()
     // A level for the bars.
     speech.input.removeTap();
     state.setElapsedTime(12.0);
+    state.setHeardText(QStringLiteral("明日の会議は十時からです\nそれまでに資料をまとめて"));
     state.setLevel(0.1f);
     saveScreen(panel->frameGeometry(), "panel-recording");
     state.setContinuous(true, false);

@@ -35,6 +35,7 @@ void Dictation::followRecorder()
     });
     connect(&m_speech, &SpeechManager::transcribedTextChanged, this,
             [this] { m_state.setLiveText(m_speech.transcribedText()); });
+    connect(&m_speech, &SpeechManager::heardTextChanged, this, [this] { m_state.setHeardText(m_speech.heardText()); });
     connect(&m_speech, &SpeechManager::waitingForModel, this, [this](bool waiting) {
         m_state.setWaitingForModel(waiting);
         if (waiting)
@@ -251,6 +252,7 @@ Task<void> Dictation::manualStopTask(bool gemini, bool wasContinuous, bool autoE
 
 void Dictation::cancel()
 {
+    const bool cancelsSomething = isBusy();
     leaveContinuousMode();
     if (m_speech.isRecording() || m_isProcessing)
         emit startKeyStateReset();
@@ -264,7 +266,10 @@ void Dictation::cancel()
         m_state.setStatusMessage(QStringLiteral("🚫 キャンセルしました"));
     }
     m_state.setCancelled(true);
-    m_panel.hideImmediately();
+    if (cancelsSomething)
+        m_panel.showCancelled();
+    else
+        m_panel.hideImmediately();
 }
 
 // Continuous mode: the silence ended an utterance; it is processed and the next one starts.

@@ -33,6 +33,7 @@ void DictationState::setWaitingForModel(bool v)
     assign(this, m_waitingForModel, v, &DictationState::waitingForModelChanged);
 }
 void DictationState::setLiveText(const QString& v) { assign(this, m_liveText, v, &DictationState::liveTextChanged); }
+void DictationState::setHeardText(const QString& v) { assign(this, m_heardText, v, &DictationState::heardTextChanged); }
 void DictationState::setRewrittenText(const QString& v)
 {
     assign(this, m_rewrittenText, v, &DictationState::rewrittenTextChanged);

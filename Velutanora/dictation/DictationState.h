@@ -34,6 +34,8 @@ public:
     bool isCompletionVisible() const { return m_completionVisible; }
     // The recogniser's text while recording, then the locally cleaned text.
     QString liveText() const { return m_liveText; }
+    // What the recogniser has heard so far, the words it may still change included (the panel's line).
+    QString heardText() const { return m_heardText; }
     QString rewrittenText() const { return m_rewrittenText; }
     QString statusMessage() const { return m_statusMessage; }
     float level() const { return m_level; }
@@ -51,6 +53,7 @@ public:
     void setWaitingForModel(bool v);
     void setCompletionVisible(bool v);
     void setLiveText(const QString& v);
+    void setHeardText(const QString& v);
     void setRewrittenText(const QString& v);
     void setStatusMessage(const QString& v);
     void setLevel(float v);
@@ -65,6 +68,7 @@ signals:
     void isRewritingChanged();
     void waitingForModelChanged();
     void liveTextChanged();
+    void heardTextChanged();
     void rewrittenTextChanged();
     void statusMessageChanged();
     void levelChanged();
@@ -82,6 +86,7 @@ private:
     bool m_waitingForModel = false;
     bool m_completionVisible = false;
     QString m_liveText;
+    QString m_heardText;
     QString m_rewrittenText;
     QString m_statusMessage = QStringLiteral("準備完了");
     float m_level = 0;

@@ -18,6 +18,8 @@ public:
     // A processed dictation ended (pasted, or kept with the reason): the confirmation where the
     // panel shows, else a notification of what the user must know.
     virtual void showOutcome(const DictationOutcome& outcome) = 0;
+    // A cancel: the panel says so for a moment instead of vanishing.
+    virtual void showCancelled() { hideImmediately(); }
 };
 
 } // namespace vel

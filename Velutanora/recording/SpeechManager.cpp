@@ -155,6 +155,7 @@ Task<void> SpeechManager::startRecording(bool needsGeminiAudio, QStringList cont
     m_accumulatedText.clear();
     m_latestRecognizedText.clear();
     m_recognizerFailure.clear();
+    setHeardText(QString());
     m_audioForGemini = needsGeminiAudio;
     setProcessingTime(0);
 
@@ -306,16 +307,27 @@ Task<void> SpeechManager::consumeResults(std::shared_ptr<RecognizerSession> sess
     closeResults();
 }
 
+void SpeechManager::setHeardText(const QString& v)
+{
+    if (v == m_heardText)
+        return;
+    m_heardText = v;
+    emit heardTextChanged();
+}
+
 void SpeechManager::applyResult(const RecognitionResult& result)
 {
     if (result.text != m_latestRecognizedText)
         m_latestRecognizedText = result.text;
-    if (!result.isFinal)
+    if (!result.isFinal) {
+        setHeardText(m_accumulatedText.isEmpty() ? result.text : m_accumulatedText + QLatin1Char('\n') + result.text);
         return;
+    }
     if (!m_accumulatedText.isEmpty())
         m_accumulatedText += QLatin1Char('\n');
     m_accumulatedText += result.text;
     setTranscribedText(m_accumulatedText);
+    setHeardText(m_accumulatedText);
     setProcessingTime(secondsSinceStart());
 }
 

@@ -74,6 +74,8 @@ public:
     // The recognised text so far (finished phrases, one per line).
     QString transcribedText() const { return m_transcribedText; }
     bool isRecording() const { return m_isRecording; }
+    // The finished phrases and the one under way, which the recogniser may still change.
+    QString heardText() const { return m_heardText; }
     // Seconds from the start to the last recognised phrase (or to the stop).
     double processingTime() const { return m_processingTime; }
     float audioLevel() const { return m_audioLevel; }
@@ -125,6 +127,7 @@ public:
 
 signals:
     void transcribedTextChanged();
+    void heardTextChanged();
     void isRecordingChanged();
     void processingTimeChanged();
     void audioLevelChanged();
@@ -139,6 +142,7 @@ signals:
 
 private:
     void setTranscribedText(const QString& v);
+    void setHeardText(const QString& v);
     void setIsRecording(bool v);
     void setProcessingTime(double v);
     void setAudioLevel(float v);
@@ -182,6 +186,7 @@ private:
     QString m_accumulatedText;
     QString m_latestRecognizedText;
     QString m_recognizerFailure;
+    QString m_heardText;
     bool m_audioForGemini = false;
     // Level updates posted by the audio thread carry the dictation they belong to.
     std::atomic<quint64> m_generation{0};

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextLayout>
 #include <QPainterPath>
 #include <QStackedWidget>
 #include <QTimer>
@@ -179,6 +180,13 @@ RecordingIndicatorView::RecordingIndicatorView(const DictationState& state, Reco
     m_confirmationNote->setMaximumWidth(230);
     confirmationColumn->addLayout(done);
     confirmationColumn->addWidget(m_confirmationNote);
+    // What was pasted, its start, where no note has to be said instead.
+    m_pasted = new QLabel;
+    m_pasted->setObjectName(QStringLiteral("note"));
+    m_pasted->setAlignment(Qt::AlignCenter);
+    m_pasted->setFixedWidth(230);
+    m_pasted->hide();
+    confirmationColumn->addWidget(m_pasted);
     confirmationRow->addLayout(confirmationColumn);
 
     // Busy faces.
@@ -190,8 +198,21 @@ RecordingIndicatorView::RecordingIndicatorView(const DictationState& state, Reco
         busy->addStretch();
     }
 
-    // Recording controls.
-    QHBoxLayout* rec = makeRow(8);
+    // Recording controls, and under them what the recogniser has heard so far.
+    auto* recordingPage = new QWidget(m_faces);
+    auto* recordingColumn = new QVBoxLayout(recordingPage);
+    recordingColumn->setContentsMargins(0, 0, 0, 0);
+    recordingColumn->setSpacing(2);
+    auto* rec = new QHBoxLayout;
+    rec->setSpacing(8);
+    recordingColumn->addLayout(rec);
+    m_heard = new QLabel;
+    m_heard->setObjectName(QStringLiteral("note"));
+    m_heard->setWordWrap(true);
+    m_heard->setFixedWidth(250);
+    m_heard->hide();
+    recordingColumn->addWidget(m_heard, 0, Qt::AlignHCenter);
+    m_faces->addWidget(recordingPage);
     m_modeButton = circleButton(this);
     m_continuousButton = circleButton(this);
     m_dot = new RecordingDot;
@@ -204,7 +225,18 @@ RecordingIndicatorView::RecordingIndicatorView(const DictationState& state, Reco
     m_stop->setFocusPolicy(Qt::NoFocus);
     m_stop->setCursor(Qt::PointingHandCursor);
     m_stop->setStyleSheet(QStringLiteral("QToolButton { background: %1; border-radius: 6px; border: none; }").arg(kVermillion.name()));
-    for (QWidget* w : std::initializer_list<QWidget*>{m_modeButton, m_continuousButton, m_dot, m_bars, m_time, m_stop})
+    // A cancel without the keyboard, with the key named in its tooltip.
+    m_cancel = new QToolButton;
+    m_cancel->setFixedSize(24, 24);
+    m_cancel->setIconSize(QSize(12, 12));
+    m_cancel->setFocusPolicy(Qt::NoFocus);
+    m_cancel->setCursor(Qt::PointingHandCursor);
+    m_cancel->setProperty("circle", true);
+    connect(m_cancel, &QToolButton::clicked, this, [this] {
+        if (m_dictation)
+            m_dictation->cancel();
+    });
+    for (QWidget* w : std::initializer_list<QWidget*>{m_modeButton, m_continuousButton, m_dot, m_bars, m_time, m_cancel, m_stop})
         rec->addWidget(w, 0, Qt::AlignVCenter);
     connect(m_modeButton, &QToolButton::clicked, this, &RecordingIndicatorView::clickModeButton);
     connect(m_continuousButton, &QToolButton::clicked, this, &RecordingIndicatorView::clickContinuousButton);
@@ -250,7 +282,8 @@ RecordingIndicatorView::RecordingIndicatorView(const DictationState& state, Reco
 
     for (auto signal : {&DictationState::phaseChanged, &DictationState::isRewritingChanged,
                         &DictationState::elapsedTimeChanged, &DictationState::continuousChanged,
-                        &DictationState::silenceCountdownChanged, &DictationState::waitingForModelChanged})
+                        &DictationState::silenceCountdownChanged, &DictationState::waitingForModelChanged,
+                        &DictationState::heardTextChanged})
         connect(&m_state, signal, this, &RecordingIndicatorView::refresh);
     connect(&m_state, &DictationState::levelChanged, this, [this] { m_bars->setLevel(m_state.level()); });
     connect(&m_controller, &RecordingPanelController::showCopiedChanged, this, &RecordingIndicatorView::refresh);
@@ -263,6 +296,25 @@ RecordingIndicatorView::RecordingIndicatorView(const DictationState& state, Reco
 }
 
 RecordingIndicatorView::~RecordingIndicatorView() = default;
+
+QString RecordingIndicatorView::fitLines(const QString& text, const QFont& font, int width, int lines)
+{
+    QTextLayout layout(text, font);
+    QTextOption wrap;
+    wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(wrap);
+    layout.beginLayout();
+    QList<int> starts;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        starts << line.textStart();
+    }
+    layout.endLayout();
+    if (starts.size() <= lines)
+        return text;
+    const QString last = QFontMetrics(font).elidedText(text.mid(starts[lines - 1]).simplified(), Qt::ElideRight, width);
+    return text.left(starts[lines - 1]) + last;
+}
 
 RecordingIndicatorView::Face RecordingIndicatorView::faceFor(bool showCopied, bool isRewriting, bool isRecording)
 {
@@ -302,6 +354,11 @@ QString RecordingIndicatorView::confirmationText() const { return m_controller.c
 
 QString RecordingIndicatorView::timeText() const { return m_time->text(); }
 
+QString RecordingIndicatorView::heardLine() const
+{
+    return m_heard->isVisible() && !m_state.heardText().isEmpty() ? m_heard->text() : QString();
+}
+
 bool RecordingIndicatorView::isModeBubbleVisible() const { return !m_bubble->isHidden(); }
 
 // Style sheets and pixmaps are rebuilt only when what they show changes: refresh() runs on
@@ -319,6 +376,7 @@ void RecordingIndicatorView::restyle(const QColor& primary, const QColor& second
                       .arg(primary.name(), m_dark ? QStringLiteral("rgba(255,255,255,0.12)") : QStringLiteral("rgba(0,0,0,0.08)"),
                            secondary.name()));
     m_modeButton->setProperty("circle", true);
+    m_cancel->setIcon(Icons::icon(QStringLiteral("xmark"), primary));
     m_continuousButton->setProperty("circle", true);
     for (auto* spinner : findChildren<QWidget*>()) {
         if (auto* s = dynamic_cast<Spinner*>(spinner))
@@ -349,14 +407,45 @@ void RecordingIndicatorView::refresh()
     m_confirmationNote->setText(m_controller.confirmationNote());
     m_confirmationNote->setVisible(!m_confirmationNote->text().isEmpty());
     // The symbol is drawn, so the status line's own "⚠️" is not shown twice.
-    m_failure->setText(failure.startsWith(QStringLiteral("⚠️")) ? failure.mid(2).trimmed() : failure);
+    // Two lines of what was heard, the newest words at the end.
+    // The line is there from the start of the recording, so that nothing moves when words come.
+    const QString heard = m_state.heardText().simplified();
+    m_heard->setVisible(m_face == Face::Recording);
+    if (heard.isEmpty()) {
+        m_heard->setText(QStringLiteral("聞き取った言葉がここに出ます"));
+    } else {
+        const QString tail = QFontMetrics(m_heard->font()).elidedText(heard, Qt::ElideLeft, 2 * m_heard->width() - 24);
+        m_heard->setText(fitLines(tail, m_heard->font(), m_heard->width(), 2));
+    }
     const std::optional<DictationOutcome>& outcome = m_state.outcome();
+    const bool showPasted = m_face == Face::Confirmation && m_controller.confirmationNote().isEmpty() && outcome
+                            && outcome->pasted() && !outcome->text.isEmpty();
+    m_pasted->setVisible(showPasted);
+    if (showPasted)
+        m_pasted->setText(fitLines(outcome->text.simplified(), m_pasted->font(), m_pasted->width(), 1));
+    // A line shown or hidden changes the faces' height: the capsule is drawn around the new one.
+    if (layout())
+        layout()->activate();
+    update();
     const bool retryable = m_face == Face::Failure && m_dictation && outcome && !outcome->retryEntry.isNull();
     m_retry->setVisible(retryable);
     m_failure->setFixedWidth(retryable ? 180 : 228);
+    // Three lines at the most: the panel keeps its size, and the whole text is in the tooltip.
+    const QString failureText = failure.startsWith(QStringLiteral("⚠️")) ? failure.mid(2).trimmed() : failure;
+    m_failure->setText(fitLines(failureText, m_failure->font(), m_failure->width(), 3));
+    m_failure->setToolTip(failureText);
 
     const CorrectionMode mode = m_settings ? m_settings->correctionMode() : CorrectionMode::Instant;
-    m_bubble->setText(m_settings ? displayName(mode) : QString());
+    m_bubble->setText(m_settings ? QStringLiteral("校正: %1（もう一度押すと切り替え）").arg(displayName(mode)) : QString());
+    m_modeButton->setToolTip(m_settings ? QStringLiteral("校正モード: %1").arg(displayName(mode)) : QString());
+    if (m_settings) {
+        const ContinuousMode continuous = m_settings->continuousMode();
+        m_continuousButton->setToolTip(QStringLiteral("連続会話モード: %1（押すと切り替え）")
+                                           .arg(continuous == ContinuousMode::Off        ? QStringLiteral("オフ")
+                                                : continuous == ContinuousMode::PasteOnly ? QStringLiteral("ペーストのみ")
+                                                                                          : QStringLiteral("自動送信")));
+        m_cancel->setToolTip(QStringLiteral("キャンセル（%1）").arg(m_settings->cancelShortcut().label()));
+    }
 
     const std::optional<int> countdown = m_state.silenceCountdown();
     QString timeStyle;
@@ -386,7 +475,11 @@ void RecordingIndicatorView::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRect content = m_faces->geometry().adjusted(-14, -8, 14, 8);
+    QRect inner = m_faces->geometry();
+    for (QLabel* line : {m_heard, m_pasted})
+        if (line->isVisible())
+            inner = inner.united(QRect(line->mapTo(this, QPoint()), line->size()));
+    const QRect content = inner.adjusted(-14, -8, 14, 8).intersected(rect());
     QPainterPath capsule;
     // A capsule; a reason of several lines gets a rounded rectangle instead.
     const double radius = std::min(content.height() / 2.0, 18.0);
@@ -422,17 +515,21 @@ void RecordingIndicatorView::showBubble(bool visible)
     update();
 }
 
+// The first click shows the mode; only a second one while it shows changes it: a stray click
+// on the panel never changes how every later dictation is corrected.
 void RecordingIndicatorView::clickModeButton()
 {
     if (!m_settings)
         return;
-    const auto& all = allCorrectionModes;
-    const auto it = std::find(all.begin(), all.end(), m_settings->correctionMode());
-    const size_t index = it == all.end() ? 0 : static_cast<size_t>(it - all.begin());
-    m_settings->setCorrectionMode(all[(index + 1) % all.size()]);
+    if (isModeBubbleVisible()) {
+        const auto& all = allCorrectionModes;
+        const auto it = std::find(all.begin(), all.end(), m_settings->correctionMode());
+        const size_t index = it == all.end() ? 0 : static_cast<size_t>(it - all.begin());
+        m_settings->setCorrectionMode(all[(index + 1) % all.size()]);
+    }
     showBubble(true);
     QPointer<RecordingIndicatorView> self(this);
-    m_hoverTimer = m_controller.clock().schedule(1.5, false, [self] {
+    m_hoverTimer = m_controller.clock().schedule(3.0, false, [self] {
         if (self)
             self->showBubble(false);
     });

@@ -52,11 +52,15 @@ public:
     static Face faceFor(bool showCopied, bool isRewriting, bool isRecording);
     // m:ss of whole seconds (0:00, 1:15, 10:00).
     static QString formatTime(double seconds);
+    // The text in at most `lines` lines of `width`, the last one cut with an ellipsis.
+    static QString fitLines(const QString& text, const QFont& font, int width, int lines);
     static QString modeSymbol(CorrectionMode mode);
 
     void applyAppearance(AppearanceMode mode);
     Face face() const { return m_face; }
     QString timeText() const;
+    QLabel* timeLabel() const { return m_time; }
+    QString heardLine() const;
     QString confirmationText() const;
     bool isModeBubbleVisible() const;
 
@@ -96,6 +100,9 @@ private:
     AudioLevelBars* m_bars;
     QLabel* m_time;
     QToolButton* m_stop;
+    QToolButton* m_cancel;
+    QLabel* m_heard;
+    QLabel* m_pasted;
     QToolButton* m_retry;
     QLabel* m_bubble;
     std::unique_ptr<ClockTimer> m_hoverTimer;

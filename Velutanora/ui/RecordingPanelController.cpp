@@ -9,6 +9,8 @@
 
 #include <QPropertyAnimation>
 
+#include <algorithm>
+
 namespace vel {
 
 RecordingPanelController::RecordingPanelController(Logger& log, Clock& clock, Notifier* notifier, QObject* parent)
@@ -59,7 +61,7 @@ void RecordingPanelController::showOutcome(const DictationOutcome& outcome)
     if (hidesPanel() || !isPanelVisible()) {
         // Stealth mode, no panel on this desktop, or a dictation from the tray menu.
         QStringList told;
-        if (!outcome.pasted())
+        if (!outcome.pasted() || (m_onlyNotifications && !m_panelAllowed))
             told << outcome.status;
         if (!outcome.correctionFailure.isEmpty())
             told << outcome.correctionFailure;
@@ -68,6 +70,7 @@ void RecordingPanelController::showOutcome(const DictationOutcome& outcome)
         return;
     }
     m_log.line(QStringLiteral("📺 [PANEL] outcome: ") + outcome.status);
+    m_cancelled = false;
     m_pasted = outcome.pasted();
     m_copied = outcome.onClipboard;
     setTexts(QString(), notes.join(QLatin1Char('\n')));
@@ -77,8 +80,24 @@ void RecordingPanelController::showOutcome(const DictationOutcome& outcome)
         showCopiedFeedback();
 }
 
+void RecordingPanelController::showCancelled()
+{
+    if (!m_panel || !isPanelVisible() || hidesPanel()) {
+        hideImmediately();
+        return;
+    }
+    cancelFeedback();
+    m_cancelled = true;
+    setTexts(QString(), QString());
+    setShowCopied(true);
+    emit textsChanged();
+    m_feedbackTask = spawn(this, delayedHide(1.0));
+}
+
 QString RecordingPanelController::confirmationText() const
 {
+    if (m_cancelled)
+        return QStringLiteral("キャンセルしました");
     if (!m_pasted)
         return m_copied ? QStringLiteral("コピーしました") : QStringLiteral("履歴に保存しました");
     return m_state && m_state->continuousAutoEnter() ? QStringLiteral("送信しました") : QStringLiteral("ペーストしました");
@@ -90,9 +109,15 @@ void RecordingPanelController::constructPanel()
         return;
     auto* view = new RecordingIndicatorView(*m_state, *this, m_settings, m_dictation);
     m_panel = new RecordingPanel(view);
-    // The appearance is fixed when the panel is made.
-    if (m_settings)
+    // The panel follows the appearance as it changes, like the settings window.
+    if (m_settings) {
         view->applyAppearance(m_settings->appearanceMode());
+        QPointer<AppSettings> settings = m_settings;
+        connect(m_settings, &AppSettings::appearanceModeChanged, view, [view, settings] {
+            if (settings)
+                view->applyAppearance(settings->appearanceMode());
+        });
+    }
     m_fade = new QPropertyAnimation(m_panel, "fade", m_panel);
     if (m_panelHost) {
         m_panel->setAttribute(Qt::WA_DontShowOnScreen);
@@ -123,12 +148,15 @@ void RecordingPanelController::show()
     const bool stealth = hidesPanel();
     m_log.line(QStringLiteral("📺 [PANEL] show() called, speechManager exists: %1, stealth: %2")
                    .arg(boolText(!m_state.isNull()), boolText(stealth)));
+    if (m_onlyNotifications && !m_panelAllowed && m_notifier)
+        m_notifier->notify(QStringLiteral("録音中です。もう一度ショートカットを押すと止めて貼り付けます"));
     if (!m_state || stealth)
         return;
     cancelFeedback();
     constructPanel();
     if (!m_panel)
         return;
+    m_cancelled = false;
     setShowCopied(false);
     setTexts(QString(), QString());
     present();
@@ -204,7 +232,7 @@ void RecordingPanelController::showFailure(const QString& status)
     setShowCopied(false);
     setTexts(status, QString());
     present();
-    m_feedbackTask = spawn(this, delayedHide(kFailureSeconds));
+    m_feedbackTask = spawn(this, delayedHide(readingSeconds(status, kFailureSeconds)));
 }
 
 Task<void> RecordingPanelController::delayedHide(double seconds)
@@ -215,13 +243,19 @@ Task<void> RecordingPanelController::delayedHide(double seconds)
         hide();
 }
 
+double RecordingPanelController::readingSeconds(const QString& text, double atLeast)
+{
+    return std::clamp(2.0 + 0.12 * static_cast<double>(text.size()), atLeast, 12.0);
+}
+
 void RecordingPanelController::showCopiedFeedback()
 {
     if (!m_panel)
         return;
     setShowCopied(true);
     m_feedbackTask.cancel();
-    m_feedbackTask = spawn(this, delayedHide(2.0));
+    // A note (why Gemini's answer was not used) stays as long as it takes to read.
+    m_feedbackTask = spawn(this, delayedHide(m_confirmationNote.isEmpty() ? 2.0 : readingSeconds(m_confirmationNote, 4.0)));
 }
 
 } // namespace vel

@@ -26,7 +26,10 @@ class DictationState;
 class RecordingPanelController final : public QObject, public RecordingPanelControl {
     Q_OBJECT
 public:
-    // How long the reason for a failed start stays on the panel.
+    // How long a text stays on the panel to be read: two seconds and a Japanese reader's pace,
+    // between `at least` and twelve seconds.
+    static double readingSeconds(const QString& text, double atLeast);
+    // The least a failure's reason stays.
     static constexpr double kFailureSeconds = 4.0;
 
     // notifier (may be null) carries what the panel cannot show: in stealth mode, or without a panel.
@@ -38,6 +41,9 @@ public:
     // Off where a panel window would take the keyboard from the target (a Wayland compositor
     // without layer-shell): the state then shows as in stealth mode.
     void setPanelAllowed(bool allowed) { m_panelAllowed = allowed; }
+    // Where neither a panel nor a tray shows the state: the start and the end of each dictation
+    // become notifications.
+    void setOnlyNotifications(bool on) { m_onlyNotifications = on; }
     // Where the desktop shows the panel on a surface of its own (a Wayland layer surface): the
     // panel widget is kept off screen and handed to host once, when it is made.
     void setPanelHost(std::function<void(RecordingPanel* panel)> host) { m_panelHost = std::move(host); }
@@ -47,6 +53,7 @@ public:
     void hideImmediately() override;
     void showFailure(const QString& status) override;
     void showOutcome(const DictationOutcome& outcome) override;
+    void showCancelled() override;
     void showCopiedFeedback();
     // The confirmation's first line: "ペーストしました", "送信しました" (continuous auto), or
     // where the text is when the paste did not go out.
@@ -69,6 +76,7 @@ private:
     // In stealth mode, or where the panel may not show: notifications and the tray instead.
     bool hidesPanel() const;
     bool m_panelAllowed = true;
+    bool m_onlyNotifications = false;
     std::function<void(RecordingPanel*)> m_panelHost;
     void setShowCopied(bool value);
     void setTexts(const QString& failure, const QString& note);
@@ -92,6 +100,7 @@ private:
     QPointer<Dictation> m_dictation;
     bool m_pasted = true;
     bool m_copied = true;
+    bool m_cancelled = false; // the confirmation face says the dictation was cancelled
 };
 
 } // namespace vel

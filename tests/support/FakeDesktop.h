@@ -64,6 +64,7 @@ public:
     void hideImmediately() override { calls.append(QStringLiteral("hideImmediately")); }
     void showFailure(const QString& status) override { calls.append(QStringLiteral("showFailure ") + status); }
     void showOutcome(const DictationOutcome& outcome) override { calls.append(QStringLiteral("showOutcome ") + outcome.status); }
+    void showCancelled() override { calls.append(QStringLiteral("showCancelled")); }
 };
 
 // A keyboard the test types on: it records what it was asked to swallow.

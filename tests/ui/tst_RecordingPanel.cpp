@@ -1,10 +1,12 @@
 #include "dictation/DictationStack.h"
 #include "settings/AppSettings.h"
+#include "support/Contrast.h"
 #include "support/DictationRig.h"
 #include "ui/RecordingIndicatorView.h"
 #include "ui/RecordingPanel.h"
 #include "ui/RecordingPanelController.h"
 
+#include <QLabel>
 #include <QTest>
 
 using namespace vel;
@@ -63,6 +65,12 @@ private slots:
         rig.start();
         QVERIFY(rig.controller.isPanelVisible());
         QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Recording);
+        // What is heard shows as it is heard, the words still changing included.
+        rig.advance(0.05);
+        QCOMPARE(rig.view()->heardLine(), QStringLiteral("はい"));
+        rig.speech.recognizer.lastSession()->deliver(QStringLiteral("いまの言葉"), false);
+        rig.advance(0.05);
+        QCOMPARE(rig.view()->heardLine(), QStringLiteral("はい いまの言葉"));
         rig.stop();
         QVERIFY(rig.controller.showCopied());
         QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Confirmation);
@@ -147,17 +155,22 @@ private slots:
             QCOMPARE(rig.controller.confirmationNote(), pasteRefused ? rig.synthetic.refusal : QString());
         }
         QCOMPARE(rig.notifier.texts, notified);
-        // A cancel hides it at once.
+        // A cancel says so for a moment; then the panel goes.
         rig.start(Dictation::Extent(extent));
         rig.dictation.cancel();
-        QVERIFY(!rig.controller.isPanelVisible());
+        QCOMPARE(rig.controller.isPanelVisible(), panelShown);
+        if (panelShown)
+            QCOMPARE(rig.view()->confirmationText(), QStringLiteral("キャンセルしました"));
+        rig.advance(1.1);
+        QTRY_VERIFY(!rig.controller.isPanelVisible());
     }
 
     void failedStartShowsItsReason_data()
     {
         QTest::addColumn<QString>("dismissal");
         QTest::addColumn<double>("shownFor");
-        QTest::newRow("by itself") << "time" << RecordingPanelController::kFailureSeconds;
+        // Long enough to read this reason (23 characters): 2 s and 0.12 s a character.
+        QTest::newRow("by itself") << "time" << 2.0 + 0.12 * 23;
         QTest::newRow("a click") << "click" << 1.0;
         QTest::newRow("the cancel shortcut") << "cancel" << 1.0;
         QTest::newRow("a new dictation") << "start" << 1.0;
@@ -187,7 +200,7 @@ private slots:
         } else {
             rig.start();
             QCOMPARE(rig.view()->face(), RecordingIndicatorView::Face::Recording);
-            rig.speech.clock.advance(RecordingPanelController::kFailureSeconds);
+            rig.speech.clock.advance(6.0);
             QVERIFY2(rig.controller.isPanelVisible(), "the old timer does not hide the new dictation");
             return;
         }
@@ -250,23 +263,42 @@ private slots:
         QCOMPARE(rig.view()->timeText(), QString()); // continuous without a countdown: nothing
     }
 
+    // The panel follows the appearance while it shows, and its text stands out in both.
+    void thePanelIsReadableInBothAppearances()
+    {
+        PanelRig rig;
+        rig.start();
+        rig.speech.advance(2.0);
+        for (const AppearanceMode mode : {AppearanceMode::Dark, AppearanceMode::Light}) {
+            rig.settings.setAppearanceMode(mode);
+            QApplication::processEvents();
+            RecordingIndicatorView* view = rig.view();
+            const QImage time = view->grab().toImage().copy(QRect(view->timeLabel()->mapTo(view, QPoint()), view->timeLabel()->size()));
+            QCOMPARE(standsOut(time, mode == AppearanceMode::Dark), std::optional<bool>(true));
+        }
+    }
+
     void modeButtonCyclesAndTheBubbleLingers()
     {
         PanelRig rig;
         rig.settings.setCorrectionMode(CorrectionMode::Fast);
         rig.start();
         RecordingIndicatorView* view = rig.view();
-        view->clickModeButton();
-        QCOMPARE(rig.settings.correctionMode(), CorrectionMode::Quality);
+        view->clickModeButton(); // a stray click only shows the mode
+        QCOMPARE(rig.settings.correctionMode(), CorrectionMode::Fast);
         QVERIFY(view->isModeBubbleVisible());
         rig.speech.clock.advance(1.0);
         view->clickModeButton();
+        QCOMPARE(rig.settings.correctionMode(), CorrectionMode::Quality);
         view->clickModeButton();
-        QCOMPARE(rig.settings.correctionMode(), CorrectionMode::Fast); // three clicks: back to the start
-        rig.speech.clock.advance(1.4);
+        view->clickModeButton();
+        QCOMPARE(rig.settings.correctionMode(), CorrectionMode::Fast); // three changes: back to the start
+        rig.speech.clock.advance(2.9);
         QVERIFY(view->isModeBubbleVisible());
         rig.speech.clock.advance(0.2);
         QVERIFY(!view->isModeBubbleVisible());
+        view->clickModeButton();
+        QCOMPARE(rig.settings.correctionMode(), CorrectionMode::Fast);
 
         view->clickContinuousButton();
         QCOMPARE(rig.settings.continuousMode(), ContinuousMode::PasteOnly);
