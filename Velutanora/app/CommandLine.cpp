@@ -98,7 +98,7 @@ Options readOptions(const QStringList& args, const QStringList& flags, const QSt
 
 QString CommandLine::usageLine()
 {
-    return QStringLiteral("usage: velutanora [--version | --help | --print-settings | "
+    return QStringLiteral("usage: velutanora [--autostart | --toggle | --cancel | --version | --help | --print-settings | "
                           "process [--mode instant|fast|quality] (--text TEXT | --file PATH) | "
                           "transcribe [--mode M] [--continuous] [--save-wav PATH] [--no-history] FILE.wav]");
 }
@@ -110,6 +110,11 @@ QString CommandLine::helpText()
         "\n"
         "%1\n"
         "\n"
+        "  (no argument)      start the program: a tray icon and the settings window\n"
+        "  --autostart        start it in the tray only (what 「ログイン時に起動」 runs)\n"
+        "  --toggle           start or stop a dictation in the running program, as the start\n"
+        "                     shortcut does (what a compositor's key binding runs)\n"
+        "  --cancel           cancel the dictation under way, as the cancel shortcut does\n"
         "  --version          print the version and exit\n"
         "  --help             print this help and exit\n"
         "  --print-settings   print the stored settings, history and usage as JSON\n"
@@ -263,6 +268,8 @@ int CommandLine::transcribe(const QStringList& args)
     EmptyWorkspace workspace;
     NoPanel panel;
     DebugLog debugLog;
+    if (settings.debugLogging())
+        log.setContentSink([&debugLog](const QString& line) { debugLog.append(line + QLatin1Char('\n')); });
     QNetworkAccessManager network;
     std::unique_ptr<SpeechRecognizer> recognizer =
         m_recognizers ? m_recognizers(log, settings, network) : std::make_unique<NoSpeechRecognizer>();

@@ -17,6 +17,7 @@
 #include "recording/ModelCheck.h"
 #include "settings/AppSettings.h"
 #include "settings/JsonFileStore.h"
+#include "platform/portal/PortalAppearance.h"
 #include "recording/KeptAudio.h"
 #include "ui/HistoryView.h"
 #include "settings/RecordingHistory.h"
@@ -86,6 +87,25 @@ private:
     WaylandPanelSurface m_surface;
 };
 
+// What was said goes to the private debug log only while the user asks for it.
+void followDebugLogging(Logger& log, AppSettings& settings, DebugLog& debugLog)
+{
+    const auto follow = [&log, &settings, &debugLog] {
+        if (settings.debugLogging())
+            log.setContentSink([&debugLog](const QString& line) { debugLog.append(line + QLatin1Char('\n')); });
+        else
+            log.setContentSink({});
+    };
+    follow();
+    QObject::connect(&settings, &AppSettings::debugLoggingChanged, &settings, follow);
+}
+
+Task<void> checkGeminiKey(GeminiService& gemini, QString key, std::function<void(const QString&)> done)
+{
+    const QString failure = co_await gemini.checkKey(key);
+    done(failure);
+}
+
 // The newest result with words (a kept recording has none yet).
 QString lastResult(const RecordingHistory& history)
 {
@@ -131,6 +151,7 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     m_models = std::make_unique<ModelManager>(m_log, *m_settings, *m_recognizer);
     m_audio = std::make_unique<QtAudioInput>(m_log, [this] { return m_settings->microphoneId(); });
     m_debugLog = std::make_unique<DebugLog>();
+    followDebugLogging(m_log, *m_settings, *m_debugLog);
     m_modelCheck = std::make_unique<ModelCheck>(*m_recognizer);
     m_notifier = std::make_unique<DesktopNotifier>(m_log, QDBusConnection::sessionBus(), [this](const QString& text) {
         if (m_tray && m_tray->isVisible())
@@ -158,6 +179,36 @@ VelutanoraApp::VelutanoraApp(Logger& log, QObject* parent)
     connect(m_recognizer.get(), &ChosenRecognizer::fallbackChanged, &m_stack->dictation, [this] {
         if (!m_recognizer->fallbackNotice().isEmpty())
             m_stack->dictation.reportStatus(m_recognizer->fallbackNotice());
+    });
+
+    // The appearance is the application's (dialogs, menus, the panel), and 「システム設定に従う」
+    // follows the desktop's colour scheme as it changes.
+    m_appearance = std::make_unique<PortalAppearance>(QDBusConnection::sessionBus());
+    const auto applyAppearance = [this] {
+        ContentView::setDesktopPrefersDark(m_appearance->prefersDark());
+        QApplication::setPalette(ContentView::paletteFor(m_settings->appearanceMode()));
+        if (m_window)
+            m_window->reapplyAppearance();
+    };
+    applyAppearance();
+    connect(m_appearance.get(), &PortalAppearance::changed, this, applyAppearance);
+    connect(m_settings.get(), &AppSettings::appearanceModeChanged, this,
+            [this] { QApplication::setPalette(ContentView::paletteFor(m_settings->appearanceMode())); });
+
+    // What the card does (a download, a retry, another model) keeps the status line current: it
+    // never goes on saying a download failed after the card's retry installed the model.
+    connect(m_models.get(), &ModelControl::stateChanged, &m_stack->dictation, [this] {
+        using Phase = ModelState::Phase;
+        const ModelState model = m_models->state();
+        if (model.phase == m_lastModelPhase)
+            return;
+        m_lastModelPhase = model.phase;
+        if (model.phase == Phase::Installed && model.fallback.isEmpty())
+            m_stack->dictation.reportStatus(QStringLiteral("✅ 日本語モデル インストール済み"));
+        else if (model.phase == Phase::Downloading)
+            m_stack->dictation.reportStatus(QStringLiteral("📥 日本語モデルをダウンロード中..."));
+        else if (model.phase == Phase::Failed)
+            m_stack->dictation.reportStatus(QStringLiteral("⚠️ 日本語モデル: ") + model.reason);
     });
 
     // The microphone list of an open settings window follows devices being plugged and unplugged.
@@ -201,6 +252,13 @@ VelutanoraApp::~VelutanoraApp()
 void VelutanoraApp::launch(bool autostart)
 {
     m_tray->show();
+    // Without a tray (GNOME without an AppIndicator extension) and without a panel, nothing would
+    // show that the program runs or records: notifications say it instead.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_panel->setOnlyNotifications(!m_desktop.panelKeepsFocusAway);
+        m_notifier->notify(QStringLiteral("Velutanora が動いています。このデスクトップにはトレイがないため、設定は velutanora を"
+                                          "もう一度起動すると開き、終了は設定ウィンドウの「Velutanora を終了」から行えます"));
+    }
     m_updater->start();
     if (!autostart)
         openSettings();
@@ -219,6 +277,13 @@ void VelutanoraApp::setupHotkeyIfNeeded()
                 m_window->shortcutsView()->refreshDesktopTriggers();
         };
     }
+    // A shortcut another program holds too is said where the user looks: a notification at once,
+    // and the shortcut section while it lasts.
+    connect(m_hotkeys.get(), &HotkeyManager::swallowConflict, this, [this](const QList<ShortcutKey>& keys) {
+        m_notifier->notify(HotkeyManager::conflictAdvice(keys));
+        if (m_window)
+            m_window->shortcutsView()->showConflicts(HotkeyManager::conflictAdvice(m_hotkeys->conflicts()));
+    });
     m_hotkeys->startMonitoring();
 }
 
@@ -237,6 +302,13 @@ void VelutanoraApp::openSettings()
         m_window = new ContentView(*m_settings, *m_history, *m_usage, m_models.get());
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
         m_window->historyView()->onRetry = [this](const QUuid& entry) { m_stack->dictation.retryKept(entry, false); };
+        m_window->generalView()->showStatus(m_stack->dictation.state().statusMessage());
+        m_window->setQuitVisible(!QSystemTrayIcon::isSystemTrayAvailable());
+        m_window->generalView()->setKeyCheck([this](const QString& key, std::function<void(const QString&)> done) {
+            spawn(this, checkGeminiKey(*m_gemini, key, std::move(done)));
+        });
+        if (m_hotkeys)
+            m_window->shortcutsView()->showConflicts(HotkeyManager::conflictAdvice(m_hotkeys->conflicts()));
         m_window->setWindowIcon(Icons::icon(QStringLiteral("velutanora"), Qt::black));
         m_window->generalView()->microphonePicker()->setDevices(QtAudioInput::inputDevices());
         if (m_desktop.shortcutsBoundByDesktop) {
@@ -342,6 +414,8 @@ void VelutanoraApp::refreshTray()
                              : QColor(0x8e, 0x8e, 0x93);
     m_tray->setIcon(Icons::icon(name, color));
     m_tray->setToolTip(QStringLiteral("Velutanora — ") + m_stack->dictation.state().statusMessage());
+    if (m_window)
+        m_window->generalView()->showStatus(m_stack->dictation.state().statusMessage());
 }
 
 void VelutanoraApp::rebuildMenu()
@@ -366,10 +440,16 @@ void VelutanoraApp::rebuildMenu()
     });
     repaste->setEnabled(!lastResult(*m_history).isEmpty());
     m_menu->addSeparator();
-    QMenu* modes = m_menu->addMenu(QStringLiteral("校正モード"));
+    // The mark is on the mode in effect: without a key every mode runs as 超高速, and nothing
+    // goes to Google.
+    const bool keySet = !m_settings->geminiApiKey().isEmpty();
+    QMenu* modes = m_menu->addMenu(keySet ? QStringLiteral("校正モード") : QStringLiteral("校正モード（APIキー未設定: 超高速で動作中）"));
+    const CorrectionMode inEffect = keySet ? m_settings->correctionMode() : CorrectionMode::Instant;
     for (CorrectionMode mode : allCorrectionModes) {
-        QAction* a = modes->addAction(displayName(mode), this, [this, mode] { m_settings->setCorrectionMode(mode); });
-        if (mode == m_settings->correctionMode())
+        const QString label = mode == CorrectionMode::Instant ? displayName(mode)
+                                                               : displayName(mode) + QStringLiteral("（音声を Google に送信）");
+        QAction* a = modes->addAction(label, this, [this, mode] { m_settings->setCorrectionMode(mode); });
+        if (mode == inEffect)
             a->setIcon(Icons::icon(QStringLiteral("checkmark"), m_menu->palette().color(QPalette::WindowText)));
     }
     m_menu->addSeparator();
@@ -377,13 +457,15 @@ void VelutanoraApp::rebuildMenu()
     stealth->setCheckable(true);
     stealth->setChecked(m_settings->stealthMode());
     connect(stealth, &QAction::toggled, this, [this](bool on) { m_settings->setStealthMode(on); });
-    m_menu->addSeparator();
-    QAction* check = m_menu->addAction(QStringLiteral("アップデートを確認..."), this, [this] { m_updater->checkForUpdates(true); });
-    check->setEnabled(m_updater->canCheckForUpdates());
-    QAction* automatic = m_menu->addAction(QStringLiteral("自動でアップデートを確認"));
-    automatic->setCheckable(true);
-    automatic->setChecked(m_updater->automaticallyChecksForUpdates());
-    connect(automatic, &QAction::toggled, this, [this](bool on) { m_updater->setAutomaticallyChecksForUpdates(on); });
+    // Without a release feed there is nothing to check: the entries show only once one is set.
+    if (m_updater->canCheckForUpdates()) {
+        m_menu->addSeparator();
+        m_menu->addAction(QStringLiteral("アップデートを確認…"), this, [this] { m_updater->checkForUpdates(true); });
+        QAction* automatic = m_menu->addAction(QStringLiteral("自動でアップデートを確認"));
+        automatic->setCheckable(true);
+        automatic->setChecked(m_updater->automaticallyChecksForUpdates());
+        connect(automatic, &QAction::toggled, this, [this](bool on) { m_updater->setAutomaticallyChecksForUpdates(on); });
+    }
     m_menu->addSeparator();
     m_menu->addAction(QStringLiteral("設定を開く"), this, &VelutanoraApp::openSettings);
     m_menu->addAction(QStringLiteral("Velutanora について"), this, [this] {

@@ -4,6 +4,7 @@
 #include "common/Logger.h"
 #include "app/StartupGate.h"
 #include "dictation/DictationStack.h"
+#include "recording/ModelControl.h"
 #include "platform/DesktopBackend.h"
 #include "ui/ContentView.h"
 
@@ -30,6 +31,7 @@ class JsonFileStore;
 class ModelManager;
 class QtAudioInput;
 class KeptAudio;
+class PortalAppearance;
 class RecordingHistory;
 class RecordingPanelController;
 class SingleInstance;
@@ -89,6 +91,8 @@ private:
     std::unique_ptr<ModelCheck> m_modelCheck;
     std::unique_ptr<RecordingHistory> m_history;
     std::unique_ptr<KeptAudio> m_kept;
+    std::unique_ptr<PortalAppearance> m_appearance;
+    ModelState::Phase m_lastModelPhase = ModelState::Phase::Absent; // the card's, as the status line last told it
     std::unique_ptr<UsageTracker> m_usage;
     std::unique_ptr<DesktopNotifier> m_notifier;
     std::unique_ptr<RecordingPanelController> m_panel;

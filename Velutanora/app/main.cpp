@@ -5,6 +5,9 @@
 #include "audio/LocalRecognizer.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <algorithm>
 #include <cstdio>
@@ -58,6 +61,11 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(VELUTANORA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("velutanora"));
     QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves it in the tray
+    // The program speaks Japanese: so do Qt's own words (context menus, dialogs' buttons).
+    QTranslator qtJapanese;
+    if (qtJapanese.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtJapanese);
 
     const QStringList args = QApplication::arguments();
     const QString command = args.contains(QStringLiteral("--toggle")) ? QStringLiteral("toggle")

@@ -10,6 +10,13 @@ void StreamLogger::line(const QString& text)
     std::fflush(m_stream);
 }
 
+void Logger::content(const QString& label, const QString& text)
+{
+    line(QStringLiteral("%1(%2 characters)").arg(label).arg(text.size()));
+    if (m_contentSink)
+        m_contentSink(label + quotedDebugForm(text));
+}
+
 QString quotedDebugForm(const QString& text)
 {
     QString out;

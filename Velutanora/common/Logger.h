@@ -15,6 +15,14 @@ class Logger {
 public:
     virtual ~Logger() = default;
     virtual void line(const QString& text) = 0;
+    // What the user said or Gemini answered: the log line gives only its length, since standard
+    // output ends up in the session's journal. The text itself goes to the content sink alone,
+    // which the user's debugging switch sets to the private debug log.
+    void content(const QString& label, const QString& text);
+    void setContentSink(std::function<void(const QString& line)> sink) { m_contentSink = std::move(sink); }
+
+private:
+    std::function<void(const QString&)> m_contentSink;
 };
 
 class StreamLogger final : public Logger {

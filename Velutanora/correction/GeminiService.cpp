@@ -2,6 +2,7 @@
 
 #include "common/Clock.h"
 #include "common/Logger.h"
+#include "common/TransportError.h"
 #include "correction/CorrectionPrompts.h"
 #include "correction/TextFormatter.h"
 
@@ -142,6 +143,36 @@ void GeminiService::warmConnection(const QString& apiKey)
     });
 }
 
+Task<QString> GeminiService::checkKey(QString apiKey)
+{
+    if (apiKey.isEmpty())
+        co_return GeminiError(GeminiError::Kind::MissingApiKey).description();
+    QNetworkRequest request;
+    try {
+        request = keyedRequest(buildUrl(false), apiKey);
+    } catch (const GeminiError& e) {
+        co_return e.description();
+    }
+    request.setTransferTimeout(kWarmUpTimeoutMs * 2);
+    QPointer<QNetworkReply> reply = m_network.get(request);
+    Completion<Unit> done;
+    connect(reply, &QNetworkReply::finished, this, [done] { done.resolve(Unit{}); });
+    done.setOnCancel([reply] {
+        if (reply)
+            reply->abort();
+    });
+    co_await done;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QNetworkReply::NetworkError error = reply->error();
+    const QByteArray body = reply->read(kLoggedErrorBytes);
+    reply->deleteLater();
+    if (status == 200)
+        co_return QString();
+    if (status == 0)
+        co_return TransportError(TransportError::kindFor(error)).description();
+    co_return errorSentence(status, body);
+}
+
 Task<void> GeminiService::acquireSlot()
 {
     if (m_inFlight < kMaxConnections) {
@@ -265,9 +296,7 @@ GeminiResult GeminiService::handleAnswer(const HttpAnswer& answer, const QString
         throw GeminiError(GeminiError::Kind::EmptyResponse);
     if (response.isCutOff())
         throw GeminiError(GeminiError::Kind::ApiError, QStringLiteral("応答が出力の上限で途中までしかありません"));
-    m_log.line(logPrefix + prefixCharacters(*text, kLoggedAnswerCharacters)
-               + (text->size() > kLoggedAnswerCharacters ? QStringLiteral(" … (%1 characters in all)").arg(text->size())
-                                                         : QString()));
+    m_log.content(logPrefix, prefixCharacters(*text, kLoggedAnswerCharacters));
     if (const auto& usage = response.usageMetadata) {
         m_log.line(QStringLiteral("📊 [GeminiService] tokens — prompt: %1, candidates: %2, thoughts: %3")
                        .arg(usage->promptTokenCount.value_or(0))
@@ -286,9 +315,7 @@ Task<GeminiResult> GeminiService::rewrite(QString text, QString apiKey, QString 
         co_return GeminiResult{};
     const QUrl url = buildUrl();
     const QString prompt = CorrectionPrompts::buildTextPrompt(text, occupation, assumePoorDiction, mode);
-    m_log.line(QStringLiteral("📤 [GeminiService] === PROMPT START ==="));
-    m_log.line(prompt);
-    m_log.line(QStringLiteral("📤 [GeminiService] === PROMPT END ==="));
+    m_log.content(QStringLiteral("📤 [GeminiService] prompt: "), prompt);
     const QByteArray body = buildTextRequestBody(prompt, thinkingBudget(mode));
     const HttpAnswer answer = co_await post(url, apiKey, body, kTextRequestTimeoutMs);
     co_return handleAnswer(answer, QStringLiteral("📥 [GeminiService] response: "));
@@ -301,10 +328,8 @@ Task<GeminiResult> GeminiService::transcribeAudio(QByteArray wavData, QString ap
         throw GeminiError(GeminiError::Kind::MissingApiKey);
     const QUrl url = buildUrl();
     const QString prompt = CorrectionPrompts::buildAudioPrompt(occupation, assumePoorDiction, mode);
-    m_log.line(QStringLiteral("📤 [GeminiService] === AUDIO PROMPT START ==="));
-    m_log.line(prompt);
+    m_log.content(QStringLiteral("📤 [GeminiService] audio prompt: "), prompt);
     m_log.line(QStringLiteral("📤 [GeminiService] audio data size: %1 bytes").arg(wavData.size()));
-    m_log.line(QStringLiteral("📤 [GeminiService] === AUDIO PROMPT END ==="));
     const QByteArray body = buildAudioRequestBody(wavData, prompt, thinkingBudget(mode));
     const HttpAnswer answer = co_await post(url, apiKey, body, kAudioRequestTimeoutMs);
     co_return handleAnswer(answer, QStringLiteral("📥 [GeminiService] audio response: "));

@@ -50,6 +50,9 @@ public:
 
     // Opens the connection to the API host early; returns at once.
     void warmConnection(const QString& apiKey);
+    // Asks the API whether the key works (the model's description, no tokens used): empty when
+    // it does, else why not in a sentence for the user.
+    Task<QString> checkKey(QString apiKey);
     Task<GeminiResult> rewrite(QString text, QString apiKey, QString occupation, bool assumePoorDiction,
                                CorrectionMode mode);
     Task<GeminiResult> transcribeAudio(QByteArray wavData, QString apiKey, QString occupation,

@@ -162,6 +162,18 @@ void HotkeyManager::updateSwallowedShortcuts()
     emit swallowConflict(fresh);
 }
 
+QString HotkeyManager::conflictAdvice(const QList<ShortcutKey>& shortcuts)
+{
+    if (shortcuts.isEmpty())
+        return {};
+    QStringList names;
+    for (const ShortcutKey& key : shortcuts)
+        names.append(key.label());
+    return QStringLiteral("%1 は他のプログラム（ウィンドウメニューやランチャーなど）も使っているため、押すとそちらも動きます。"
+                          "Ctrl+Alt+Space や Super+F9 など空いている組み合わせに変えてください（設定の「ショートカット」）")
+        .arg(names.join(QStringLiteral("、")));
+}
+
 bool HotkeyManager::handleTapKeyDown(const KeyEvent& event)
 {
     if (m_paused)

@@ -59,6 +59,12 @@ public:
 
     bool startModifierBlockedByPhantom() const { return m_startModifierBlockedByPhantom; }
 
+    // The shortcuts another program holds too (its window menu, a launcher): they still start a
+    // dictation, but that program acts on them as well.
+    const QList<ShortcutKey>& conflicts() const { return m_conflicts; }
+    // What to say of them, with free chords to use instead (empty when there are none).
+    static QString conflictAdvice(const QList<ShortcutKey>& shortcuts);
+
 signals:
     // Shortcuts that could not be swallowed (another program owns them).
     void swallowConflict(const QList<ShortcutKey>& shortcuts);

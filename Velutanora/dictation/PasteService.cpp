@@ -68,12 +68,12 @@ Task<PasteService::Result> PasteService::copyAndPaste(QString text, ApplicationR
     const QString clipboardFailure = m_pasteboard.setText(text);
     if (!clipboardFailure.isEmpty()) {
         // No chord then: it would paste whatever the clipboard held before.
-        m_log.line(QStringLiteral("📋 [clipboard] not set (%1): %2").arg(clipboardFailure, quotedDebugForm(text)));
+        m_log.content(QStringLiteral("📋 [clipboard] not set (%1): ").arg(clipboardFailure), text);
         result.reason = clipboardFailure;
         result.status = notCopiedStatus(clipboardFailure);
         co_return result;
     }
-    m_log.line(QStringLiteral("📋 [clipboard] ") + quotedDebugForm(text));
+    m_log.content(QStringLiteral("📋 [clipboard] "), text);
     result.copied = true;
     const KeyChord chord = pasteChordFor(target);
     // A desktop that asks the user first shows its dialog before the target comes forward. A

@@ -220,8 +220,8 @@ DesktopBackend waylandBackend(Logger& log, Clock& clock, KeyValueStore* store)
         backend.input = std::make_unique<GnomeShellInput>(*backend.gnomeShell);
         backend.workspace = std::make_unique<GnomeShellWorkspace>(*backend.gnomeShell);
         pasteMechanism = targetMechanism = QStringLiteral("GNOME Shell extension");
-        backend.capabilities.append({kPasteName, QStringLiteral("GNOME Shell 拡張機能（クリップボードとペーストのキー）"), true});
-        backend.capabilities.append({kTargetName, QStringLiteral("GNOME Shell 拡張機能（前面のウィンドウに戻してからペースト）"), true});
+        backend.capabilities.append({kPasteName, QStringLiteral("GNOME Shell 拡張機能がクリップボードに入れ、貼り付けのキーを送ります"), true});
+        backend.capabilities.append({kTargetName, QStringLiteral("GNOME Shell 拡張機能が話し始めたときのウィンドウを前面に戻してから貼り付けます"), true});
     } else if (!dataControl && desktop == WaylandDesktop::Gnome && MutterRemoteDesktop::isOffered(bus)) {
         // GNOME before the extension is loaded: mutter's remote-desktop API, no dialog.
         auto remote = std::make_unique<MutterRemoteDesktop>(log, clock, bus);
@@ -261,14 +261,14 @@ DesktopBackend waylandBackend(Logger& log, Clock& clock, KeyValueStore* store)
             backend.input = std::make_unique<UnavailableInput>(
                 QStringLiteral("このコンポジタには仮想キーボードも RemoteDesktop ポータルもありません"));
         }
-        const QString clipboard = dataControl ? QStringLiteral("クリップボードは data-control")
+        const QString clipboard = dataControl ? QStringLiteral("クリップボードはウィンドウなしで設定できます")
                                               : QStringLiteral("クリップボードはこのアプリのウィンドウが前面のときだけ設定できます");
         if (!dataControl) {
             pasteMechanism = QStringLiteral("none (no data-control clipboard)");
             backend.capabilities.append(
                 {kPasteName,
                  QStringLiteral("自動ペーストできません: このコンポジタはウィンドウのないアプリにクリップボードを渡しません"
-                                "（data-control がありません）。結果は設定の「履歴」からコピーできます"),
+                                "。結果は設定の「履歴」からコピーできます"),
                  false});
         } else if (paste.isEmpty())
             backend.capabilities.append(
@@ -282,7 +282,7 @@ DesktopBackend waylandBackend(Logger& log, Clock& clock, KeyValueStore* store)
         if (wayland.toplevels()) {
             backend.workspace = std::make_unique<WaylandWorkspace>(wayland, QGuiApplication::desktopFileName());
             targetMechanism = QStringLiteral("foreign-toplevel");
-            backend.capabilities.append({kTargetName, QStringLiteral("foreign-toplevel（前面のアプリに戻してからペースト）"), true});
+            backend.capabilities.append({kTargetName, QStringLiteral("話し始めたときのウィンドウを前面に戻してから貼り付けます"), true});
         } else {
             missing << QStringLiteral("no zwlr_foreign_toplevel_manager_v1 (the application in front is not known)");
             backend.workspace = std::make_unique<EmptyWorkspace>();
@@ -294,12 +294,12 @@ DesktopBackend waylandBackend(Logger& log, Clock& clock, KeyValueStore* store)
     // The panel is a layer-shell overlay; without one it would take the keyboard, and stays hidden.
     backend.panelKeepsFocusAway = WaylandPanelSurface::isAvailable(wayland);
     if (backend.panelKeepsFocusAway) {
-        backend.capabilities.append({kPanelName, QStringLiteral("layer-shell のオーバーレイ（フォーカスを取りません）"), true});
+        backend.capabilities.append({kPanelName, QStringLiteral("入力中のウィンドウからキーボードを奪わずに表示します"), true});
     } else {
         log.line(QStringLiteral("⚠️ [Desktop] Wayland: no zwlr_layer_shell_v1: the panel stays hidden, the tray icon shows "
                                 "the state"));
         backend.capabilities.append(
-            {kPanelName, QStringLiteral("layer-shell がないため表示しません（状態はトレイアイコンと通知で示します）"), false});
+            {kPanelName, QStringLiteral("このコンポジタでは表示できません（キーボードを奪ってしまうため）。状態はトレイアイコンと通知で示します"), false});
     }
     if (!missing.isEmpty()) {
         backend.problem = missing.join(QStringLiteral("; "));
@@ -371,10 +371,10 @@ DesktopBackend DesktopBackend::create(Logger& log, Clock& clock, KeyValueStore* 
     backend.input = std::make_unique<X11SyntheticInput>(*backend.grabConnection, clock);
     backend.workspace = std::move(workspace);
     backend.capabilities = {
-        {kShortcutName, QStringLiteral("X11 のキーグラブと XInput2（単独の修飾キーも使えます）"), true},
-        {kPasteName, QStringLiteral("XTEST でペーストのキーを送ります"), true},
-        {kTargetName, QStringLiteral("_NET_ACTIVE_WINDOW（前面のアプリに戻してからペースト）"), true},
-        {kPanelName, QStringLiteral("フォーカスを取らないツールウィンドウ"), true},
+        {kShortcutName, QStringLiteral("このプログラムがキーを直接受け取ります（右Ctrl などの単独の修飾キーも使えます）"), true},
+        {kPasteName, QStringLiteral("クリップボードに入れ、貼り付けのキーを送ります"), true},
+        {kTargetName, QStringLiteral("話し始めたときのウィンドウを前面に戻してから貼り付けます"), true},
+        {kPanelName, QStringLiteral("入力中のウィンドウからキーボードを奪わずに表示します"), true},
     };
     log.line(QStringLiteral("🖥️ [Desktop] X11 backend: XInput %1.%2, XTEST %3.%4").arg(major).arg(minor).arg(xtestMajor).arg(xtestMinor));
     return backend;

@@ -376,4 +376,14 @@ void AppSettings::setCrashedRecognizerModel(const QString& id, const QString& re
         m_store.setString(QStringLiteral("recognizer_model_crash"), id + QLatin1Char('\t') + reason);
 }
 
+bool AppSettings::debugLogging() const { return m_store.boolean(QStringLiteral("debug_logging")).value_or(false); }
+
+void AppSettings::setDebugLogging(bool value)
+{
+    const bool changed = value != debugLogging();
+    m_store.setBoolean(QStringLiteral("debug_logging"), value);
+    if (changed)
+        emit debugLoggingChanged();
+}
+
 } // namespace vel

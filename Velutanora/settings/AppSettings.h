@@ -105,6 +105,10 @@ public:
     // The model whose engine process ended on it, and why ("recognizer_model_crash": its id, a
     // tab, the reason); empty when none. It is not loaded until the user chooses it again.
     std::pair<QString, QString> crashedRecognizerModel() const;
+    // Whether dictated texts and Gemini's prompts and answers go to the private debug log
+    // ("debug_logging"; off by default: the log lines then give only their lengths).
+    bool debugLogging() const;
+    void setDebugLogging(bool value);
     void setCrashedRecognizerModel(const QString& id, const QString& reason);
 
     // The four field term lists, exposed for tests and documentation.
@@ -133,6 +137,7 @@ signals:
     void microphoneIdChanged();
     void recognizerModelChanged();
     void recognizerThreadsChanged();
+    void debugLoggingChanged();
 
 private:
     void load();

@@ -26,10 +26,11 @@ const std::map<quint32, QString>& namedKeys()
         {0xff61, QStringLiteral("Print")},      {0xff13, QStringLiteral("Pause")},
         {0xff14, QStringLiteral("Scroll Lock")}, {0xff67, QStringLiteral("Menu")},
         {0xffe5, QStringLiteral("Caps Lock")},  {0xff7f, QStringLiteral("Num Lock")},
-        {0xffe1, QStringLiteral("Left Shift")}, {0xffe2, QStringLiteral("Right Shift")},
-        {0xffe3, QStringLiteral("Left Ctrl")},  {0xffe4, QStringLiteral("Right Ctrl")},
-        {0xffe9, QStringLiteral("Left Alt")},   {0xffea, QStringLiteral("Right Alt")},
-        {0xffeb, QStringLiteral("Left Super")}, {0xffec, QStringLiteral("Right Super")},
+        // The sides as Japanese keyboards and manuals name them.
+        {0xffe1, QStringLiteral("左Shift")}, {0xffe2, QStringLiteral("右Shift")},
+        {0xffe3, QStringLiteral("左Ctrl")},  {0xffe4, QStringLiteral("右Ctrl")},
+        {0xffe9, QStringLiteral("左Alt")},   {0xffea, QStringLiteral("右Alt")},
+        {0xffeb, QStringLiteral("左Super")}, {0xffec, QStringLiteral("右Super")},
         {0xff22, QStringLiteral("無変換")},     {0xff23, QStringLiteral("変換")},
         {0xff27, QStringLiteral("ひらがな")},   {0xff2a, QStringLiteral("半角/全角")},
     };

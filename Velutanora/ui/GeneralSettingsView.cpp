@@ -2,6 +2,7 @@
 
 #include "settings/AppSettings.h"
 #include "ui/GlassCard.h"
+#include "ui/Icons.h"
 #include "ui/MicrophonePicker.h"
 #include "ui/ModelCard.h"
 
@@ -9,6 +10,8 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -48,6 +51,36 @@ int indexOf(const std::array<Enum, N>& all, Enum value)
 
 } // namespace
 
+void GeneralSettingsView::setKeyCheck(KeyCheck check)
+{
+    m_keyCheck = std::move(check);
+    m_testKey->setEnabled(m_keyCheck && !m_settings.geminiApiKey().isEmpty());
+}
+
+void GeneralSettingsView::showStatus(const QString& status)
+{
+    // The status lines begin with a symbol of their own; the card draws its own mark.
+    QString text = status;
+    QString symbol;
+    if (text.startsWith(QStringLiteral("✅")))
+        symbol = QStringLiteral("checkmark.circle.fill");
+    else if (text.startsWith(QStringLiteral("⚠️")) || text.startsWith(QStringLiteral("🚫")))
+        symbol = QStringLiteral("exclamationmark.triangle.fill");
+    const qsizetype space = text.indexOf(QLatin1Char(' '));
+    if (space > 0 && space <= 3 && !text.at(0).isLetterOrNumber())
+        text = text.mid(space + 1);
+    m_status->setText(text);
+    m_statusMark->setVisible(!symbol.isEmpty());
+    if (!symbol.isEmpty())
+        m_statusMark->setPixmap(Icons::pixmap(symbol, symbol.startsWith(QLatin1String("check")) ? QColor(0x34, 0xc7, 0x59)
+                                                                                               : QColor(0xff, 0x95, 0x00),
+                                              16, devicePixelRatioF()));
+    m_statusCard->setVisible(!text.isEmpty());
+}
+
+QString GeneralSettingsView::statusText() const { return m_status->text(); }
+QString GeneralSettingsView::keyCheckResult() const { return m_keyResult->text(); }
+
 QString GeneralSettingsView::correctionNote(int modeIndex)
 {
     switch (modeIndex) {
@@ -71,6 +104,20 @@ GeneralSettingsView::GeneralSettingsView(AppSettings& settings, ModelControl* mo
 {
     QVBoxLayout* column = makeScrollingColumn(this);
 
+    // The state of things in one place, kept current: the last status line (a dictation, the
+    // model, a failure), with a drawn mark instead of its emoji.
+    m_statusCard = new GlassCard;
+    auto* statusRow = new QHBoxLayout;
+    m_statusMark = new QLabel;
+    m_status = new QLabel;
+    m_status->setWordWrap(true);
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusRow->addWidget(m_statusMark, 0, Qt::AlignTop);
+    statusRow->addWidget(m_status, 1);
+    m_statusCard->content()->addLayout(statusRow);
+    m_statusCard->hide();
+    column->addWidget(m_statusCard);
+
     if (models) {
         m_modelCard = new ModelCard(*models, settings);
         column->addWidget(m_modelCard);
@@ -86,8 +133,34 @@ GeneralSettingsView::GeneralSettingsView(AppSettings& settings, ModelControl* mo
     m_apiKey->setEchoMode(QLineEdit::Password);
     m_apiKey->setPlaceholderText(QStringLiteral("APIキーを入力"));
     m_apiKey->setText(settings.geminiApiKey());
-    key->content()->addWidget(m_apiKey);
+    auto* keyRow = new QHBoxLayout;
+    keyRow->addWidget(m_apiKey, 1);
+    m_testKey = new QPushButton(QStringLiteral("キーを確認"));
+    m_testKey->setEnabled(false);
+    keyRow->addWidget(m_testKey);
+    key->content()->addLayout(keyRow);
+    m_keyResult = makeNote(QString());
+    m_keyResult->setWordWrap(true);
+    m_keyResult->hide();
+    key->content()->addWidget(m_keyResult);
     key->content()->addWidget(makeNote(QStringLiteral("Google AI Studio で取得できます")));
+    connect(m_testKey, &QPushButton::clicked, this, [this] {
+        if (!m_keyCheck)
+            return;
+        m_testKey->setEnabled(false);
+        m_keyResult->setText(QStringLiteral("確認しています…"));
+        m_keyResult->show();
+        m_keyCheck(m_settings.geminiApiKey(), [self = QPointer<GeneralSettingsView>(this)](const QString& failure) {
+            if (!self)
+                return;
+            self->m_keyResult->setText(failure.isEmpty() ? QStringLiteral("このキーで Gemini API を使えます") : failure);
+            self->m_testKey->setEnabled(!self->m_settings.geminiApiKey().isEmpty());
+        });
+    });
+    connect(m_apiKey, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_testKey->setEnabled(m_keyCheck && !text.isEmpty());
+        m_keyResult->hide();
+    });
     column->addWidget(key);
     connect(m_apiKey, &QLineEdit::textEdited, this, [this](const QString& text) { m_settings.setGeminiApiKey(text); });
 
@@ -119,6 +192,16 @@ GeneralSettingsView::GeneralSettingsView(AppSettings& settings, ModelControl* mo
     column->addWidget(stealth);
     connect(m_stealth, &QCheckBox::toggled, this, [this](bool on) { m_settings.setStealthMode(on); });
 
+    // Diagnostics: what was said stays out of the logs unless the user asks.
+    auto* diagnostics = new GlassCard;
+    m_debugLogging = new QCheckBox(QStringLiteral("診断ログに口述内容も記録する"));
+    diagnostics->content()->addWidget(m_debugLogging);
+    diagnostics->content()->addWidget(makeNote(QStringLiteral(
+        "不具合を調べるとき用です。口述した文と Gemini とのやり取りを、あなただけが読める "
+        "~/.local/state/velutanora/velutanora_debug.log に記録します。オフのときは文字数だけを記録します")));
+    column->addWidget(diagnostics);
+    connect(m_debugLogging, &QCheckBox::toggled, this, [this](bool on) { m_settings.setDebugLogging(on); });
+
     // 5. Poor diction
     auto* diction = new GlassCard;
     m_poorDiction = new QCheckBox(QStringLiteral("滑舌が悪い前提で認識する"));
@@ -142,6 +225,11 @@ GeneralSettingsView::GeneralSettingsView(AppSettings& settings, ModelControl* mo
     fillers->addWidget(makeNote(QStringLiteral("「えーっと」「あのー」等を自動で除去します")));
     processing->content()->addLayout(fillers);
     processing->content()->addWidget(divider());
+    auto* continuousHeading = new QLabel(QStringLiteral("連続会話モード"));
+    QFont strong = continuousHeading->font();
+    strong.setBold(true);
+    continuousHeading->setFont(strong);
+    processing->content()->addWidget(continuousHeading);
     m_continuous = new SegmentedPicker(QStringLiteral("連続会話モード"), names(allContinuousModes));
     processing->content()->addWidget(m_continuous);
     m_continuousNote = makeNote(QString());
@@ -177,9 +265,9 @@ GeneralSettingsView::GeneralSettingsView(AppSettings& settings, ModelControl* mo
 
     column->addStretch();
 
-    for (auto signal : {&AppSettings::appearanceModeChanged, &AppSettings::correctionModeChanged,
+    for (auto signal : {&AppSettings::appearanceModeChanged, &AppSettings::correctionModeChanged, &AppSettings::geminiApiKeyChanged,
                         &AppSettings::continuousModeChanged, &AppSettings::continuousSilenceSecondsChanged,
-                        &AppSettings::stealthModeChanged, &AppSettings::assumePoorDictionChanged,
+                        &AppSettings::stealthModeChanged, &AppSettings::assumePoorDictionChanged, &AppSettings::debugLoggingChanged,
                         &AppSettings::removeFillersChanged, &AppSettings::launchAtLoginChanged,
                         &AppSettings::geminiApiKeyChanged, &AppSettings::userOccupationChanged})
         connect(&m_settings, signal, this, &GeneralSettingsView::refresh);
@@ -188,7 +276,7 @@ GeneralSettingsView::GeneralSettingsView(AppSettings& settings, ModelControl* mo
 
 void GeneralSettingsView::refresh()
 {
-    const QSignalBlocker blockers[] = {QSignalBlocker(m_stealth), QSignalBlocker(m_poorDiction), QSignalBlocker(m_fillers),
+    const QSignalBlocker blockers[] = {QSignalBlocker(m_debugLogging), QSignalBlocker(m_stealth), QSignalBlocker(m_poorDiction), QSignalBlocker(m_fillers),
                                        QSignalBlocker(m_launchAtLogin), QSignalBlocker(m_silence)};
     if (m_apiKey->text() != m_settings.geminiApiKey())
         m_apiKey->setText(m_settings.geminiApiKey());
@@ -197,11 +285,18 @@ void GeneralSettingsView::refresh()
     m_appearance->setCurrentIndex(indexOf(allAppearanceModes, m_settings.appearanceMode()));
     const int correction = indexOf(allCorrectionModes, m_settings.correctionMode());
     m_correction->setCurrentIndex(correction);
-    m_correctionNote->setText(correctionNote(correction));
+    QString note = correctionNote(correction);
+    if (m_settings.correctionMode() != CorrectionMode::Instant) {
+        note += QStringLiteral("。録音した音声を Google の Gemini API に送ります（APIキーが必要です）");
+        if (m_settings.geminiApiKey().isEmpty())
+            note += QStringLiteral("。APIキーが未設定のため、いまは超高速（ローカル処理のみ）で動いています");
+    }
+    m_correctionNote->setText(note);
     const int continuous = indexOf(allContinuousModes, m_settings.continuousMode());
     m_continuous->setCurrentIndex(continuous);
     m_continuousNote->setText(continuousNote(continuous));
     m_stealth->setChecked(m_settings.stealthMode());
+    m_debugLogging->setChecked(m_settings.debugLogging());
     m_poorDiction->setChecked(m_settings.assumePoorDiction());
     m_fillers->setChecked(m_settings.removeFillers());
     m_launchAtLogin->setChecked(m_settings.launchAtLogin());

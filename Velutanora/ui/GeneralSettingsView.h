@@ -2,12 +2,17 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QSlider;
 
 namespace vel {
+
+class GlassCard;
 
 class AppSettings;
 class MicrophonePicker;
@@ -40,6 +45,14 @@ public:
     QWidget* silenceRow() const { return m_silenceRow; }
     QLabel* silenceValue() const { return m_silenceValue; }
     QLabel* correctionNoteLabel() const { return m_correctionNote; }
+    // Tries a key against the Gemini API; `done` gets why it does not work (empty: it does).
+    using KeyCheck = std::function<void(const QString& key, std::function<void(const QString& failure)> done)>;
+    void setKeyCheck(KeyCheck check);
+    QPushButton* testKeyButton() const { return m_testKey; }
+    QString keyCheckResult() const;
+    // The current status line, at the top of the page.
+    void showStatus(const QString& status);
+    QString statusText() const;
     QLabel* continuousNoteLabel() const { return m_continuousNote; }
 
 private:
@@ -54,6 +67,13 @@ private:
     SegmentedPicker* m_correction;
     SegmentedPicker* m_continuous;
     QCheckBox* m_stealth;
+    QCheckBox* m_debugLogging;
+    GlassCard* m_statusCard;
+    QPushButton* m_testKey;
+    QLabel* m_keyResult;
+    KeyCheck m_keyCheck;
+    QLabel* m_statusMark;
+    QLabel* m_status;
     QCheckBox* m_poorDiction;
     QCheckBox* m_fillers;
     QCheckBox* m_launchAtLogin;

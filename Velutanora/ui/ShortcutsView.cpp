@@ -3,6 +3,7 @@
 #include "dictation/KeyTranslation.h"
 #include "settings/AppSettings.h"
 #include "ui/GlassCard.h"
+#include "ui/Icons.h"
 
 #include <QClipboard>
 #include <QFontDatabase>
@@ -139,6 +140,11 @@ ShortcutsView::ShortcutsView(AppSettings& settings, QWidget* parent) : QWidget(p
     header->addWidget(m_defaults);
     card->content()->addLayout(header);
     card->content()->addWidget(makeNote(QStringLiteral("クリックしてキーを変更できます")));
+    m_conflicts = new QLabel;
+    m_conflicts->setWordWrap(true);
+    m_conflicts->setObjectName(QStringLiteral("conflicts"));
+    m_conflicts->hide();
+    card->content()->addWidget(m_conflicts);
 
     auto row = [](const QString& label) {
         auto* r = new QHBoxLayout;
@@ -218,22 +224,25 @@ ShortcutsView::ShortcutsView(AppSettings& settings, QWidget* parent) : QWidget(p
             showBindingConfirmed(false);
             return;
         }
-        m_recorderNote->setText(QStringLiteral("⚠️ 登録できませんでした: ") + failure);
+        m_recorderNote->setText(QStringLiteral("登録できませんでした: ") + failure);
         m_recorderNote->show();
     });
     connect(m_copyBindings, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(m_bindingsText->toPlainText()); });
 
     connect(m_defaults, &QPushButton::clicked, this, [this] {
-        m_settings.setStartShortcut(ShortcutKey::defaultStart());
-        m_settings.setCancelShortcut(ShortcutKey::defaultCancel());
+        confirmDestructive(this, QStringLiteral("二つのショートカットをデフォルトに戻しますか？ いまの設定は失われます。"),
+                           QStringLiteral("デフォルトに戻す"), [this] {
+                               m_settings.setStartShortcut(ShortcutKey::defaultStart());
+                               m_settings.setCancelShortcut(ShortcutKey::defaultCancel());
+                           });
     });
     for (ShortcutRecorderView* recorder : {m_start, m_cancel}) {
         connect(recorder, &ShortcutRecorderView::recordingChanged, this, [this] {
             emit capturingChanged(m_start->isRecording() || m_cancel->isRecording());
         });
         connect(recorder, &ShortcutRecorderView::refused, this, [this](const QString& reason) {
-            m_recorderNote->setText(QStringLiteral("⚠️ 単独の修飾キーはここでは使えません: ") + reason);
+            m_recorderNote->setText(QStringLiteral("単独の修飾キーはここでは使えません: ") + reason);
             m_recorderNote->show();
         });
     }
@@ -264,8 +273,8 @@ void ShortcutsView::setBindingsInstaller(const QString& label,
 void ShortcutsView::showBindingConfirmed(bool confirmed)
 {
     m_recorderNote->setText(
-        confirmed ? QStringLiteral("✅ 登録したショートカットが届きました。ショートカットを変えたときは、もう一度登録してください。")
-                  : QStringLiteral("⏳ デスクトップのショートカットに登録しました（確認待ち）。一度押して録音が始まれば使えています。"
+        confirmed ? QStringLiteral("登録したショートカットが届きました。ショートカットを変えたときは、もう一度登録してください。")
+                  : QStringLiteral("デスクトップのショートカットに登録しました（確認待ち）。一度押して録音が始まれば使えています。"
                                    "始まらないときは、デスクトップが別の用途でそのキーを使っています。"));
     m_recorderNote->show();
 }
@@ -296,10 +305,32 @@ void ShortcutsView::refreshDesktopTriggers()
 
 void ShortcutsView::showCapabilities(const QList<DesktopCapability>& capabilities)
 {
+    // A drawn mark per row, not an emoji: without a colour-emoji font those read as boxes.
+    qDeleteAll(m_capabilityRows);
+    m_capabilityRows.clear();
     QStringList lines;
-    for (const DesktopCapability& c : capabilities)
-        lines << QStringLiteral("%1 %2: %3").arg(c.works ? QStringLiteral("✅") : QStringLiteral("⚠️"), c.name, c.state);
+    auto* content = static_cast<GlassCard*>(m_capabilityCard)->content();
+    for (const DesktopCapability& c : capabilities) {
+        lines << QStringLiteral("%1: %2（%3）").arg(c.name, c.state, c.works ? QStringLiteral("使えます") : QStringLiteral("使えません"));
+        auto* row = new QWidget;
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* mark = new QLabel;
+        mark->setPixmap(Icons::pixmap(c.works ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("exclamationmark.triangle.fill"),
+                                      c.works ? QColor(0x34, 0xc7, 0x59) : QColor(0xff, 0x95, 0x00), 14, devicePixelRatioF()));
+        mark->setAccessibleName(c.works ? QStringLiteral("使えます") : QStringLiteral("使えません"));
+        auto* text = new QLabel(QStringLiteral("%1: %2").arg(c.name, c.state));
+        text->setWordWrap(true);
+        text->setTextFormat(Qt::PlainText);
+        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(mark, 0, Qt::AlignTop);
+        layout->addWidget(text, 1);
+        content->insertWidget(content->indexOf(m_capabilities), row);
+        m_capabilityRows.append(row);
+    }
+    // The plain text stays for copying and for screen readers.
     m_capabilities->setText(lines.join(QLatin1Char('\n')));
+    m_capabilities->hide();
     m_capabilityCard->setVisible(!lines.isEmpty());
     qDeleteAll(m_capabilityActions);
     m_capabilityActions.clear();
@@ -309,14 +340,22 @@ void ShortcutsView::showCapabilities(const QList<DesktopCapability>& capabilitie
         auto* button = new QPushButton(c.actionLabel);
         connect(button, &QPushButton::clicked, this, [this, button, action = c.action] {
             button->setEnabled(false);
-            m_recorderNote->setText(action() ? QStringLiteral("✅ 有効にしました。プログラムを再起動すると使います。")
-                                             : QStringLiteral("⚠️ 有効にできませんでした。「拡張機能」アプリから有効にしてください。"));
+            m_recorderNote->setText(action() ? QStringLiteral("有効にしました。プログラムを再起動すると使います。")
+                                             : QStringLiteral("有効にできませんでした。「拡張機能」アプリから有効にしてください。"));
             m_recorderNote->show();
         });
         static_cast<GlassCard*>(m_capabilityCard)->content()->addWidget(button, 0, Qt::AlignRight);
         m_capabilityActions.append(button);
     }
 }
+
+void ShortcutsView::showConflicts(const QString& advice)
+{
+    m_conflicts->setText(advice);
+    m_conflicts->setVisible(!advice.isEmpty());
+}
+
+QString ShortcutsView::conflictText() const { return m_conflicts->isVisible() ? m_conflicts->text() : QString(); }
 
 void ShortcutsView::refuseLoneModifiers(const QString& reason)
 {

@@ -87,6 +87,9 @@ public:
     // One line per capability of this desktop, with what gives it or what would.
     void showCapabilities(const QList<DesktopCapability>& capabilities);
     void refuseLoneModifiers(const QString& reason);
+    // Shortcuts another program holds too, in words (empty: none).
+    void showConflicts(const QString& advice);
+    QString conflictText() const;
     QLabel* capabilitiesLabel() const { return m_capabilities; }
     QLabel* desktopTriggersLabel() const { return m_desktopTriggers; }
     QLabel* recorderNote() const { return m_recorderNote; }
@@ -100,6 +103,8 @@ private:
     void refresh();
     AppSettings& m_settings;
     QLabel* m_capabilities = nullptr;
+    QLabel* m_conflicts = nullptr;
+    QList<QWidget*> m_capabilityRows;
     QPushButton* m_installBindings = nullptr;
     std::function<QString(const ShortcutKey&, const ShortcutKey&)> m_install;
     QWidget* m_capabilityCard = nullptr;

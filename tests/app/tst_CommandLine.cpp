@@ -60,7 +60,7 @@ private slots:
         const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
         QCOMPARE(o.value("geminiApiKey").toString(), QStringLiteral("…1234"));
         QVERIFY(!r.out.contains("AIzaSy"));
-        QCOMPARE(o.value("startShortcut").toObject().value("display").toString(), QStringLiteral("Right Super"));
+        QCOMPARE(o.value("startShortcut").toObject().value("display").toString(), QStringLiteral("右Super"));
         const QJsonArray history = o.value("history").toArray();
         QCOMPARE(history.size(), 1);
         QCOMPARE(history.at(0).toObject().value("text").toString(), QStringLiteral("新しい"));

@@ -227,6 +227,18 @@ private slots:
         QCOMPARE(r.headers.value("x-goog-api-key"), kKey.toLatin1());
     }
 
+    // The settings' key check asks for the model's description: no tokens, a sentence when refused.
+    void aKeyIsChecked()
+    {
+        server->setOtherReply(FakeReply::withStatus(200, "{}"));
+        QCOMPARE(awaited(service->checkKey(kKey), 15000).result, std::optional<QString>(QString()));
+        QCOMPARE(server->requests().last().headers.value("x-goog-api-key"), kKey.toLatin1());
+        server->setOtherReply(FakeReply::withStatus(400, R"({"error":{"status":"INVALID_ARGUMENT","details":[{"reason":"API_KEY_INVALID"}]}})"));
+        QCOMPARE(awaited(service->checkKey("wrong"), 15000).result,
+                 std::optional<QString>(QStringLiteral("APIキーが無効です（400）。設定の「Gemini APIキー」を確かめてください")));
+        QCOMPARE(server->generateRequests().size(), 0);
+    }
+
     void overTls()
     {
         QTemporaryDir dir;

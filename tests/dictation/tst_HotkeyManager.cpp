@@ -143,6 +143,10 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(rig.dictation.state().statusMessage(), QStringLiteral("⚠️ ショートカット Alt+Space は他のアプリが使用中です"));
         QVERIFY(rig.log.lines().join("\n").contains("could not take Alt+Space"));
+        // What the user is told names the key and free chords to use instead.
+        QCOMPARE(rig.hotkeys.conflicts(), QList<ShortcutKey>{ShortcutKey::defaultStart()});
+        const QString advice = HotkeyManager::conflictAdvice(rig.hotkeys.conflicts());
+        QVERIFY(advice.startsWith("Alt+Space") && advice.contains("Ctrl+Alt+Space"));
         // Still works through the monitor.
         rig.keyboard.onKeyDown(KeyEvent{kSpace, kAlt, 7.0, {}});
         rig.advance(0.2);

@@ -20,7 +20,7 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::newRow("default start") << uint(ShortcutKey::kSpace) << int(ShortcutKey::Alt) << "Alt+Space";
         QTest::newRow("all four in order") << uint('a') << int(kAll) << "Ctrl+Alt+Shift+Super+A";
-        QTest::newRow("a lone modifier ignores modifiers") << uint(kSuperR) << int(kAll) << "Right Super";
+        QTest::newRow("a lone modifier ignores modifiers") << uint(kSuperR) << int(kAll) << "右Super";
         QTest::newRow("function key") << 0xffc6u << int(ShortcutKey::Super) << "Super+F9";
         QTest::newRow("a Japanese key") << 0xff22u << 0 << "無変換";
         QTest::newRow("a keysym without a name") << 0x1008ff12u << int(ShortcutKey::Ctrl) << "Ctrl+Key 0x1008ff12";
@@ -66,12 +66,12 @@ private slots:
         QTest::addColumn<QString>("label"); // empty: unreadable
         QTest::addColumn<bool>("legacy");
         QTest::newRow("today's") << QByteArray(R"({"keysym":32,"modifiers":4})") << "Alt+Space" << false;
-        QTest::newRow("a lone modifier drops its modifiers") << QByteArray(R"({"keysym":65508,"modifiers":2})") << "Right Ctrl" << false;
+        QTest::newRow("a lone modifier drops its modifiers") << QByteArray(R"({"keysym":65508,"modifiers":2})") << "右Ctrl" << false;
         QTest::newRow("modifiers out of range") << QByteArray(R"({"keysym":32,"modifiers":16})") << "" << false;
         QTest::newRow("keysym 0") << QByteArray(R"({"keysym":0,"modifiers":0})") << "" << false;
         QTest::newRow("old default start") << QByteArray(R"({"keyCode":49,"modifiers":524288})") << "Alt+Space" << true;
         QTest::newRow("old Super+Shift+Q") << QByteArray(R"({"keyCode":12,"modifiers":1179648})") << "Shift+Super+Q" << true;
-        QTest::newRow("old Right Ctrl with its bit") << QByteArray(R"({"keyCode":62,"modifiers":262144})") << "Right Ctrl" << true;
+        QTest::newRow("old Right Ctrl with its bit") << QByteArray(R"({"keyCode":62,"modifiers":262144})") << "右Ctrl" << true;
         QTest::newRow("old F9, device bits ignored") << QByteArray(R"({"keyCode":101,"modifiers":1048840})") << "Super+F9" << true;
         QTest::newRow("old fn: no PC key") << QByteArray(R"({"keyCode":63,"modifiers":0})") << "" << false;
         QTest::newRow("missing modifiers") << QByteArray(R"({"keyCode":49})") << "" << false;
