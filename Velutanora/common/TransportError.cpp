@@ -7,14 +7,14 @@ namespace {
 QString transportDescription(TransportError::Kind kind)
 {
     switch (kind) {
-    case TransportError::Kind::Timeout: return QStringLiteral("要求がタイムアウトになりました。");
+    case TransportError::Kind::Timeout: return QStringLiteral("サーバーからの応答が時間内にありませんでした。");
     case TransportError::Kind::Cancelled: return QStringLiteral("キャンセルしました");
-    case TransportError::Kind::CannotConnect: return QStringLiteral("サーバに接続できませんでした。");
+    case TransportError::Kind::CannotConnect: return QStringLiteral("サーバーに接続できませんでした。");
     case TransportError::Kind::ConnectionLost: return QStringLiteral("ネットワーク接続が切れました。");
-    case TransportError::Kind::HostNotFound: return QStringLiteral("指定されたホスト名のサーバが見つかりませんでした。");
+    case TransportError::Kind::HostNotFound: return QStringLiteral("サーバーの名前を引けませんでした。ネットワークの設定を確かめてください。");
     case TransportError::Kind::Tls:
-        return QStringLiteral("SSLエラーが起きたため、サーバへのセキュリティ保護された接続を確立できません。");
-    case TransportError::Kind::Offline: return QStringLiteral("インターネット接続がオフラインのようです。");
+        return QStringLiteral("サーバーとの暗号化された接続（TLS）を始められませんでした。");
+    case TransportError::Kind::Offline: return QStringLiteral("ネットワークにつながっていません。");
     case TransportError::Kind::Other: return QStringLiteral("ネットワークエラーが発生しました。");
     }
     return {};

@@ -175,7 +175,7 @@ private slots:
         closed.close();
         const Answer refused = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
         QVERIFY(errorIs<TransportError>(refused.error));
-        QCOMPARE(refused.description(), QStringLiteral("サーバに接続できませんでした。"));
+        QCOMPARE(refused.description(), QStringLiteral("サーバーに接続できませんでした。"));
 
         baseUrl = QStringLiteral("not a url");
         const Answer invalid = run(service->rewrite("テキスト", kKey, "", false, CorrectionMode::Fast));
@@ -202,7 +202,7 @@ private slots:
         QVERIFY(!o.done);
         manual.advance(0.2);
         QTRY_VERIFY(o.done);
-        QCOMPARE(o.description(), QStringLiteral("要求がタイムアウトになりました。"));
+        QCOMPARE(o.description(), QStringLiteral("サーバーからの応答が時間内にありませんでした。"));
     }
 
     void cancellationAbortsTheRequest()
