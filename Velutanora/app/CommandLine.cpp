@@ -58,7 +58,7 @@ QString isoUtc(double referenceSeconds)
 {
     const double unix = unixFromReferenceDate(referenceSeconds);
     const auto ms = static_cast<qint64>(std::floor(unix * 1000.0));
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODate);
+    return QDateTime::fromMSecsSinceEpoch(ms).toUTC().toString(Qt::ISODate);
 }
 
 

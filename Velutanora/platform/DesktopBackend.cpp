@@ -24,7 +24,7 @@
 #include <QClipboard>
 #include <QDBusConnectionInterface>
 #include <QDir>
-#include <QSettings>
+#include <QFile>
 #include <QStandardPaths>
 #include <QProcessEnvironment>
 #include <QGuiApplication>
@@ -90,6 +90,32 @@ WaylandDesktop detectDesktop(const QProcessEnvironment& environment)
     return WaylandDesktop::Other;
 }
 
+} // namespace
+
+bool portalFileServes(const QString& text, const QString& desktop, const QString& interface)
+{
+    // Read as plain lines: QSettings ends an INI value at its first ';', the list separator here.
+    bool inPortal = false;
+    QStringList useIn, interfaces;
+    for (const QString& raw : text.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char('[')))
+            inPortal = line == QLatin1String("[portal]");
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (!inPortal || equals < 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        const QStringList values = line.mid(equals + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        if (key == QLatin1String("UseIn"))
+            useIn = values;
+        else if (key == QLatin1String("Interfaces"))
+            interfaces = values;
+    }
+    return useIn.contains(desktop, Qt::CaseInsensitive) && interfaces.contains(interface);
+}
+
+namespace {
+
 // Whether a portal backend meant for GNOME serves the GlobalShortcuts portal (GNOME 48's does).
 // On GNOME 43, xdg-desktop-portal advertises the portal when the KDE backend is also installed,
 // and that one opens no session there.
@@ -99,12 +125,10 @@ bool gnomeServesGlobalShortcuts()
                                                            QStringLiteral("xdg-desktop-portal/portals"),
                                                            QStandardPaths::LocateDirectory)) {
         for (const QString& file : QDir(folder).entryList({QStringLiteral("*.portal")}, QDir::Files)) {
-            QSettings portal(folder + QLatin1Char('/') + file, QSettings::IniFormat);
-            portal.beginGroup(QStringLiteral("portal"));
-            const QString useIn = portal.value(QStringLiteral("UseIn")).toStringList().join(QLatin1Char(';'));
-            const QString interfaces = portal.value(QStringLiteral("Interfaces")).toStringList().join(QLatin1Char(';'));
-            if (useIn.contains(QLatin1String("gnome"), Qt::CaseInsensitive)
-                && interfaces.contains(QLatin1String("org.freedesktop.impl.portal.GlobalShortcuts")))
+            QFile portal(folder + QLatin1Char('/') + file);
+            if (portal.open(QIODevice::ReadOnly)
+                && portalFileServes(QString::fromUtf8(portal.read(65536)), QStringLiteral("gnome"),
+                                    QStringLiteral("org.freedesktop.impl.portal.GlobalShortcuts")))
                 return true;
         }
     }

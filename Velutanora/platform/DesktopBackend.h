@@ -67,4 +67,7 @@ struct DesktopBackend {
     static QString waylandStatus();
 };
 
+// Whether a portal backend's .portal file says it serves the interface on that desktop.
+bool portalFileServes(const QString& text, const QString& desktop, const QString& interface);
+
 } // namespace vel

@@ -97,7 +97,9 @@ void ModelCard::refresh()
     m_line->setText(state.line().replace(QStringLiteral("⚠️ "), QString()));
     {
         const QSignalBlocker blocker(m_model);
-        const CatalogModel& chosen = catalogModel(m_settings.recognizerModel());
+        // Named first: a reference from a call given a temporary reads as dangling to GCC 14.
+        const QString chosenId = m_settings.recognizerModel();
+        const CatalogModel& chosen = catalogModel(chosenId);
         for (int i = 0; i < modelCatalog().size(); ++i) {
             const CatalogModel& model = modelCatalog()[i];
             if (model.id == chosen.id)

@@ -29,6 +29,28 @@ private slots:
         QVERIFY(backend.pasteboard);
         QVERIFY(DesktopBackend::unsupportedStatus().startsWith("⚠️"));
     }
+
+    // GNOME 48's own GlobalShortcuts portal is found from its .portal file, whose lists run on
+    // past the first ';' (where QSettings would stop).
+    void aPortalFileSaysWhatItServes_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("serves");
+        QTest::newRow("GNOME 48") << "[portal]\nDBusName=org.freedesktop.impl.portal.desktop.gnome\n"
+                                     "Interfaces=org.freedesktop.impl.portal.Access;org.freedesktop.impl.portal.GlobalShortcuts;\n"
+                                     "UseIn=gnome\n"
+                                  << true;
+        QTest::newRow("KDE's, installed beside GNOME") << "[portal]\nInterfaces=org.freedesktop.impl.portal.GlobalShortcuts;\nUseIn=KDE\n"
+                                                       << false;
+        QTest::newRow("GNOME 43") << "[portal]\nInterfaces=org.freedesktop.impl.portal.Access;org.freedesktop.impl.portal.Screenshot;\nUseIn=gnome\n"
+                                  << false;
+    }
+    void aPortalFileSaysWhatItServes()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, serves);
+        QCOMPARE(portalFileServes(file, "gnome", "org.freedesktop.impl.portal.GlobalShortcuts"), serves);
+    }
 };
 
 QTEST_MAIN(TestDesktopBackend)

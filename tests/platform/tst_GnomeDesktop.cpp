@@ -153,7 +153,9 @@ private slots:
         app.start(program, {"--autostart"});
         QVERIFY(app.waitForStarted());
         GnomeShellExtension mine(m_log, QDBusConnection::sessionBus());
-        QTRY_VERIFY_WITH_TIMEOUT(mine.grab(DesktopShortcuts::kToggle, "<Super>F10").contains("another connection"), 15000);
+        // Probed with a key every GNOME holds: a probe that got its key would hold the shortcuts
+        // itself, and keep them from the program (GNOME 48 leaves Super+F10 free).
+        QTRY_VERIFY_WITH_TIMEOUT(mine.grab(DesktopShortcuts::kToggle, "<Alt>space").contains("another connection"), 15000);
         app.kill();
         app.waitForFinished();
         QTRY_COMPARE_WITH_TIMEOUT(mine.grab(DesktopShortcuts::kToggle, "<Super>F9"), QString(), 5000);

@@ -47,6 +47,10 @@ const wl_pointer_listener kPointerListener = {
     [](void*, wl_pointer*, uint32_t, uint32_t) {},
     [](void*, wl_pointer*, uint32_t, int32_t) {},
     [](void*, wl_pointer*, uint32_t, int32_t) {},
+#ifdef WL_POINTER_AXIS_RELATIVE_DIRECTION_SINCE_VERSION
+    // libwayland 1.22 and later know this event; the seat is bound at version 1, which never sends it.
+    [](void*, wl_pointer*, uint32_t, uint32_t) {},
+#endif
 };
 
 template <class T>
