@@ -391,7 +391,7 @@ Task<void> Dictation::retryTask(QUuid id, ApplicationRef target)
         const PasteService::Result result = co_await m_paste->copyAndPaste(cleaned.finalText, target);
         m_state.setStatusMessage(result.status);
     } else if (m_paste) {
-        const QString failure = m_paste->copy(cleaned.finalText);
+        const QString failure = co_await m_paste->copy(cleaned.finalText);
         m_state.setStatusMessage(failure.isEmpty() ? QStringLiteral("📋 コピーしました") : PasteService::notCopiedStatus(failure));
     }
 }

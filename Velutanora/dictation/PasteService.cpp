@@ -65,7 +65,7 @@ QString PasteService::notCopiedStatus(const QString& reason)
 Task<PasteService::Result> PasteService::copyAndPaste(QString text, ApplicationRef target)
 {
     Result result;
-    const QString clipboardFailure = m_pasteboard.setText(text);
+    const QString clipboardFailure = co_await m_pasteboard.setText(text);
     if (!clipboardFailure.isEmpty()) {
         // No chord then: it would paste whatever the clipboard held before.
         m_log.content(QStringLiteral("📋 [clipboard] not set (%1): ").arg(clipboardFailure), text);

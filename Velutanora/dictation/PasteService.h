@@ -31,7 +31,7 @@ public:
 
     Task<Result> copyAndPaste(QString text, ApplicationRef target);
     // Only onto the clipboard: empty when it took the text, else why not.
-    QString copy(const QString& text) { return m_pasteboard.setText(text); }
+    Task<QString> copy(QString text) { return m_pasteboard.setText(std::move(text)); }
     // Brings the application to the front and waits for it: whether it holds the focus then.
     Task<bool> activateApp(ApplicationRef app);
 

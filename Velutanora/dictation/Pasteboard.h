@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Task.h"
+
 #include <QString>
 
 namespace vel {
@@ -8,9 +10,10 @@ namespace vel {
 class Pasteboard {
 public:
     virtual ~Pasteboard() = default;
-    // Replaces the contents with the text (the previous contents are not kept). Returns why
-    // the clipboard did not take it, in words for the user; empty when it did.
-    virtual QString setText(const QString& text) = 0;
+    // Replaces the contents with the text (the previous contents are not kept). Ends with why
+    // the clipboard did not take it, in words for the user; empty when it did. A desktop that
+    // is asked over the bus answers later, so the caller never blocks the main loop on it.
+    virtual Task<QString> setText(QString text) = 0;
 };
 
 } // namespace vel

@@ -35,16 +35,16 @@
 
 namespace vel {
 
-QString QtPasteboard::setText(const QString& text)
+Task<QString> QtPasteboard::setText(QString text)
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard)
-        return QStringLiteral("クリップボードがありません");
+        co_return QStringLiteral("クリップボードがありません");
     clipboard->setText(text, QClipboard::Clipboard);
     // The owner reads its own selection back without asking the server.
     if (clipboard->text(QClipboard::Clipboard) != text)
-        return QStringLiteral("クリップボードに入れられませんでした");
-    return {};
+        co_return QStringLiteral("クリップボードに入れられませんでした");
+    co_return QString();
 }
 
 DesktopBackend::DesktopBackend() = default;

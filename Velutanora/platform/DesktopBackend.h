@@ -22,7 +22,7 @@ class X11Connection;
 // read it; the previous contents are not restored).
 class QtPasteboard final : public Pasteboard {
 public:
-    QString setText(const QString& text) override;
+    Task<QString> setText(QString text) override;
 };
 
 // The desktop backends, chosen at run time: X11 when Qt runs on xcb and the X server offers

@@ -18,14 +18,14 @@ namespace vel {
 class StreamPasteboard final : public Pasteboard {
 public:
     explicit StreamPasteboard(std::FILE* stream) : m_stream(stream) {}
-    QString setText(const QString& text) override
+    Task<QString> setText(QString text) override
     {
         const QByteArray bytes = text.toUtf8() + '\n';
         const bool written = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), m_stream)
                                  == static_cast<size_t>(bytes.size());
         if (std::fflush(m_stream) != 0 || !written)
-            return QStringLiteral("結果を書き出せませんでした");
-        return {};
+            co_return QStringLiteral("結果を書き出せませんでした");
+        co_return QString();
     }
 
 private:
@@ -87,7 +87,7 @@ private:
 // compositor without data-control, such as mutter): Qt's clipboard would fail silently.
 class UnreachablePasteboard final : public Pasteboard {
 public:
-    QString setText(const QString&) override { return QStringLiteral("このデスクトップではクリップボードに入れられません"); }
+    Task<QString> setText(QString) override { co_return QStringLiteral("このデスクトップではクリップボードに入れられません"); }
 };
 
 } // namespace vel

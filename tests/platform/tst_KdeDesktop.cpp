@@ -1,5 +1,6 @@
 #include "platform/kde/KGlobalAccelShortcuts.h"
 #include "DesktopScenarios.h"
+#include "support/Outcome.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -110,7 +111,7 @@ private slots:
     void theClipboardIsSetWithoutAWindowThroughDataControl()
     {
         DesktopRig rig;
-        rig.backend.pasteboard->setText(QStringLiteral("KDEでも日本語がそのまま届く。"));
+        QCOMPARE(awaited(rig.backend.pasteboard->setText(QStringLiteral("KDEでも日本語がそのまま届く。"))).result, std::optional<QString>(QString()));
         QCOMPARE(waylandClipboard(), QStringLiteral("KDEでも日本語がそのまま届く。"));
     }
 

@@ -16,11 +16,11 @@ class FakePasteboard final : public Pasteboard {
 public:
     QStringList texts;
     QString refusal; // why it takes nothing; empty: it takes every text
-    QString setText(const QString& text) override
+    Task<QString> setText(QString text) override
     {
         if (refusal.isEmpty())
             texts.append(text);
-        return refusal;
+        co_return refusal;
     }
 };
 

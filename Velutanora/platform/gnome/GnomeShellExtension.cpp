@@ -5,7 +5,9 @@
 #include "platform/portal/PortalRequest.h"
 
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QDir>
@@ -116,7 +118,24 @@ GnomeShellExtension::GnomeShellExtension(Logger& log, QDBusConnection bus, QObje
     : QObject(parent), m_log(log), m_bus(std::move(bus))
 {
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this, SIGNAL(activated(QString)));
-    m_bus.connect(kService, kPath, kInterface, QStringLiteral("FocusChanged"), this, SIGNAL(focusChanged()));
+    m_bus.connect(kService, kPath, kInterface, QStringLiteral("FocusChanged"), this, SLOT(onFocusChanged(QVariantMap)));
+    // Queued: a second instance, or a test beside a running program, takes over when it leaves.
+    if (QDBusConnectionInterface* bus = m_bus.interface()) {
+        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> owned =
+            bus->registerService(kProgramName, QDBusConnectionInterface::QueueService, QDBusConnectionInterface::DontAllowReplacement);
+        if (!owned.isValid() || owned.value() != QDBusConnectionInterface::ServiceRegistered)
+            m_log.line(QStringLiteral("⚠️ [GNOME] %1 is owned by another connection: the extension answers it, not us").arg(kProgramName));
+    }
+    // Once, at the start; later the shell tells each change.
+    const QDBusMessage reply = call(QStringLiteral("FocusedWindow"), {});
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+        m_focused = qdbus_cast<QVariantMap>(reply.arguments().first());
+}
+
+void GnomeShellExtension::onFocusChanged(const QVariantMap& window)
+{
+    m_focused = window;
+    emit focusChanged();
 }
 
 QDBusMessage GnomeShellExtension::call(const QString& method, const QVariantList& arguments) const
@@ -129,13 +148,22 @@ QDBusMessage GnomeShellExtension::call(const QString& method, const QVariantList
     return reply;
 }
 
-QString GnomeShellExtension::setClipboard(const QString& text)
+void GnomeShellExtension::callLater(const QString& method, const QVariantList& arguments)
 {
-    const QDBusMessage reply = call(QStringLiteral("SetClipboard"), {text});
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    message.setArguments(arguments);
+    m_bus.send(message);
+}
+
+Task<QString> GnomeShellExtension::setClipboard(QString text)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("SetClipboard"));
+    message << text;
+    const QDBusMessage reply = co_await dbusCall(m_bus, message);
     if (reply.type() == QDBusMessage::ReplyMessage)
-        return {};
+        co_return QString();
     m_log.line(QStringLiteral("⚠️ [GNOME] SetClipboard: ") + dbusErrorText(reply));
-    return QStringLiteral("GNOME Shell 拡張機能がクリップボードに入れられませんでした（%1）").arg(dbusErrorText(reply));
+    co_return QStringLiteral("GNOME Shell 拡張機能がクリップボードに入れられませんでした（%1）").arg(dbusErrorText(reply));
 }
 
 Task<StrokeResult> GnomeShellExtension::pressChord(QString chord)
@@ -149,18 +177,17 @@ Task<StrokeResult> GnomeShellExtension::pressChord(QString chord)
     co_return StrokeResult::unavailable(QStringLiteral("GNOME Shell 拡張機能がキーを送れませんでした（%1）").arg(dbusErrorText(reply)));
 }
 
-QVariantMap GnomeShellExtension::focusedWindow() const
+void GnomeShellExtension::activateWindow(quint64 id)
 {
-    const QDBusMessage reply = call(QStringLiteral("FocusedWindow"), {});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {};
-    return qdbus_cast<QVariantMap>(reply.arguments().first());
-}
-
-bool GnomeShellExtension::activateWindow(quint64 id)
-{
-    const QDBusMessage reply = call(QStringLiteral("ActivateWindow"), {QVariant::fromValue(id)});
-    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("ActivateWindow"));
+    message << QVariant::fromValue(id);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, id](QDBusPendingCallWatcher* done) {
+        const QDBusMessage reply = done->reply();
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().value(0).toBool())
+            m_gone.insert(id);
+        done->deleteLater();
+    });
 }
 
 QString GnomeShellExtension::grab(const QString& action, const QString& accelerator)
@@ -175,7 +202,8 @@ QString GnomeShellExtension::grab(const QString& action, const QString& accelera
 
 void GnomeShellExtension::ungrab(const QString& action)
 {
-    call(QStringLiteral("Ungrab"), {action});
+    // Sent in order before any later grab; its answer changes nothing.
+    callLater(QStringLiteral("Ungrab"), {action});
 }
 
 QString GnomeShellInput::chordName(const KeyChord& chord)
@@ -223,7 +251,7 @@ public:
     {
         return m_shell.focusedWindow().value(QStringLiteral("id")).toULongLong() == m_id;
     }
-    bool isTerminated() const override { return false; } // activate() says so by failing
+    bool isTerminated() const override { return m_shell.isGone(m_id); }
     void activate() override { m_shell.activateWindow(m_id); }
     QString windowClass() const override { return m_class; }
 
@@ -288,6 +316,7 @@ void GnomeShellShortcuts::grab(const QString& id, const std::optional<ShortcutKe
                              "などに変えてください")
                   .arg(key->label());
     if (why.isEmpty()) {
+        m_log.line(QStringLiteral("⌨️ [GNOME] grabbed %1 %2").arg(id, accelerator));
         m_triggers.insert(id, key->label());
         return;
     }

@@ -8,6 +8,7 @@
 #include <QDBusConnection>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QVariantMap>
 
 namespace vel {
@@ -17,7 +18,10 @@ class Logger;
 // The program's GNOME Shell extension (gnome-shell-extension/), over its D-Bus interface on the
 // shell's own connection: the clipboard, three fixed chords through the shell's one virtual
 // keyboard, the focused window, and grabs that the shell drops when this connection leaves the
-// bus. It is what makes GNOME on Wayland work like X11.
+// bus. It is what makes GNOME on Wayland work like X11. The extension answers only the owner of
+// kProgramName, which this connection asks for (queued behind a running owner). The focused
+// window comes with each focus change, so nothing here waits for the shell on the main loop
+// but the grabs.
 class GnomeShellExtension final : public QObject {
     Q_OBJECT
 public:
@@ -25,7 +29,8 @@ public:
     static inline const QString kService = QStringLiteral("org.gnome.Shell");
     static inline const QString kPath = QStringLiteral("/org/velutanora/GnomeShell");
     static inline const QString kInterface = QStringLiteral("org.velutanora.GnomeShell1");
-    static constexpr uint kVersion = 1;
+    static inline const QString kProgramName = QStringLiteral("org.velutanora.Velutanora");
+    static constexpr uint kVersion = 2;
 
     // Where the extension stands, as the shell reports it.
     enum class State { NotInstalled, NeedsRelogin, Disabled, Failed, Active };
@@ -44,14 +49,17 @@ public:
 
     GnomeShellExtension(Logger& log, QDBusConnection bus, QObject* parent = nullptr);
 
-    // Empty when the shell took the text, else why not, in words for the user.
-    QString setClipboard(const QString& text);
+    // Ends empty when the shell took the text, else with why not, in words for the user.
+    Task<QString> setClipboard(QString text);
     // "paste", "terminal-paste" or "return"; ends once the keys went out.
     Task<StrokeResult> pressChord(QString chord);
-    // The focused window's id, app-id, wm-class, pid, title and client ("x11", "wayland");
-    // empty when no window has the focus.
-    QVariantMap focusedWindow() const;
-    bool activateWindow(quint64 id);
+    // The focused window as the shell last told it: id, app-id, wm-class, pid and client ("x11",
+    // "wayland"); empty when no window has the focus.
+    QVariantMap focusedWindow() const { return m_focused; }
+    // Asks the shell to bring the window forward; the focus change tells whether it came.
+    void activateWindow(quint64 id);
+    // The shell found no such window when asked to activate it.
+    bool isGone(quint64 id) const { return m_gone.contains(id); }
     // Empty when the accelerator is grabbed for this connection, kTaken when the shell already
     // uses it, else why not.
     static inline const QString kTaken = QStringLiteral("taken");
@@ -62,18 +70,24 @@ signals:
     void activated(const QString& action);
     void focusChanged();
 
+private slots:
+    void onFocusChanged(const QVariantMap& window);
+
 private:
     QDBusMessage call(const QString& method, const QVariantList& arguments) const;
+    void callLater(const QString& method, const QVariantList& arguments);
 
     Logger& m_log;
     QDBusConnection m_bus;
+    QVariantMap m_focused;
+    QSet<quint64> m_gone;
 };
 
 // The adapters the desktop backend installs when the extension is active.
 class GnomeShellPasteboard final : public Pasteboard {
 public:
     explicit GnomeShellPasteboard(GnomeShellExtension& shell) : m_shell(shell) {}
-    QString setText(const QString& text) override { return m_shell.setClipboard(text); }
+    Task<QString> setText(QString text) override { return m_shell.setClipboard(std::move(text)); }
 
 private:
     GnomeShellExtension& m_shell;

@@ -60,7 +60,7 @@ private:
 class MutterPasteboard final : public Pasteboard {
 public:
     explicit MutterPasteboard(MutterRemoteDesktop& remote) : m_remote(remote) {}
-    QString setText(const QString& text) override { return m_remote.setClipboard(text); }
+    Task<QString> setText(QString text) override { co_return m_remote.setClipboard(text); }
 
 private:
     MutterRemoteDesktop& m_remote;

@@ -60,7 +60,7 @@ WaylandPasteboard::~WaylandPasteboard()
     m_connection.flush();
 }
 
-QString WaylandPasteboard::setText(const QString& text)
+Task<QString> WaylandPasteboard::setText(QString text)
 {
     m_text = text.toUtf8();
     zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(m_connection.dataControl());
@@ -74,10 +74,10 @@ QString WaylandPasteboard::setText(const QString& text)
     m_source = source;
     // The compositor has the selection before the paste chord is sent.
     if (!m_connection.roundtrip())
-        return QStringLiteral("Wayland コンポジタとの接続が切れました");
+        co_return QStringLiteral("Wayland コンポジタとの接続が切れました");
     if (m_source != source)
-        return QStringLiteral("クリップボードを別のアプリがすぐに取りました");
-    return {};
+        co_return QStringLiteral("クリップボードを別のアプリがすぐに取りました");
+    co_return QString();
 }
 
 void WaylandPasteboard::serve(zwlr_data_control_source_v1* source, int fd)

@@ -18,7 +18,7 @@ class WaylandPasteboard final : public Pasteboard {
 public:
     explicit WaylandPasteboard(WaylandConnection& connection);
     ~WaylandPasteboard() override;
-    QString setText(const QString& text) override;
+    Task<QString> setText(QString text) override;
 
     // For the listeners.
     void serve(zwlr_data_control_source_v1* source, int fd);
