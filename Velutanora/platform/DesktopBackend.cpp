@@ -215,7 +215,7 @@ DesktopBackend waylandBackend(Logger& log, Clock& clock, KeyValueStore* store)
                               shellExtension.state == GnomeShellExtension::State::Active};
         if (shellExtension.state == GnomeShellExtension::State::Disabled) {
             row.actionLabel = QStringLiteral("有効にする");
-            row.action = [bus] { return GnomeShellExtension::enable(bus); };
+            row.action = [bus, uuid = shellExtension.uuid] { return GnomeShellExtension::enable(bus, uuid); };
         }
         backend.capabilities.append(row);
         log.line(QStringLiteral("🧩 [Desktop] GNOME Shell extension: %1").arg(GnomeShellExtension::describe(shellExtension)));

@@ -37,7 +37,7 @@ bool setExtensionEnabled(bool enabled)
 {
     const QDBusMessage reply = shellCall(QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("/org/gnome/Shell"),
                                          enabled ? QStringLiteral("EnableExtension") : QStringLiteral("DisableExtension"),
-                                         {GnomeShellExtension::kUuid});
+                                         {GnomeShellExtension::probe(QDBusConnection::sessionBus()).uuid});
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 

@@ -30,24 +30,29 @@ constexpr int kOutOfDate = 4;
 
 } // namespace
 
-QStringList GnomeShellExtension::installFolders()
+QStringList GnomeShellExtension::installFolders(const QString& uuid)
 {
     QStringList folders{QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)};
     folders << QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
     folders.removeDuplicates();
     for (QString& folder : folders)
-        folder += QStringLiteral("/gnome-shell/extensions/") + kUuid;
+        folder += QStringLiteral("/gnome-shell/extensions/") + uuid;
     return folders;
 }
 
-GnomeShellExtension::Standing GnomeShellExtension::probe(const QDBusConnection& bus)
+namespace {
+
+GnomeShellExtension::Standing probeForm(const QDBusConnection& bus, const QString& uuid, bool& outOfDate)
 {
+    using Standing = GnomeShellExtension::Standing;
+    using State = GnomeShellExtension::State;
+    using E = GnomeShellExtension;
     Standing status;
     bool onDisk = false;
-    for (const QString& folder : installFolders())
+    for (const QString& folder : E::installFolders(uuid))
         onDisk = onDisk || QFileInfo::exists(folder + QStringLiteral("/metadata.json"));
-    QDBusMessage info = QDBusMessage::createMethodCall(kService, kShellPath, kExtensions, QStringLiteral("GetExtensionInfo"));
-    info << kUuid;
+    QDBusMessage info = QDBusMessage::createMethodCall(E::kService, kShellPath, kExtensions, QStringLiteral("GetExtensionInfo"));
+    info << uuid;
     const QDBusMessage reply = bus.call(info, QDBus::Block, kCallTimeoutMs);
     const QVariantMap map = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
                                 ? qdbus_cast<QVariantMap>(reply.arguments().first())
@@ -60,6 +65,7 @@ GnomeShellExtension::Standing GnomeShellExtension::probe(const QDBusConnection& 
     const int state = map.value(QStringLiteral("state")).toInt();
     if (state == kError || state == kOutOfDate) {
         status.state = State::Failed;
+        outOfDate = state == kOutOfDate;
         status.detail = map.value(QStringLiteral("error")).toString();
         if (state == kOutOfDate && status.detail.isEmpty())
             status.detail = QStringLiteral("この GNOME Shell のバージョンに対応していません");
@@ -69,9 +75,9 @@ GnomeShellExtension::Standing GnomeShellExtension::probe(const QDBusConnection& 
         status.state = State::Disabled;
         return status;
     }
-    QDBusMessage version = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+    QDBusMessage version = QDBusMessage::createMethodCall(E::kService, E::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                                           QStringLiteral("Get"));
-    version << kInterface << QStringLiteral("Version");
+    version << E::kInterface << QStringLiteral("Version");
     const QDBusMessage answer = bus.call(version, QDBus::Block, kCallTimeoutMs);
     if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) {
         status.state = State::Failed;
@@ -80,7 +86,7 @@ GnomeShellExtension::Standing GnomeShellExtension::probe(const QDBusConnection& 
     }
     status.version = qdbus_cast<QDBusVariant>(answer.arguments().first()).variant().toUInt();
     // A newer interface keeps the calls of older ones; an older one lacks what this program needs.
-    if (status.version < kVersion) {
+    if (status.version < E::kVersion) {
         status.state = State::Failed;
         status.detail = QStringLiteral("拡張機能が古い版です（%1）。ログアウトしてログインし直してください").arg(status.version);
         return status;
@@ -89,10 +95,42 @@ GnomeShellExtension::Standing GnomeShellExtension::probe(const QDBusConnection& 
     return status;
 }
 
-bool GnomeShellExtension::enable(const QDBusConnection& bus)
+// Which of two standings says more: the active form, then the one this shell can load.
+int rank(const GnomeShellExtension::Standing& status, bool outOfDate)
+{
+    using State = GnomeShellExtension::State;
+    switch (status.state) {
+    case State::Active: return 5;
+    case State::Disabled: return 4;
+    case State::Failed: return outOfDate ? 1 : 3;
+    case State::NeedsRelogin: return 2;
+    case State::NotInstalled: return 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+GnomeShellExtension::Standing GnomeShellExtension::probe(const QDBusConnection& bus)
+{
+    Standing best;
+    int bestRank = -1;
+    for (const QString& uuid : kUuids) {
+        bool outOfDate = false;
+        Standing status = probeForm(bus, uuid, outOfDate);
+        status.uuid = uuid;
+        if (const int r = rank(status, outOfDate); r > bestRank) {
+            best = status;
+            bestRank = r;
+        }
+    }
+    return best;
+}
+
+bool GnomeShellExtension::enable(const QDBusConnection& bus, const QString& uuid)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kShellPath, kExtensions, QStringLiteral("EnableExtension"));
-    call << kUuid;
+    call << uuid;
     const QDBusReply<bool> reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
     return reply.isValid() && reply.value();
 }

@@ -25,7 +25,11 @@ class Logger;
 class GnomeShellExtension final : public QObject {
     Q_OBJECT
 public:
-    static inline const QString kUuid = QStringLiteral("velutanora@velutanora.org");
+    // One package for every GNOME: the script form for 43-44 and the module form for 45 and
+    // later, under two uuids; each declares its shells, so a shell loads the one it can.
+    static inline const QString kLegacyUuid = QStringLiteral("velutanora@velutanora.org");
+    static inline const QString kModuleUuid = QStringLiteral("velutanora-gnome45@velutanora.org");
+    static inline const QStringList kUuids{kLegacyUuid, kModuleUuid};
     static inline const QString kService = QStringLiteral("org.gnome.Shell");
     static inline const QString kPath = QStringLiteral("/org/velutanora/GnomeShell");
     static inline const QString kInterface = QStringLiteral("org.velutanora.GnomeShell1");
@@ -38,12 +42,13 @@ public:
         State state = State::NotInstalled;
         uint version = 0; // the interface's, while active
         QString detail;   // the shell's error, when it failed to load
+        QString uuid;     // the form this stands for: the active one, else the one this shell can load
     };
     static Standing probe(const QDBusConnection& bus);
-    // The folders a shell loads extensions from (the user's, then the system's).
-    static QStringList installFolders();
-    // Asks the shell to enable it (the settings window's button); false when it did not.
-    static bool enable(const QDBusConnection& bus);
+    // The folders a shell loads the form from (the user's, then the system's).
+    static QStringList installFolders(const QString& uuid);
+    // Asks the shell to enable the form (the settings window's button); false when it did not.
+    static bool enable(const QDBusConnection& bus, const QString& uuid);
     // For the settings window: the state in words.
     static QString describe(const Standing& status);
 
