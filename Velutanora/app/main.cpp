@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("velutanora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Velutanora"));
     QApplication::setApplicationVersion(QStringLiteral(VELUTANORA_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("velutanora"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.velutanora.Velutanora")); // the application id
     QApplication::setQuitOnLastWindowClosed(false); // closing the window leaves it in the tray
     // The program speaks Japanese: so do Qt's own words (context menus, dialogs' buttons).
     QTranslator qtJapanese;

@@ -152,6 +152,13 @@ void chooseWaylandShortcuts(DesktopBackend& backend, Logger& log, const QDBusCon
         log.line(QStringLiteral("🔑 [Desktop] the GlobalShortcuts portal here is not GNOME's own: not used"));
         portal = 0;
     }
+    bool registered = false;
+    const QDBusConnection portalBus = portal > 0 ? registeredPortalConnection(log, registered) : bus;
+    if (portal > 0 && compositor == CompositorBindings::Compositor::Gnome && !registered) {
+        // GNOME discards the binds of a program it cannot name; its custom shortcuts work instead.
+        log.line(QStringLiteral("🔑 [Desktop] GNOME's GlobalShortcuts portal needs the installed desktop file: not used"));
+        portal = 0;
+    }
     QString mechanism;
     const bool kglobalaccel = bus.isConnected() && !preferred
                               && bus.interface()->isServiceRegistered(KGlobalAccelShortcuts::kService);
@@ -159,10 +166,10 @@ void chooseWaylandShortcuts(DesktopBackend& backend, Logger& log, const QDBusCon
         backend.shortcuts = std::move(preferred);
     } else if (portal > 0 && kglobalaccel) {
         backend.shortcuts = std::make_unique<FallbackShortcuts>(
-            log, std::make_unique<PortalGlobalShortcuts>(log, bus, portal),
+            log, std::make_unique<PortalGlobalShortcuts>(log, portalBus, portal),
             [&log, bus] { return std::make_unique<KGlobalAccelShortcuts>(log, bus); });
     } else if (portal > 0) {
-        backend.shortcuts = std::make_unique<PortalGlobalShortcuts>(log, bus, portal);
+        backend.shortcuts = std::make_unique<PortalGlobalShortcuts>(log, portalBus, portal);
     } else if (kglobalaccel) {
         backend.shortcuts = std::make_unique<KGlobalAccelShortcuts>(log, bus);
     } else {

@@ -38,6 +38,7 @@ public:
     QList<Call> calls;
     uint version = 1;
     uint startResponse = 0;      // 1: the user declines the remote-desktop dialog; 99: nobody answers it
+    uint bindResponse = 0;       // 2 with the shortcuts: GNOME 48 after the user added them
     QString restoreToken;        // what Start hands out
     QString boundTrigger = QStringLiteral("Meta+D"); // what the desktop binds the toggle to
 
@@ -87,6 +88,7 @@ public:
                            QStringLiteral("/org/freedesktop/portal/desktop/session/%1/%2")
                                .arg(sender, options.value(QStringLiteral("session_handle_token")).toString()));
         } else if (member == QLatin1String("BindShortcuts")) {
+            code = bindResponse;
             QList<PortalShortcut> bound;
             bound << PortalShortcut{DesktopShortcuts::kToggle, {{QStringLiteral("trigger_description"), boundTrigger}}}
                   << PortalShortcut{DesktopShortcuts::kCancel, {{QStringLiteral("trigger_description"), QString()}}};
@@ -181,6 +183,7 @@ private slots:
     {
         FakeDesktopService* portal = nullptr;
         auto buses = serve(QStringLiteral("org.freedesktop.portal.Desktop"), portal);
+        portal->bindResponse = 2;
         DictationRig rig;
         PortalGlobalShortcuts shortcuts(rig.log, buses->app, 1);
         int triggerReports = 0;

@@ -126,7 +126,7 @@ private slots:
             settings = {{"recognizer_model", "parakeet-ja"}, {"correction_mode", "instant"}};
             const QString model = home.path() + "/data/velutanora/models/sherpa-onnx-nemo-parakeet-tdt_ctc-0.6b-ja-35000-int8";
             QDir().mkpath(model);
-            QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TINY_MODEL_SCRIPT), model, "あ@0.5"}), 0);
+            QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {qEnvironmentVariable("VELUTANORA_TINY_MODEL_SCRIPT", QStringLiteral(TINY_MODEL_SCRIPT)), model, "あ@0.5"}), 0);
         }
         QVERIFY(!writeFile(home.path() + "/config/velutanora/defaults.json", QJsonDocument(settings).toJson()).isEmpty());
         Target target(home.path(), "wayland", QStringLiteral("target_editor"));

@@ -125,7 +125,9 @@ Task<void> PortalGlobalShortcuts::bindTask(std::optional<ShortcutKey> toggle, st
     QVariantList bindArguments;
     bindArguments << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariant::fromValue(wanted) << QString();
     PortalResponse bound = co_await callPortal(m_bus, kInterface, QStringLiteral("BindShortcuts"), bindArguments, QVariantMap());
-    if (!bound.ok()) {
+    // GNOME 48 answers "ended otherwise" even when the user added the shortcuts: the list counts.
+    const bool boundAnyway = bound.code == PortalResponse::kOther && bound.results.contains(QStringLiteral("shortcuts"));
+    if (!bound.ok() && !boundAnyway) {
         m_log.line(QStringLiteral("⚠️ [Shortcuts] the desktop bound no shortcuts (%1)")
                        .arg(bound.code == PortalResponse::kDeclined ? QStringLiteral("declined")
                                                                     : bound.error.isEmpty() ? QString::number(bound.code) : bound.error));

@@ -1,5 +1,7 @@
 #include "platform/portal/PortalRequest.h"
 
+#include "common/Logger.h"
+
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -105,6 +107,36 @@ Task<QDBusMessage> dbusCall(QDBusConnection bus, QDBusMessage call)
     });
     QDBusMessage reply = co_await done;
     co_return reply;
+}
+
+QDBusConnection registeredPortalConnection(Logger& log, bool& registered)
+{
+    // Once per process: a connection is registered once, and every later backend shares it.
+    static const QString name = QStringLiteral("velutanora-portal");
+    static int state = 0; // 0 not tried, 1 registered, -1 refused
+    registered = false;
+    const QDBusConnection shared = QDBusConnection::sessionBus();
+    if (!shared.isConnected() || state < 0)
+        return shared;
+    if (state > 0) {
+        registered = true;
+        return QDBusConnection(name);
+    }
+    QDBusConnection own = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath, QStringLiteral("org.freedesktop.host.portal.Registry"),
+                                                       QStringLiteral("Register"));
+    call << kApplicationId << QVariantMap();
+    const QDBusMessage reply = own.call(call, QDBus::Block, 5000);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        log.line(QStringLiteral("🔑 [Desktop] the portal knows this program by no application id (%1)").arg(dbusErrorText(reply)));
+        QDBusConnection::disconnectFromBus(name);
+        state = -1;
+        return shared;
+    }
+    log.line(QStringLiteral("🔑 [Desktop] registered with the portal as %1").arg(kApplicationId));
+    state = 1;
+    registered = true;
+    return own;
 }
 
 uint portalVersion(const QDBusConnection& bus, const QString& interface)

@@ -10,11 +10,14 @@
 
 namespace vel {
 
+class Logger;
+
 // The answer to a portal call: the desktop answers through a Request object's Response signal
 // (0 done, 1 the user declined, 2 otherwise ended); a D-Bus error (no such portal) is kError.
 struct PortalResponse {
     static constexpr uint kDone = 0;
     static constexpr uint kDeclined = 1;
+    static constexpr uint kOther = 2;
     static constexpr uint kError = 3;
     uint code = kError;
     QVariantMap results;
@@ -41,6 +44,17 @@ inline QString dbusErrorText(const QDBusMessage& reply)
 {
     return reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
 }
+
+// The program's application id, as its desktop file is named. xdg-desktop-portal learns it
+// through the host registry: GNOME 48 discards the shortcuts of a program without one, KDE files
+// them under a new name at every start, and xdg-desktop-portal 1.21 refuses such a program.
+inline const QString kApplicationId = QStringLiteral("io.github.velutanora.Velutanora");
+
+// A session-bus connection of its own, registered under the application id before its first
+// portal call (a registration must come first on a connection, and Qt's theme may have asked the
+// portal already on the shared one). The shared connection where the desktop has no registry or
+// the desktop file is not installed; `registered` says which.
+QDBusConnection registeredPortalConnection(Logger& log, bool& registered);
 
 // A portal interface's "version" property; 0 when the portal or the interface is missing.
 uint portalVersion(const QDBusConnection& bus, const QString& interface);
